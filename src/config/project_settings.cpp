@@ -1,0 +1,1 @@
+// The project file store; see project_settings.h.

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "config/ftp_site.h"
+
+#include <string>
+#include <vector>
+
+// The stored half of a web project: everything its ".ftp" file holds. The upload engine's
+// run state lives in WebProject, which extends this.
+class ProjectSettings {
+public:
+    // Stored settings, in file order, with the values of a fresh project.
+    std::string ftp;
+    int strategy = 1;
+    std::string htmlreport;
+    std::string archivdir;
+    int archmax = 10;
+    int all = 0;
+    std::string remote;
+    std::string local;
+    std::string temp; // derived on load: the folder of the project file
+    std::string filelist; // derived on load: the project file path + ".txt"
+    int minutes = 0;
+    int deleteRemoved = 0; // key "delete"
+
+    std::vector<FtpSite> sites;
+    std::vector<std::string> forbiddenDirectories;
+    std::vector<std::string> forbiddenFiles;
+
+    // Set by LoadProject, used by SaveProject and the companion files.
+    std::string projectPath;
+    int minuteCounter = 0;
+
+    // Reads the file at `path` into this object, appending sites and list entries. A file
+    // that cannot be opened prints "can not open ini\n" and leaves the defaults.
+    void LoadProject(const std::string& path);
+    // Writes the whole object to projectPath after copying the old file to ".bak". Returns
+    // false when the file could not be written; the previous file is then left intact.
+    bool SaveProject() const;
+};

@@ -1,0 +1,39 @@
+#include "ftp/next_token.h"
+
+namespace {
+
+bool isSeparator(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == ',';
+}
+
+void skipSeparators(std::string_view text, size_t& position)
+{
+    while (position < text.size() && isSeparator(text[position]))
+        ++position;
+}
+
+} // namespace
+
+std::string nextToken(std::string_view text, size_t& position)
+{
+    skipSeparators(text, position);
+    std::string token;
+    if (position < text.size() && text[position] == '"') {
+        size_t close = text.find('"', position + 1);
+        if (close == std::string_view::npos) {
+            token = text.substr(position + 1);
+            position = text.size();
+        } else {
+            token = text.substr(position + 1, close - position - 1);
+            position = close + 1;
+        }
+    } else {
+        size_t start = position;
+        while (position < text.size() && !isSeparator(text[position]))
+            ++position;
+        token = text.substr(start, position - start);
+    }
+    skipSeparators(text, position);
+    return token;
+}

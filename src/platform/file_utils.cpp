@@ -1,0 +1,137 @@
+#include "platform/file_utils.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool makeDirectories(const std::string& path)
+{
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        std::string part = path.substr(0, slash);
+        if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat info { };
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string withSlash(std::string path)
+{
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path;
+}
+
+bool writeAll(int fd, std::string_view content)
+{
+    while (!content.empty()) {
+        ssize_t written = ::write(fd, content.data(), content.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        content.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+} // namespace
+
+std::string getDataDirectory()
+{
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home == '/')
+        base = withSlash(home) + ".local/share";
+    if (!base.empty()) {
+        std::string folder = withSlash(base) + "Tarnwick";
+        if (makeDirectories(folder))
+            return folder + "/";
+    }
+    std::string fallback = "/var/lib/tarnwick";
+    makeDirectories(fallback);
+    return fallback + "/";
+}
+
+std::string fileNamePart(std::string_view path)
+{
+    size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string directoryPart(std::string_view path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
+}
+
+int64_t fileSize(const std::string& path)
+{
+    struct stat info { };
+    if (::stat(path.c_str(), &info) != 0)
+        return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
+struct tm localTimeOf(int64_t seconds)
+{
+    struct tm result { };
+    time_t value = static_cast<time_t>(seconds);
+    ::localtime_r(&value, &result);
+    return result;
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view content, unsigned mode)
+{
+    std::string temporary = path + ".tmpXXXXXX";
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    // Keep the mode of the file being replaced; mkstemp creates 0600.
+    struct stat existing { };
+    mode_t wanted = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : static_cast<mode_t>(mode);
+    bool ok = ::fchmod(fd, wanted) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0)
+        return true;
+    ::unlink(temporary.c_str());
+    return false;
+}
+
+std::optional<std::string> readWholeFile(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info { };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string content;
+    content.reserve(static_cast<size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        content.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return content;
+}

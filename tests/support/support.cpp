@@ -1,0 +1,1 @@
+// Shared helpers for the tests: temporary folders and trees, real FTP servers.
