@@ -1,0 +1,173 @@
+#pragma once
+
+#include "config/machine_options.h"
+#include "ftp/ftp_event_sink.h"
+#include "ftp/ftp_operation.h"
+#include "ftp/remote_entry.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class ByteStream;
+class DialUp;
+class ReplyReader;
+
+// Whether an upload is verified by size afterwards. The TYPE sent to the server is chosen by
+// the local file's extension (see transferType), never by this.
+enum class TransferMode : char {
+    Image = 'I',
+    Ascii = 'A',
+};
+
+enum class ReplyWait {
+    Read,
+    DontWait,
+};
+
+enum class Recursion {
+    ThisFolderOnly,
+    IntoSubfolders,
+};
+
+// The system's own FTP client: one control connection, active data connections, the
+// command-line interpreter and the operation runner.
+//
+// One client is used by one thread at a time; it starts no threads of its own. Every
+// blocking socket call has `budget` without progress before it fails: the socket is then
+// closed, timedOut() turns true and the failure count grows. Operations answer FTP reply
+// codes (2xx success), kTransferNotCarriedOut, or 0 when no reply code applies.
+class FtpClient {
+public:
+    static constexpr int kTransferNotCarriedOut = 5;
+    // Above this many socket failures since connect, the client stops waiting for replies.
+    static constexpr int kBrokenAfterFailures = 50;
+    static constexpr std::chrono::milliseconds kDefaultBudget { 30000 };
+
+    // `options` must outlive the client; it is read at each connect and upload (size checks,
+    // dial-up entry, hang-up).
+    explicit FtpClient(const MachineOptions& options, std::chrono::milliseconds budget = kDefaultBudget);
+    // Returns promptly: hangs up when due and closes the control connection without a reply wait.
+    ~FtpClient();
+    FtpClient(const FtpClient&) = delete;
+    FtpClient& operator=(const FtpClient&) = delete;
+
+    enum class State {
+        Disconnected, // no control connection
+        Connected, // greeting read, not logged in (or no user name given)
+        LoggedIn,
+    };
+
+    // `url` is "host", "host:port" or "[v6-address]:port"; port 21 when none is given. Dials
+    // first when the machine options name a dial-up entry. An empty user connects without
+    // logging in. A server that answers USER with 230 is logged in without PASS. Resets the
+    // failure count (not the timed-out flag).
+    [[nodiscard]] bool connect(const std::string& url, const std::string& user, const std::string& password);
+
+    // Formats one command by printf rules, appends CR LF, sends it and answers the reply
+    // code of the final reply line. A formatted command holding CR or LF is not sent (0).
+    [[nodiscard]] int command(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Sends `text` unchanged (the caller supplies CR LF) and answers the final reply line,
+    // or empty text when nothing was read.
+    std::string sendRaw(const std::string& text, ReplyWait wait = ReplyWait::Read);
+    // Says goodbye without waiting for an answer; always 200.
+    int quit();
+    // Hangs up the dial-up connection when this client dialed it and the options ask for it.
+    void hangUpIfDialed();
+
+    [[nodiscard]] State state() const { return state_; }
+    [[nodiscard]] int failureCount() const { return failureCount_; }
+    [[nodiscard]] bool isBroken() const { return failureCount_ > kBrokenAfterFailures; }
+    // Set when a blocking call used up its budget; only a new client clears it.
+    [[nodiscard]] bool timedOut() const { return timedOut_; }
+    // With its CR LF; a PASS command is kept as "PASS ****".
+    [[nodiscard]] const std::string& lastCommand() const { return lastCommand_; }
+    [[nodiscard]] const std::string& lastListing() const { return lastListing_; }
+
+    // Installs `sink` for a job and answers the previous one so the owner can put it back.
+    // nullptr installs the client's own do-nothing sink. The sink must outlive its use.
+    FtpEventSink* setEventSink(FtpEventSink* sink);
+    [[nodiscard]] FtpEventSink& eventSink() const { return *sink_; }
+
+    // Transfers. Local names are relative to localDirectory() unless absolute. A download
+    // never overwrites an existing local file and removes what it wrote when it fails.
+    [[nodiscard]] int download(
+        const std::string& remoteName, const std::string& localName, TransferMode mode = TransferMode::Image);
+    [[nodiscard]] int upload(const std::string& remoteName, const std::string& localName,
+        TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
+    // Creates the remote folder when the first attempt cannot be carried out, and (with
+    // CheckFileSize, mode Image) re-sends up to 5 times in all while the listed size differs.
+    [[nodiscard]] int uploadWithRetry(const std::string& remoteName, const std::string& localName,
+        TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
+    // True when the sizes agree or cannot be compared.
+    [[nodiscard]] bool sameSizeOnServer(const std::string& remoteName, const std::string& localName);
+    // LIST with `argument` unchanged (may be empty); the text stays in lastListing().
+    [[nodiscard]] int list(const std::string& argument);
+    // Lines the listing parser does not recognise produce no entry.
+    [[nodiscard]] std::vector<RemoteEntry> listEntries(const std::string& path);
+
+    // Remote operations. Directory arguments are cut to their first token.
+    int changeDirectory(std::string_view argument);
+    int makeDirectory(std::string_view argument); // creates missing parents after a 550
+    int removeDirectory(const std::string& name); // always 0
+    void rename(const std::string& oldName, const std::string& newName);
+    [[nodiscard]] std::string currentDirectory(); // empty when the reply holds no quoted path
+    int deleteFile(const std::string& remoteName);
+
+    // Appends the lines of `path` (or, when it cannot be read, txt html htm asc csv).
+    void loadAsciiExtensions(const std::string& path);
+    [[nodiscard]] const std::vector<std::string>& asciiExtensions() const { return asciiExtensions_; }
+    // 'A' when the extension of `localName` is in the ASCII list (ignoring case), else 'I'.
+    [[nodiscard]] char transferType(std::string_view localName) const;
+
+    // Carries out one queued command line (mv, cd, md, mkdir, lcd, lmd, put, get, list, pwd;
+    // anything else goes to the server as typed). Answers a reply code, 5, 0, or 0/-1 for the
+    // local commands.
+    [[nodiscard]] int runScriptLine(std::string_view line);
+    // The wildcard upload behind "put" with one name: every matching file goes to the current
+    // remote folder under its bare name. Always 0.
+    int uploadMatching(const std::string& pattern, Recursion recursion);
+    // Runs the batch in order, asking the sink's shouldStop before each step. Always 0.
+    int runOperations(const std::vector<FtpOperation>& operations);
+
+    // The client's own current local folder (never the process's); starts as the process's
+    // working folder at construction. Always ends with "/".
+    [[nodiscard]] const std::string& localDirectory() const { return localDirectory_; }
+    // Relative paths resolve against localDirectory(). False when it is not a folder.
+    [[nodiscard]] bool setLocalDirectory(const std::string& path);
+    // `name` made absolute against localDirectory().
+    [[nodiscard]] std::string localPath(std::string_view name) const;
+
+private:
+    friend class DataConnection;
+
+    void setState(State state);
+    void addFailure();
+    void closeControl();
+    [[nodiscard]] std::string readReply();
+    [[nodiscard]] std::string readOneChunkReply();
+    [[nodiscard]] int sendType(std::string_view localName);
+    [[nodiscard]] int finalReply();
+    [[nodiscard]] int uploadOnce(const std::string& remoteName, const std::string& localName, int64_t expectedSize);
+
+    const MachineOptions& options_;
+    std::chrono::milliseconds budget_;
+    NullEventSink defaultSink_;
+    FtpEventSink* sink_ = &defaultSink_;
+    std::unique_ptr<ByteStream> control_;
+    std::unique_ptr<ReplyReader> replies_;
+    std::unique_ptr<DialUp> dialUp_;
+    State state_ = State::Disconnected;
+    bool dialed_ = false;
+    bool timedOut_ = false;
+    int failureCount_ = 0;
+    std::string host_;
+    std::string user_;
+    std::string lastCommand_;
+    std::string lastListing_;
+    std::vector<std::string> asciiExtensions_;
+    std::string localDirectory_;
+};

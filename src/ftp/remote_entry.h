@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// One parsed line of a server listing, as kept by listEntries. A symbolic link keeps its
+// " -> target" in the name; changeDirectory knows how to follow it.
+struct RemoteEntry {
+    std::string name;
+    int64_t size = 0;
+    int64_t modificationTime = 0; // seconds since 1970, UTC
+    bool isDirectory = false; // "may be a directory": worth a CWD
+
+    bool operator==(const RemoteEntry&) const = default;
+};
