@@ -1,0 +1,387 @@
+#include "support/ftp_server.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char* kVsftpd = "/usr/sbin/vsftpd";
+constexpr const char* kVsftpdUser = "tarnwick-ftp";
+constexpr const char* kVsftpdPassword = "tarnwick-ftp-test";
+// Readiness is polled at most this often before the start counts as failed (about 10 s).
+constexpr int kReadinessAttempts = 400;
+
+// Binds, listens on and prints the real port, so the launcher learns it without a race.
+constexpr const char* kPyftpdlibScript = R"PY(
+import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+root, user, password, port, log = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
+logging.basicConfig(filename=log, level=logging.INFO)
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, root, perm="elradfmwMT")
+class Handler(FTPHandler):
+    pass
+Handler.authorizer = authorizer
+Handler.banner = "tarnwick test server ready"
+server = FTPServer(("127.0.0.1", port), Handler)
+server.max_cons = 256
+sys.stdout.write("%d\n" % server.socket.getsockname()[1])
+sys.stdout.flush()
+server.serve_forever(handle_exit=True)
+)PY";
+
+void pause25ms()
+{
+    timespec delay { 0, 25 * 1000 * 1000 };
+    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) { }
+}
+
+bool canConnect(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+int freePort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
+
+// Runs a short administrative command to its end; `input` goes to its standard input.
+bool runTool(const std::string& commandLine, const std::string& input = {})
+{
+    FILE* pipe = popen(commandLine.c_str(), "w");
+    if (!pipe)
+        return false;
+    if (!input.empty())
+        fwrite(input.data(), 1, input.size(), pipe);
+    int status = pclose(pipe);
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool ensureVsftpdUser(std::string& error)
+{
+    struct stat home { };
+    if (system((std::string("id -u ") + kVsftpdUser + " >/dev/null 2>&1").c_str()) != 0) {
+        // Another test process may create it at the same moment; what counts is that it exists.
+        (void)runTool(std::string("useradd -m -s /bin/sh ") + kVsftpdUser + " >/dev/null 2>&1");
+        if (system((std::string("id -u ") + kVsftpdUser + " >/dev/null 2>&1").c_str()) != 0) {
+            error = "cannot create the system user " + std::string(kVsftpdUser);
+            return false;
+        }
+    }
+    std::string homePath = std::string("/home/") + kVsftpdUser;
+    if (stat(homePath.c_str(), &home) != 0) {
+        std::error_code ignored;
+        std::filesystem::create_directories(homePath, ignored);
+        (void)runTool("chown " + std::string(kVsftpdUser) + " " + homePath);
+    }
+    if (!runTool("chpasswd", std::string(kVsftpdUser) + ":" + kVsftpdPassword + "\n")) {
+        error = "chpasswd failed for " + std::string(kVsftpdUser);
+        return false;
+    }
+    return true;
+}
+
+pid_t spawnInOwnGroup(const std::vector<std::string>& arguments, int stdoutFd, const std::string& stderrPath)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (stdoutFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return pid;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+FtpServer::FtpServer(Kind kind)
+    : kind_(kind)
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-ftpd-XXXXXX").string();
+    if (mkdtemp(pattern.data()))
+        workFolder_ = pattern;
+    root_ = workFolder_ + "/root";
+    if (kind_ == Kind::Vsftpd) {
+        user_ = kVsftpdUser;
+        password_ = kVsftpdPassword;
+    } else {
+        user_ = "tester";
+        password_ = "secret-word";
+    }
+}
+
+FtpServer::~FtpServer()
+{
+    kill();
+    if (!workFolder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(workFolder_, ignored);
+    }
+}
+
+std::string FtpServer::unavailableReason(Kind kind)
+{
+    if (kind == Kind::Pyftpdlib) {
+        if (access(kPython, X_OK) != 0)
+            return std::string(kPython) + " is missing";
+        if (system((std::string(kPython) + " -c 'import pyftpdlib' >/dev/null 2>&1").c_str()) != 0)
+            return "python3-pyftpdlib is not installed for " + std::string(kPython);
+        return {};
+    }
+    if (access(kVsftpd, X_OK) != 0)
+        return "vsftpd is not installed";
+    if (geteuid() != 0)
+        return "vsftpd needs root to switch to its system user";
+    return {};
+}
+
+std::string FtpServer::url() const
+{
+    return "127.0.0.1:" + std::to_string(port_);
+}
+
+std::string FtpServer::pathOf(const std::string& relative) const
+{
+    return root_ + "/" + relative;
+}
+
+std::string FtpServer::log() const
+{
+    return readFile(workFolder_ + "/server.log") + readFile(workFolder_ + "/stderr.log");
+}
+
+bool FtpServer::start()
+{
+    error_.clear();
+    if (workFolder_.empty()) {
+        error_ = "cannot create a temporary folder";
+        return false;
+    }
+    std::string reason = unavailableReason(kind_);
+    if (!reason.empty()) {
+        error_ = reason;
+        return false;
+    }
+    std::error_code failure;
+    std::filesystem::create_directories(root_, failure);
+    if (failure) {
+        error_ = "cannot create " + root_ + ": " + failure.message();
+        return false;
+    }
+    return launch();
+}
+
+bool FtpServer::restart()
+{
+    if (pid_ > 0)
+        stop();
+    error_.clear();
+    return launch();
+}
+
+bool FtpServer::launch()
+{
+    return kind_ == Kind::Pyftpdlib ? launchPyftpdlib() : launchVsftpd();
+}
+
+bool FtpServer::launchPyftpdlib()
+{
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        error_ = "pipe failed";
+        return false;
+    }
+    pid_ = spawnInOwnGroup({ kPython, "-c", kPyftpdlibScript, root_, user_, password_, std::to_string(port_),
+                               workFolder_ + "/server.log" },
+        pipeFds[1], workFolder_ + "/stderr.log");
+    close(pipeFds[1]);
+    if (pid_ <= 0) {
+        close(pipeFds[0]);
+        error_ = "cannot start " + std::string(kPython);
+        return false;
+    }
+    // The script prints its port once it listens; EOF means it died first.
+    std::string line;
+    pollfd waiting { pipeFds[0], POLLIN, 0 };
+    while (line.find('\n') == std::string::npos) {
+        int ready = poll(&waiting, 1, 15000);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        char buffer[64];
+        ssize_t count = ready > 0 ? read(pipeFds[0], buffer, sizeof buffer) : 0;
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        line.append(buffer, static_cast<size_t>(count));
+    }
+    close(pipeFds[0]);
+    int port = atoi(line.c_str());
+    if (port <= 0) {
+        kill();
+        error_ = "pyftpdlib did not start: " + log();
+        return false;
+    }
+    port_ = port;
+    return true;
+}
+
+bool FtpServer::launchVsftpd()
+{
+    if (!ensureVsftpdUser(error_))
+        return false;
+    // vsftpd reaches root_ as its unprivileged user.
+    chmod(workFolder_.c_str(), 0711);
+    if (!runTool("chown " + std::string(kVsftpdUser) + " " + root_)) {
+        error_ = "cannot hand " + root_ + " to " + kVsftpdUser;
+        return false;
+    }
+    if (port_ == 0)
+        port_ = freePort();
+    // Thousands of passive ports: small ranges run out under repeated tests.
+    int passiveLow = 20000 + (port_ % 20) * 1000;
+    std::ostringstream config;
+    config << "listen=YES\nbackground=NO\nlisten_address=127.0.0.1\nlisten_port=" << port_
+           << "\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nanonymous_enable=NO\nlocal_enable=YES\n"
+              "write_enable=YES\nlocal_umask=022\nlocal_root="
+           << root_
+           << "\nchroot_local_user=YES\nallow_writeable_chroot=YES\npam_service_name=vsftpd\n"
+              "pasv_enable=YES\npasv_min_port="
+           << passiveLow << "\npasv_max_port=" << passiveLow + 999
+           << "\nport_enable=YES\nconnect_from_port_20=NO\nuserlist_enable=NO\nmax_clients=0\nmax_per_ip=0\n"
+              "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\nvsftpd_log_file="
+           << workFolder_ << "/server.log\nsecure_chroot_dir=/var/run/vsftpd/empty\n";
+    std::string configPath = workFolder_ + "/vsftpd.conf";
+    {
+        std::ofstream out(configPath, std::ios::binary | std::ios::trunc);
+        out << config.str();
+        if (!out) {
+            error_ = "cannot write " + configPath;
+            return false;
+        }
+    }
+    chmod(configPath.c_str(), 0600);
+    pid_ = spawnInOwnGroup({ kVsftpd, configPath }, -1, workFolder_ + "/stderr.log");
+    if (pid_ <= 0) {
+        error_ = "cannot start vsftpd";
+        return false;
+    }
+    return waitUntilAccepting();
+}
+
+bool FtpServer::waitUntilAccepting()
+{
+    for (int attempt = 0; attempt < kReadinessAttempts; ++attempt) {
+        if (canConnect(port_))
+            return true;
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            error_ = "server ended before accepting: " + log();
+            return false;
+        }
+        pause25ms();
+    }
+    kill();
+    error_ = "server did not accept connections in time: " + log();
+    return false;
+}
+
+void FtpServer::stop()
+{
+    signalAndReap(SIGTERM);
+}
+
+void FtpServer::kill()
+{
+    signalAndReap(SIGKILL);
+}
+
+void FtpServer::signalAndReap(int signal)
+{
+    if (pid_ <= 0)
+        return;
+    // The whole group: vsftpd serves each session from a process of its own.
+    ::kill(-pid_, signal);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) { }
+    if (signal != SIGKILL)
+        ::kill(-pid_, SIGKILL);
+    pid_ = -1;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+// A real FTP server from the distribution, started on 127.0.0.1 and a free port, serving a
+// fresh temporary folder with one read-write account. The server runs in its own process
+// group, so stop() and kill() also end the per-session processes that some daemons fork.
+//
+//     FtpServer server;
+//     ASSERT_TRUE(server.start()) << server.error();
+//     client.connect(server.url(), server.user(), server.password());
+class FtpServer {
+public:
+    enum class Kind {
+        Pyftpdlib, // /usr/bin/python3 with python3-pyftpdlib; runs as any user
+        Vsftpd, // needs root: logs in as the system user "tarnwick-ftp", created on demand
+    };
+
+    explicit FtpServer(Kind kind = Kind::Pyftpdlib);
+    ~FtpServer(); // stops the server and removes the served folder
+    FtpServer(const FtpServer&) = delete;
+    FtpServer& operator=(const FtpServer&) = delete;
+
+    // Empty when this kind of server can run here, else why not (for GTEST_SKIP).
+    [[nodiscard]] static std::string unavailableReason(Kind kind);
+
+    // Starts the server and waits (bounded) until it accepts connections. On failure
+    // error() says why.
+    [[nodiscard]] bool start();
+    // Ends the server politely (SIGTERM) and reaps it; the folder stays.
+    void stop();
+    // Ends the server at once (SIGKILL): open connections break mid-transfer.
+    void kill();
+    // Starts again on the same port and folder after stop() or kill().
+    [[nodiscard]] bool restart();
+    [[nodiscard]] bool isRunning() const { return pid_ > 0; }
+
+    [[nodiscard]] int port() const { return port_; }
+    [[nodiscard]] std::string url() const; // "127.0.0.1:PORT"
+    [[nodiscard]] const std::string& user() const { return user_; }
+    [[nodiscard]] const std::string& password() const { return password_; }
+    // The served folder as an absolute path without trailing "/": what "/" is on the server.
+    [[nodiscard]] const std::string& root() const { return root_; }
+    // root() + "/" + relative
+    [[nodiscard]] std::string pathOf(const std::string& relative) const;
+    [[nodiscard]] const std::string& error() const { return error_; }
+    // What the server logged so far (for failure messages).
+    [[nodiscard]] std::string log() const;
+
+private:
+    [[nodiscard]] bool launch();
+    [[nodiscard]] bool launchPyftpdlib();
+    [[nodiscard]] bool launchVsftpd();
+    [[nodiscard]] bool waitUntilAccepting();
+    void signalAndReap(int signal);
+
+    Kind kind_;
+    std::string workFolder_; // holds root/, the config and the log
+    std::string root_;
+    std::string user_;
+    std::string password_;
+    std::string error_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
