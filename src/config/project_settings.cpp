@@ -1,1 +1,252 @@
-// The project file store; see project_settings.h.
+#include "config/project_settings.h"
+
+#include "config/line_piece_reader.h"
+#include "platform/file_utils.h"
+
+#include <climits>
+#include <cstdio>
+#include <strings.h>
+
+namespace {
+
+// Lines longer than this arrive in pieces, each handled as a line of its own.
+constexpr size_t maxLinePiece = 511;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// Leading blanks skipped, an optional sign, then digits up to the first non-digit; no digit
+// gives 0. Values beyond the range of int are held at its limits instead of wrapping.
+int decimalValue(std::string_view text)
+{
+    size_t at = 0;
+    while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r')))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+        negative = text[at++] == '-';
+    long long value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        value = value * 10 + (text[at] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        return static_cast<int>(-value);
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+// A value holding a line feed would turn into extra lines, and so into other settings, when
+// the file is read back; only the part before it can be stored.
+std::string_view singleLine(std::string_view value)
+{
+    size_t lineFeed = value.find('\n');
+    return lineFeed == std::string_view::npos ? value : value.substr(0, lineFeed);
+}
+
+void appendLine(std::string& out, std::string_view key, std::string_view value)
+{
+    out += key;
+    out += '=';
+    out += singleLine(value);
+    out += '\n';
+}
+
+void appendLine(std::string& out, std::string_view key, int value)
+{
+    out += key;
+    out += '=';
+    out += std::to_string(value);
+    out += '\n';
+}
+
+void appendList(std::string& out, std::string_view header, const std::vector<std::string>& lines)
+{
+    if (lines.empty())
+        return;
+    out += header;
+    out += '\n';
+    for (const std::string& line : lines) {
+        std::string_view text = singleLine(line);
+        // An empty line would be dropped by the reader anyway; the file holds no blank lines.
+        if (text.empty())
+            continue;
+        out += text;
+        out += '\n';
+    }
+}
+
+enum class Section { None, Site, Pre, Post, ForbiddenDirectories, ForbiddenFiles };
+
+} // namespace
+
+bool ProjectSettings::setFromKeyLine(std::string_view key, std::string_view value)
+{
+    struct TextKey {
+        const char* name;
+        std::string ProjectSettings::*member;
+    };
+    struct NumberKey {
+        const char* name;
+        int ProjectSettings::*member;
+    };
+    static constexpr TextKey textKeys[] = {
+        { "ftp", &ProjectSettings::ftp },
+        { "htmlreport", &ProjectSettings::htmlreport },
+        { "archivdir", &ProjectSettings::archivdir },
+        { "remote", &ProjectSettings::remote },
+        { "local", &ProjectSettings::local },
+        { "temp", &ProjectSettings::temp },
+        { "filelist", &ProjectSettings::filelist },
+    };
+    static constexpr NumberKey numberKeys[] = {
+        { "strategy", &ProjectSettings::strategy },
+        { "archmax", &ProjectSettings::archmax },
+        { "all", &ProjectSettings::all },
+        { "minutes", &ProjectSettings::minutes },
+    };
+    for (const TextKey& entry : textKeys) {
+        if (equalsIgnoringCase(key, entry.name)) {
+            this->*entry.member = std::string(value);
+            return true;
+        }
+    }
+    for (const NumberKey& entry : numberKeys) {
+        if (equalsIgnoringCase(key, entry.name)) {
+            this->*entry.member = decimalValue(value);
+            return true;
+        }
+    }
+    if (equalsIgnoringCase(key, "delete")) {
+        deleteRemoved = decimalValue(value) != 0 ? 1 : 0;
+        return true;
+    }
+    return false;
+}
+
+void ProjectSettings::LoadProject(const std::string& path)
+{
+    projectPath = path;
+    LinePieceReader reader(maxLinePiece);
+    if (!reader.open(path)) {
+        std::fputs("can not open ini\n", stdout);
+        std::fflush(stdout);
+        return;
+    }
+
+    Section section = Section::None;
+    FtpSite* site = nullptr;
+    std::string line;
+    while (reader.next(line)) {
+        size_t equals = line.find('=');
+        std::string_view key;
+        std::string_view value;
+        if (equals != std::string::npos) {
+            key = std::string_view(line).substr(0, equals);
+            value = std::string_view(line).substr(equals + 1);
+            (void)setFromKeyLine(key, value);
+            if (equalsIgnoringCase(key, "ftp"))
+                continue;
+        }
+
+        if (line == "[site]") {
+            sites.emplace_back();
+            site = &sites.back();
+            section = Section::Site;
+            continue;
+        }
+        if (line == "[pre]") {
+            section = Section::Pre;
+            continue;
+        }
+        if (line == "[post]") {
+            section = Section::Post;
+            continue;
+        }
+        if (line == "[forbidden]") {
+            section = Section::ForbiddenDirectories;
+            continue;
+        }
+        if (line == "[forbidden files]") {
+            section = Section::ForbiddenFiles;
+            continue;
+        }
+        if (line.empty())
+            continue;
+
+        switch (section) {
+        case Section::None: break;
+        case Section::ForbiddenDirectories: forbiddenDirectories.push_back(line); break;
+        case Section::ForbiddenFiles: forbiddenFiles.push_back(line); break;
+        case Section::Pre:
+            if (site)
+                site->preScript.push_back(line);
+            break;
+        case Section::Post:
+            if (site)
+                site->postScript.push_back(line);
+            break;
+        case Section::Site:
+            if (equals == std::string::npos || !site)
+                break;
+            if (equalsIgnoringCase(key, "name"))
+                site->name = std::string(value);
+            else if (equalsIgnoringCase(key, "url"))
+                site->url = std::string(value);
+            else if (equalsIgnoringCase(key, "user"))
+                site->user = std::string(value);
+            else if (equalsIgnoringCase(key, "pass"))
+                site->pass = std::string(value);
+            else if (equalsIgnoringCase(key, "startdir"))
+                site->startdir = std::string(value);
+            break;
+        }
+    }
+
+    size_t slash = path.rfind('/');
+    temp = slash == std::string::npos ? path : path.substr(0, slash);
+    filelist = path + ".txt";
+    minuteCounter = 0;
+}
+
+std::string ProjectSettings::serialize() const
+{
+    std::string out;
+    appendLine(out, "ftp", ftp);
+    appendLine(out, "strategy", strategy);
+    appendLine(out, "htmlreport", htmlreport);
+    appendLine(out, "archivdir", archivdir);
+    appendLine(out, "archmax", archmax);
+    appendLine(out, "all", all);
+    appendLine(out, "remote", remote);
+    appendLine(out, "local", local);
+    appendLine(out, "temp", temp);
+    appendLine(out, "filelist", filelist);
+    appendLine(out, "minutes", minutes);
+    appendLine(out, "delete", deleteRemoved != 0 ? 1 : 0);
+    for (const FtpSite& site : sites) {
+        out += "[site]\n";
+        appendLine(out, "name", site.name);
+        appendLine(out, "url", site.url);
+        appendLine(out, "user", site.user);
+        appendLine(out, "pass", site.pass);
+        appendLine(out, "startdir", site.startdir);
+        appendList(out, "[pre]", site.preScript);
+        appendList(out, "[post]", site.postScript);
+    }
+    appendList(out, "[forbidden]", forbiddenDirectories);
+    appendList(out, "[forbidden files]", forbiddenFiles);
+    return out;
+}
+
+bool ProjectSettings::SaveProject() const
+{
+    if (projectPath.empty())
+        return false;
+    // The previous version is kept whatever happens next; a missing file simply has none.
+    if (std::optional<std::string> previous = readWholeFile(projectPath))
+        (void)writeFileAtomically(projectPath + ".bak", *previous, 0600);
+    return writeFileAtomically(projectPath, serialize(), 0600);
+}

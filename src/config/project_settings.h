@@ -3,6 +3,7 @@
 #include "config/ftp_site.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The stored half of a web project: everything its ".ftp" file holds. The upload engine's
@@ -36,5 +37,15 @@ public:
     void LoadProject(const std::string& path);
     // Writes the whole object to projectPath after copying the old file to ".bak". Returns
     // false when the file could not be written; the previous file is then left intact.
-    bool SaveProject() const;
+    // New files (the project file and its copy) are made readable by the owner only: they
+    // hold passwords.
+    [[nodiscard]] bool SaveProject() const;
+
+    // The text SaveProject writes. A value is cut at its first line feed, which the format
+    // cannot hold; empty list lines are left out.
+    [[nodiscard]] std::string serialize() const;
+
+private:
+    // Applies a line "key=value" when `key` names a stored setting (any letter case).
+    bool setFromKeyLine(std::string_view key, std::string_view value);
 };

@@ -15,7 +15,11 @@ public:
     // Writes every site to `path` (empty: the remembered path) by temporary file and rename.
     [[nodiscard]] bool writeSites(const std::string& path = {});
 
-    const std::string& path() const { return path_; }
+    // The text writeSites stores. A value is cut at its first line feed, which the format
+    // cannot hold.
+    [[nodiscard]] std::string serialize() const;
+
+    [[nodiscard]] const std::string& path() const { return path_; }
 
 private:
     std::string path_;
