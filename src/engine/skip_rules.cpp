@@ -34,3 +34,23 @@ bool isForbiddenFile(std::string_view fileName, const std::vector<std::string>& 
             return true;
     return false;
 }
+
+std::vector<std::string> lowerFilePatterns(const std::vector<std::string>& patterns)
+{
+    std::vector<std::string> lowered;
+    lowered.reserve(patterns.size());
+    for (const std::string& pattern : patterns)
+        lowered.push_back(lowerAscii(pattern));
+    return lowered;
+}
+
+bool isForbiddenFileLowered(std::string_view fileName, const std::vector<std::string>& loweredPatterns)
+{
+    if (loweredPatterns.empty())
+        return false;
+    std::string name = lowerAscii(fileName);
+    for (const std::string& pattern : loweredPatterns)
+        if (MatchWildcard(name, pattern))
+            return true;
+    return false;
+}

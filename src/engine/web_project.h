@@ -38,21 +38,61 @@ public:
 
     // --- Detection (change_detection.cpp, file_list.cpp, command_lines.cpp) ---
     void ClearItems();
+    // Reloads timeMap from the file list; an unreadable list leaves it empty (everything
+    // counts as changed under the file-list strategy).
     void ReadFileList();
+    // Records every item without changed, failed and deleted marks. Does nothing when the
+    // file list setting is empty or a cancel was requested.
     void WriteFileList();
+    // Appends to items and pendingCommands; never empties them.
     void DetectChanges();
     // Returns the archive move line for `fileName` in `serverDir` and sets item.archivePath.
     [[nodiscard]] std::string BuildArchiveMove(
         const std::string& fileName, const std::string& serverDir, FileItem& item) const;
 
+    // --- Report (project_report.cpp) ---
+    // Builds this project's report page for one site and returns its path (projectPath +
+    // ".html"), which the caller then uploads; the path is returned even when writing failed.
+    // On the first call of a run (reportRowsAppended clear) it appends one row per changed or
+    // deleted item to projectPath + ".report" and sets reportRowsAppended, so a project with
+    // several sites appends its rows once. RunUpload must clear reportRowsAppended when a
+    // run starts, and call this after the transfers of each site, once FileItem::failed
+    // holds that site's outcome. A failure is reported as "Crash in ReportHTML" through the
+    // event sink.
+    [[nodiscard]] std::string ReportHTML(const std::string& startDirectory);
+    bool reportRowsAppended = false;
+    std::string dataDirectory; // report templates; empty: getDataDirectory()
+
     // --- Run (upload_run.cpp) ---
+    // Serves every site in turn with one FTP client: transcript, connect, archive and remote
+    // folders, pre-script, the pending commands, deleted files, post-script, report, archive
+    // pruning, quit. Each put that fails marks its item; nothing connects when no changes
+    // are pending.
     void RunUpload();
+    // Hands "OK "/"Error " result lines to the sink, clears the archive marks of the files
+    // that went up (strategy 1) and rewrites the file list. Records nothing after a cancel.
     void FinishRun();
     void MarkFailed(const std::string& localPath);
+    // Every changed item, or with a path only the first changed item with exactly that path.
     void MarkAllFailed(const std::string& localPath = {});
+    // Deletes all but the archmax newest entries of archivdir on the server.
+    void PruneArchive(class FtpClient& client);
+    // Deletes (or, with archivdir, archives) the server copies of the deleted items.
+    void removeDeletedFiles(class FtpClient& client, const FtpSite& site);
+    int unreachableSites = 0; // sites the last RunUpload could not log in to
+    int clientBudgetMilliseconds = 30000; // how long one blocking socket call may hang
 
     // Collaborators the owner may replace (tests substitute their own).
     FileAttributes* fileAttributes = nullptr; // archive marks; nullptr: every file counts as changed
     const MachineOptions* machineOptions = nullptr; // nullptr: defaults
     std::function<int64_t()> clock = [] { return static_cast<int64_t>(std::time(nullptr)); };
+
+private:
+    struct ScanContext;
+    void ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir);
+    // Appends the item of a file the skip rules let through and returns whether it changed;
+    // `archiveMove` receives the archive move line when one is due.
+    bool TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir, const std::string& name,
+        int64_t mtime, int64_t size, std::string& archiveMove);
+    [[nodiscard]] std::string fileListPath() const;
 };

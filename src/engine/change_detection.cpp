@@ -1,0 +1,236 @@
+#include "engine/web_project.h"
+
+#include "engine/command_lines.h"
+#include "engine/skip_rules.h"
+#include "platform/file_attributes.h"
+#include "report/frontpage_meta.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <string_view>
+#include <sys/stat.h>
+#include <unordered_set>
+#include <utility>
+
+// State of one DetectChanges call. Nothing of it outlives the call, so one project's scan
+// never shapes another's command lines.
+struct WebProject::ScanContext {
+    std::string lastScriptDir; // server folder of the last queued mkdir/cd line
+    int directoryCount = 0;
+    int changedFileCount = 0;
+    std::vector<std::string> loweredFilePatterns;
+    bool readAuthorMeta = true;
+    // Folders that could not be listed, with a trailing "/": the files recorded below them
+    // are not known to be gone.
+    std::vector<std::string> unreadableFolders;
+    // Folders on the current descent path; a symbolic link back to one of them would
+    // otherwise recurse without end.
+    std::vector<std::pair<dev_t, ino_t>> openFolders;
+};
+
+namespace {
+
+struct DirectoryEntry {
+    std::string name;
+    bool folder = false;
+    int64_t mtime = 0;
+    int64_t size = 0;
+};
+
+bool isDotOrDotDot(const char* name)
+{
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+// Reads one folder's entries; false when the listing broke off.
+bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
+{
+    int fd = ::dirfd(dir);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry)
+            return errno == 0;
+        if (isDotOrDotDot(entry->d_name))
+            continue;
+        DirectoryEntry found { entry->d_name, false, 0, 0 };
+        if (entry->d_type == DT_DIR) {
+            found.folder = true;
+        } else if (entry->d_type == DT_REG || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            // Links are followed: a link to a file counts as that file. Devices, pipes and
+            // sockets are no web content; reading a pipe would block the run.
+            struct stat info { };
+            if (::fstatat(fd, entry->d_name, &info, 0) != 0)
+                continue;
+            if (S_ISDIR(info.st_mode)) {
+                found.folder = true;
+            } else if (S_ISREG(info.st_mode)) {
+                found.mtime = static_cast<int64_t>(info.st_mtim.tv_sec);
+                found.size = static_cast<int64_t>(info.st_size);
+            } else {
+                continue;
+            }
+        } else {
+            continue;
+        }
+        entries.push_back(std::move(found));
+    }
+}
+
+bool isBelowAny(const std::string& path, const std::vector<std::string>& folders)
+{
+    for (const std::string& folder : folders)
+        if (path.compare(0, folder.size(), folder) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+void WebProject::ClearItems()
+{
+    items.clear();
+}
+
+void WebProject::DetectChanges()
+{
+    changesPending = false;
+    cancelRequested = false;
+    ScanContext scan;
+    scan.loweredFilePatterns = lowerFilePatterns(forbiddenFiles);
+    scan.readAuthorMeta = machineOptions ? machineOptions->frontPage : MachineOptions {}.frontPage;
+    if (!sites.empty())
+        currentStartDir = sites.front().startdir;
+
+    ScanDirectory(scan, local, remote);
+    if (!pendingCommands.empty())
+        changesPending = true;
+
+    std::vector<std::string> vanished;
+    {
+        std::unordered_set<std::string_view> present;
+        present.reserve(items.size());
+        for (const FileItem& item : items)
+            present.insert(item.path);
+        for (const auto& [path, time] : timeMap) {
+            if (present.count(path) == 0 && !isBelowAny(path, scan.unreadableFolders))
+                vanished.push_back(path);
+        }
+    }
+    for (std::string& path : vanished) {
+        FileItem item;
+        item.path = std::move(path);
+        item.changed = true;
+        item.deleted = true;
+        items.push_back(std::move(item));
+        changesPending = true;
+    }
+    detectionDone = true;
+}
+
+void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir)
+{
+    FtpEventSink& sink = eventSink ? *eventSink : *this;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(localDir.c_str()), &::closedir);
+    if (!dir) {
+        scan.unreadableFolders.push_back(localDir + "/");
+        return;
+    }
+    if (cancelRequested)
+        return;
+    if (isForbiddenDirectory(serverDir, forbiddenDirectories))
+        return;
+    size_t depthBefore = scan.openFolders.size();
+    struct stat self { };
+    if (::fstat(::dirfd(dir.get()), &self) == 0) {
+        std::pair<dev_t, ino_t> identity { self.st_dev, self.st_ino };
+        if (std::find(scan.openFolders.begin(), scan.openFolders.end(), identity) != scan.openFolders.end())
+            return;
+        scan.openFolders.push_back(identity);
+    }
+
+    ++scan.directoryCount;
+    sink.statusMessage("%d dirs %d files\r", scan.directoryCount, scan.changedFileCount);
+
+    std::vector<DirectoryEntry> entries;
+    bool complete = listFolder(dir.get(), entries);
+    dir.reset();
+    if (!complete) {
+        std::printf("FindFirst returns error in %s\n", localDir.c_str());
+        scan.unreadableFolders.push_back(localDir + "/");
+        scan.openFolders.resize(depthBefore);
+        return;
+    }
+    // The file system's own order is arbitrary (hash order on most); byte order makes the
+    // queue and the list of modified files the same from run to run.
+    std::sort(entries.begin(), entries.end(),
+        [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+
+    for (const DirectoryEntry& entry : entries) {
+        if (entry.folder)
+            continue;
+        std::string archiveMove;
+        if (!TestFile(scan, localDir, serverDir, entry.name, entry.mtime, entry.size, archiveMove))
+            continue;
+        FileItem& item = items.back();
+        std::string serverPath = serverDir + "/" + entry.name;
+        // The command language has no escape for a double quote: such a put would name
+        // another local file or server path. The file is reported as failed instead.
+        if (item.path.find('"') != std::string::npos || serverPath.find('"') != std::string::npos) {
+            item.failed = true;
+            item.archivePath.clear();
+            continue;
+        }
+        if (serverDir != scan.lastScriptDir) {
+            pendingCommands.push_back({ enterFolderLine(serverDir), {} });
+            scan.lastScriptDir = serverDir;
+        }
+        if (!archiveMove.empty())
+            pendingCommands.push_back({ std::move(archiveMove), {} });
+        pendingCommands.push_back({ putLine(item.path, serverPath), item.path });
+        ++scan.changedFileCount;
+    }
+
+    for (const DirectoryEntry& entry : entries)
+        if (entry.folder)
+            ScanDirectory(scan, localDir + "/" + entry.name, serverDir + "/" + entry.name);
+    scan.openFolders.resize(depthBefore);
+
+    sink.statusMessage("%d dirs %d files\r", scan.directoryCount, scan.changedFileCount);
+}
+
+bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir,
+    const std::string& name, int64_t mtime, int64_t size, std::string& archiveMove)
+{
+    std::string path = localDir + "/" + name;
+    if (fileAttributes && fileAttributes->isHidden(path))
+        return false;
+    if (isForbiddenFileLowered(name, scan.loweredFilePatterns))
+        return false;
+
+    bool changed;
+    if (strategy == 0 || strategy == 1) {
+        changed = fileAttributes ? fileAttributes->isArchiveSet(path) : true;
+    } else {
+        auto recorded = timeMap.find(path);
+        changed = recorded == timeMap.end() || recorded->second != mtime;
+    }
+
+    FileItem& item = items.emplace_back();
+    item.path = std::move(path);
+    item.mtime = mtime;
+    item.size = size;
+    if (!changed)
+        return false;
+
+    if (scan.readAuthorMeta)
+        (void)readFrontPageMeta(localDir, name, item.author, item.editor);
+    item.changed = true;
+    if (!archivdir.empty())
+        archiveMove = BuildArchiveMove(name, serverDir, item);
+    return true;
+}

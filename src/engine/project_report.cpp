@@ -1,0 +1,37 @@
+#include "engine/web_project.h"
+
+#include "platform/file_utils.h"
+#include "report/report_html.h"
+#include "report/report_templates.h"
+
+std::string WebProject::ReportHTML(const std::string& startDirectory)
+{
+    std::string pagePath = projectPath + ".html";
+    try {
+        std::string folder = dataDirectory.empty() ? getDataDirectory() : dataDirectory;
+        if (!folder.empty() && folder.back() != '/')
+            folder += '/';
+        bool frontPage = machineOptions ? machineOptions->frontPage : MachineOptions {}.frontPage;
+        std::string templatePath = folder + (frontPage ? kAuthorReportTemplateName : kPlainReportTemplateName);
+        std::string rowsPath = projectPath + ".report";
+
+        if (!reportRowsAppended) {
+            std::vector<ReportRow> rows;
+            for (const FileItem& item : items) {
+                if (item.deleted)
+                    rows.push_back({ item.path, item.archivePath, -1, true, item.author, item.editor });
+                else if (item.changed)
+                    rows.push_back({ item.path, item.archivePath, item.mtime, item.failed, item.author, item.editor });
+            }
+            // An unwritable rows file only costs this run's history; the page is still made.
+            if (!rows.empty())
+                (void)appendReportRows(rowsPath, rows);
+            reportRowsAppended = true;
+        }
+        ReportPageSettings settings { local, startDirectory, archmax };
+        (void)writeReportPage(rowsPath, templatePath, pagePath, settings);
+    } catch (...) {
+        (eventSink ? *eventSink : *this).message("Crash in ReportHTML\n");
+    }
+    return pagePath;
+}

@@ -1,0 +1,38 @@
+#include "engine/upload_script.h"
+
+UploadScript::UploadScript(const std::string& folder, int sitePosition)
+    : path_(pathFor(folder, sitePosition))
+{
+    // Without a folder the name would point at the file system root.
+    if (!folder.empty())
+        file_.reset(std::fopen(path_.c_str(), "we"));
+}
+
+UploadScript::~UploadScript()
+{
+    finish();
+}
+
+std::string UploadScript::pathFor(const std::string& folder, int sitePosition)
+{
+    std::string path = folder;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path + "up_" + std::to_string(sitePosition) + ".txt";
+}
+
+void UploadScript::writeLine(const std::string& line)
+{
+    if (!file_)
+        return;
+    std::fwrite(line.data(), 1, line.size(), file_.get());
+    std::fputc('\n', file_.get());
+}
+
+void UploadScript::finish()
+{
+    if (!file_)
+        return;
+    std::fputs("quit\n", file_.get());
+    file_.reset();
+}
