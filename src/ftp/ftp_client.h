@@ -13,6 +13,7 @@
 #include <vector>
 
 class ByteStream;
+class DataConnection;
 class DialUp;
 class ReplyReader;
 
@@ -142,16 +143,21 @@ public:
     [[nodiscard]] std::string localPath(std::string_view name) const;
 
 private:
-    friend class DataConnection;
-
     void setState(State state);
     void addFailure();
+    // A blocking call used up its budget: the stream is closed already.
+    void noteTimeout();
     void closeControl();
+    // Reads until the final line of a reply (every line goes to onLine); answers that line,
+    // or the last line seen when the wait ends early (empty when none).
     [[nodiscard]] std::string readReply();
-    [[nodiscard]] std::string readOneChunkReply();
-    [[nodiscard]] int sendType(std::string_view localName);
-    [[nodiscard]] int finalReply();
-    [[nodiscard]] int uploadOnce(const std::string& remoteName, const std::string& localName, int64_t expectedSize);
+    [[nodiscard]] int readReplyCode();
+    void sendType(std::string_view localName);
+    [[nodiscard]] std::unique_ptr<DataConnection> openDataConnection();
+    // Accepts or connects the data stream, reporting failures under `where`.
+    [[nodiscard]] std::unique_ptr<ByteStream> establishData(DataConnection& connection, const char* where);
+    [[nodiscard]] int uploadMatchingIn(
+        const std::string& folder, const std::string& pattern, Recursion recursion, int depth);
 
     const MachineOptions& options_;
     std::chrono::milliseconds budget_;

@@ -1,0 +1,99 @@
+#include "ftp/active_data_connection.h"
+
+#include "ftp/tcp_stream.h"
+
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <unistd.h>
+
+ActiveDataConnection::ActiveDataConnection(int socket, const SocketAddress& address, std::chrono::milliseconds budget)
+    : listener_(socket)
+    , address_(address)
+    , budget_(budget)
+{
+}
+
+ActiveDataConnection::~ActiveDataConnection()
+{
+    closeListener();
+}
+
+void ActiveDataConnection::closeListener()
+{
+    if (listener_ >= 0)
+        ::close(listener_);
+    listener_ = -1;
+}
+
+ActiveDataConnection::Listening ActiveDataConnection::listen(
+    const SocketAddress* local, std::chrono::milliseconds budget)
+{
+    SocketAddress bindTo;
+    if (local && (local->family() == AF_INET || local->family() == AF_INET6)) {
+        bindTo = *local;
+    } else {
+        auto* any = reinterpret_cast<sockaddr_in*>(&bindTo.storage);
+        any->sin_family = AF_INET;
+        any->sin_addr.s_addr = htonl(INADDR_ANY);
+        bindTo.length = sizeof(sockaddr_in);
+    }
+    if (bindTo.family() == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&bindTo.storage)->sin_port = 0;
+    else
+        reinterpret_cast<sockaddr_in6*>(&bindTo.storage)->sin6_port = 0;
+
+    Listening result;
+    int socket = ::socket(bindTo.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (socket < 0) {
+        result.error = errno;
+        return result;
+    }
+    result.socketCreated = true;
+    SocketAddress bound;
+    bound.length = sizeof bound.storage;
+    if (bind(socket, reinterpret_cast<const sockaddr*>(&bindTo.storage), bindTo.length) != 0
+        || getsockname(socket, reinterpret_cast<sockaddr*>(&bound.storage), &bound.length) != 0
+        || ::listen(socket, 1) != 0) {
+        result.error = errno;
+        ::close(socket);
+        return result;
+    }
+    result.connection.reset(new ActiveDataConnection(socket, bound, budget));
+    return result;
+}
+
+std::unique_ptr<ByteStream> ActiveDataConnection::establish(IoResult& result)
+{
+    if (listener_ < 0) {
+        result = { IoResult::Status::Failed, 0, EBADF };
+        return nullptr;
+    }
+    auto deadline = std::chrono::steady_clock::now() + budget_;
+    for (;;) {
+        int socket = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (socket >= 0) {
+            closeListener();
+            result = { IoResult::Status::Ok, 0, 0 };
+            return std::make_unique<TcpStream>(socket, budget_);
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            result = { IoResult::Status::Failed, 0, errno };
+            closeListener();
+            return nullptr;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd waiting { listener_, POLLIN, 0 };
+        int ready = left.count() > 0 ? poll(&waiting, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            result = { ready == 0 ? IoResult::Status::TimedOut : IoResult::Status::Failed, 0,
+                ready == 0 ? ETIMEDOUT : errno };
+            closeListener();
+            return nullptr;
+        }
+    }
+}

@@ -1,0 +1,71 @@
+#include "ftp/ftp_client.h"
+#include "ftp/next_token.h"
+#include "ftp/reply_reader.h"
+
+int FtpClient::changeDirectory(std::string_view argument)
+{
+    size_t position = 0;
+    std::string directory = nextToken(argument, position);
+    // A listed link ("name -> target") is entered by its target.
+    size_t arrow = directory.find("->");
+    if (arrow != std::string::npos)
+        directory = arrow + 3 <= directory.size() ? directory.substr(arrow + 3) : std::string();
+    return command("CWD %s", directory.c_str());
+}
+
+int FtpClient::makeDirectory(std::string_view argument)
+{
+    size_t position = 0;
+    std::string path = nextToken(argument, position);
+    int result = command("MKD %s", path.c_str());
+    if (result != 550)
+        return result;
+    // Missing parents: create each level from the top, then the whole path once more.
+    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        if (slash > 0)
+            (void)command("MKD %s", path.substr(0, slash).c_str());
+    }
+    return command("MKD %s", path.c_str());
+}
+
+int FtpClient::removeDirectory(const std::string& name)
+{
+    (void)command("RMD %s", name.c_str());
+    return 0;
+}
+
+void FtpClient::rename(const std::string& oldName, const std::string& newName)
+{
+    if (command("RNFR %s", oldName.c_str()) == 350)
+        (void)command("RNTO %s", newName.c_str());
+}
+
+std::string FtpClient::currentDirectory()
+{
+    std::string reply = sendRaw("PWD\r\n");
+    if (replyCode(reply) != 257)
+        return {};
+    size_t open = reply.find('"');
+    if (open == std::string::npos)
+        return {};
+    // A quote inside the path comes doubled.
+    std::string path;
+    for (size_t i = open + 1; i < reply.size(); ++i) {
+        if (reply[i] != '"') {
+            path += reply[i];
+            continue;
+        }
+        if (i + 1 < reply.size() && reply[i + 1] == '"') {
+            path += '"';
+            ++i;
+            continue;
+        }
+        return path;
+    }
+    return {};
+}
+
+int FtpClient::deleteFile(const std::string& remoteName)
+{
+    return command("dele %s", remoteName.c_str());
+}

@@ -1,0 +1,265 @@
+#include "ftp/ftp_client.h"
+
+#include "ftp/byte_stream.h"
+#include "ftp/data_connection.h"
+#include "ftp/reply_reader.h"
+#include "ftp/server_address.h"
+#include "ftp/tcp_stream.h"
+#include "platform/dial_up.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// Control replies are short; this only bounds one receive.
+constexpr size_t kControlChunk = 4096;
+
+bool holdsLineBreakOrNul(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool startsWithPass(std::string_view text)
+{
+    if (text.size() < 5)
+        return false;
+    for (size_t i = 0; i < 4; ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        if (c != "PASS"[i])
+            return false;
+    }
+    return text[4] == ' ';
+}
+
+} // namespace
+
+FtpClient::FtpClient(const MachineOptions& options, std::chrono::milliseconds budget)
+    : options_(options)
+    , budget_(budget)
+    , replies_(std::make_unique<ReplyReader>())
+{
+    std::error_code failure;
+    std::filesystem::path current = std::filesystem::current_path(failure);
+    localDirectory_ = failure ? std::string("/") : current.string();
+    if (localDirectory_.empty() || localDirectory_.back() != '/')
+        localDirectory_ += '/';
+}
+
+FtpClient::~FtpClient()
+{
+    hangUpIfDialed();
+    closeControl();
+}
+
+void FtpClient::setState(State state)
+{
+    // The one place the connection state changes: closing the stream goes with leaving it.
+    if (state == State::Disconnected && control_)
+        control_->close();
+    state_ = state;
+}
+
+void FtpClient::addFailure()
+{
+    if (failureCount_ < 0x7fffffff)
+        ++failureCount_;
+}
+
+void FtpClient::noteTimeout()
+{
+    timedOut_ = true;
+}
+
+void FtpClient::closeControl()
+{
+    setState(State::Disconnected);
+    control_.reset();
+    replies_->reset();
+}
+
+FtpEventSink* FtpClient::setEventSink(FtpEventSink* sink)
+{
+    FtpEventSink* previous = sink_;
+    sink_ = sink ? sink : &defaultSink_;
+    return previous == &defaultSink_ ? nullptr : previous;
+}
+
+bool FtpClient::connect(const std::string& url, const std::string& user, const std::string& password)
+{
+    closeControl();
+    host_ = url;
+    user_ = user;
+    failureCount_ = 0;
+
+    if (!options_.dialUpEntry.empty()) {
+        if (!dialUp_) {
+            dialUp_ = std::make_unique<DialUp>();
+            dialUp_->start();
+        }
+        // The outcome does not matter: without a network the connect below fails by itself.
+        (void)dialUp_->dial(options_.dialUpEntry);
+        dialed_ = true;
+    }
+
+    std::optional<ServerAddress> address = ServerAddress::parse(url);
+    TcpStream::Connected connected { nullptr, EINVAL };
+    if (address)
+        connected = TcpStream::connect(address->host, address->port, budget_);
+    if (!connected.stream) {
+        sink_->message("Error %d in connect.connect\n", connected.error);
+        return false;
+    }
+    control_ = std::move(connected.stream);
+    setState(State::Connected);
+
+    // The greeting is not examined, but it must be read whole: a multi-line greeting would
+    // otherwise be taken for the answer to USER.
+    (void)readReply();
+    if (user.empty())
+        return true;
+    if (holdsLineBreakOrNul(user) || holdsLineBreakOrNul(password)) {
+        sink_->message("Error %s %d\n", "connect.login line break in user name or password", EINVAL);
+        return false;
+    }
+
+    int code = replyCode(sendRaw("USER " + user + "\r\n"));
+    if (code == 230) {
+        setState(State::LoggedIn);
+        return true;
+    }
+    if (code != 331)
+        return false;
+    if (replyCode(sendRaw("PASS " + password + "\r\n")) != 230)
+        return false;
+    setState(State::LoggedIn);
+    return true;
+}
+
+int FtpClient::command(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    va_list copy;
+    va_copy(copy, arguments);
+    int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string line;
+    if (length > 0) {
+        line.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(line.data(), line.size(), format, arguments);
+        line.resize(static_cast<size_t>(length));
+    }
+    va_end(arguments);
+    // A name holding a line break would smuggle a second command onto the connection.
+    if (holdsLineBreakOrNul(line)) {
+        sink_->message("Error %s %d\n", "command.format line break in command", EINVAL);
+        return 0;
+    }
+    return replyCode(sendRaw(line + "\r\n"));
+}
+
+std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
+{
+    lastCommand_ = startsWithPass(text) ? std::string("PASS ****\r\n") : text;
+    sink_->onLine(lastCommand_);
+    if (!control_ || !control_->isOpen()) {
+        sink_->message("SendCommand.send: %d\n", ENOTCONN);
+        return {};
+    }
+    IoResult sent = control_->sendAll(text.data(), text.size());
+    if (!sent.ok()) {
+        if (sent.status == IoResult::Status::TimedOut)
+            noteTimeout();
+        sink_->message("SendCommand.send: %d\n", sent.error);
+        setState(State::Disconnected);
+        return {};
+    }
+    if (wait == ReplyWait::DontWait)
+        return {};
+    return readReply();
+}
+
+std::string FtpClient::readReply()
+{
+    std::string last;
+    auto drain = [&]() -> bool {
+        while (std::optional<ReplyReader::Line> line = replies_->nextLine()) {
+            sink_->onLine(line->text);
+            last = std::move(line->text);
+            if (line->final)
+                return true;
+        }
+        return false;
+    };
+    if (drain())
+        return last;
+    std::vector<char> chunk(kControlChunk);
+    for (;;) {
+        IoResult received = control_ ? control_->receive(chunk.data(), chunk.size())
+                                     : IoResult { IoResult::Status::Failed, 0, ENOTCONN };
+        if (received.ok()) {
+            replies_->append(std::string_view(chunk.data(), received.count));
+        } else {
+            if (received.status == IoResult::Status::TimedOut)
+                noteTimeout();
+            sink_->message("Receive.recv returned: %d\n", received.error);
+            addFailure();
+            if (state_ != State::Disconnected)
+                setState(State::Disconnected);
+        }
+        bool complete = drain();
+        // A broken client waits for one chunk at most, so a dead server cannot hold it up.
+        if (complete || isBroken())
+            return last;
+    }
+}
+
+int FtpClient::readReplyCode()
+{
+    return replyCode(readReply());
+}
+
+int FtpClient::quit()
+{
+    (void)sendRaw("bye\r\n", ReplyWait::DontWait);
+    // Nothing more is read on this session; a stale answer must not meet a later command.
+    closeControl();
+    return 200;
+}
+
+void FtpClient::hangUpIfDialed()
+{
+    if (dialed_ && options_.disconnect && dialUp_)
+        dialUp_->hangUp();
+    if (options_.disconnect)
+        dialed_ = false;
+}
+
+bool FtpClient::setLocalDirectory(const std::string& path)
+{
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return false;
+    std::string target = localPath(path);
+    struct stat status { };
+    if (stat(target.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return false;
+    std::string normal = std::filesystem::path(target).lexically_normal().string();
+    if (normal.empty() || normal.back() != '/')
+        normal += '/';
+    localDirectory_ = normal;
+    return true;
+}
+
+std::string FtpClient::localPath(std::string_view name) const
+{
+    if (!name.empty() && name.front() == '/')
+        return std::string(name);
+    return localDirectory_ + std::string(name);
+}

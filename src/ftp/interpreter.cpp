@@ -1,0 +1,148 @@
+#include "ftp/ftp_client.h"
+#include "ftp/next_token.h"
+#include "platform/file_utils.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <fnmatch.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Deeper than any real site; only a pathological tree gets cut here.
+constexpr int kMaxUploadDepth = 64;
+
+bool isWord(std::string_view word, const char* expected)
+{
+    return word.size() == std::char_traits<char>::length(expected)
+        && strncasecmp(word.data(), expected, word.size()) == 0;
+}
+
+struct FolderEntry {
+    std::string name;
+    bool isFolder = false;
+    int64_t size = 0;
+};
+
+// The entries of `folder` whose names match `pattern`, sorted by name so that uploads
+// happen in a stable order. "." and ".." never appear.
+std::vector<FolderEntry> matchingEntries(const std::string& folder, const std::string& pattern)
+{
+    std::vector<FolderEntry> entries;
+    DIR* directory = opendir(folder.empty() ? "." : folder.c_str());
+    if (!directory)
+        return entries;
+    while (dirent* found = readdir(directory)) {
+        std::string name = found->d_name;
+        if (name == "." || name == ".." || fnmatch(pattern.c_str(), name.c_str(), FNM_PERIOD) != 0)
+            continue;
+        // lstat: a link to a folder is not followed, so a loop of links cannot recurse forever.
+        struct stat status { };
+        if (lstat((folder + "/" + name).c_str(), &status) != 0)
+            continue;
+        FolderEntry entry { name, S_ISDIR(status.st_mode), static_cast<int64_t>(status.st_size) };
+        if (S_ISLNK(status.st_mode)) {
+            struct stat target { };
+            if (stat((folder + "/" + name).c_str(), &target) != 0 || S_ISDIR(target.st_mode))
+                continue;
+            entry.size = static_cast<int64_t>(target.st_size);
+        }
+        entries.push_back(std::move(entry));
+    }
+    closedir(directory);
+    std::sort(
+        entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+} // namespace
+
+int FtpClient::runScriptLine(std::string_view line)
+{
+    lastListing_.clear();
+    sink_->message("--------------- %.*s\n", static_cast<int>(line.size()), line.data());
+    size_t position = 0;
+    std::string word = nextToken(line, position);
+    std::string rest(line.substr(std::min(position, line.size())));
+
+    if (isWord(word, "mv")) {
+        std::string oldName = nextToken(line, position);
+        std::string newName = nextToken(line, position);
+        (void)command("RNFR %s", oldName.c_str());
+        return command("RNTO %s", newName.c_str());
+    }
+    if (isWord(word, "cd"))
+        return changeDirectory(rest);
+    if (isWord(word, "md") || isWord(word, "mkdir"))
+        return makeDirectory(rest);
+    if (isWord(word, "lcd"))
+        return setLocalDirectory(rest) ? 0 : -1;
+    if (isWord(word, "lmd"))
+        return rest.empty() || rest.find('\0') != std::string::npos || mkdir(localPath(rest).c_str(), 0755) != 0 ? -1
+                                                                                                                 : 0;
+    if (isWord(word, "put")) {
+        Recursion recursion = Recursion::ThisFolderOnly;
+        std::string local = nextToken(line, position);
+        if (local == "/s") {
+            recursion = Recursion::IntoSubfolders;
+            local = nextToken(line, position);
+        }
+        std::string remote = nextToken(line, position);
+        if (remote == "/s") {
+            recursion = Recursion::IntoSubfolders;
+            remote = nextToken(line, position);
+        }
+        if (!remote.empty())
+            return uploadWithRetry(remote, local, TransferMode::Image, -1);
+        return uploadMatching(local, recursion);
+    }
+    if (isWord(word, "get")) {
+        std::string local = nextToken(line, position);
+        if (local == "/s")
+            local = nextToken(line, position);
+        std::string remote = nextToken(line, position);
+        if (remote == "/s")
+            remote = nextToken(line, position);
+        if (remote.empty()) {
+            // One name serves both sides: a server path must not pick the local folder.
+            if (local.find('/') != std::string::npos) {
+                sink_->message("Error %s %d\n", "get.name refused path as local name", EINVAL);
+                sink_->onTransferFailed(local);
+                return kTransferNotCarriedOut;
+            }
+            remote = local;
+        }
+        return download(remote, local, TransferMode::Image);
+    }
+    if (isWord(word, "list"))
+        return list(rest);
+    if (isWord(word, "pwd"))
+        return 0;
+    (void)command("%s %s", word.c_str(), rest.c_str());
+    return 0;
+}
+
+int FtpClient::uploadMatching(const std::string& pattern, Recursion recursion)
+{
+    std::string folder = directoryPart(pattern);
+    std::string filePattern = fileNamePart(pattern);
+    if (folder.empty() && !pattern.empty() && pattern.front() == '/')
+        folder = "/";
+    return uploadMatchingIn(folder, filePattern, recursion, 0);
+}
+
+int FtpClient::uploadMatchingIn(const std::string& folder, const std::string& pattern, Recursion recursion, int depth)
+{
+    std::string absolute = folder.empty() ? localDirectory_ : localPath(folder);
+    for (const FolderEntry& entry : matchingEntries(absolute, pattern)) {
+        std::string local = folder.empty() ? entry.name : (folder.back() == '/' ? folder : folder + "/") + entry.name;
+        if (entry.isFolder) {
+            if (recursion == Recursion::IntoSubfolders && depth < kMaxUploadDepth)
+                (void)uploadMatchingIn(local, pattern, recursion, depth + 1);
+            continue;
+        }
+        (void)uploadWithRetry(entry.name, local, TransferMode::Image, entry.size);
+    }
+    return 0;
+}

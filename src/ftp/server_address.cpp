@@ -1,0 +1,58 @@
+#include "ftp/server_address.h"
+
+namespace {
+
+std::optional<int> parsePort(std::string_view text)
+{
+    if (text.empty() || text.size() > 5)
+        return std::nullopt;
+    int port = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        port = port * 10 + (c - '0');
+    }
+    if (port < 1 || port > 65535)
+        return std::nullopt;
+    return port;
+}
+
+} // namespace
+
+std::optional<ServerAddress> ServerAddress::parse(std::string_view url)
+{
+    while (!url.empty() && (url.front() == ' ' || url.front() == '\t'))
+        url.remove_prefix(1);
+    while (!url.empty() && (url.back() == ' ' || url.back() == '\t'))
+        url.remove_suffix(1);
+
+    ServerAddress address;
+    if (!url.empty() && url.front() == '[') {
+        size_t close = url.find(']');
+        if (close == std::string_view::npos || close == 1)
+            return std::nullopt;
+        address.host = std::string(url.substr(1, close - 1));
+        std::string_view rest = url.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':')
+                return std::nullopt;
+            std::optional<int> port = parsePort(rest.substr(1));
+            if (!port)
+                return std::nullopt;
+            address.port = *port;
+        }
+        return address;
+    }
+    size_t colon = url.find(':');
+    if (colon != std::string_view::npos && url.find(':', colon + 1) == std::string_view::npos) {
+        std::optional<int> port = parsePort(url.substr(colon + 1));
+        if (!port)
+            return std::nullopt;
+        address.port = *port;
+        url = url.substr(0, colon);
+    }
+    if (url.empty())
+        return std::nullopt;
+    address.host = std::string(url);
+    return address;
+}

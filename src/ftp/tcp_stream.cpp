@@ -1,0 +1,199 @@
+#include "ftp/tcp_stream.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMilliseconds(Clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0)
+        return 0;
+    return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+}
+
+bool setNonBlocking(int socket)
+{
+    int flags = fcntl(socket, F_GETFL);
+    return flags >= 0 && fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// Connects one resolved address within the budget; answers the socket or -1 with `error`.
+int connectWithin(const addrinfo& address, std::chrono::milliseconds budget, int& error)
+{
+    int socket = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, address.ai_protocol);
+    if (socket < 0) {
+        error = errno;
+        return -1;
+    }
+    if (::connect(socket, address.ai_addr, address.ai_addrlen) == 0)
+        return socket;
+    if (errno != EINPROGRESS && errno != EINTR) {
+        error = errno;
+        ::close(socket);
+        return -1;
+    }
+    Clock::time_point deadline = Clock::now() + budget;
+    for (;;) {
+        pollfd waiting { socket, POLLOUT, 0 };
+        int ready = poll(&waiting, 1, remainingMilliseconds(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            error = ready == 0 ? ETIMEDOUT : errno;
+            ::close(socket);
+            return -1;
+        }
+        int pending = 0;
+        socklen_t length = sizeof pending;
+        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &pending, &length) != 0)
+            pending = errno;
+        if (pending != 0) {
+            error = pending;
+            ::close(socket);
+            return -1;
+        }
+        return socket;
+    }
+}
+
+} // namespace
+
+TcpStream::TcpStream(int socket, std::chrono::milliseconds budget)
+    : socket_(socket)
+    , budget_(budget)
+{
+    if (socket_ >= 0)
+        (void)setNonBlocking(socket_);
+}
+
+TcpStream::~TcpStream()
+{
+    close();
+}
+
+TcpStream::Connected TcpStream::connect(const std::string& host, int port, std::chrono::milliseconds budget)
+{
+    addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    addrinfo* found = nullptr;
+    std::string service = std::to_string(port);
+    if (host.empty() || getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
+        return { nullptr, EINVAL };
+    Connected result { nullptr, EINVAL };
+    for (addrinfo* address = found; address; address = address->ai_next) {
+        int socket = connectWithin(*address, budget, result.error);
+        if (socket >= 0) {
+            int on = 1;
+            (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            result.stream = std::make_unique<TcpStream>(socket, budget);
+            result.error = 0;
+            break;
+        }
+    }
+    freeaddrinfo(found);
+    return result;
+}
+
+TcpStream::Wait TcpStream::waitFor(short events, int& error)
+{
+    Clock::time_point deadline = Clock::now() + budget_;
+    for (;;) {
+        pollfd waiting { socket_, events, 0 };
+        int ready = poll(&waiting, 1, remainingMilliseconds(deadline));
+        if (ready > 0)
+            return Wait::Ready; // errors and hang-ups surface in the following call
+        if (ready == 0) {
+            error = ETIMEDOUT;
+            return Wait::TimedOut;
+        }
+        if (errno != EINTR) {
+            error = errno;
+            return Wait::Failed;
+        }
+    }
+}
+
+IoResult TcpStream::fail(IoResult::Status status, int error, size_t count)
+{
+    close();
+    return { status, count, error };
+}
+
+IoResult TcpStream::receive(char* buffer, size_t capacity)
+{
+    if (socket_ < 0)
+        return { IoResult::Status::Failed, 0, ENOTCONN };
+    for (;;) {
+        ssize_t count = recv(socket_, buffer, capacity, 0);
+        if (count > 0)
+            return { IoResult::Status::Ok, static_cast<size_t>(count), 0 };
+        if (count == 0)
+            return fail(IoResult::Status::Closed, 0);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return fail(IoResult::Status::Failed, errno);
+        int error = 0;
+        Wait wait = waitFor(POLLIN, error);
+        if (wait == Wait::TimedOut)
+            return fail(IoResult::Status::TimedOut, error);
+        if (wait == Wait::Failed)
+            return fail(IoResult::Status::Failed, error);
+    }
+}
+
+IoResult TcpStream::sendAll(const char* data, size_t size)
+{
+    if (socket_ < 0)
+        return { IoResult::Status::Failed, 0, ENOTCONN };
+    size_t sent = 0;
+    while (sent < size) {
+        ssize_t count = send(socket_, data + sent, size - sent, MSG_NOSIGNAL);
+        if (count > 0) {
+            sent += static_cast<size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return fail(IoResult::Status::Failed, errno, sent);
+        // The budget restarts with every block that leaves: only a stall counts.
+        int error = 0;
+        Wait wait = waitFor(POLLOUT, error);
+        if (wait == Wait::TimedOut)
+            return fail(IoResult::Status::TimedOut, error, sent);
+        if (wait == Wait::Failed)
+            return fail(IoResult::Status::Failed, error, sent);
+    }
+    return { IoResult::Status::Ok, sent, 0 };
+}
+
+void TcpStream::close()
+{
+    if (socket_ < 0)
+        return;
+    // NOTE: close() is not retried on EINTR: on Linux the descriptor is gone either way.
+    ::close(socket_);
+    socket_ = -1;
+}
+
+std::optional<SocketAddress> TcpStream::localAddress() const
+{
+    SocketAddress address;
+    address.length = sizeof address.storage;
+    if (socket_ < 0 || getsockname(socket_, reinterpret_cast<sockaddr*>(&address.storage), &address.length) != 0)
+        return std::nullopt;
+    return address;
+}

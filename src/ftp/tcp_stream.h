@@ -1,0 +1,40 @@
+#pragma once
+
+#include "ftp/byte_stream.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+// A plain TCP connection. Every blocking step waits in poll() on the calling thread, so a
+// stalled peer costs at most `budget` per call and nothing else ever touches the descriptor.
+class TcpStream final : public ByteStream {
+public:
+    // Takes ownership of a connected socket.
+    TcpStream(int socket, std::chrono::milliseconds budget);
+    ~TcpStream() override;
+    TcpStream(const TcpStream&) = delete;
+    TcpStream& operator=(const TcpStream&) = delete;
+
+    struct Connected {
+        std::unique_ptr<TcpStream> stream; // null on failure
+        int error = 0; // errno of the failure; EINVAL for a name that does not resolve
+    };
+    // Resolves `host` (a name, a dotted IPv4 address or a bare IPv6 address) and connects to
+    // the first address that answers within the budget.
+    [[nodiscard]] static Connected connect(const std::string& host, int port, std::chrono::milliseconds budget);
+
+    [[nodiscard]] IoResult receive(char* buffer, size_t capacity) override;
+    [[nodiscard]] IoResult sendAll(const char* data, size_t size) override;
+    void close() override;
+    [[nodiscard]] bool isOpen() const override { return socket_ >= 0; }
+    [[nodiscard]] std::optional<SocketAddress> localAddress() const override;
+
+private:
+    enum class Wait { Ready, TimedOut, Failed };
+    [[nodiscard]] Wait waitFor(short events, int& error);
+    [[nodiscard]] IoResult fail(IoResult::Status status, int error, size_t count = 0);
+
+    int socket_ = -1;
+    std::chrono::milliseconds budget_;
+};

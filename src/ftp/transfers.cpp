@@ -1,0 +1,400 @@
+#include "ftp/byte_stream.h"
+#include "ftp/data_connection.h"
+#include "ftp/ftp_client.h"
+#include "ftp/listing_parser.h"
+#include "ftp/reply_reader.h"
+#include "platform/file_utils.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Big enough that loopback and LAN transfers are not bound by system calls.
+constexpr size_t kTransferBlock = 256 * 1024;
+// A listing larger than this is cut: no real folder comes near it, and a hostile server
+// must not exhaust memory.
+constexpr size_t kMaxListing = 64 * 1024 * 1024;
+
+bool holdsUnsafeByte(std::string_view name)
+{
+    return name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool hasParentStep(std::string_view path)
+{
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (path.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Writes everything or answers false with errno set.
+bool writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd)
+        : fd_(fd)
+    {
+    }
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    [[nodiscard]] int get() const { return fd_; }
+    // Closes now; false when the data may not have reached the disk.
+    bool closeNow()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+char FtpClient::transferType(std::string_view localName) const
+{
+    std::string name = fileNamePart(localName);
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return 'I';
+    std::string extension = name.substr(dot + 1);
+    for (const std::string& ascii : asciiExtensions_) {
+        if (strcasecmp(ascii.c_str(), extension.c_str()) == 0)
+            return 'A';
+    }
+    return 'I';
+}
+
+void FtpClient::sendType(std::string_view localName)
+{
+    (void)command("TYPE %c", transferType(localName));
+}
+
+void FtpClient::loadAsciiExtensions(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        for (const char* extension : { "txt", "html", "htm", "asc", "csv" })
+            asciiExtensions_.emplace_back(extension);
+        return;
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        asciiExtensions_.push_back(line);
+    }
+}
+
+int FtpClient::download(const std::string& remoteName, const std::string& localName, TransferMode /*mode*/)
+{
+    if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty() || hasParentStep(localName)) {
+        sink_->message("Error %s %d\n", "receive.name refused unsafe file name", EINVAL);
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+    sendType(localName);
+
+    // Created before RETR: a name that exists already (or cannot be made) costs no transfer,
+    // and an existing file is never touched.
+    std::string path = localPath(localName);
+    FileDescriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (file.get() < 0) {
+        sink_->message("File Error %x\n", static_cast<unsigned>(errno));
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+    auto discard = [&] {
+        file.closeNow();
+        unlink(path.c_str());
+    };
+
+    std::unique_ptr<DataConnection> connection = openDataConnection();
+    if (!connection) {
+        discard();
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+    if (command("RETR %s", remoteName.c_str()) / 100 != 1) {
+        discard();
+        sink_->onTransferFailed(localName);
+        return 0;
+    }
+    std::unique_ptr<ByteStream> stream = establishData(*connection, "receive.accept");
+    connection.reset();
+    if (!stream) {
+        discard();
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+
+    sink_->onDownloadBegins(localName, 0);
+    std::vector<char> block(kTransferBlock);
+    int64_t total = 0;
+    bool complete = false;
+    for (;;) {
+        IoResult received = stream->receive(block.data(), block.size());
+        if (received.status == IoResult::Status::Closed) {
+            complete = true;
+            break;
+        }
+        if (!received.ok()) {
+            if (received.status == IoResult::Status::TimedOut)
+                noteTimeout();
+            break;
+        }
+        sink_->onBytes(static_cast<int64_t>(received.count));
+        if (!writeAll(file.get(), block.data(), received.count)) {
+            sink_->message("File Error %x\n", static_cast<unsigned>(errno));
+            break;
+        }
+        total += static_cast<int64_t>(received.count);
+    }
+    sink_->message("Received %lld Bytes\n", static_cast<long long>(total));
+    if (!file.closeNow()) {
+        sink_->message("File Error %x\n", static_cast<unsigned>(errno));
+        complete = false;
+    }
+    stream.reset();
+
+    int reply = readReplyCode();
+    if (!complete || reply / 100 != 2) {
+        // A partial file would pass for the real thing on the next run.
+        unlink(path.c_str());
+        if (!complete) {
+            sink_->onTransferFailed(localName);
+            return kTransferNotCarriedOut;
+        }
+    }
+    return reply;
+}
+
+int FtpClient::upload(
+    const std::string& remoteName, const std::string& localName, TransferMode /*mode*/, int64_t expectedSize)
+{
+    if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty()) {
+        sink_->message("Error %s %d\n", "send.name refused unsafe file name", EINVAL);
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+    sendType(localName);
+
+    // Opened before STOR: a file that cannot be read must not replace the server's copy
+    // with an empty one.
+    std::string path = localPath(localName);
+    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status { };
+    if (file.get() >= 0 && fstat(file.get(), &status) == 0 && !S_ISREG(status.st_mode))
+        errno = EISDIR;
+    if (file.get() < 0 || !S_ISREG(status.st_mode)) {
+        sink_->message("File Error %x\n", static_cast<unsigned>(errno));
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+
+    std::unique_ptr<DataConnection> connection = openDataConnection();
+    if (!connection) {
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+    if (command("STOR %s", remoteName.c_str()) / 100 != 1) {
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+    std::unique_ptr<ByteStream> stream = establishData(*connection, "receive.accept");
+    connection.reset();
+    if (!stream) {
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+
+    sink_->onUploadBegins(localName, expectedSize);
+    sink_->onFileSize(static_cast<int64_t>(status.st_size));
+    std::vector<char> block(kTransferBlock);
+    bool complete = false;
+    for (;;) {
+        ssize_t count = read(file.get(), block.data(), block.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count == 0) {
+            complete = true;
+            break;
+        }
+        if (count < 0) {
+            sink_->message("File Error %x\n", static_cast<unsigned>(errno));
+            break;
+        }
+        IoResult sent = stream->sendAll(block.data(), static_cast<size_t>(count));
+        if (!sent.ok()) {
+            if (sent.status == IoResult::Status::TimedOut)
+                noteTimeout();
+            break;
+        }
+        sink_->onBytes(count);
+    }
+    stream.reset();
+    file.closeNow();
+
+    int reply = readReplyCode();
+    // The server cannot tell a cut-off stream from the end of the file, so its 226 proves
+    // nothing here.
+    if (!complete) {
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    }
+    return reply;
+}
+
+int FtpClient::uploadWithRetry(
+    const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
+{
+    int attempts = 0;
+    for (;;) {
+        int result = upload(remoteName, localName, mode, expectedSize);
+        if (result == kTransferNotCarriedOut) {
+            std::string folder = directoryPart(remoteName);
+            if (!folder.empty())
+                (void)makeDirectory("\"" + folder + "\"");
+            result = upload(remoteName, localName, mode, expectedSize);
+            if (result == kTransferNotCarriedOut)
+                return result;
+        }
+        if (options_.checkFileSize && mode != TransferMode::Ascii && !sameSizeOnServer(remoteName, localName)
+            && ++attempts < 5)
+            continue;
+        return result;
+    }
+}
+
+bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::string& localName)
+{
+    (void)list(remoteName);
+    if (lastListing_.empty())
+        return false;
+    int64_t localSize = fileSize(localPath(localName));
+    if (localSize < 0)
+        return true;
+    std::string_view listing(lastListing_);
+    size_t position = 0;
+    while (position < listing.size()) {
+        size_t end = listing.find_first_of("\r\n", position);
+        if (end == std::string_view::npos)
+            end = listing.size();
+        std::string_view line = listing.substr(position, end - position);
+        position = end + 1;
+        if (line.empty() || replyCode(line) / 100 == 2)
+            continue;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        ListingEntry entry;
+        int64_t listed = parseListingLine(line, entry) ? entry.size : 0;
+        return listed == localSize;
+    }
+    return true;
+}
+
+int FtpClient::list(const std::string& argument)
+{
+    // A refused listing must not leave the previous folder's text to be taken for this one.
+    lastListing_.clear();
+    if (holdsUnsafeByte(argument)) {
+        sink_->message("Error %s %d\n", "dolist.name refused unsafe argument", EINVAL);
+        return kTransferNotCarriedOut;
+    }
+    std::unique_ptr<DataConnection> connection = openDataConnection();
+    if (!connection)
+        return kTransferNotCarriedOut;
+    if (command("LIST %s", argument.c_str()) / 100 != 1)
+        return 0;
+    std::unique_ptr<ByteStream> stream
+        = establishData(*connection, "dolist.connect Error %d accepting listening socket");
+    connection.reset();
+    if (!stream)
+        return kTransferNotCarriedOut;
+
+    std::vector<char> block(kTransferBlock);
+    std::string text;
+    int64_t total = 0;
+    for (;;) {
+        IoResult received = stream->receive(block.data(), block.size());
+        if (!received.ok()) {
+            if (received.status == IoResult::Status::TimedOut)
+                noteTimeout();
+            break;
+        }
+        total += static_cast<int64_t>(received.count);
+        std::string_view piece(block.data(), received.count);
+        piece = piece.substr(0, piece.find('\0'));
+        if (text.size() + piece.size() > kMaxListing) {
+            sink_->message("Error %s %d\n", "dolist.receive listing too large", EFBIG);
+            break;
+        }
+        text.append(piece);
+    }
+    sink_->message("Received %lld Bytes\n", static_cast<long long>(total));
+    lastListing_ = std::move(text);
+    stream.reset();
+    return readReplyCode();
+}
+
+std::vector<RemoteEntry> FtpClient::listEntries(const std::string& path)
+{
+    std::vector<RemoteEntry> entries;
+    (void)list(path);
+    std::string_view listing(lastListing_);
+    size_t position = 0;
+    while (position < listing.size()) {
+        size_t end = listing.find_first_of("\r\n", position);
+        if (end == std::string_view::npos)
+            end = listing.size();
+        std::string_view line = listing.substr(position, end - position);
+        position = end + 1;
+        ListingEntry parsed;
+        if (line.empty() || !parseListingLine(line, parsed) || parsed.name.empty())
+            continue;
+        RemoteEntry entry;
+        // From the name to the end of the line, so a link keeps " -> target".
+        size_t nameStart = static_cast<size_t>(parsed.name.data() - line.data());
+        entry.name = std::string(line.substr(nameStart));
+        entry.size = parsed.size;
+        entry.modificationTime = parsed.time;
+        entry.isDirectory = parsed.tryChangeDirectory;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
