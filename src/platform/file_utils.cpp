@@ -109,7 +109,8 @@ bool writeFileAtomically(const std::string& path, std::string_view content, unsi
 
 std::optional<std::string> readWholeFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO would otherwise wait for a writer before it can be refused.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return std::nullopt;
     struct stat info { };
@@ -117,6 +118,8 @@ std::optional<std::string> readWholeFile(const std::string& path)
         ::close(fd);
         return std::nullopt;
     }
+    if (int flags = ::fcntl(fd, F_GETFL); flags >= 0)
+        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     std::string content;
     content.reserve(static_cast<size_t>(info.st_size));
     char buffer[65536];

@@ -1,0 +1,204 @@
+#include "platform/archive_mark_store.h"
+#include "platform/file_utils.h"
+#include "support/temp_dir.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Moves the modification time by a whole second, standing in for an edit made later.
+void touchLater(const std::string& path)
+{
+    struct stat info { };
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    struct timespec times[2] = { info.st_atim, info.st_mtim };
+    times[1].tv_sec += 1;
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+void setMtime(const std::string& path, const struct timespec& mtime)
+{
+    struct timespec times[2] = { mtime, mtime };
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+struct timespec mtimeOf(const std::string& path)
+{
+    struct stat info { };
+    EXPECT_EQ(::stat(path.c_str(), &info), 0);
+    return info.st_mtim;
+}
+
+TEST(ArchiveMarkStore, ClearedFileCountsUnchangedUntilItChanges)
+{
+    TempDir dir;
+    std::string file = dir.writeFile("site/index.html", "<p>one</p>");
+    ArchiveMarkStore store(dir.file("archive.marks"));
+    store.load();
+    EXPECT_TRUE(store.isArchiveSet(file)) << "never cleared";
+    ASSERT_TRUE(store.clearArchive(file));
+    EXPECT_FALSE(store.isArchiveSet(file));
+    EXPECT_FALSE(store.clearArchive(dir.file("site/missing.html")));
+    EXPECT_TRUE(store.isArchiveSet(dir.file("site/missing.html")));
+
+    struct Change {
+        const char* name;
+        std::function<void()> apply;
+    };
+    const Change changes[] = {
+        { "rewritten in place, same size",
+            [&] {
+                struct timespec before = mtimeOf(file);
+                dir.writeFile("site/index.html", "<p>two</p>");
+                before.tv_nsec = (before.tv_nsec + 1) % 1000000000;
+                setMtime(file, before); // even a nanosecond apart
+            } },
+        { "rewritten in place, other size, same time",
+            [&] {
+                struct timespec before = mtimeOf(file);
+                dir.writeFile("site/index.html", "<p>three</p>");
+                setMtime(file, before);
+            } },
+        { "replaced by write and rename, same size and time",
+            [&] {
+                struct timespec before = mtimeOf(file);
+                std::string other = dir.writeFile("site/.index.html.swp", *readWholeFile(file));
+                setMtime(other, before);
+                ASSERT_EQ(::rename(other.c_str(), file.c_str()), 0);
+            } },
+        { "touched", [&] { touchLater(file); } },
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.name);
+        ASSERT_TRUE(store.clearArchive(file));
+        ASSERT_FALSE(store.isArchiveSet(file));
+        change.apply();
+        EXPECT_TRUE(store.isArchiveSet(file));
+    }
+}
+
+TEST(ArchiveMarkStore, MarksSurviveSaveAndLoad)
+{
+    TempDir dir;
+    std::string storePath = dir.file("archive.marks");
+    std::string kept = dir.writeFile("a b/kept file.txt", "x");
+    std::string gone = dir.writeFile("gone.txt", "y");
+    {
+        ArchiveMarkStore store(storePath);
+        store.load();
+        EXPECT_TRUE(store.save()) << "nothing to write is no failure";
+        EXPECT_FALSE(readWholeFile(storePath)) << "and writes nothing";
+        ASSERT_TRUE(store.clearArchive(kept));
+        ASSERT_TRUE(store.clearArchive(gone));
+        ASSERT_TRUE(store.save());
+    }
+    struct stat info { };
+    ASSERT_EQ(::stat(storePath.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+
+    ASSERT_EQ(::unlink(gone.c_str()), 0);
+    {
+        ArchiveMarkStore store(storePath);
+        store.load();
+        EXPECT_FALSE(store.isArchiveSet(kept));
+        ASSERT_TRUE(store.clearArchive(kept));
+        ASSERT_TRUE(store.save());
+    }
+    std::string content = *readWholeFile(storePath);
+    EXPECT_NE(content.find(" " + kept + "\n"), std::string::npos);
+    EXPECT_EQ(content.find(gone), std::string::npos) << "marks of deleted files are dropped";
+}
+
+TEST(ArchiveMarkStore, DamagedStoreOnlyCountsFilesAsChanged)
+{
+    TempDir dir;
+    std::string file = dir.writeFile("f.txt", "content");
+    std::string storePath = dir.file("archive.marks");
+    {
+        ArchiveMarkStore store(storePath);
+        ASSERT_TRUE(store.clearArchive(file));
+        ASSERT_TRUE(store.save());
+    }
+    std::string good = *readWholeFile(storePath);
+    ASSERT_FALSE(good.empty());
+
+    struct Damage {
+        const char* name;
+        std::string content;
+        bool stillCleared;
+    };
+    const Damage damages[] = {
+        { "intact", good, false },
+        { "last line cut off", good.substr(0, good.size() - 1), true },
+        { "cut inside the numbers", good.substr(0, 5), true },
+        { "letters in a number", "x" + good, true },
+        { "relative path", good.substr(0, good.find('/')) + "f.txt\n", true },
+        { "empty", "", true },
+        { "binary noise before a good line", std::string("\0\xff\n12 \n", 7) + good, false },
+        { "number out of range", "99999999999999999999999 " + good.substr(good.find(' ') + 1), true },
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        dir.writeFile("archive.marks", damage.content);
+        ArchiveMarkStore store(storePath);
+        store.load();
+        EXPECT_EQ(store.isArchiveSet(file), damage.stillCleared);
+    }
+
+    ArchiveMarkStore folderStore(dir.makeDirectory("folder.marks"));
+    folderStore.load();
+    EXPECT_TRUE(folderStore.isArchiveSet(file));
+    ASSERT_TRUE(folderStore.clearArchive(file));
+    EXPECT_FALSE(folderStore.save()) << "a folder cannot be replaced by the store";
+}
+
+TEST(ArchiveMarkStore, ConcurrentClearsAndQueries)
+{
+    TempDir dir;
+    std::vector<std::string> files;
+    for (int i = 0; i < 64; ++i)
+        files.push_back(dir.writeFile("f" + std::to_string(i), std::to_string(i)));
+    ArchiveMarkStore store(dir.file("archive.marks"));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (size_t i = static_cast<size_t>(t); i < files.size(); i += 4) {
+                EXPECT_TRUE(store.clearArchive(files[i]));
+                EXPECT_FALSE(store.isArchiveSet(files[i]));
+                if (i % 16 == 0) {
+                    EXPECT_TRUE(store.save());
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    ASSERT_TRUE(store.save());
+    ArchiveMarkStore reloaded(dir.file("archive.marks"));
+    reloaded.load();
+    for (const std::string& file : files)
+        EXPECT_FALSE(reloaded.isArchiveSet(file)) << file;
+}
+
+TEST(ArchiveMarkStore, LineFeedInAPathIsKeptOutOfTheStore)
+{
+    TempDir dir;
+    std::string odd = dir.writeFile("two\nlines", "x");
+    std::string plain = dir.writeFile("plain", "y");
+    ArchiveMarkStore store(dir.file("archive.marks"));
+    ASSERT_TRUE(store.clearArchive(odd));
+    ASSERT_TRUE(store.clearArchive(plain));
+    EXPECT_FALSE(store.isArchiveSet(odd));
+    ASSERT_TRUE(store.save());
+    ArchiveMarkStore reloaded(dir.file("archive.marks"));
+    reloaded.load();
+    EXPECT_TRUE(reloaded.isArchiveSet(odd));
+    EXPECT_FALSE(reloaded.isArchiveSet(plain));
+}
+
+} // namespace
