@@ -1,0 +1,35 @@
+#pragma once
+
+#include "ftp/ftp_event_sink.h"
+
+#include <atomic>
+#include <cstdint>
+
+class MainWindowView;
+class WebProject;
+
+// The sink a run or a Find installs on its project: lines go to the activity log and the
+// status line of the window. Used by one worker at a time.
+class MainWindowSink final : public FtpEventSink {
+public:
+    // `project` is the project the sink is installed on; failed transfers are marked there.
+    MainWindowSink(MainWindowView& view, WebProject& project);
+
+    void onTransferFailed(const std::string& localFile) override;
+    void onUploadBegins(const std::string& localFile, int64_t expectedSize) override;
+    void onDownloadBegins(const std::string& localFile, int64_t unused) override;
+    void onFileSize(int64_t bytes) override;
+    void onBytes(int64_t bytes) override;
+    void onLine(const std::string& text) override;
+    void onStatusLine(const std::string& text) override;
+    void onStatusMessage(const std::string& text) override;
+
+    [[nodiscard]] int64_t totalBytes() const { return total_; }
+    [[nodiscard]] int64_t bytesSoFar() const { return running_; }
+
+private:
+    MainWindowView& view_;
+    WebProject& project_;
+    std::atomic<int64_t> total_ { 0 };
+    std::atomic<int64_t> running_ { 0 };
+};

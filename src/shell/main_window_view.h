@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+class WebProject;
+
+enum class TrayIcon {
+    Idle,
+    Busy,
+};
+
+// What the run logic needs from the main window. The desktop window implements it with its
+// controls; windowless runs implement it on standard output.
+//
+// Calls arrive from the window thread and from the upload worker. A window must carry the
+// worker's calls out synchronously on its own thread (requestQuit alone may be posted).
+// The project list changes only inside reloadProjects, which the run logic calls on its
+// worker between runs, so projectCount/projectAt may be answered from the worker without a
+// lock.
+class MainWindowView {
+public:
+    virtual ~MainWindowView() = default;
+
+    // Start, Find and Setups.
+    virtual void setRunControlsEnabled(bool enabled) = 0;
+    virtual void showStartButton() = 0;
+    virtual void showStopButton() = 0;
+    virtual void setStatusText(const std::string& text) = 0;
+    virtual void appendLogLine(const std::string& text) = 0;
+    // Rebuilds the list of modified files from the selected project's items.
+    virtual void refreshFileList() = 0;
+    // Ends the application once the current event has been handled.
+    virtual void requestQuit() = 0;
+    virtual void setTrayIcon(TrayIcon icon) = 0;
+    // The projects in list (name) order.
+    [[nodiscard]] virtual int projectCount() const = 0;
+    [[nodiscard]] virtual WebProject* projectAt(int index) const = 0;
+    // Reloads the project list from the data directory and answers the newly selected
+    // project (nullptr when the list is empty).
+    virtual WebProject* reloadProjects() = 0;
+};

@@ -1,0 +1,317 @@
+#include "shell/run_controller.h"
+
+#include "engine/web_project.h"
+#include "platform/archive_mark_store.h"
+#include "platform/file_utils.h"
+#include "shell/diagnostic_log.h"
+#include "shell/main_window_sink.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <unordered_set>
+
+namespace {
+
+bool startsWithIgnoringCase(const std::string& text, const std::string& prefix)
+{
+    if (prefix.size() > text.size())
+        return false;
+    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
+}
+
+int findFromSecond(const std::vector<std::string>& names, const std::string& prefix)
+{
+    const int count = static_cast<int>(names.size());
+    for (int step = 0; step < count; ++step) {
+        int index = (1 + step) % count;
+        if (startsWithIgnoringCase(names[static_cast<size_t>(index)], prefix))
+            return index;
+    }
+    return -1;
+}
+
+} // namespace
+
+RunController::RunController(MainWindowView& view)
+    : view_(view)
+    , worker_([this](std::stop_token stop) { workerLoop(stop); })
+{
+}
+
+RunController::~RunController()
+{
+    shuttingDown_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.clear();
+    }
+    requestStop();
+    worker_.request_stop();
+    wakeWorker_.notify_all();
+    // The jthread joins here: the run in progress sees its cancel flag and ends.
+}
+
+void RunController::enqueue(Job job)
+{
+    if (shuttingDown_)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    wakeWorker_.notify_one();
+}
+
+void RunController::workerLoop(std::stop_token stop)
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            if (!wakeWorker_.wait(lock, stop, [this] { return !jobs_.empty(); }))
+                return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+            jobActive_ = true;
+        }
+        try {
+            job();
+        } catch (...) {
+            // The job's own regions catch everything they expect; this only keeps the
+            // worker alive for the jobs behind it.
+            anyRunFailed_ = true;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            jobActive_ = false;
+            if (jobs_.empty())
+                idle_.notify_all();
+        }
+    }
+}
+
+void RunController::waitUntilIdle()
+{
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return jobs_.empty() && !jobActive_; });
+}
+
+void RunController::startRun(WebProject* project)
+{
+    if (project == nullptr)
+        return;
+    view_.showStopButton();
+    enqueue([this, project] { prepareAndRun(*project); });
+}
+
+void RunController::prepareAndRun(WebProject& project)
+{
+    running_ = &project;
+    project.ClearItems();
+    project.pendingCommands.clear();
+    project.ReadFileList();
+    project.cancelRequested = false;
+    runUpload(project);
+}
+
+void RunController::uploadAll()
+{
+    enqueue([this] {
+        const bool quitAtEnd = quitAfterRun_.exchange(false);
+        for (int index = 0; index < view_.projectCount() && !shuttingDown_; ++index) {
+            WebProject* project = view_.projectAt(index);
+            if (project == nullptr)
+                continue;
+            running_ = project;
+            project->pendingCommands.clear();
+            runUpload(*project);
+        }
+        if (quitAtEnd)
+            view_.requestQuit();
+    });
+}
+
+void RunController::onTimerTick()
+{
+    if (isRunning_) {
+        trayBusy_ = !trayBusy_;
+        view_.setTrayIcon(trayBusy_ ? TrayIcon::Busy : TrayIcon::Idle);
+        return;
+    }
+    if (trayBusy_) {
+        trayBusy_ = false;
+        view_.setTrayIcon(TrayIcon::Idle);
+    }
+    if (++ticks_ < kTicksPerMinuteCheck)
+        return;
+    ticks_ = 0;
+
+    WebProject* due = nullptr;
+    for (int index = 0; index < view_.projectCount(); ++index) {
+        WebProject* project = view_.projectAt(index);
+        if (project == nullptr || project->minutes == 0)
+            continue;
+        if (++project->minuteCounter > project->minutes) {
+            due = project;
+            break;
+        }
+    }
+    if (due == nullptr)
+        return;
+    due->minuteCounter = 0;
+    enqueue([this, due] {
+        running_ = due;
+        due->pendingCommands.clear();
+        runUpload(*due);
+    });
+}
+
+void RunController::requestStop()
+{
+    if (WebProject* project = running_)
+        project->cancelRequested = true;
+}
+
+void RunController::rescan(WebProject* project)
+{
+    if (project == nullptr)
+        return;
+    enqueue([this, project] { rescanNow(project); });
+}
+
+void RunController::markEntries(WebProject* project, std::vector<std::string> paths, MarkAs mark)
+{
+    if (project == nullptr)
+        return;
+    enqueue([this, project, paths = std::move(paths), mark] {
+        std::unordered_set<std::string> wanted(paths.begin(), paths.end());
+        for (FileItem& item : project->items) {
+            if (wanted.contains(item.path))
+                item.changed = mark == MarkAs::Changed;
+        }
+        view_.refreshFileList();
+        project->WriteFileList();
+    });
+}
+
+void RunController::reloadProjects()
+{
+    enqueue([this] { selected_ = view_.reloadProjects(); });
+}
+
+int RunController::findProject(const std::vector<std::string>& names, const std::string& argument)
+{
+    if (argument.empty())
+        return -1;
+    int index = findFromSecond(names, argument);
+    if (index < 0)
+        index = findFromSecond(names, argument + ".ftp");
+    return index;
+}
+
+bool RunController::actOnCommandLine(const std::string& argument)
+{
+    if (argument.empty())
+        return false;
+    bool started = false;
+    std::vector<std::string> names;
+    for (int index = 0; index < view_.projectCount(); ++index) {
+        WebProject* project = view_.projectAt(index);
+        names.push_back(project != nullptr ? fileNamePart(project->projectPath) : std::string());
+    }
+    if (int index = findProject(names, argument); index >= 0) {
+        selected_ = view_.projectAt(index);
+        quitAfterRun_ = true;
+        startRun(selected_);
+        started = true;
+    }
+    if (argument == "-all") {
+        quitAfterRun_ = true;
+        uploadAll();
+        started = true;
+    }
+    return started;
+}
+
+void RunController::reportCrash(const char* where, const WebProject& project, const char* what)
+{
+    std::string text = FtpEventSink::format("Crash in %s of %s: %s", where, project.projectPath.c_str(), what);
+    view_.appendLogLine(text);
+    if (diagnosticLog_ != nullptr)
+        diagnosticLog_->logLine(text, LogLineKind::Error);
+}
+
+void RunController::runUpload(WebProject& project)
+{
+    isRunning_ = true;
+    view_.setRunControlsEnabled(false);
+    if (archiveMarks_ != nullptr)
+        archiveMarks_->load();
+
+    MainWindowSink sink(view_, project);
+    bool crashed = false;
+    try {
+        project.ClearItems();
+        project.eventSink = &sink;
+        project.ReadFileList();
+        project.DetectChanges();
+        project.RunUpload();
+    } catch (const std::exception& error) {
+        crashed = true;
+        reportCrash("upload", project, error.what());
+    } catch (...) {
+        crashed = true;
+        reportCrash("upload", project, "unknown exception");
+    }
+    try {
+        project.FinishRun();
+    } catch (const std::exception& error) {
+        crashed = true;
+        reportCrash("finish", project, error.what());
+    } catch (...) {
+        crashed = true;
+        reportCrash("finish", project, "unknown exception");
+    }
+    project.detectionDone = false;
+    project.eventSink = &project;
+
+    if (archiveMarks_ != nullptr && !archiveMarks_->save() && diagnosticLog_ != nullptr)
+        diagnosticLog_->logLine("archive marks could not be saved", LogLineKind::Error);
+
+    bool failed = crashed || project.cancelRequested || project.unreachableSites > 0
+        || std::any_of(project.items.begin(), project.items.end(), [](const FileItem& item) { return item.failed; });
+    if (failed)
+        anyRunFailed_ = true;
+    ++completedRuns_;
+
+    isRunning_ = false;
+    view_.setRunControlsEnabled(true);
+    view_.showStartButton();
+
+    if (quitAfterRun_)
+        view_.requestQuit();
+    else if (!shuttingDown_)
+        rescanNow(selected_);
+}
+
+void RunController::rescanNow(WebProject* project)
+{
+    if (project == nullptr)
+        return;
+    MainWindowSink sink(view_, *project);
+    try {
+        project->ClearItems();
+        project->eventSink = &sink;
+        project->ReadFileList();
+        project->DetectChanges();
+    } catch (const std::exception& error) {
+        reportCrash("scan", *project, error.what());
+    } catch (...) {
+        reportCrash("scan", *project, "unknown exception");
+    }
+    project->eventSink = project;
+    view_.refreshFileList();
+}
