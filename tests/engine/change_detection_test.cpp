@@ -1,0 +1,413 @@
+#include "engine/web_project.h"
+
+#include "platform/archive_mark_store.h"
+#include "platform/file_attributes.h"
+#include "support/test_tree.h"
+
+#include <ctime>
+#include <functional>
+#include <gtest/gtest.h>
+#include <set>
+#include <unistd.h>
+
+namespace {
+
+// 7 December 2006, 15:30 in the local time zone, whatever zone the machine uses.
+int64_t archiveClock()
+{
+    struct tm local { };
+    local.tm_year = 106;
+    local.tm_mon = 11;
+    local.tm_mday = 7;
+    local.tm_hour = 15;
+    local.tm_min = 30;
+    local.tm_isdst = -1;
+    return static_cast<int64_t>(std::mktime(&local));
+}
+
+struct RecordingSink : FtpEventSink {
+    std::vector<std::string> statuses;
+    std::function<void()> onStatus;
+    void onStatusMessage(const std::string& text) override
+    {
+        statuses.push_back(text);
+        if (onStatus)
+            onStatus();
+    }
+};
+
+// Archive marks under the test's control: paths in `changed` have the attribute set.
+struct FakeAttributes : FileAttributes {
+    std::set<std::string> changed;
+    std::set<std::string> hidden;
+    bool isArchiveSet(const std::string& path) override { return changed.count(path) != 0; }
+    bool clearArchive(const std::string& path) override { return changed.erase(path) != 0; }
+    bool isHidden(const std::string& path) override { return hidden.count(path) != 0; }
+};
+
+class ChangeDetection : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        project.local = tree.root();
+        project.projectPath = tree.base() + "/site.ftp";
+        project.filelist = project.projectPath + ".txt";
+        project.temp = tree.base();
+        project.strategy = 2;
+        project.machineOptions = &options;
+        project.eventSink = &sink;
+        project.clock = archiveClock;
+        options.frontPage = false;
+    }
+
+    // One detection as a run does it: fresh items and queue, the file list read first.
+    void detect()
+    {
+        project.ClearItems();
+        project.pendingCommands.clear();
+        project.ReadFileList();
+        project.DetectChanges();
+    }
+
+    std::string queued() const
+    {
+        std::string text;
+        for (const PendingCommand& command : project.pendingCommands)
+            text += command.command + "\n";
+        return text;
+    }
+
+    std::vector<std::string> changedPaths() const
+    {
+        std::vector<std::string> paths;
+        for (const FileItem& item : project.items)
+            if (item.changed)
+                paths.push_back(item.path);
+        return paths;
+    }
+
+    // Records the current items as uploaded, as a successful run would.
+    void settle()
+    {
+        for (FileItem& item : project.items)
+            item.changed = false;
+        project.WriteFileList();
+    }
+
+    TestTree tree;
+    MachineOptions options;
+    RecordingSink sink;
+    WebProject project;
+};
+
+TEST_F(ChangeDetection, QueuedLinesForSmallTree)
+{
+    tree.add("a.html");
+    tree.add("sub/b.html");
+    tree.add("sub/README");
+    tree.add("sub/deep/c.gif");
+    const std::string r = tree.root();
+
+    struct Case {
+        const char* name;
+        const char* archivdir;
+        const char* remote;
+        const char* startdir;
+        std::string expected;
+    };
+    const Case cases[] = {
+        { "plain", "", "", "",
+            "put \"" + r
+                + "/a.html\" \"/a.html\"\n"
+                  "mkdir /sub\n"
+                  "put \""
+                + r
+                + "/sub/README\" \"/sub/README\"\n"
+                  "put \""
+                + r
+                + "/sub/b.html\" \"/sub/b.html\"\n"
+                  "mkdir /sub/deep\n"
+                  "put \""
+                + r + "/sub/deep/c.gif\" \"/sub/deep/c.gif\"\n" },
+        { "archive", "/_archiv_", "", "",
+            "mv \"/a.html\" \"/_archiv_/a0712061530.html\"\n"
+            "put \""
+                + r
+                + "/a.html\" \"/a.html\"\n"
+                  "mkdir /sub\n"
+                  "mv \"/sub/README\" \"/_archiv_/_sub_README\"\n"
+                  "put \""
+                + r
+                + "/sub/README\" \"/sub/README\"\n"
+                  "mv \"/sub/b.html\" \"/_archiv_/_sub_b0712061530.html\"\n"
+                  "put \""
+                + r
+                + "/sub/b.html\" \"/sub/b.html\"\n"
+                  "mkdir /sub/deep\n"
+                  "mv \"/sub/deep/c.gif\" \"/_archiv_/_sub_deep_c0712061530.gif\"\n"
+                  "put \""
+                + r + "/sub/deep/c.gif\" \"/sub/deep/c.gif\"\n" },
+        // The start directory only reaches the archive moves here; the run rewrites the rest.
+        { "remote and start directory", "/_archiv_", "/htdocs", "www",
+            "mkdir /htdocs\n"
+            "mv \"/www/htdocs/a.html\" \"/_archiv_/_htdocs_a0712061530.html\"\n"
+            "put \""
+                + r
+                + "/a.html\" \"/htdocs/a.html\"\n"
+                  "mkdir /htdocs/sub\n"
+                  "mv \"/www/htdocs/sub/README\" \"/_archiv_/_htdocs_sub_README\"\n"
+                  "put \""
+                + r
+                + "/sub/README\" \"/htdocs/sub/README\"\n"
+                  "mv \"/www/htdocs/sub/b.html\" \"/_archiv_/_htdocs_sub_b0712061530.html\"\n"
+                  "put \""
+                + r
+                + "/sub/b.html\" \"/htdocs/sub/b.html\"\n"
+                  "mkdir /htdocs/sub/deep\n"
+                  "mv \"/www/htdocs/sub/deep/c.gif\" \"/_archiv_/_htdocs_sub_deep_c0712061530.gif\"\n"
+                  "put \""
+                + r + "/sub/deep/c.gif\" \"/htdocs/sub/deep/c.gif\"\n" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        project.archivdir = c.archivdir;
+        project.remote = c.remote;
+        project.sites.assign(1, FtpSite {});
+        project.sites[0].startdir = c.startdir;
+        detect();
+        EXPECT_EQ(queued(), c.expected);
+        // A second detection of the same project starts from a clean slate: the same text.
+        detect();
+        EXPECT_EQ(queued(), c.expected);
+        EXPECT_TRUE(project.changesPending);
+        EXPECT_TRUE(project.detectionDone);
+        EXPECT_EQ(project.pendingCommands.back().localPath, r + "/sub/deep/c.gif");
+    }
+    EXPECT_EQ(project.items[1].archivePath, "/_archiv_/_htdocs_sub_README");
+    EXPECT_EQ(sink.statuses.back(), "3 dirs 4 files\r");
+}
+
+TEST_F(ChangeDetection, RecordedTimeDecidesUnderFileListStrategy)
+{
+    tree.add("same.html");
+    tree.add("older.html");
+    tree.add("newer.html");
+    tree.add("new.html");
+    detect();
+    EXPECT_EQ(changedPaths().size(), 4u);
+    project.items.erase(project.items.begin()); // "new.html" stays unrecorded
+    settle();
+
+    tree.setTime("newer.html", TestTree::kDefaultTime + 1);
+    tree.setTime("older.html", TestTree::kDefaultTime - 1);
+    tree.setTime("same.html", TestTree::kDefaultTime + 50);
+    tree.setTime("same.html", TestTree::kDefaultTime); // touched back
+    detect();
+    EXPECT_EQ(changedPaths(),
+        (std::vector<std::string> { tree.path("new.html"), tree.path("newer.html"), tree.path("older.html") }));
+    EXPECT_FALSE(queued().find("same.html") != std::string::npos);
+}
+
+TEST_F(ChangeDetection, OlderTimeThanRecordedCountsAsChanged)
+{
+    tree.add("a.html");
+    detect();
+    settle();
+    detect();
+    EXPECT_TRUE(project.pendingCommands.empty());
+    EXPECT_FALSE(project.changesPending);
+    tree.setTime("a.html", TestTree::kDefaultTime - 3600);
+    detect();
+    EXPECT_EQ(changedPaths(), std::vector<std::string> { tree.path("a.html") });
+}
+
+TEST_F(ChangeDetection, VanishedFilesBecomeDeletedItems)
+{
+    tree.add("keep.html");
+    std::string gone = tree.add("sub/gone.html");
+    detect();
+    settle();
+    ASSERT_EQ(::unlink(gone.c_str()), 0);
+    detect();
+    EXPECT_TRUE(project.pendingCommands.empty());
+    EXPECT_TRUE(project.changesPending);
+    ASSERT_EQ(project.items.size(), 2u);
+    const FileItem& deleted = project.items.back();
+    EXPECT_EQ(deleted.path, gone);
+    EXPECT_TRUE(deleted.deleted && deleted.changed);
+    EXPECT_EQ(deleted.size, 0);
+
+    // After the run the deleted file is no longer recorded, so it is reported only once.
+    project.WriteFileList();
+    detect();
+    EXPECT_FALSE(project.changesPending);
+}
+
+TEST_F(ChangeDetection, UnlistableRootDoesNotReportRecordedFilesAsDeleted)
+{
+    tree.add("a.html");
+    detect();
+    settle();
+    // As when the drive holding the folder is not mounted.
+    ASSERT_EQ(::rename(tree.root().c_str(), (tree.base() + "/unmounted").c_str()), 0);
+    detect();
+    EXPECT_TRUE(project.items.empty());
+    EXPECT_FALSE(project.changesPending);
+}
+
+TEST_F(ChangeDetection, UnreadableSubFolderKeepsItsRecordedFiles)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop root";
+    tree.add("a.html");
+    tree.add("locked/b.html");
+    detect();
+    settle();
+    ASSERT_EQ(::chmod(tree.path("locked").c_str(), 0), 0);
+    detect();
+    EXPECT_FALSE(project.changesPending);
+    EXPECT_EQ(project.items.size(), 1u);
+}
+
+TEST_F(ChangeDetection, SkipRulesKeepFilesAndFoldersOut)
+{
+    tree.add("index.html");
+    tree.add("index.BAK");
+    tree.add("_vti_cnf/index.html");
+    tree.add("sub/x.html");
+    tree.add("sub/Archiv/old.html");
+    project.forbiddenDirectories = { "*_vti_cnf", "*/Archiv" };
+    project.forbiddenFiles = { "*.bak" };
+    detect();
+    EXPECT_EQ(changedPaths(), (std::vector<std::string> { tree.path("index.html"), tree.path("sub/x.html") }));
+    EXPECT_EQ(project.items.size(), 2u);
+
+    // A file that was recorded and now matches a rule is treated as gone.
+    settle();
+    project.forbiddenFiles = { "*.HTML" };
+    detect();
+    EXPECT_TRUE(project.changesPending);
+    std::vector<std::string> deleted;
+    for (const FileItem& item : project.items)
+        if (item.deleted)
+            deleted.push_back(item.path);
+    EXPECT_EQ(deleted, (std::vector<std::string> { tree.path("index.html"), tree.path("sub/x.html") }));
+}
+
+TEST_F(ChangeDetection, ArchiveMarksDecideUnderStrategiesZeroAndOne)
+{
+    tree.add("a.html");
+    tree.add("b.html");
+    tree.add("hidden.html");
+    FakeAttributes attributes;
+    attributes.changed = { tree.path("b.html"), tree.path("hidden.html") };
+    attributes.hidden = { tree.path("hidden.html") };
+    // No file list line for a.html: under these strategies only the mark counts.
+    for (int strategy : { 0, 1 }) {
+        SCOPED_TRACE(strategy);
+        project.strategy = strategy;
+        project.fileAttributes = &attributes;
+        detect();
+        EXPECT_EQ(changedPaths(), std::vector<std::string> { tree.path("b.html") });
+        EXPECT_EQ(project.items.size(), 2u);
+
+        project.fileAttributes = nullptr;
+        detect();
+        EXPECT_EQ(changedPaths().size(), 3u);
+    }
+}
+
+TEST_F(ChangeDetection, RealArchiveMarksClearedUntilRewritten)
+{
+    std::string a = tree.add("a.html", "one");
+    std::string b = tree.add("b.html", "one");
+    ArchiveMarkStore marks(tree.base() + "/archive.marks");
+    marks.load();
+    project.strategy = 1;
+    project.fileAttributes = &marks;
+    detect();
+    EXPECT_EQ(changedPaths().size(), 2u);
+    for (const FileItem& item : project.items)
+        EXPECT_TRUE(marks.clearArchive(item.path));
+    detect();
+    EXPECT_TRUE(project.pendingCommands.empty());
+
+    tree.add("a.html", "two, in place", TestTree::kDefaultTime + 10);
+    tree.addOutside("b.tmp", "two, renamed over");
+    ASSERT_EQ(::rename((tree.base() + "/b.tmp").c_str(), b.c_str()), 0);
+    detect();
+    EXPECT_EQ(changedPaths(), (std::vector<std::string> { a, b }));
+}
+
+TEST_F(ChangeDetection, CancelDuringScanKeepsWhatWasQueued)
+{
+    tree.add("a.html");
+    tree.add("sub/b.html");
+    sink.onStatus = [this] {
+        if (sink.statuses.size() == 1)
+            project.cancelRequested = true;
+    };
+    detect();
+    EXPECT_EQ(changedPaths(), std::vector<std::string> { tree.path("a.html") });
+    EXPECT_TRUE(project.cancelRequested);
+}
+
+TEST_F(ChangeDetection, AuthorMetadataOnlyForChangedFilesWhenOptionOn)
+{
+    tree.add("a.html");
+    tree.add("b.html");
+    tree.add("_vti_cnf/a.html", "vti_author:SR|DOMAIN\\alice\nvti_modifiedby:SR|bob\n");
+    tree.add("_vti_cnf/b.html", "vti_author:SR|carol\n");
+    project.forbiddenDirectories = { "*_vti_cnf" };
+    options.frontPage = false;
+    detect();
+    EXPECT_EQ(project.items[0].author, "");
+
+    FakeAttributes attributes;
+    attributes.changed = { tree.path("a.html") };
+    project.strategy = 1;
+    project.fileAttributes = &attributes;
+    options.frontPage = true;
+    detect();
+    EXPECT_EQ(project.items[0].author, "alice");
+    EXPECT_EQ(project.items[0].editor, "SR|bob");
+    EXPECT_EQ(project.items[1].author, ""); // unchanged: its metadata is never read
+
+    project.machineOptions = nullptr; // defaults: the option is on
+    detect();
+    EXPECT_EQ(project.items[0].author, "alice");
+}
+
+TEST_F(ChangeDetection, NameWithDoubleQuoteIsFailedNotQueued)
+{
+    tree.add("say \"hi\".html");
+    tree.add("ok.html");
+    detect();
+    ASSERT_EQ(project.items.size(), 2u);
+    EXPECT_EQ(queued(), "put \"" + tree.path("ok.html") + "\" \"/ok.html\"\n");
+    const FileItem& quoted = project.items[1];
+    EXPECT_TRUE(quoted.changed && quoted.failed);
+}
+
+TEST_F(ChangeDetection, SymbolicLinksAreFollowedWithoutLooping)
+{
+    std::string target = tree.addOutside("shared/logo.gif", "gif");
+    tree.add("a.html");
+    ASSERT_EQ(::symlink(target.c_str(), tree.path("logo.gif").c_str()), 0);
+    ASSERT_EQ(::symlink(tree.root().c_str(), tree.path("loop").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent/target", tree.path("dangling").c_str()), 0);
+    detect();
+    EXPECT_EQ(changedPaths(), (std::vector<std::string> { tree.path("a.html"), tree.path("logo.gif") }));
+    EXPECT_EQ(project.items[1].size, 3);
+}
+
+TEST_F(ChangeDetection, StatusMessagesCountFoldersAndQueuedFiles)
+{
+    tree.add("a.html");
+    tree.add("sub/b.html");
+    detect();
+    EXPECT_EQ(sink.statuses,
+        (std::vector<std::string> { "1 dirs 0 files\r", "2 dirs 1 files\r", "2 dirs 2 files\r", "2 dirs 2 files\r" }));
+}
+
+} // namespace
