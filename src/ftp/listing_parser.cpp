@@ -410,7 +410,7 @@ bool parseMsdos(std::string_view line, ListingEntry& entry)
         if (hour == 12)
             hour = 0;
         if (cursor.peek() == 'P')
-            hour += 12;
+            hour = wrapAdd(hour, 12);
         cursor.step();
         if (!cursor.atEnd() && cursor.peek() == 'M')
             cursor.step();

@@ -240,6 +240,23 @@ TEST(ListingParser, NeverReadsPastTheGivenLength)
     EXPECT_FALSE(parseListingLine(std::string_view(cut.data(), cut.size() - 2), none, kNow));
 }
 
+TEST(ListingParser, HugeNumbersWrapInsteadOfOverflowing)
+{
+    // Run under the sanitizers, these would report signed overflow if any step did not wrap.
+    const char* lines[] = {
+        "01-01-00  2147483647:00PM       1 hour",
+        "99999999999-99999999999-99999999999  99999999999:99999999999AM       1 day",
+        "-rw-r--r-- 1 u g 99999999999 Jan 99999999999  99999999999 year",
+        "-rw-r--r-- 1 u g 1 Dec 99999999999 99:99 guess",
+        "A.B;1 1 99999999999-DEC-99999999999 99999999999:99999999999 vms",
+        "+m99999999999999999999999,s99999999999999999999999,\teplf",
+    };
+    for (const char* line : lines) {
+        ListingEntry entry;
+        EXPECT_TRUE(parseListingLine(line, entry, kNow)) << line;
+    }
+}
+
 // --- Lines collected from other projects' tests -------------------------------------------
 
 struct CorpusRow {
