@@ -10,14 +10,14 @@ int FtpClient::changeDirectory(std::string_view argument)
     size_t arrow = directory.find("->");
     if (arrow != std::string::npos)
         directory = arrow + 3 <= directory.size() ? directory.substr(arrow + 3) : std::string();
-    return command("CWD %s", directory.c_str());
+    return nameCommand("CWD %s", directory);
 }
 
 int FtpClient::makeDirectory(std::string_view argument)
 {
     size_t position = 0;
     std::string path = nextToken(argument, position);
-    int result = command("MKD %s", path.c_str());
+    int result = nameCommand("MKD %s", path);
     if (result != 550)
         return result;
     // Missing parents: create each level from the top, then the whole path once more.
@@ -25,19 +25,19 @@ int FtpClient::makeDirectory(std::string_view argument)
         if (slash > 0)
             (void)command("MKD %s", path.substr(0, slash).c_str());
     }
-    return command("MKD %s", path.c_str());
+    return nameCommand("MKD %s", path);
 }
 
 int FtpClient::removeDirectory(const std::string& name)
 {
-    (void)command("RMD %s", name.c_str());
+    (void)nameCommand("RMD %s", name);
     return 0;
 }
 
 void FtpClient::rename(const std::string& oldName, const std::string& newName)
 {
-    if (command("RNFR %s", oldName.c_str()) == 350)
-        (void)command("RNTO %s", newName.c_str());
+    if (nameCommand("RNFR %s", oldName) == 350)
+        (void)nameCommand("RNTO %s", newName);
 }
 
 std::string FtpClient::currentDirectory()
@@ -67,5 +67,5 @@ std::string FtpClient::currentDirectory()
 
 int FtpClient::deleteFile(const std::string& remoteName)
 {
-    return command("dele %s", remoteName.c_str());
+    return nameCommand("dele %s", remoteName);
 }

@@ -226,6 +226,15 @@ int FtpClient::readReplyCode()
     return replyCode(readReply());
 }
 
+int FtpClient::nameCommand(const char* format, const std::string& name)
+{
+    if (holdsLineBreakOrNul(name)) {
+        sink_->message("Error %s %d\n", "command.name refused line break or NUL in name", EINVAL);
+        return 0;
+    }
+    return command(format, name.c_str());
+}
+
 int FtpClient::quit()
 {
     (void)sendRaw("bye\r\n", ReplyWait::DontWait);

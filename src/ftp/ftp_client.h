@@ -152,6 +152,9 @@ private:
     // or the last line seen when the wait ends early (empty when none).
     [[nodiscard]] std::string readReply();
     [[nodiscard]] int readReplyCode();
+    // command(format, name) for a name from outside: one holding NUL, CR or LF is refused (0)
+    // rather than cut short or split into two commands.
+    [[nodiscard]] int nameCommand(const char* format, const std::string& name);
     void sendType(std::string_view localName);
     [[nodiscard]] std::unique_ptr<DataConnection> openDataConnection();
     // Accepts or connects the data stream, reporting failures under `where`.

@@ -3,6 +3,7 @@
 #include "platform/file_utils.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <dirent.h>
 #include <fnmatch.h>
 #include <strings.h>
@@ -62,6 +63,10 @@ int FtpClient::runScriptLine(std::string_view line)
 {
     lastListing_.clear();
     sink_->message("--------------- %.*s\n", static_cast<int>(line.size()), line.data());
+    if (line.find('\0') != std::string_view::npos) {
+        sink_->message("Error %s %d\n", "script.line refused NUL in line", EINVAL);
+        return 0;
+    }
     size_t position = 0;
     std::string word = nextToken(line, position);
     std::string rest(line.substr(std::min(position, line.size())));
@@ -69,8 +74,8 @@ int FtpClient::runScriptLine(std::string_view line)
     if (isWord(word, "mv")) {
         std::string oldName = nextToken(line, position);
         std::string newName = nextToken(line, position);
-        (void)command("RNFR %s", oldName.c_str());
-        return command("RNTO %s", newName.c_str());
+        (void)nameCommand("RNFR %s", oldName);
+        return nameCommand("RNTO %s", newName);
     }
     if (isWord(word, "cd"))
         return changeDirectory(rest);

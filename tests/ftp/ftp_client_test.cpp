@@ -1,0 +1,208 @@
+#include "ftp/ftp_client.h"
+
+#include "support/fake_ftp_server.h"
+#include "support/ftp_recording_sink.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Answer = FakeFtpServer::Answer;
+using namespace std::chrono_literals;
+
+TEST(FtpClientLogin, FollowsTheServersAnswers)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> greeting;
+        std::string userReply;
+        std::string passReply;
+        std::string user;
+        bool loggedIn;
+        std::vector<std::string> commands;
+    };
+    const Case cases[] = {
+        { "331 then 230", { "220 hi\r\n" }, "331 Password\r\n", "230 In\r\n", "anna", true,
+            { "USER anna", "PASS pw" } },
+        { "230 to USER needs no PASS", { "220 hi\r\n" }, "230 In\r\n", "", "anna", true, { "USER anna" } },
+        { "wrong password", { "220 hi\r\n" }, "331 Password\r\n", "530 Login incorrect\r\n", "anna", false,
+            { "USER anna", "PASS pw" } },
+        { "user refused", { "220 hi\r\n" }, "530 Not allowed\r\n", "", "anna", false, { "USER anna" } },
+        { "no user name: connect only", { "220 hi\r\n" }, "", "", "", true, {} },
+        { "multi-line greeting in pieces", { "220-Welcome\r\n22", "0-more\r\n220 ready\r\n" }, "331 Password\r\n",
+            "230 In\r\n", "anna", true, { "USER anna", "PASS pw" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeFtpServer server;
+        server.greet(c.greeting);
+        if (!c.userReply.empty())
+            server.on("USER", c.userReply);
+        if (!c.passReply.empty())
+            server.on("PASS", c.passReply);
+        ASSERT_TRUE(server.start());
+        MachineOptions options;
+        FtpClient client(options);
+        FtpRecordingSink sink;
+        client.setEventSink(&sink);
+        EXPECT_EQ(client.connect(server.url(), c.user, "pw"), c.loggedIn);
+        EXPECT_EQ(client.state() == FtpClient::State::LoggedIn, c.loggedIn && !c.user.empty());
+        client.quit();
+        server.join();
+        std::vector<std::string> expected = c.commands;
+        expected.push_back("bye");
+        EXPECT_EQ(server.commands(), expected);
+        for (const std::string& line : sink.lines)
+            EXPECT_EQ(line.find("PASS pw"), std::string::npos) << "password reached the log";
+    }
+}
+
+TEST(FtpClientLogin, LogsThePasswordMasked)
+{
+    FakeFtpServer server;
+    server.on("USER", "331 Password\r\n");
+    server.on("PASS", "230 In\r\n");
+    ASSERT_TRUE(server.start());
+    MachineOptions options;
+    FtpClient client(options);
+    FtpRecordingSink sink;
+    client.setEventSink(&sink);
+    ASSERT_TRUE(client.connect(server.url(), "anna", "pw"));
+    EXPECT_EQ(client.lastCommand(), "PASS ****\r\n");
+    EXPECT_EQ(sink.count("PASS ****"), 1);
+}
+
+TEST(FtpClientLogin, ReportsConnectFailuresWithTheirCode)
+{
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::string closedPort = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    close(probe);
+
+    struct Case {
+        std::string url;
+        std::string message;
+    };
+    const Case cases[] = {
+        { closedPort, "Error 111 in connect.connect\n" },
+        { "127.0.0.1:99999", "Error 22 in connect.connect\n" },
+        { "", "Error 22 in connect.connect\n" },
+    };
+    for (const Case& c : cases) {
+        MachineOptions options;
+        FtpClient client(options);
+        FtpRecordingSink sink;
+        client.setEventSink(&sink);
+        EXPECT_FALSE(client.connect(c.url, "anna", "pw")) << c.url;
+        EXPECT_EQ(sink.lines, std::vector<std::string> { c.message }) << c.url;
+        // A client that never connected fails its operations without hanging.
+        EXPECT_EQ(client.command("NOOP"), 0);
+        EXPECT_EQ(client.currentDirectory(), "");
+    }
+}
+
+TEST(FtpClientReplies, MultiLineReplyCutAnywhereKeepsCommandsInStep)
+{
+    const std::string reply = "211-Features:\r\n MDTM\r\n SIZE\r\n211 End\r\n";
+    for (size_t cut = 1; cut < reply.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        FakeFtpServer server;
+        server.on("FEAT", Answer::replies({ reply.substr(0, cut), reply.substr(cut) }));
+        server.on("PWD", "257 \"/home\" is current\r\n");
+        ASSERT_TRUE(server.start());
+        MachineOptions options;
+        FtpClient client(options);
+        FtpRecordingSink sink;
+        client.setEventSink(&sink);
+        ASSERT_TRUE(client.connect(server.url(), "", ""));
+        EXPECT_EQ(client.sendRaw("FEAT\r\n"), "211 End");
+        EXPECT_EQ(client.currentDirectory(), "/home");
+        EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), " MDTM"), 1);
+    }
+}
+
+TEST(FtpClientReplies, SilentServerTimesOutAndBreaksTheClient)
+{
+    FakeFtpServer server;
+    server.on("NOOP", Answer::silence());
+    ASSERT_TRUE(server.start());
+    MachineOptions options;
+    FtpClient client(options, 200ms);
+    FtpRecordingSink sink;
+    client.setEventSink(&sink);
+    ASSERT_TRUE(client.connect(server.url(), "", ""));
+    ASSERT_FALSE(client.timedOut());
+
+    EXPECT_EQ(client.command("NOOP"), 0);
+    EXPECT_TRUE(client.timedOut());
+    EXPECT_TRUE(client.isBroken());
+    EXPECT_EQ(client.failureCount(), FtpClient::kBrokenAfterFailures + 1);
+    EXPECT_EQ(client.state(), FtpClient::State::Disconnected);
+    EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), "Receive.recv returned: 110\n"), 1);
+    // Later commands return at once: the connection is gone, so nothing is sent or read.
+    EXPECT_EQ(client.command("NOOP"), 0);
+    EXPECT_EQ(sink.lines.back(), "SendCommand.send: 107\n");
+    EXPECT_EQ(client.failureCount(), FtpClient::kBrokenAfterFailures + 1);
+}
+
+TEST(FtpClientReplies, ServerClosingTheConnectionEndsTheWait)
+{
+    FakeFtpServer server;
+    Answer closing = Answer::replies({ "421 Bye\r\n" });
+    closing.close = true;
+    server.on("NOOP", closing);
+    ASSERT_TRUE(server.start());
+    MachineOptions options;
+    FtpClient client(options);
+    ASSERT_TRUE(client.connect(server.url(), "", ""));
+    EXPECT_EQ(client.command("NOOP"), 421);
+    EXPECT_EQ(client.command("NOOP"), 0);
+    EXPECT_FALSE(client.timedOut());
+    EXPECT_TRUE(client.isBroken());
+    // A new connect starts counting again.
+    FakeFtpServer second;
+    ASSERT_TRUE(second.start());
+    ASSERT_TRUE(client.connect(second.url(), "", ""));
+    EXPECT_EQ(client.failureCount(), 0);
+    EXPECT_EQ(client.command("NOOP"), 200);
+}
+
+TEST(FtpClientCommands, RefusesLineBreaksInsteadOfSendingTwoCommands)
+{
+    FakeFtpServer server;
+    ASSERT_TRUE(server.start());
+    MachineOptions options;
+    FtpClient client(options);
+    ASSERT_TRUE(client.connect(server.url(), "", ""));
+    EXPECT_EQ(client.command("CWD %s", "a\r\nDELE b"), 0);
+    EXPECT_EQ(client.deleteFile(std::string("x\0y", 3)), 0);
+    EXPECT_EQ(client.command("NOOP"), 200);
+    client.quit();
+    server.join();
+    EXPECT_EQ(server.commands(), (std::vector<std::string> { "NOOP", "bye" }));
+}
+
+TEST(FtpClientCommands, EventSinkCanBeSwappedAndRestored)
+{
+    MachineOptions options;
+    FtpClient client(options);
+    FtpRecordingSink first;
+    FtpRecordingSink second;
+    EXPECT_EQ(client.setEventSink(&first), nullptr);
+    EXPECT_EQ(client.setEventSink(&second), &first);
+    EXPECT_EQ(client.setEventSink(nullptr), &second);
+    client.eventSink().message("x"); // the client's own sink swallows it
+    EXPECT_TRUE(first.lines.empty());
+    EXPECT_TRUE(second.lines.empty());
+}
+
+} // namespace

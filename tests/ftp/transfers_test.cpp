@@ -1,0 +1,287 @@
+#include "ftp/ftp_client.h"
+
+#include "platform/file_utils.h"
+#include "support/fake_ftp_server.h"
+#include "support/ftp_recording_sink.h"
+#include "support/ftp_server.h"
+#include "support/temp_dir.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+using Answer = FakeFtpServer::Answer;
+
+// Deterministic bytes that differ at every offset, so a lost or repeated block shows.
+std::string patternBytes(size_t size)
+{
+    std::string bytes(size, '\0');
+    uint32_t state = 2463534242u;
+    for (char& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+std::string contentOf(const std::string& path)
+{
+    return readWholeFile(path).value_or("<missing>");
+}
+
+class RealServerTransfers : public ::testing::TestWithParam<FtpServer::Kind> {
+protected:
+    void SetUp() override
+    {
+        std::string reason = FtpServer::unavailableReason(GetParam());
+        if (!reason.empty())
+            GTEST_SKIP() << reason;
+        ASSERT_TRUE(server.start()) << server.error();
+        client.setEventSink(&sink);
+        ASSERT_TRUE(client.connect(server.url(), server.user(), server.password()));
+        ASSERT_TRUE(client.setLocalDirectory(local.path()));
+    }
+
+    MachineOptions options;
+    FtpServer server { GetParam() };
+    TempDir local;
+    FtpClient client { options };
+    FtpRecordingSink sink;
+};
+
+TEST_P(RealServerTransfers, FilesTravelBothWaysByteForByte)
+{
+    struct Case {
+        const char* name;
+        size_t size;
+    };
+    const Case cases[] = { { "empty.bin", 0 }, { "small.txt", 1000 }, { "block-edge.bin", 256 * 1024 },
+        { "large.bin", 50 * 1000 * 1000 } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string bytes = patternBytes(c.size);
+        local.writeFile(c.name, bytes);
+        EXPECT_EQ(client.upload(c.name, c.name), 226);
+        EXPECT_TRUE(contentOf(server.pathOf(c.name)) == bytes);
+        std::string back = std::string("back-") + c.name;
+        EXPECT_EQ(client.download(c.name, back), 226);
+        EXPECT_TRUE(contentOf(local.file(back)) == bytes);
+    }
+    EXPECT_TRUE(sink.failedTransfers.empty());
+}
+
+TEST_P(RealServerTransfers, SizeCheckResendsAFileTruncatedBehindTheClientsBack)
+{
+    std::string bytes = patternBytes(100000);
+    local.writeFile("page.bin", bytes);
+    bool truncated = false;
+    sink.lineHook = [&](const std::string& line) {
+        if (!truncated && line.rfind("226", 0) == 0 && sink.count("STOR") == 1) {
+            truncated = true;
+            ASSERT_EQ(truncate(server.pathOf("page.bin").c_str(), 10), 0);
+        }
+    };
+    options.checkFileSize = true;
+    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin"), 226);
+    EXPECT_TRUE(truncated);
+    EXPECT_EQ(sink.count("STOR"), 2);
+    EXPECT_TRUE(contentOf(server.pathOf("page.bin")) == bytes);
+
+    options.checkFileSize = false;
+    int listsBefore = sink.count("LIST");
+    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin"), 226);
+    EXPECT_EQ(sink.count("LIST"), listsBefore);
+}
+
+TEST_P(RealServerTransfers, UploadCreatesTheMissingFolderAndRetries)
+{
+    local.writeFile("x.html", "<p>x</p>");
+    EXPECT_EQ(client.uploadWithRetry("/new/deeper/x.html", "x.html"), 226);
+    EXPECT_EQ(contentOf(server.pathOf("new/deeper/x.html")), "<p>x</p>");
+}
+
+TEST_P(RealServerTransfers, UnreadableLocalFileNeverReplacesTheServerCopy)
+{
+    std::filesystem::create_directories(server.root() + "/folder.html");
+    std::ofstream(server.pathOf("keep.html")) << "good";
+    local.makeDirectory("folder.html");
+    for (const char* localName : { "missing.html", "folder.html" }) {
+        SCOPED_TRACE(localName);
+        EXPECT_EQ(client.uploadWithRetry("keep.html", localName), FtpClient::kTransferNotCarriedOut);
+        EXPECT_EQ(contentOf(server.pathOf("keep.html")), "good");
+    }
+    EXPECT_EQ(sink.count("STOR"), 0);
+    EXPECT_EQ(sink.failedTransfers.size(), 4u);
+}
+
+TEST_P(RealServerTransfers, DownloadLeavesExistingAndPartialFilesAlone)
+{
+    std::ofstream(server.pathOf("index.html")) << "server";
+    local.writeFile("index.html", "mine");
+    EXPECT_EQ(client.download("index.html", "index.html"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(contentOf(local.file("index.html")), "mine");
+    EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), "File Error 11\n"), 1);
+
+    EXPECT_EQ(client.download("absent.html", "absent.html"), 0);
+    EXPECT_FALSE(std::filesystem::exists(local.file("absent.html")));
+    EXPECT_EQ(sink.count("RETR"), 1);
+}
+
+TEST_P(RealServerTransfers, TypeFollowsTheAsciiExtensions)
+{
+    local.writeFile("page.HTML", "<html>\n</html>\n");
+    local.writeFile("archive.tar.gz", "gz");
+    local.writeFile("README", "plain");
+    EXPECT_EQ(client.upload("a.html", "page.HTML"), 226);
+    client.loadAsciiExtensions(local.file("no-such-ascii.ini"));
+    EXPECT_EQ(client.upload("b.html", "page.HTML"), 226);
+    EXPECT_EQ(client.upload("c.tar.gz", "archive.tar.gz"), 226);
+    EXPECT_EQ(client.upload("README", "README"), 226);
+    std::vector<std::string> types;
+    for (const std::string& command : sink.commands()) {
+        if (command.rfind("TYPE", 0) == 0)
+            types.push_back(command);
+    }
+    EXPECT_EQ(types, (std::vector<std::string> { "TYPE I", "TYPE A", "TYPE I", "TYPE I" }));
+    EXPECT_EQ(contentOf(server.pathOf("b.html")), "<html>\n</html>\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransfers,
+    ::testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd),
+    [](const auto& info) { return info.param == FtpServer::Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd"; });
+
+TEST(AsciiExtensions, FileLinesAreAppendedInOrder)
+{
+    TempDir folder;
+    folder.writeFile("ascii.ini", "txt\r\nphp\n");
+    MachineOptions options;
+    FtpClient client(options);
+    client.loadAsciiExtensions(folder.file("ascii.ini"));
+    EXPECT_EQ(client.asciiExtensions(), (std::vector<std::string> { "txt", "php" }));
+    EXPECT_EQ(client.transferType("x.PHP"), 'A');
+    EXPECT_EQ(client.transferType("dir.txt/file"), 'I');
+}
+
+// Scripted server: refusals and replies that real servers do not give on demand.
+class ScriptedTransfers : public ::testing::Test {
+protected:
+    void connect()
+    {
+        ASSERT_TRUE(server.start());
+        client.setEventSink(&sink);
+        ASSERT_TRUE(client.connect(server.url(), "", ""));
+        ASSERT_TRUE(client.setLocalDirectory(local.path()));
+    }
+    std::vector<std::string> finish()
+    {
+        client.quit();
+        server.join();
+        std::vector<std::string> commands;
+        for (const std::string& command : server.commands())
+            commands.push_back(command.rfind("PORT ", 0) == 0 ? "PORT" : command);
+        return commands;
+    }
+
+    FakeFtpServer server;
+    MachineOptions options;
+    FtpClient client { options };
+    FtpRecordingSink sink;
+    TempDir local;
+};
+
+TEST_F(ScriptedTransfers, RefusedStorMakesTheFolderAndTriesOnceMore)
+{
+    server.on("STOR", "553 Could not create file\r\n");
+    connect();
+    local.writeFile("x.html", "x");
+    EXPECT_EQ(client.uploadWithRetry("sub/x.html", "x.html"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(sink.failedTransfers, (std::vector<std::string> { "x.html", "x.html" }));
+    EXPECT_EQ(finish(),
+        (std::vector<std::string> {
+            "TYPE I", "PORT", "STOR sub/x.html", "MKD sub", "TYPE I", "PORT", "STOR sub/x.html", "bye" }));
+}
+
+TEST_F(ScriptedTransfers, SizeThatKeepsDifferingIsSentFiveTimes)
+{
+    server.on("STOR", Answer::receiving("150 Ok\r\n", "226 Done\r\n"));
+    server.on("LIST", Answer::sending("150 Here\r\n", "-rw-r--r-- 1 u g 1 Jan 01 2020 x.bin\r\n", "226 Done\r\n"));
+    connect();
+    local.writeFile("x.bin", "12345");
+    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin"), 226);
+    EXPECT_EQ(sink.count("STOR"), 5);
+    EXPECT_EQ(server.received(), std::vector<std::string>(5, "12345"));
+    // Ascii mode is never verified.
+    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin", TransferMode::Ascii), 226);
+    EXPECT_EQ(sink.count("STOR"), 6);
+}
+
+TEST_F(ScriptedTransfers, RefusedRetrAndListAnswerZero)
+{
+    server.on("RETR", "550 No such file\r\n");
+    server.on("LIST", "450 Not now\r\n");
+    connect();
+    EXPECT_EQ(client.download("gone.html", "gone.html"), 0);
+    EXPECT_FALSE(std::filesystem::exists(local.file("gone.html")));
+    EXPECT_EQ(client.list("/"), 0);
+    EXPECT_EQ(client.lastListing(), "");
+    EXPECT_EQ(sink.failedTransfers, std::vector<std::string> { "gone.html" });
+}
+
+TEST_F(ScriptedTransfers, ReplyAfterTheDataDecidesAndPartialDownloadsAreRemoved)
+{
+    server.on("RETR", Answer::sending("150 Opening\r\n", "partial", "426 Connection closed; transfer aborted\r\n"));
+    connect();
+    EXPECT_EQ(client.download("a.bin", "a.bin"), 426);
+    EXPECT_FALSE(std::filesystem::exists(local.file("a.bin")));
+}
+
+TEST_F(ScriptedTransfers, TwoRepliesInOnePacketKeepLaterCommandsInStep)
+{
+    server.on("RETR", Answer::sending("150 Opening\r\n226 Done\r\n", "payload", ""));
+    server.on("PWD", "257 \"/web\" is current\r\n");
+    connect();
+    EXPECT_EQ(client.download("a.bin", "a.bin"), 226);
+    EXPECT_EQ(contentOf(local.file("a.bin")), "payload");
+    EXPECT_EQ(client.currentDirectory(), "/web");
+    EXPECT_EQ(sink.downloadsBegun, std::vector<std::string> { "a.bin" });
+    EXPECT_EQ(sink.bytes, 7);
+}
+
+TEST_F(ScriptedTransfers, PortCarriesTheControlConnectionsAddressAndTheListeningPort)
+{
+    server.on("LIST", Answer::sending("150 Here\r\n", "+i8388621.29609,m824255902,/,\tdev\r\n", "226 Done\r\n"));
+    connect();
+    EXPECT_EQ(client.list(""), 226);
+    EXPECT_EQ(client.lastListing(), "+i8388621.29609,m824255902,/,\tdev\r\n");
+    ASSERT_EQ(server.portArguments().size(), 1u);
+    std::string expected = server.clientAddress();
+    std::replace(expected.begin(), expected.end(), '.', ',');
+    unsigned p1 = 0, p2 = 0;
+    std::string arguments = server.portArguments()[0];
+    ASSERT_EQ(arguments.rfind(expected + ",", 0), 0u) << arguments;
+    ASSERT_EQ(sscanf(arguments.c_str() + expected.size(), ",%u,%u", &p1, &p2), 2);
+    EXPECT_LT(p1, 256u);
+    EXPECT_LT(p2, 256u);
+    EXPECT_GT(p1 * 256 + p2, 0u);
+    EXPECT_EQ(finish(), (std::vector<std::string> { "PORT", "LIST ", "bye" }));
+}
+
+TEST_F(ScriptedTransfers, UnsafeLocalNamesAreRefusedBeforeAnythingIsSent)
+{
+    connect();
+    for (const char* name : { "../escape.html", "sub/../../escape.html", ".." }) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(client.download("escape.html", name), FtpClient::kTransferNotCarriedOut);
+    }
+    EXPECT_EQ(client.download(std::string("a\0b", 3), "a"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(finish(), std::vector<std::string> { "bye" });
+    EXPECT_EQ(sink.failedTransfers.size(), 4u);
+}
+
+} // namespace
