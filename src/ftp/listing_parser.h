@@ -7,8 +7,8 @@
 // the entry is only valid while that text lives.
 struct ListingEntry {
     enum class SizeKind { None = 0, Bytes = 1 };
-    // Local is what an EPLF server states in UTC; the remote kinds are the server's wall
-    // clock counted as if it were UTC.
+    // Local: an EPLF server's own seconds since 1970 (UTC). The remote kinds are the server's
+    // wall clock counted as if it were UTC, to the minute or to the day.
     enum class TimeKind { None = 0, Local = 1, RemoteMinute = 2, RemoteDay = 3 };
     enum class IdKind { None = 0, Full = 1 };
 

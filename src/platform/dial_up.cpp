@@ -185,7 +185,6 @@ void DialUp::start()
         searchPath = path;
     }
     nmcliPath_ = findProgram(searchPath, "nmcli");
-    startedAt_ = Clock::now();
     {
         std::lock_guard lock(monitorMutex_);
         stopRequested_ = false;

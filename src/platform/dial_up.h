@@ -55,7 +55,6 @@ private:
     std::chrono::milliseconds commandBudget_;
     std::string nmcliPath_;
     std::optional<std::string> dialedEntry_;
-    std::chrono::steady_clock::time_point startedAt_ {};
 
     std::mutex monitorMutex_;
     std::condition_variable monitorWake_;
