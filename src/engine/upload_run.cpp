@@ -165,10 +165,11 @@ void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site)
         std::string relativeFolder = folder.substr(local.size());
         if (!relativeFolder.empty() && relativeFolder.front() != '/' && !local.ends_with('/'))
             continue;
-        if (!relativeFolder.empty() && relativeFolder.front() != '/')
-            relativeFolder.insert(0, "/");
         // The upload put the file below the project's remote folder; its deletion goes there too.
-        const std::string serverDir = remote + relativeFolder;
+        std::string serverDir = remote;
+        if (!relativeFolder.empty() && relativeFolder.front() != '/')
+            serverDir += '/';
+        serverDir += relativeFolder;
 
         std::string line;
         if (archivdir.empty()) {

@@ -1,0 +1,412 @@
+// The upload run against real FTP servers on loopback: what arrives on the server's disk,
+// what the file list records, and what survives a dying server or a cancel.
+
+#include "engine/web_project.h"
+#include "platform/archive_mark_store.h"
+#include "report/report_templates.h"
+#include "support/ftp_server.h"
+#include "support/test_tree.h"
+#include "support/upload_site.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Counts uploads as the client begins them and keeps the result lines apart.
+class RunSink : public FtpEventSink {
+public:
+    std::vector<std::string> uploads;
+    std::vector<std::string> results;
+    std::vector<std::string> lines;
+    std::function<void(size_t)> afterUploadBegins;
+
+    void onUploadBegins(const std::string& text, int64_t) override
+    {
+        if (text.rfind("OK ", 0) == 0 || text.rfind("Error ", 0) == 0) {
+            results.push_back(text);
+            return;
+        }
+        uploads.push_back(text);
+        if (afterUploadBegins)
+            afterUploadBegins(uploads.size());
+    }
+    void onLine(const std::string& text) override { lines.push_back(text); }
+
+    void reset()
+    {
+        uploads.clear();
+        results.clear();
+        lines.clear();
+    }
+    [[nodiscard]] size_t count(const std::string& prefix) const
+    {
+        return static_cast<size_t>(std::count_if(
+            results.begin(), results.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }));
+    }
+};
+
+struct Project {
+    TestTree tree;
+    WebProject project;
+    RunSink sink;
+
+    Project()
+    {
+        project.local = tree.root();
+        project.temp = tree.base();
+        project.projectPath = tree.base() + "/site.ftp";
+        project.filelist = project.projectPath + ".txt";
+        project.dataDirectory = tree.base() + "/";
+        project.strategy = 2;
+        project.eventSink = &sink;
+        EXPECT_TRUE(installReportTemplates(project.dataDirectory));
+    }
+
+    void addSite(const FtpServer& server, const std::string& startdir = {})
+    {
+        FtpSite site;
+        site.name = "site" + std::to_string(project.sites.size() + 1);
+        site.url = server.url();
+        site.user = server.user();
+        site.pass = server.password();
+        site.startdir = startdir;
+        project.sites.push_back(site);
+    }
+
+    // One run as the main window drives it, with a hook between detection and upload.
+    void run(const std::function<void()>& beforeUpload = {})
+    {
+        sink.reset();
+        project.ClearItems();
+        project.pendingCommands.clear();
+        project.ReadFileList();
+        project.DetectChanges();
+        if (beforeUpload)
+            beforeUpload();
+        project.RunUpload();
+        project.FinishRun();
+    }
+
+    [[nodiscard]] std::map<std::string, int64_t> fileList() const { return readFileListFile(project.filelist); }
+    [[nodiscard]] std::string transcript(int site) const
+    {
+        return readText(tree.base() + "/up_" + std::to_string(site) + ".txt");
+    }
+};
+
+bool startServer(FtpServer& server)
+{
+    EXPECT_TRUE(server.start()) << server.error();
+    return server.isRunning();
+}
+
+std::string skipReason(FtpServer::Kind kind)
+{
+    return FtpServer::unavailableReason(kind);
+}
+
+// The first run uploads a generated site byte for byte; a run with nothing changed does not
+// connect; edits, additions and deletions go up or away, and nothing else does.
+class UploadRunServers : public testing::TestWithParam<FtpServer::Kind> { };
+
+TEST_P(UploadRunServers, KeepsTheServerInStepWithTheLocalTree)
+{
+    if (std::string reason = skipReason(GetParam()); !reason.empty())
+        GTEST_SKIP() << reason;
+    FtpServer server(GetParam());
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.deleteRemoved = 1;
+    std::vector<std::string> files = generateSite(site.tree, 200);
+
+    site.run();
+    EXPECT_EQ(site.sink.uploads.size(), 200u);
+    EXPECT_EQ(site.sink.count("OK "), 200u);
+    EXPECT_EQ(site.sink.count("Error "), 0u);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root()), std::vector<std::string>()) << server.log();
+    EXPECT_EQ(site.fileList().size(), 200u);
+    EXPECT_EQ(site.project.unreachableSites, 0);
+
+    // Nothing changed: with the server gone a connection attempt would fail every file.
+    ::unlink((site.tree.base() + "/up_1.txt").c_str());
+    server.stop();
+    site.run();
+    EXPECT_TRUE(site.sink.uploads.empty());
+    EXPECT_TRUE(site.sink.results.empty());
+    EXPECT_FALSE(fs::exists(site.tree.base() + "/up_1.txt"));
+    EXPECT_EQ(site.fileList().size(), 200u);
+    ASSERT_TRUE(server.restart()) << server.error();
+
+    site.tree.add(files[5], "edited page", TestTree::kDefaultTime + 100000);
+    site.tree.add("section1/new page.html", "added", TestTree::kDefaultTime + 5);
+    site.tree.add("brand-new/folder/x.css", "body{}", TestTree::kDefaultTime + 6);
+    ASSERT_TRUE(fs::remove(site.tree.path(files[10])));
+    ASSERT_TRUE(fs::remove(site.tree.path(files[11])));
+    site.run();
+    std::vector<std::string> uploaded = site.sink.uploads;
+    std::sort(uploaded.begin(), uploaded.end());
+    std::vector<std::string> expected = { site.tree.path("brand-new/folder/x.css"), site.tree.path(files[5]),
+        site.tree.path("section1/new page.html") };
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(uploaded, expected);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root()), std::vector<std::string>()) << server.log();
+    EXPECT_EQ(site.fileList().size(), 200u);
+    EXPECT_NE(site.transcript(1).find("section1/new page.html"), std::string::npos);
+    EXPECT_TRUE(site.transcript(1).ends_with("quit\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, UploadRunServers,
+    testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd),
+    [](const testing::TestParamInfo<FtpServer::Kind>& info) {
+        return info.param == FtpServer::Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
+    });
+
+TEST(UploadRun, ArchivesReplacedAndDeletedFilesAndPrunesTheArchive)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.archivdir = "/_archiv_";
+    site.project.archmax = 4;
+    site.project.deleteRemoved = 1;
+    site.tree.add("index.html", "v1");
+    site.tree.add("sub/page.html", "p1");
+    site.tree.add("sub/gone.html", "g1");
+    site.tree.add("README", "r1");
+    site.run();
+    ASSERT_EQ(site.sink.count("OK "), 4u);
+
+    // Old archived versions from earlier years: the oldest must go first.
+    for (int year = 0; year < 4; ++year) {
+        std::string old = server.pathOf("_archiv_/old" + std::to_string(year) + ".html");
+        std::ofstream(old) << "old";
+        utimbuf times { 1'500'000'000 + year * 40'000'000, 1'500'000'000 + year * 40'000'000 };
+        ASSERT_EQ(::utime(old.c_str(), &times), 0);
+    }
+    site.tree.add("index.html", "v2", TestTree::kDefaultTime + 50);
+    site.tree.add("sub/page.html", "p2", TestTree::kDefaultTime + 50);
+    site.tree.add("README", "r2", TestTree::kDefaultTime + 50);
+    ASSERT_TRUE(fs::remove(site.tree.path("sub/gone.html")));
+    site.run();
+
+    EXPECT_EQ(readText(server.pathOf("index.html")), "v2");
+    EXPECT_EQ(readText(server.pathOf("sub/page.html")), "p2");
+    EXPECT_FALSE(fs::exists(server.pathOf("sub/gone.html")));
+    std::vector<std::string> archive = listFiles(server.pathOf("_archiv_"));
+    // Four new archive entries (three replaced, one deleted) and two of the old ones beat
+    // archmax 4: the four newest stay, and those are the ones this run made.
+    ASSERT_EQ(archive.size(), 4u) << testing::PrintToString(archive);
+    const std::regex stamped("(index|_sub_page|_sub_gone)[0-9]{10}\\.html|README");
+    for (const std::string& name : archive)
+        EXPECT_TRUE(std::regex_match(name, stamped)) << name;
+    for (const std::string& name : archive) {
+        std::string text = readText(server.pathOf("_archiv_/" + name));
+        EXPECT_TRUE(text == "v1" || text == "p1" || text == "g1" || text == "r1") << name << ": " << text;
+    }
+}
+
+TEST(UploadRun, UploadsTheReportListingTheRun)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.htmlreport = "/report.html";
+    site.tree.add("index.html", "home");
+    site.tree.add("news/today.html", "news");
+    site.run();
+    std::string report = readText(server.pathOf("report.html"));
+    EXPECT_NE(report.find("today.html"), std::string::npos) << report;
+    EXPECT_NE(report.find("index.html"), std::string::npos) << report;
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root(), { "report.html" }), std::vector<std::string>());
+}
+
+TEST(UploadRun, ServesTwoSitesWithTheirOwnStartDirectoriesAndTranscripts)
+{
+    FtpServer first;
+    FtpServer second;
+    ASSERT_TRUE(startServer(first));
+    ASSERT_TRUE(startServer(second));
+    fs::create_directories(first.pathOf("www"));
+    fs::create_directories(second.pathOf("pub/site"));
+    Project site;
+    site.addSite(first, "www");
+    site.addSite(second, "pub/site");
+    generateSite(site.tree, 30, 7);
+    site.run();
+    EXPECT_EQ(site.sink.count("OK "), 30u);
+    EXPECT_EQ(compareTrees(site.tree.root(), first.pathOf("www")), std::vector<std::string>()) << first.log();
+    EXPECT_EQ(compareTrees(site.tree.root(), second.pathOf("pub/site")), std::vector<std::string>()) << second.log();
+    // Both transcripts show the lines as queued, before the start directory went in.
+    EXPECT_EQ(site.transcript(1), site.transcript(2));
+    EXPECT_EQ(site.transcript(1).find("/www"), std::string::npos);
+    EXPECT_TRUE(site.transcript(2).ends_with("quit\n"));
+}
+
+TEST(UploadRun, ASiteThatCannotBeReachedFailsEveryFileAndRecordsNothing)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.sites[0].pass = "wrong";
+    site.tree.add("a.html", "a");
+    site.tree.add("b/c.html", "c");
+    site.project.htmlreport = "/report.html";
+    site.run();
+    EXPECT_EQ(site.project.unreachableSites, 1);
+    EXPECT_EQ(site.sink.count("Error "), 2u);
+    EXPECT_TRUE(site.fileList().empty());
+    EXPECT_EQ(site.transcript(1), "quit\n");
+    EXPECT_TRUE(listFiles(server.root()).empty());
+}
+
+// The server dies a third of the way into a 1,000-file run: the run ends, every file is
+// settled, the file list names only files that arrived whole, and the next run sends
+// exactly the rest.
+TEST(UploadRunFaults, ServerKilledMidRunLosesNothing)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.clientBudgetMilliseconds = 5000;
+    generateSite(site.tree, 1000, 3);
+    site.sink.afterUploadBegins = [&](size_t count) {
+        if (count == 330)
+            server.kill();
+    };
+    site.run();
+    site.sink.afterUploadBegins = nullptr;
+    EXPECT_EQ(site.sink.results.size(), 1000u);
+    EXPECT_GT(site.sink.count("Error "), 0u);
+    std::map<std::string, int64_t> recorded = site.fileList();
+    EXPECT_GE(recorded.size(), 300u);
+    EXPECT_LT(recorded.size(), 1000u);
+    for (const auto& [path, time] : recorded) {
+        std::string relative = path.substr(site.tree.root().size() + 1);
+        ASSERT_EQ(readText(server.pathOf(relative)), readText(path)) << relative;
+    }
+
+    ASSERT_TRUE(server.restart()) << server.error();
+    site.run();
+    EXPECT_EQ(site.sink.uploads.size(), 1000u - recorded.size());
+    EXPECT_EQ(site.sink.count("Error "), 0u);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root()), std::vector<std::string>()) << server.log();
+    EXPECT_EQ(site.fileList().size(), 1000u);
+}
+
+TEST(UploadRunFaults, CancelRecordsNothingAndTheNextRunCompletes)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    generateSite(site.tree, 60, 5);
+    site.tree.add("first.html", "x");
+    site.run();
+    ASSERT_EQ(site.fileList().size(), 61u);
+
+    std::vector<std::string> files = listFiles(site.tree.root());
+    for (const std::string& file : files)
+        site.tree.setTime(file, TestTree::kDefaultTime + 9999);
+    const std::string before = readText(site.project.filelist);
+    site.sink.afterUploadBegins = [&](size_t count) {
+        if (count == 20)
+            site.project.cancelRequested = true;
+    };
+    site.run();
+    site.sink.afterUploadBegins = nullptr;
+    EXPECT_EQ(site.sink.uploads.size(), 20u);
+    EXPECT_TRUE(site.sink.results.empty());
+    EXPECT_EQ(readText(site.project.filelist), before);
+
+    site.run();
+    EXPECT_EQ(site.sink.uploads.size(), 61u);
+    EXPECT_EQ(site.sink.count("OK "), 61u);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root()), std::vector<std::string>());
+}
+
+// Running as root, permissions do not stop reads: the file is swapped for something that
+// cannot be sent after detection saw it.
+TEST(UploadRunFaults, AnUnreadableFileFailsAloneAndIsRetried)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> spoil;
+    };
+    const Case cases[] = {
+        { "replaced by a folder",
+            [](const std::string& path) {
+                fs::remove(path);
+                fs::create_directory(path);
+            } },
+        { "replaced by a dangling link",
+            [](const std::string& path) {
+                fs::remove(path);
+                fs::create_symlink(path + ".nowhere", path);
+            } },
+    };
+    for (const Case& spoiler : cases) {
+        SCOPED_TRACE(spoiler.name);
+        FtpServer server;
+        ASSERT_TRUE(startServer(server));
+        Project site;
+        site.addSite(server);
+        site.tree.add("ok1.html", "one");
+        site.tree.add("sub/bad.html", "bad");
+        site.tree.add("sub/ok2.html", "two");
+        const std::string bad = site.tree.path("sub/bad.html");
+        site.run([&] { spoiler.spoil(bad); });
+        EXPECT_EQ(site.sink.count("OK "), 2u);
+        ASSERT_EQ(site.sink.count("Error "), 1u);
+        EXPECT_NE(
+            std::find(site.sink.results.begin(), site.sink.results.end(), "Error " + bad), site.sink.results.end());
+        EXPECT_EQ(readText(server.pathOf("sub/ok2.html")), "two");
+        EXPECT_FALSE(site.fileList().contains(bad));
+
+        fs::remove(bad);
+        site.tree.add("sub/bad.html", "bad");
+        site.run();
+        EXPECT_EQ(site.sink.uploads, std::vector<std::string> { bad });
+        EXPECT_EQ(readText(server.pathOf("sub/bad.html")), "bad");
+    }
+}
+
+// Strategy 1: a file that went up has its archive mark cleared and is not sent again; one
+// edited after detection keeps its mark and goes up next time.
+TEST(UploadRun, ClearsArchiveMarksOnlyForFilesSentAsDetected)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    ArchiveMarkStore marks(site.tree.base() + "/archive.marks");
+    site.project.fileAttributes = &marks;
+    site.project.strategy = 1;
+    site.addSite(server);
+    site.tree.add("a.html", "a");
+    site.tree.add("b.html", "b");
+    site.run([&] { site.tree.add("b.html", "b edited during the run", TestTree::kDefaultTime + 77); });
+    EXPECT_EQ(site.sink.count("OK "), 2u);
+
+    site.run();
+    EXPECT_EQ(site.sink.uploads, std::vector<std::string> { site.tree.path("b.html") });
+    EXPECT_EQ(readText(server.pathOf("b.html")), "b edited during the run");
+    site.run();
+    EXPECT_TRUE(site.sink.uploads.empty());
+}
+
+} // namespace
