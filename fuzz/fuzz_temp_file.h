@@ -4,19 +4,32 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
-// One private folder for the whole fuzzing process; the readers under test take paths.
+// One private folder for the whole fuzzing process (the readers under test take paths),
+// removed again when the process ends normally.
+class FuzzFolder {
+public:
+    FuzzFolder()
+    {
+        const char* base = std::getenv("TMPDIR");
+        path = std::string(base && *base ? base : "/tmp") + "/tarnwick-fuzz-XXXXXX";
+        if (!::mkdtemp(path.data()))
+            std::abort();
+    }
+    ~FuzzFolder()
+    {
+        std::error_code error;
+        std::filesystem::remove_all(path, error);
+    }
+    std::string path;
+};
+
 inline const std::string& fuzzFolder()
 {
-    static const std::string folder = [] {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarnwick-fuzz-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        return pattern;
-    }();
-    return folder;
+    static const FuzzFolder folder;
+    return folder.path;
 }
 
 inline std::string writeFuzzFile(const char* name, const uint8_t* data, size_t size)
