@@ -1,0 +1,185 @@
+// The program without a display, as cron or systemd start it: the real executable with a
+// temporary data folder, against a real FTP server.
+
+#include "config/project_settings.h"
+#include "support/ftp_server.h"
+#include "support/temp_dir.h"
+#include "support/upload_site.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProgram = TARNWICK_BINARY_DIR "/src/app/tarnwick";
+
+void pause10ms()
+{
+    timespec delay { 0, 10 * 1000 * 1000 };
+    while (::nanosleep(&delay, &delay) != 0 && errno == EINTR) { }
+}
+
+// A home with its own data and configuration folders, and the program started in it.
+class Home {
+public:
+    TempDir folder;
+
+    [[nodiscard]] std::string dataDirectory() const { return folder.path() + "/data/Tarnwick/"; }
+
+    void addProject(const std::string& name, const std::string& local, const std::string& url, const std::string& user,
+        const std::string& password, const std::string& remote = {}) const
+    {
+        fs::create_directories(dataDirectory());
+        ProjectSettings settings;
+        settings.projectPath = dataDirectory() + name + ".ftp";
+        settings.local = local;
+        settings.remote = remote;
+        settings.strategy = 2;
+        FtpSite site;
+        site.name = name;
+        site.url = url;
+        site.user = user;
+        site.pass = password;
+        settings.sites.push_back(site);
+        ASSERT_TRUE(settings.SaveProject());
+    }
+
+    // Starts the program; its standard output goes to output().
+    pid_t start(const std::string& argument)
+    {
+        std::vector<std::string> environment = {
+            "HOME=" + folder.path(),
+            "XDG_DATA_HOME=" + folder.path() + "/data",
+            "XDG_CONFIG_HOME=" + folder.path() + "/config",
+            "PATH=/usr/bin:/bin",
+        };
+        std::vector<char*> envp;
+        for (std::string& entry : environment)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        std::string program = kProgram;
+        std::string arg = argument;
+        char* argv[] = { program.data(), arg.data(), nullptr };
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(
+            &actions, 2, (folder.path() + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t child = -1;
+        EXPECT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv, envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        return child;
+    }
+
+    // The exit code, or -1 when the program did not end within a minute (it is then killed).
+    int wait(pid_t child)
+    {
+        for (int attempt = 0; attempt < 6000; ++attempt) {
+            int status = 0;
+            pid_t done = ::waitpid(child, &status, WNOHANG);
+            if (done == child)
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            pause10ms();
+        }
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        return -1;
+    }
+
+    int run(const std::string& argument) { return wait(start(argument)); }
+
+    [[nodiscard]] std::string outputPath() const { return folder.path() + "/stdout"; }
+    [[nodiscard]] std::string output() const { return readText(outputPath()) + readText(folder.path() + "/stderr"); }
+};
+
+class WindowlessRun : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!fs::exists(kProgram))
+            GTEST_SKIP() << kProgram << " is not built";
+    }
+};
+
+TEST_F(WindowlessRun, ExitCodeTellsWhetherEveryFileWentUp)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    site.add("index.html", "home");
+    site.add("sub/page.html", "page");
+    home.addProject("demo", site.root(), server.url(), server.user(), server.password());
+
+    EXPECT_EQ(home.run("demo"), 0) << home.output();
+    EXPECT_NE(home.output().find("-->OK " + site.path("index.html")), std::string::npos) << home.output();
+    EXPECT_EQ(compareTrees(site.root(), server.root()), std::vector<std::string>());
+
+    FtpServer gone;
+    ASSERT_TRUE(gone.start()) << gone.error();
+    const std::string deadUrl = gone.url();
+    gone.stop();
+    TestTree other;
+    other.add("a.html", "a");
+    home.addProject("other", other.root(), deadUrl, "nobody", "nothing");
+    site.add("index.html", "home again", TestTree::kDefaultTime + 60);
+    EXPECT_EQ(home.run("-all"), 1) << home.output();
+    EXPECT_NE(home.output().find("Error " + other.path("a.html")), std::string::npos) << home.output();
+    EXPECT_EQ(readText(server.pathOf("index.html")), "home again");
+
+    EXPECT_EQ(home.run("nothing-by-this-name"), 1);
+    EXPECT_NE(home.output().find("no project matches"), std::string::npos) << home.output();
+}
+
+TEST_F(WindowlessRun, AllWithoutProjectsEndsAtOnce)
+{
+    Home home;
+    EXPECT_EQ(home.run("-all"), 0) << home.output();
+    // Start-up installed the report templates into the fresh data folder.
+    EXPECT_TRUE(fs::exists(home.dataDirectory() + "report.html"));
+}
+
+TEST_F(WindowlessRun, NameSearchBeginsAtTheSecondProject)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    site.add("page.html", "p");
+    home.addProject("alpha", site.root(), server.url(), server.user(), server.password(), "/alpha");
+    home.addProject("alphabet", site.root(), server.url(), server.user(), server.password(), "/alphabet");
+    EXPECT_EQ(home.run("alpha"), 0) << home.output();
+    EXPECT_TRUE(fs::exists(server.pathOf("alphabet/page.html")));
+    EXPECT_FALSE(fs::exists(server.pathOf("alpha")));
+    EXPECT_EQ(home.run("ALPHA.FTP"), 0) << home.output();
+}
+
+TEST_F(WindowlessRun, ServiceRunsUntilSigterm)
+{
+    Home home;
+    fs::create_directories(home.dataDirectory());
+    pid_t child = home.start("-service");
+    const std::string log = home.dataDirectory() + "TARNWICK.LOG";
+    bool started = false;
+    for (int attempt = 0; attempt < 3000 && !started; ++attempt) {
+        started = readText(log).find("Starting Tarnwick") != std::string::npos;
+        if (!started)
+            pause10ms();
+    }
+    ASSERT_TRUE(started) << home.output();
+    ASSERT_EQ(::kill(child, SIGTERM), 0);
+    EXPECT_EQ(home.wait(child), 0) << home.output();
+    EXPECT_EQ(readText(log), "Starting Tarnwick\nStopping Tarnwick\n");
+}
+
+} // namespace
