@@ -1,5 +1,6 @@
 #include "config/machine_options.h"
 
+#include "config/ascii_case.h"
 #include "config/line_piece_reader.h"
 #include "platform/file_utils.h"
 
@@ -7,7 +8,6 @@
 #include <cstdlib>
 #include <optional>
 #include <string_view>
-#include <strings.h>
 #include <sys/stat.h>
 
 namespace {
@@ -23,11 +23,6 @@ std::string_view trimmed(std::string_view text)
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
     return text;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // The stored flags are numbers whose low byte is the flag; anything else counts as missing.

@@ -1,21 +1,16 @@
 #include "config/project_settings.h"
 
+#include "config/ascii_case.h"
 #include "config/line_piece_reader.h"
 #include "platform/file_utils.h"
 
 #include <climits>
 #include <cstdio>
-#include <strings.h>
 
 namespace {
 
 // Lines longer than this arrive in pieces, each handled as a line of its own.
 constexpr size_t maxLinePiece = 511;
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 // Leading blanks skipped, an optional sign, then digits up to the first non-digit; no digit
 // gives 0. Values beyond the range of int are held at its limits instead of wrapping.
