@@ -1,0 +1,33 @@
+#include "dialogs/c_dlg_edit.h"
+
+#include "ui/app_icons.h"
+#include "ui/ui_strings.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CDlgEdit::CDlgEdit(const UiStrings& strings, QString value, QWidget* parent)
+    : QDialog(parent)
+    , field_(new QLineEdit(value, this))
+{
+    setWindowTitle(strings("edit.title"));
+    setWindowIcon(app_icons::idle());
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(strings("edit.label"), this));
+    layout->addWidget(field_);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(strings("button.ok"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(strings("button.cancel"), QDialogButtonBox::RejectRole);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    setMinimumWidth(320);
+}
+
+QString CDlgEdit::value() const
+{
+    return field_->text();
+}

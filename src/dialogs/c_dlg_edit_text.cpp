@@ -1,0 +1,47 @@
+#include "dialogs/c_dlg_edit_text.h"
+
+#include "ui/app_icons.h"
+#include "ui/ui_strings.h"
+
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+CDlgEditText::CDlgEditText(const UiStrings& strings, const QString& value, QWidget* parent)
+    : QDialog(parent)
+    , field_(new QPlainTextEdit(this))
+{
+    setWindowTitle(strings("edittext.title"));
+    setWindowIcon(app_icons::idle());
+    // The stored script separates lines with "\r\n"; the field shows plain line breaks.
+    QString shown = value;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    field_->setPlainText(shown);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(field_, 1);
+    auto* hints = new QGroupBox(strings("hints.group"), this);
+    auto* hintLayout = new QVBoxLayout(hints);
+    for (const char* key : { "edittext.hint1", "edittext.hint2", "edittext.hint3", "edittext.hint4" }) {
+        auto* label = new QLabel(strings(key), hints);
+        label->setWordWrap(true);
+        hintLayout->addWidget(label);
+    }
+    layout->addWidget(hints);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(strings("button.ok"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(strings("button.cancel"), QDialogButtonBox::RejectRole);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    resize(480, 420);
+}
+
+QString CDlgEditText::value() const
+{
+    QString text = field_->toPlainText();
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    return text;
+}

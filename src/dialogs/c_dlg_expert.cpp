@@ -1,0 +1,206 @@
+#include "dialogs/c_dlg_expert.h"
+
+#include "config/project_settings.h"
+#include "dialogs/c_dlg_dir_rules.h"
+#include "dialogs/c_dlg_edit_text.h"
+#include "dialogs/dialog_text.h"
+#include "dialogs/hint_event_filter.h"
+#include "ui/app_icons.h"
+#include "ui/ui_strings.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using dialog_text::fromQt;
+using dialog_text::joinSeparated;
+using dialog_text::joinTerminated;
+using dialog_text::splitLines;
+using dialog_text::toQt;
+
+namespace {
+
+// The fields show "\r\n"-separated texts with plain line breaks.
+QString shown(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+QString stored(QString text)
+{
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    return text;
+}
+
+} // namespace
+
+CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidget* parent)
+    : QDialog(parent)
+    , strings_(strings)
+    , project_(project)
+    , report_(new QLineEdit(this))
+    , archive_(new QLineEdit(this))
+    , maximum_(new QLineEdit(this))
+    , directories_(new QPlainTextEdit(this))
+    , files_(new QPlainTextEdit(this))
+    , hint_(new QLabel(strings("hints.initial"), this))
+{
+    setWindowTitle(strings("expert.title"));
+    setWindowIcon(app_icons::idle());
+    if (project_.sites.empty())
+        project_.sites.emplace_back();
+
+    auto* layout = new QGridLayout(this);
+    auto* report = new QGroupBox(strings("expert.htmlgroup"), this);
+    auto* reportLayout = new QGridLayout(report);
+    reportLayout->addWidget(new QLabel(strings("expert.report"), report), 0, 0);
+    reportLayout->addWidget(new QLabel(strings("expert.uploadas"), report), 1, 0);
+    reportLayout->addWidget(report_, 1, 1, 1, 3);
+    reportLayout->addWidget(new QLabel(strings("expert.archive"), report), 2, 0);
+    reportLayout->addWidget(archive_, 2, 1);
+    reportLayout->addWidget(new QLabel(strings("expert.max"), report), 2, 2);
+    maximum_->setMaximumWidth(70);
+    reportLayout->addWidget(maximum_, 2, 3);
+    for (const char* key : { "expert.example", "expert.explain" }) {
+        auto* label = new QLabel(strings(key), report);
+        label->setWordWrap(true);
+        reportLayout->addWidget(label, reportLayout->rowCount(), 0, 1, 4);
+    }
+    reportLayout->setColumnStretch(1, 1);
+    layout->addWidget(report, 0, 0, 1, 2);
+
+    auto* skipDirectories = new QGroupBox(strings("expert.skipdirs"), this);
+    auto* directoriesLayout = new QVBoxLayout(skipDirectories);
+    directoriesLayout->addWidget(directories_);
+    auto* modify = new QPushButton(strings("expert.modify"), skipDirectories);
+    directoriesLayout->addWidget(modify, 0, Qt::AlignRight);
+    layout->addWidget(skipDirectories, 1, 0);
+    auto* skipFiles = new QGroupBox(strings("expert.skipfiles"), this);
+    auto* filesLayout = new QVBoxLayout(skipFiles);
+    filesLayout->addWidget(files_);
+    layout->addWidget(skipFiles, 1, 1);
+
+    auto* hints = new QGroupBox(strings("hints.group"), this);
+    auto* hintLayout = new QVBoxLayout(hints);
+    hint_->setWordWrap(true);
+    hint_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    hint_->setMinimumHeight(60);
+    hintLayout->addWidget(hint_);
+    layout->addWidget(hints, 2, 0, 1, 2);
+
+    auto* buttons = new QVBoxLayout();
+    auto* scripts = new QLabel(strings("expert.scripts"), this);
+    auto* before = new QPushButton(strings("expert.before"), this);
+    auto* after = new QPushButton(strings("expert.after"), this);
+    auto* sample = new QPushButton(strings("expert.sample"), this);
+    auto* frontPage = new QPushButton(strings("expert.frontpage"), this);
+    auto* ok = new QPushButton(strings("button.ok"), this);
+    auto* cancel = new QPushButton(strings("expert.cancel"), this);
+    buttons->addWidget(scripts);
+    buttons->addWidget(before);
+    buttons->addWidget(after);
+    buttons->addSpacing(12);
+    buttons->addWidget(sample);
+    buttons->addWidget(frontPage);
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    ok->setDefault(true);
+    layout->addLayout(buttons, 0, 2, 3, 1);
+    layout->setRowStretch(1, 1);
+
+    connect(modify, &QPushButton::clicked, this, &CDlgExpert::editDirectoryRules);
+    connect(before, &QPushButton::clicked, this, &CDlgExpert::editBeforeScript);
+    connect(after, &QPushButton::clicked, this, &CDlgExpert::editAfterScript);
+    connect(sample, &QPushButton::clicked, this, &CDlgExpert::fillSample);
+    connect(frontPage, &QPushButton::clicked, this, &CDlgExpert::addFrontPageRules);
+    connect(ok, &QPushButton::clicked, this, &CDlgExpert::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    hints_.Load(strings.hintText(), CHintText::projectKeys());
+    auto* filter = new HintEventFilter(hints_, *hint_, this);
+    filter->watch(report_, 1070);
+    filter->watch(archive_, 1071);
+    filter->watch(maximum_, 1072);
+    filter->watch(directories_, 1019);
+    filter->watch(files_, 1023);
+
+    editScript_ = [this](const QString& text) -> std::optional<QString> {
+        CDlgEditText dialog(strings_, text, this);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.value();
+    };
+    editRules_ = [this](const QString& text) -> std::optional<QString> {
+        CDlgDirRules dialog(strings_, project_.local, project_.sites.front().startdir, text, this);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.rulesText();
+    };
+
+    report_->setText(toQt(project.htmlreport));
+    archive_->setText(toQt(project.archivdir));
+    maximum_->setText(QString::number(project.archmax));
+    directories_->setPlainText(shown(joinSeparated(project.forbiddenDirectories)));
+    files_->setPlainText(shown(joinSeparated(project.forbiddenFiles)));
+    resize(720, 560);
+}
+
+void CDlgExpert::accept()
+{
+    project_.htmlreport = fromQt(report_->text());
+    project_.archivdir = fromQt(archive_->text());
+    project_.archmax = dialog_text::readLeadingInt(maximum_->text());
+    project_.forbiddenDirectories = splitLines(directories_->toPlainText());
+    project_.forbiddenFiles = splitLines(files_->toPlainText());
+    QDialog::accept();
+}
+
+void CDlgExpert::fillSample()
+{
+    if (report_->text().isEmpty())
+        report_->setText(QStringLiteral("/report.html"));
+    if (archive_->text().isEmpty())
+        archive_->setText(QStringLiteral("/Archivdateien"));
+    if (maximum_->text().isEmpty())
+        maximum_->setText(QStringLiteral("60"));
+}
+
+void CDlgExpert::addFrontPageRules()
+{
+    QString text = stored(directories_->toPlainText());
+    for (const QString& pattern : { QStringLiteral("*_vti_cnf"), QStringLiteral("*_vti_pvt") }) {
+        if (text.contains(pattern))
+            continue;
+        if (!text.isEmpty())
+            text += QStringLiteral("\r\n");
+        text += pattern;
+    }
+    directories_->setPlainText(shown(text));
+}
+
+void CDlgExpert::editBeforeScript()
+{
+    std::vector<std::string>& script = project_.sites.front().preScript;
+    if (std::optional<QString> edited = editScript_(joinTerminated(script)))
+        script = splitLines(*edited);
+}
+
+void CDlgExpert::editAfterScript()
+{
+    std::vector<std::string>& script = project_.sites.front().postScript;
+    if (std::optional<QString> edited = editScript_(joinTerminated(script)))
+        script = splitLines(*edited);
+}
+
+void CDlgExpert::editDirectoryRules()
+{
+    if (std::optional<QString> edited = editRules_(stored(directories_->toPlainText())))
+        directories_->setPlainText(shown(*edited));
+}

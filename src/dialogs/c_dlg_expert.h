@@ -1,0 +1,56 @@
+#pragma once
+
+#include "dialogs/c_hint_text.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class ProjectSettings;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class UiStrings;
+
+// The less common settings of one project: report, archive, skip lists and the scripts of
+// its first site. Changes go into the project object; the project editor writes the file.
+class CDlgExpert final : public QDialog {
+    Q_OBJECT
+public:
+    // Edits a text in a sub-dialog; nullopt when cancelled. Tests replace them.
+    using TextEditor = std::function<std::optional<QString>(const QString& text)>;
+
+    // `project` has at least one site.
+    CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidget* parent = nullptr);
+
+    void accept() override;
+    void fillSample();
+    void addFrontPageRules();
+    void editBeforeScript();
+    void editAfterScript();
+    void editDirectoryRules();
+    void setScriptEditor(TextEditor editor) { editScript_ = std::move(editor); }
+    void setRulesEditor(TextEditor editor) { editRules_ = std::move(editor); }
+
+    [[nodiscard]] QLineEdit* reportField() const { return report_; }
+    [[nodiscard]] QLineEdit* archiveField() const { return archive_; }
+    [[nodiscard]] QLineEdit* maximumField() const { return maximum_; }
+    [[nodiscard]] QPlainTextEdit* directoriesField() const { return directories_; }
+    [[nodiscard]] QPlainTextEdit* filesField() const { return files_; }
+    [[nodiscard]] QLabel* hintLabel() const { return hint_; }
+
+private:
+    const UiStrings& strings_;
+    ProjectSettings& project_;
+    CHintText hints_;
+    TextEditor editScript_;
+    TextEditor editRules_;
+
+    QLineEdit* report_;
+    QLineEdit* archive_;
+    QLineEdit* maximum_;
+    QPlainTextEdit* directories_;
+    QPlainTextEdit* files_;
+    QLabel* hint_;
+};

@@ -1,0 +1,75 @@
+#include "dialogs/c_dlg_sites.h"
+
+#include "config/ftp_site.h"
+#include "dialogs/dialog_text.h"
+#include "ui/app_icons.h"
+#include "ui/ui_strings.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+using dialog_text::fromQt;
+using dialog_text::toQt;
+
+CDlgSites::CDlgSites(const UiStrings& strings, FtpSite& site, QWidget* parent)
+    : QDialog(parent)
+    , site_(site)
+    , name_(new QLineEdit(this))
+    , url_(new QLineEdit(this))
+    , user_(new QLineEdit(this))
+    , password_(new QLineEdit(this))
+    , directory_(new QLineEdit(this))
+    , localDirectory_(new QLineEdit(this))
+    , anonymous_(new QCheckBox(strings("sites.anonymous"), this))
+{
+    setWindowTitle(strings("sites.title"));
+    setWindowIcon(app_icons::idle());
+    auto* layout = new QVBoxLayout(this);
+    auto* form = new QFormLayout();
+    form->addRow(strings("sites.name"), name_);
+    form->addRow(strings("sites.url"), url_);
+    form->addRow(strings("sites.user"), user_);
+    form->addRow(strings("sites.password"), password_);
+    form->addRow(QString(), anonymous_);
+    form->addRow(strings("sites.directory"), directory_);
+    form->addRow(strings("sites.localdir"), localDirectory_);
+    layout->addLayout(form);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(strings("button.ok"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(strings("button.cancel"), QDialogButtonBox::RejectRole);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CDlgSites::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(anonymous_, &QCheckBox::clicked, this, [this](bool checked) {
+        if (!checked)
+            return;
+        user_->setText(QStringLiteral("anonymous"));
+        password_->setText(QStringLiteral("gast@"));
+    });
+
+    filling_ = true;
+    name_->setText(toQt(site.name));
+    url_->setText(toQt(site.url));
+    user_->setText(toQt(site.user));
+    password_->setText(toQt(site.pass));
+    directory_->setText(toQt(site.startdir));
+    localDirectory_->setText(toQt(site.localDirectory));
+    filling_ = false;
+    setMinimumWidth(420);
+}
+
+void CDlgSites::accept()
+{
+    if (!filling_) {
+        site_.name = fromQt(name_->text());
+        site_.url = fromQt(url_->text());
+        site_.user = fromQt(user_->text());
+        site_.pass = fromQt(password_->text());
+        site_.localDirectory = fromQt(localDirectory_->text());
+        site_.startdir = fromQt(directory_->text());
+    }
+    QDialog::accept();
+}

@@ -1,0 +1,478 @@
+#include "ui/c_dlg_main.h"
+
+#include "dialogs/c_dlg_options.h"
+#include "dialogs/c_dlg_site_list.h"
+#include "dialogs/c_dlg_web_project.h"
+#include "engine/web_project.h"
+#include "platform/dial_up.h"
+#include "platform/file_utils.h"
+#include "report/activity_log.h"
+#include "shell/app_info.h"
+#include "shell/application.h"
+#include "shell/service_registration.h"
+#include "ui/app_icons.h"
+#include "ui/file_list_model.h"
+#include "ui/help_page.h"
+#include "ui/log_window.h"
+#include "ui/ui_strings.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSystemTrayIcon>
+#include <QTableView>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+QString fromBytes(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEnvironment environment, QWidget* parent)
+    : QMainWindow(parent)
+    , application_(application)
+    , strings_(strings)
+    , environment_(std::move(environment))
+{
+    setWindowTitle(strings("app.title"));
+    setWindowIcon(app_icons::idle());
+
+    auto* central = new QWidget(this);
+    auto* grid = new QGridLayout(central);
+    configuration_ = new QComboBox(central);
+    configuration_->setToolTip(strings("main.configuration"));
+    fileList_ = new QTableView(central);
+    fileListModel_ = new FileListModel(strings.columnNames(), this);
+    fileList_->setModel(fileListModel_);
+    fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fileList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    fileList_->setShowGrid(false);
+    fileList_->setWordWrap(false);
+    fileList_->verticalHeader()->hide();
+    fileList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    fileList_->verticalHeader()->setDefaultSectionSize(fileList_->fontMetrics().height() + 4);
+    fileList_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    fileList_->horizontalHeader()->setStretchLastSection(true);
+    const int widths[] = { 150, 150, 90, 150, 150, 90 };
+    for (int column = 0; column < FileListModel::ColumnCount; ++column)
+        fileList_->setColumnWidth(column, widths[column]);
+    fileList_->setContextMenuPolicy(Qt::CustomContextMenu);
+    status_ = new QLabel(central);
+    status_->setTextFormat(Qt::PlainText);
+    status_->setMinimumWidth(100);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
+    auto* buttons = new QVBoxLayout();
+    startButton_ = new QPushButton(strings("main.start"), central);
+    stopButton_ = new QPushButton(strings("main.stop"), central);
+    findButton_ = new QPushButton(strings("main.find"), central);
+    logButton_ = new QPushButton(strings("main.log"), central);
+    infoButton_ = new QPushButton(strings("main.info"), central);
+    setupsButton_ = new QPushButton(strings("main.setups"), central);
+    ftpButton_ = new QPushButton(strings("main.ftp"), central);
+    // The FTP browser is not part of this program yet.
+    ftpButton_->setEnabled(false);
+    for (QPushButton* button :
+        { startButton_, stopButton_, findButton_, logButton_, infoButton_, setupsButton_, ftpButton_ }) {
+        button->setMinimumWidth(95);
+        buttons->addWidget(button);
+    }
+    stopButton_->hide();
+    buttons->addStretch(1);
+    version_ = new QLabel(strings("main.version"), central);
+    buttons->addWidget(version_);
+
+    grid->addWidget(configuration_, 0, 0);
+    grid->addWidget(fileList_, 1, 0);
+    grid->addWidget(status_, 2, 0);
+    grid->addLayout(buttons, 0, 1, 3, 1);
+    grid->setRowStretch(1, 1);
+    grid->setColumnStretch(0, 1);
+    setCentralWidget(central);
+    resize(900, 480);
+
+    logWindow_ = new LogWindow(strings, this);
+    buildMenus();
+
+    connect(startButton_, &QPushButton::clicked, this, &CDlgMain::startSelected);
+    connect(stopButton_, &QPushButton::clicked, this, &CDlgMain::stopRun);
+    connect(findButton_, &QPushButton::clicked, this, &CDlgMain::findSelected);
+    connect(logButton_, &QPushButton::clicked, this, &CDlgMain::showLog);
+    connect(infoButton_, &QPushButton::clicked, this, &CDlgMain::showAbout);
+    connect(setupsButton_, &QPushButton::clicked, this, &CDlgMain::openProjectEditor);
+    connect(configuration_, &QComboBox::activated, this, &CDlgMain::selectProject);
+    connect(fileList_, &QWidget::customContextMenuRequested, this,
+        [this](const QPoint& position) { listMenu_->popup(fileList_->viewport()->mapToGlobal(position)); });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::hide);
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(1000);
+    connect(timer_, &QTimer::timeout, this, [this] { controller_->onTimerTick(); });
+
+    controller_ = std::make_unique<RunController>(*this);
+    controller_->setDiagnosticLog(&application_.log());
+    controller_->setArchiveMarks(&application_.archiveMarks());
+}
+
+CDlgMain::~CDlgMain()
+{
+    {
+        std::lock_guard lock(callMutex_);
+        closing_ = true;
+    }
+    // A worker waiting for this window gives up now instead of blocking the join below.
+    callDone_.notify_all();
+    timer_->stop();
+    controller_.reset();
+    if (tray_ != nullptr)
+        tray_->hide();
+}
+
+void CDlgMain::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(strings_("menu.file"));
+    QAction* ftp = file->addAction(strings_("menu.file.ftp"));
+    ftp->setEnabled(false);
+    file->addAction(strings_("menu.file.quit"), this, [] { QCoreApplication::exit(0); });
+
+    QMenu* setup = menuBar()->addMenu(strings_("menu.setup"));
+    setup->addAction(strings_("menu.setup.sites"), this, &CDlgMain::openSites);
+    setup->addAction(strings_("menu.setup.projects"), this, &CDlgMain::openProjectEditor);
+    setup->addAction(strings_("menu.setup.options"), this, &CDlgMain::openOptions);
+
+    QMenu* help = menuBar()->addMenu(strings_("menu.help"));
+    help->addAction(strings_("menu.help.index"), this, &CDlgMain::openHelp);
+
+    listMenu_ = new QMenu(this);
+    listMenu_->addAction(strings_("list.markok"), this, [this] { markSelectedRows(MarkAs::Ok); });
+    listMenu_->addAction(strings_("list.markchanged"), this, [this] { markSelectedRows(MarkAs::Changed); });
+
+    trayMenu_ = new QMenu(this);
+    trayMenu_->addAction(strings_("tray.open"), this, [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    });
+    QAction* openFtp = trayMenu_->addAction(strings_("tray.openftp"));
+    openFtp->setEnabled(false);
+    trayMenu_->addAction(strings_("tray.uploadall"), this, &CDlgMain::uploadAll);
+    trayMenu_->addSeparator();
+    // The projects stay until the run logic has stopped: a run may still be using one.
+    trayMenu_->addAction(strings_("tray.quit"), this, [] { QCoreApplication::exit(0); });
+}
+
+void CDlgMain::startUp(const std::string& commandLine)
+{
+    fillConfigurationBox(-1);
+    timer_->start();
+    if (environment_.useTray && QSystemTrayIcon::isSystemTrayAvailable()) {
+        tray_ = new QSystemTrayIcon(app_icons::idle(), this);
+        tray_->setToolTip(strings_("app.tooltip"));
+        tray_->setContextMenu(trayMenu_);
+        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
+                showNormal();
+                raise();
+                activateWindow();
+            }
+        });
+        tray_->show();
+        hide();
+    } else {
+        // Without a notification area a hidden window could never be reached again.
+        environment_.useTray = false;
+        show();
+    }
+    (void)controller_->actOnCommandLine(commandLine);
+    m_pSelected = controller_->selected();
+    if (int index = configuration_->findData(QVariant::fromValue(static_cast<void*>(m_pSelected))); index >= 0)
+        configuration_->setCurrentIndex(index);
+}
+
+void CDlgMain::fillConfigurationBox(int selectedIndex)
+{
+    ProjectList& projects = application_.projects();
+    configuration_->clear();
+    for (int index = 0; index < projects.count(); ++index)
+        configuration_->addItem(
+            fromBytes(projects.nameAt(index)), QVariant::fromValue(static_cast<void*>(projects.at(index))));
+    if (selectedIndex < 0)
+        selectedIndex = projects.count() == 0 ? -1 : [&] {
+            WebProject* selected = application_.selectedProject();
+            for (int index = 0; index < projects.count(); ++index) {
+                if (projects.at(index) == selected)
+                    return index;
+            }
+            return 0;
+        }();
+    configuration_->setCurrentIndex(selectedIndex);
+    m_pSelected = selectedIndex >= 0 ? projects.at(selectedIndex) : nullptr;
+    controller_->setSelected(m_pSelected);
+}
+
+void CDlgMain::selectProject(int index)
+{
+    if (m_bReloadPending || index < 0 || index >= application_.projects().count())
+        return;
+    m_pSelected = application_.projects().at(index);
+    controller_->setSelected(m_pSelected);
+}
+
+template <typename Function> void CDlgMain::onWindowThread(Function&& function)
+{
+    if (QThread::currentThread() == thread()) {
+        function();
+        return;
+    }
+    auto done = std::make_shared<bool>(false);
+    {
+        std::lock_guard lock(callMutex_);
+        if (closing_)
+            return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, done, &function] {
+            {
+                std::lock_guard lock(callMutex_);
+                if (closing_)
+                    return;
+            }
+            function();
+            {
+                std::lock_guard lock(callMutex_);
+                *done = true;
+            }
+            callDone_.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(callMutex_);
+    callDone_.wait(lock, [&] { return *done || closing_; });
+}
+
+void CDlgMain::updateRunControls()
+{
+    startButton_->setEnabled(m_bRunControlsEnabled && !m_bReloadPending);
+    findButton_->setEnabled(m_bRunControlsEnabled && !m_bReloadPending);
+    setupsButton_->setEnabled(m_bRunControlsEnabled);
+}
+
+void CDlgMain::setRunControlsEnabled(bool enabled)
+{
+    onWindowThread([this, enabled] {
+        m_bRunControlsEnabled = enabled;
+        updateRunControls();
+    });
+}
+
+void CDlgMain::showStartButton()
+{
+    onWindowThread([this] {
+        stopButton_->hide();
+        startButton_->show();
+    });
+}
+
+void CDlgMain::showStopButton()
+{
+    onWindowThread([this] {
+        startButton_->hide();
+        stopButton_->show();
+    });
+}
+
+void CDlgMain::setStatusText(const std::string& text)
+{
+    onWindowThread([this, &text] { status_->setText(fromBytes(ActivityLog::cutAtLineEnd(text))); });
+}
+
+void CDlgMain::appendLogLine(const std::string& text)
+{
+    onWindowThread([this, &text] { logWindow_->appendLogLine(text); });
+}
+
+void CDlgMain::refreshFileList()
+{
+    onWindowThread([this] {
+        fileList_->setUpdatesEnabled(false);
+        fileListModel_->setRows(
+            m_pSelected != nullptr ? FileListModel::rowsOf(*m_pSelected) : std::vector<FileListModel::Row>());
+        fileList_->setUpdatesEnabled(true);
+    });
+}
+
+void CDlgMain::requestQuit()
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void CDlgMain::setTrayIcon(TrayIcon icon)
+{
+    onWindowThread([this, icon] {
+        trayState_ = icon;
+        if (tray_ != nullptr)
+            tray_->setIcon(icon == TrayIcon::Busy ? app_icons::busy() : app_icons::idle());
+    });
+}
+
+int CDlgMain::projectCount() const
+{
+    return application_.projects().count();
+}
+
+WebProject* CDlgMain::projectAt(int index) const
+{
+    return application_.projects().at(index);
+}
+
+WebProject* CDlgMain::reloadProjects()
+{
+    WebProject* selected = nullptr;
+    onWindowThread([this, &selected] {
+        fileListModel_->setRows({});
+        application_.loadProjects();
+        fillConfigurationBox(-1);
+        selected = m_pSelected;
+        m_bReloadPending = false;
+        updateRunControls();
+    });
+    return selected;
+}
+
+void CDlgMain::startSelected()
+{
+    if (m_bReloadPending || m_pSelected == nullptr)
+        return;
+    controller_->startRun(m_pSelected);
+}
+
+void CDlgMain::stopRun()
+{
+    controller_->requestStop();
+    showStartButton();
+}
+
+void CDlgMain::findSelected()
+{
+    if (m_bReloadPending)
+        return;
+    controller_->rescan(m_pSelected);
+}
+
+void CDlgMain::showLog()
+{
+    logWindow_->show();
+    logWindow_->raise();
+}
+
+void CDlgMain::showAbout()
+{
+    QMessageBox::about(this, strings_("app.about"),
+        QStringLiteral("%1 %2\n\n%3")
+            .arg(QLatin1String(kProductName), QLatin1String(kProductVersion), strings_("app.description")));
+}
+
+void CDlgMain::openProjectEditor()
+{
+    std::vector<CDlgWebProject::Entry> entries;
+    ProjectList& projects = application_.projects();
+    for (int index = 0; index < projects.count(); ++index)
+        entries.push_back({ projects.nameAt(index), static_cast<const ProjectSettings&>(*projects.at(index)) });
+    {
+        CDlgWebProject editor(strings_, application_.options(), application_.dataDirectory(), std::move(entries), this);
+        editor.exec();
+    }
+    // The project objects are replaced from disk once no run is using them.
+    m_bReloadPending = true;
+    updateRunControls();
+    controller_->reloadProjects();
+}
+
+void CDlgMain::openSites()
+{
+    CDlgSiteList dialog(strings_, application_.sites(), application_.dataDirectory() + "sites.inf", this);
+    dialog.exec();
+}
+
+void CDlgMain::openOptions()
+{
+    ServiceRegistration service(
+        environment_.unitDirectory, environment_.programPath, environment_.systemctl, application_.log());
+    auto dialEntries = [] {
+        DialUp dialUp;
+        dialUp.start();
+        std::vector<std::string> entries = dialUp.enumerateEntries();
+        dialUp.stop();
+        return entries;
+    };
+    CDlgOptions dialog(strings_, application_.options(), application_.asciiExtensions(), environment_.optionsFile,
+        service, dialEntries, this);
+    dialog.exec();
+}
+
+void CDlgMain::openHelp()
+{
+    if (!HelpPage::open(application_.dataDirectory()))
+        QMessageBox::warning(this, strings_("app.title"), strings_("help.missing"));
+}
+
+void CDlgMain::uploadAll()
+{
+    if (m_bReloadPending)
+        return;
+    controller_->uploadAll();
+}
+
+void CDlgMain::markSelectedRows(MarkAs mark)
+{
+    if (m_bReloadPending || m_pSelected == nullptr)
+        return;
+    QModelIndexList selected = fileList_->selectionModel()->selectedRows();
+    std::sort(
+        selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::vector<std::string> paths;
+    for (const QModelIndex& index : selected) {
+        const FileListModel::Row& row = fileListModel_->row(index.row());
+        if (!row.fullPath.empty())
+            paths.push_back(row.fullPath);
+    }
+    controller_->markEntries(m_pSelected, std::move(paths), mark);
+}
+
+void CDlgMain::closeEvent(QCloseEvent* event)
+{
+    if (!environment_.useTray) {
+        QCoreApplication::exit(0);
+        event->accept();
+        return;
+    }
+    // The application lives on in the tray.
+    event->ignore();
+    hide();
+}
+
+void CDlgMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && environment_.useTray)
+        QTimer::singleShot(0, this, &QWidget::hide);
+}
