@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Upload run timings against a local pyftpdlib server, beside lftp doing the same job:
+#   first upload of a 1,000-file site  - tarnwick NAME  vs  lftp mirror -R (one connection)
+#   nothing changed since the last run - tarnwick NAME  vs  lftp mirror -R --only-newer
+# tarnwick decides from local state alone; lftp has to list the server to decide.
+# Each figure is the median of REPEATS runs (default 3). Loopback only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+repeats=${REPEATS:-3}
+files=${FILES:-1000}
+
+command -v lftp >/dev/null || { echo "bench: lftp is not installed (apt-get install lftp)" >&2; exit 1; }
+build=${TARNWICK_BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target tarnwick >/dev/null
+program=$repo/$build/src/app/tarnwick
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench-XXXXXX")
+server_pid=
+cleanup() {
+    [ -n "$server_pid" ] && { kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; }
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The site: nested folders, sizes from empty to a few hundred kilobytes.
+/usr/bin/python3 - "$work/site" "$files" <<'PY'
+import os, random, sys
+root, count = sys.argv[1], int(sys.argv[2])
+rng = random.Random(7)
+for i in range(count):
+    folder = os.path.join(root, "s%d" % (i % 10), "p%d" % (i % 7)) if i % 3 else os.path.join(root, "s%d" % (i % 10))
+    os.makedirs(folder, exist_ok=True)
+    size = 0 if i % 50 == 0 else (300000 if i % 97 == 0 else rng.randrange(200, 20000))
+    with open(os.path.join(folder, "f%04d.html" % i), "wb") as out:
+        out.write(rng.randbytes(size))
+PY
+
+mkdir -p "$work/server" "$work/data/Tarnwick" "$work/config"
+/usr/bin/python3 - "$work/server" "$work/port" >"$work/server.log" 2>&1 <<'PY' &
+import logging, os, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+root, port_file = sys.argv[1], sys.argv[2]
+logging.basicConfig(level=logging.WARNING)
+authorizer = DummyAuthorizer()
+authorizer.add_user("bench", "bench-password", root, perm="elradfmwMT")
+FTPHandler.authorizer = authorizer
+server = FTPServer(("127.0.0.1", 0), FTPHandler)
+server.max_cons = 256
+with open(port_file + ".tmp", "w") as out:
+    out.write("%d\n" % server.socket.getsockname()[1])
+os.rename(port_file + ".tmp", port_file)
+server.serve_forever(handle_exit=True)
+PY
+server_pid=$!
+for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
+[ -s "$work/port" ] || { cat "$work/server.log"; echo "bench: the FTP server did not start" >&2; exit 1; }
+port=$(cat "$work/port")
+
+cat >"$work/data/Tarnwick/bench.ftp" <<EOF
+strategy=1
+remote=/tarnwick
+local=$work/site
+[site]
+name=bench
+url=127.0.0.1:$port
+user=bench
+pass=bench-password
+startdir=
+EOF
+
+now() { date +%s.%N; }
+elapsed() { echo "$2 - $1" | bc; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+tarnwick_run() {
+    env -u DISPLAY -u WAYLAND_DISPLAY XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
+        "$program" bench >"$work/tarnwick.log" 2>&1 || { tail -20 "$work/tarnwick.log"; echo "bench: tarnwick failed" >&2; exit 1; }
+}
+tarnwick_forget() {
+    rm -rf "$work/server/tarnwick" "$work/data/Tarnwick/bench.ftp.txt" "$work/data/Tarnwick/archive.marks"
+}
+lftp_mirror() {
+    lftp -u bench,bench-password -p "$port" -e "set ftp:passive-mode off; set net:max-retries 1; mirror -R $1 --parallel=1 $work/site /lftp; quit" \
+        127.0.0.1 >"$work/lftp.log" 2>&1 || { tail -20 "$work/lftp.log"; echo "bench: lftp failed" >&2; exit 1; }
+}
+
+measure() { # command...
+    local start end
+    start=$(now)
+    "$@"
+    end=$(now)
+    elapsed "$start" "$end"
+}
+
+first_t=() first_l=() same_t=() same_l=()
+for round in $(seq "$repeats"); do
+    tarnwick_forget
+    first_t+=("$(measure tarnwick_run)")
+    grep -c '^-->OK ' "$work/tarnwick.log" | grep -qx "$files" || { echo "bench: tarnwick did not upload every file" >&2; exit 1; }
+    same_t+=("$(measure tarnwick_run)")
+    ! grep -q '^-->OK ' "$work/tarnwick.log" || { echo "bench: tarnwick uploaded on the unchanged run" >&2; exit 1; }
+
+    rm -rf "$work/server/lftp"
+    first_l+=("$(measure lftp_mirror "")")
+    same_l+=("$(measure lftp_mirror --only-newer)")
+done
+diff -r "$work/site" "$work/server/tarnwick" >/dev/null || { echo "bench: tarnwick's copy differs" >&2; exit 1; }
+diff -r "$work/site" "$work/server/lftp" >/dev/null || { echo "bench: lftp's copy differs" >&2; exit 1; }
+
+printf '%s\n' "${first_t[@]}" | median >"$work/ft"
+printf '%s\n' "${first_l[@]}" | median >"$work/fl"
+printf '%s\n' "${same_t[@]}" | median >"$work/st"
+printf '%s\n' "${same_l[@]}" | median >"$work/sl"
+echo "$files files, median of $repeats runs, seconds (wall clock), pyftpdlib on 127.0.0.1, active mode"
+printf '%-40s %10s %10s\n' "scenario" "tarnwick" "lftp"
+printf '%-40s %10.3f %10.3f\n' "first upload (one connection)" "$(cat "$work/ft")" "$(cat "$work/fl")"
+printf '%-40s %10.3f %10.3f\n' "nothing changed (--only-newer)" "$(cat "$work/st")" "$(cat "$work/sl")"
