@@ -5,9 +5,11 @@
 #include "support/test_tree.h"
 
 #include <ctime>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -267,6 +269,34 @@ TEST_F(ChangeDetection, UnreadableSubFolderKeepsItsRecordedFiles)
     detect();
     EXPECT_FALSE(project.changesPending);
     EXPECT_EQ(project.items.size(), 1u);
+}
+
+TEST_F(ChangeDetection, FolderBeyondPathLimitKeepsItsRecordedFiles)
+{
+    // Root is not stopped by permissions, but no one can open a folder by a path longer
+    // than PATH_MAX: the scan must treat it as unreadable, not as emptied.
+    tree.add("a.html");
+    std::string deep = tree.root();
+    int fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::string level(200, 'd');
+    for (int i = 0; i < 25; ++i) {
+        ASSERT_EQ(::mkdirat(fd, level.c_str(), 0755), 0);
+        int next = ::openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+        deep += "/" + level;
+    }
+    ::close(fd);
+    project.timeMap[deep + "/page.html"] = TestTree::kDefaultTime;
+    project.timeMap[tree.path("gone.html")] = TestTree::kDefaultTime;
+    project.DetectChanges();
+    std::vector<std::string> deleted;
+    for (const FileItem& item : project.items)
+        if (item.deleted)
+            deleted.push_back(item.path);
+    EXPECT_EQ(deleted, std::vector<std::string> { tree.path("gone.html") });
 }
 
 TEST_F(ChangeDetection, SkipRulesKeepFilesAndFoldersOut)
