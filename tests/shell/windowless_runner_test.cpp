@@ -182,4 +182,29 @@ TEST_F(WindowlessRun, ServiceRunsUntilSigterm)
     EXPECT_EQ(readText(log), "Starting Tarnwick\nStopping Tarnwick\n");
 }
 
+TEST_F(WindowlessRun, SigtermDuringARunCancelsItAndRecordsNothing)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    generateSite(site, 200, 11);
+    home.addProject("big", site.root(), server.url(), server.user(), server.password());
+    pid_t child = home.start("big");
+    bool uploading = false;
+    for (int attempt = 0; attempt < 3000 && !uploading; ++attempt) {
+        uploading = readText(home.outputPath()).find("-->") != std::string::npos;
+        if (!uploading)
+            pause10ms();
+    }
+    ASSERT_TRUE(uploading) << home.output();
+    ASSERT_EQ(::kill(child, SIGTERM), 0);
+    EXPECT_EQ(home.wait(child), 1) << home.output();
+    EXPECT_EQ(home.output().find("-->OK "), std::string::npos);
+    EXPECT_FALSE(fs::exists(home.dataDirectory() + "big.ftp.txt"));
+
+    EXPECT_EQ(home.run("big"), 0) << home.output();
+    EXPECT_EQ(compareTrees(site.root(), server.root()), std::vector<std::string>());
+}
+
 } // namespace
