@@ -24,18 +24,20 @@ bool holdsLineBreakOrNul(std::string_view text)
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-bool startsWithPass(std::string_view text)
+// `word` is upper case; the text matches it in any case, followed by a blank or the line end.
+bool startsWithWord(std::string_view text, std::string_view word)
 {
-    if (text.size() < 5)
+    if (text.size() <= word.size())
         return false;
-    for (size_t i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < word.size(); ++i) {
         char c = text[i];
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
-        if (c != "PASS"[i])
+        if (c != word[i])
             return false;
     }
-    return text[4] == ' ';
+    char next = text[word.size()];
+    return next == ' ' || next == '\r' || next == '\n';
 }
 
 } // namespace
@@ -63,6 +65,8 @@ void FtpClient::setState(State state)
     // The one place the connection state changes: closing the stream goes with leaving it.
     if (state == State::Disconnected && control_)
         control_->close();
+    if (state != State::LoggedIn)
+        typeInEffect_ = 0;
     state_ = state;
 }
 
@@ -167,7 +171,9 @@ int FtpClient::command(const char* format, ...)
 
 std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
 {
-    lastCommand_ = startsWithPass(text) ? std::string("PASS ****\r\n") : text;
+    lastCommand_ = startsWithWord(text, "PASS") ? std::string("PASS ****\r\n") : text;
+    if (startsWithWord(text, "TYPE"))
+        typeInEffect_ = 0;
     sink_->onLine(lastCommand_);
     if (!control_ || !control_->isOpen()) {
         sink_->message("SendCommand.send: %d\n", ENOTCONN);

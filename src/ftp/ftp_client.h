@@ -122,6 +122,7 @@ public:
     void loadAsciiExtensions(const std::string& path);
     [[nodiscard]] const std::vector<std::string>& asciiExtensions() const { return asciiExtensions_; }
     // 'A' when the extension of `localName` is in the ASCII list (ignoring case), else 'I'.
+    // Transfers send it as TYPE unless the server already confirmed that type in this session.
     [[nodiscard]] char transferType(std::string_view localName) const;
 
     // Carries out one queued command line (mv, cd, md, mkdir, lcd, lmd, put, get, list, pwd;
@@ -178,5 +179,8 @@ private:
     std::string lastCommand_;
     std::string lastListing_;
     std::vector<std::string> asciiExtensions_;
+    // The TYPE the server confirmed in this session (0: unknown). Repeating it would cost a
+    // round trip per file.
+    char typeInEffect_ = 0;
     std::string localDirectory_;
 };

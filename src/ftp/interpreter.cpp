@@ -133,7 +133,7 @@ int FtpClient::uploadMatching(const std::string& pattern, Recursion recursion)
     std::string folder = directoryPart(pattern);
     std::string filePattern = fileNamePart(pattern);
     if (folder.empty() && !pattern.empty() && pattern.front() == '/')
-        folder = "/";
+        folder.assign(1, '/'); // assign(1, c): GCC 12 -O3 warns falsely on = "/"
     return uploadMatchingIn(folder, filePattern, recursion, 0);
 }
 
@@ -141,7 +141,10 @@ int FtpClient::uploadMatchingIn(const std::string& folder, const std::string& pa
 {
     std::string absolute = folder.empty() ? localDirectory_ : localPath(folder);
     for (const FolderEntry& entry : matchingEntries(absolute, pattern)) {
-        std::string local = folder.empty() ? entry.name : (folder.back() == '/' ? folder : folder + "/") + entry.name;
+        std::string local = folder;
+        if (!local.empty() && local.back() != '/')
+            local += '/';
+        local += entry.name;
         if (entry.isFolder) {
             if (recursion == Recursion::IntoSubfolders && depth < kMaxUploadDepth)
                 (void)uploadMatchingIn(local, pattern, recursion, depth + 1);

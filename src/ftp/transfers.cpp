@@ -102,7 +102,11 @@ char FtpClient::transferType(std::string_view localName) const
 
 void FtpClient::sendType(std::string_view localName)
 {
-    (void)command("TYPE %c", transferType(localName));
+    char type = transferType(localName);
+    if (type == typeInEffect_)
+        return;
+    bool confirmed = command("TYPE %c", type) / 100 == 2;
+    typeInEffect_ = confirmed ? type : 0;
 }
 
 void FtpClient::loadAsciiExtensions(const std::string& path)

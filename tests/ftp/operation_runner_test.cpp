@@ -58,8 +58,8 @@ TEST_F(OperationRunner, CarriesOutEveryKindInOrder)
         { static_cast<Kind>(99), "ignored", "", -1 },
     };
     EXPECT_EQ(run(operations),
-        (std::vector<std::string> { "CWD /web", "MKD new", "CWD new", "TYPE I", "PORT", "RETR remote.html", "TYPE I",
-            "PORT", "STOR page.html", "dele old.html", "RMD empty" }));
+        (std::vector<std::string> { "CWD /web", "MKD new", "CWD new", "TYPE I", "PORT", "RETR remote.html", "PORT",
+            "STOR page.html", "dele old.html", "RMD empty" }));
     EXPECT_EQ(readWholeFile(local.file("down/page.html")), "remote bytes");
     EXPECT_EQ(server.received(), std::vector<std::string> { "local bytes" });
     EXPECT_EQ(localDirectory, local.file("down") + "/");

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <strings.h>
 #include <unistd.h>
 
 namespace {
@@ -142,13 +143,15 @@ TEST_P(RealServerTransfers, TypeFollowsTheAsciiExtensions)
     client.loadAsciiExtensions(local.file("no-such-ascii.ini"));
     EXPECT_EQ(client.upload("b.html", "page.HTML"), 226);
     EXPECT_EQ(client.upload("c.tar.gz", "archive.tar.gz"), 226);
+    EXPECT_EQ(client.upload("README", "README"), 226); // TYPE I is still in effect
+    EXPECT_EQ(client.runScriptLine("type a"), 0); // changed behind the transfers' back
     EXPECT_EQ(client.upload("README", "README"), 226);
     std::vector<std::string> types;
     for (const std::string& command : sink.commands()) {
-        if (command.rfind("TYPE", 0) == 0)
+        if (strncasecmp(command.c_str(), "TYPE", 4) == 0)
             types.push_back(command);
     }
-    EXPECT_EQ(types, (std::vector<std::string> { "TYPE I", "TYPE A", "TYPE I", "TYPE I" }));
+    EXPECT_EQ(types, (std::vector<std::string> { "TYPE I", "TYPE A", "TYPE I", "type a", "TYPE I" }));
     EXPECT_EQ(contentOf(server.pathOf("b.html")), "<html>\n</html>\n");
 }
 
@@ -204,7 +207,7 @@ TEST_F(ScriptedTransfers, RefusedStorMakesTheFolderAndTriesOnceMore)
     EXPECT_EQ(sink.failedTransfers, (std::vector<std::string> { "x.html", "x.html" }));
     EXPECT_EQ(finish(),
         (std::vector<std::string> {
-            "TYPE I", "PORT", "STOR sub/x.html", "MKD sub", "TYPE I", "PORT", "STOR sub/x.html", "bye" }));
+            "TYPE I", "PORT", "STOR sub/x.html", "MKD sub", "PORT", "STOR sub/x.html", "bye" }));
 }
 
 TEST_F(ScriptedTransfers, SizeThatKeepsDifferingIsSentFiveTimes)
