@@ -159,19 +159,19 @@ void CDlgProgress::onFileSize(int64_t size)
 
 void CDlgProgress::onBytes(int64_t bytes)
 {
-    itemDone_ += bytes;
-    done_ += bytes;
-    post([this] { showBytes(); });
+    const int64_t itemDone = itemDone_ += bytes;
+    const int64_t overall = done_ += bytes;
+    const int64_t expected = itemSize_;
+    post([this, itemDone, overall, expected] { showBytes(itemDone, expected, overall); });
 }
 
-void CDlgProgress::showBytes()
+void CDlgProgress::showBytes(int64_t itemDone, int64_t expected, int64_t overall)
 {
-    const int64_t expected = itemSize_;
     if (expected > 0)
-        bytes_->setText(QStringLiteral("%1/%2").arg(itemDone_ / kKilobyte).arg(expected / kKilobyte));
+        bytes_->setText(QStringLiteral("%1/%2").arg(itemDone / kKilobyte).arg(expected / kKilobyte));
     else
-        bytes_->setText(QString::number(itemDone_ / kKilobyte));
-    bar_->setValue(std::min(barValue(done_), bar_->maximum()));
+        bytes_->setText(QString::number(itemDone / kKilobyte));
+    bar_->setValue(std::min(barValue(overall), bar_->maximum()));
 }
 
 void CDlgProgress::onLine(const std::string& text)

@@ -69,7 +69,7 @@ private:
     void start();
     void tick();
     void post(std::function<void()> update);
-    void showBytes();
+    void showBytes(int64_t itemDone, int64_t expected, int64_t overall);
 
     FtpClient& client_;
     WorkFunction work_;

@@ -1,0 +1,104 @@
+#include "dialogs/c_dlg_expert.h"
+
+#include "config/project_settings.h"
+#include "qt_test_application.h"
+#include "ui/ui_strings.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+ProjectSettings project()
+{
+    ProjectSettings settings;
+    settings.sites.emplace_back();
+    settings.archmax = 10;
+    settings.forbiddenDirectories = { "/a", "/b" };
+    settings.forbiddenFiles = { "*.bak" };
+    settings.sites.front().preScript = { "mkdir /x" };
+    return settings;
+}
+
+} // namespace
+
+TEST(CDlgExpert, SampleFillsOnlyEmptyFields)
+{
+    qtTestApplication();
+    const UiStrings strings(UiLanguage::English);
+    ProjectSettings settings = project();
+    CDlgExpert dialog(strings, settings);
+    EXPECT_EQ(dialog.maximumField()->text(), "10");
+    dialog.reportField()->setText("/mine.html");
+    dialog.fillSample();
+    EXPECT_EQ(dialog.reportField()->text(), "/mine.html");
+    EXPECT_EQ(dialog.archiveField()->text(), "/Archivdateien");
+    EXPECT_EQ(dialog.maximumField()->text(), "10");
+    dialog.maximumField()->clear();
+    dialog.fillSample();
+    EXPECT_EQ(dialog.maximumField()->text(), "60");
+}
+
+TEST(CDlgExpert, FrontPageAddsEachPatternOnce)
+{
+    qtTestApplication();
+    const UiStrings strings(UiLanguage::German);
+    struct Case {
+        const char* before;
+        const char* after;
+    } cases[] = {
+        { "", "*_vti_cnf\n*_vti_pvt" },
+        { "/a", "/a\n*_vti_cnf\n*_vti_pvt" },
+        { "*/x*_vti_cnf", "*/x*_vti_cnf\n*_vti_pvt" },
+        { "*_vti_pvt\n*_vti_cnf", "*_vti_pvt\n*_vti_cnf" },
+    };
+    for (const Case& row : cases) {
+        ProjectSettings settings = project();
+        CDlgExpert dialog(strings, settings);
+        dialog.directoriesField()->setPlainText(row.before);
+        dialog.addFrontPageRules();
+        dialog.addFrontPageRules();
+        EXPECT_EQ(dialog.directoriesField()->toPlainText().toStdString(), row.after) << row.before;
+    }
+}
+
+TEST(CDlgExpert, OkStoresTheFieldsAndCancelKeepsThemButNotTheScripts)
+{
+    qtTestApplication();
+    const UiStrings strings(UiLanguage::English);
+    ProjectSettings settings = project();
+    {
+        CDlgExpert dialog(strings, settings);
+        EXPECT_EQ(dialog.directoriesField()->toPlainText(), "/a\n/b");
+        dialog.setScriptEditor([](const QString& text) -> std::optional<QString> {
+            EXPECT_EQ(text, "mkdir /x\r\n");
+            return QStringLiteral("cd /\r\n\r\nput a.html\r\n");
+        });
+        dialog.editBeforeScript();
+        dialog.directoriesField()->setPlainText("/changed");
+        dialog.reject();
+    }
+    EXPECT_EQ(settings.sites.front().preScript, (std::vector<std::string> { "cd /", "put a.html" }));
+    EXPECT_EQ(settings.forbiddenDirectories, (std::vector<std::string> { "/a", "/b" }));
+    {
+        CDlgExpert dialog(strings, settings);
+        dialog.reportField()->setText("/r.html");
+        dialog.archiveField()->setText("/arch");
+        dialog.maximumField()->setText("1e3");
+        dialog.directoriesField()->setPlainText("/x\n\n\n/y ");
+        dialog.filesField()->setPlainText("");
+        dialog.setRulesEditor([](const QString& text) -> std::optional<QString> {
+            EXPECT_EQ(text, "/x\r\n\r\n\r\n/y ");
+            return QStringLiteral("/x\r\n/y \r\n/z");
+        });
+        dialog.editDirectoryRules();
+        dialog.accept();
+    }
+    EXPECT_EQ(settings.htmlreport, "/r.html");
+    EXPECT_EQ(settings.archivdir, "/arch");
+    EXPECT_EQ(settings.archmax, 1);
+    EXPECT_EQ(settings.forbiddenDirectories, (std::vector<std::string> { "/x", "/y ", "/z" }));
+    EXPECT_TRUE(settings.forbiddenFiles.empty());
+}

@@ -1,0 +1,203 @@
+#include "ui/c_dlg_main.h"
+
+#include "engine/web_project.h"
+#include "platform/file_utils.h"
+#include "qt_test_application.h"
+#include "shell/application.h"
+#include "support/ftp_server.h"
+#include "support/temp_dir.h"
+#include "support/test_tree.h"
+#include "ui/file_list_model.h"
+#include "ui/log_line_model.h"
+#include "ui/log_window.h"
+#include "ui/ui_strings.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+bool exists(const std::string& path)
+{
+    struct stat info { };
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// A data directory with one project over a small web folder: index.html recorded as uploaded,
+// docs/page.html new, old.html recorded but deleted locally.
+struct Desk {
+    TestTree tree;
+    TempDir home;
+    std::string data = home.makeDirectory("data") + "/";
+    std::string optionsFile = home.file("Tarnwick.conf");
+    const UiStrings strings { UiLanguage::English };
+
+    void writeProject(const std::string& name, const std::string& url, int strategy = 2)
+    {
+        tree.add("index.html", "<html>");
+        tree.add("docs/page.html", "<p>");
+        ProjectSettings settings;
+        settings.projectPath = data + name;
+        settings.local = tree.root();
+        settings.strategy = strategy;
+        FtpSite site;
+        site.name = "default";
+        site.url = url;
+        site.user = "user";
+        site.pass = "pass";
+        settings.sites.push_back(site);
+        ASSERT_TRUE(settings.SaveProject());
+        const std::string list = tree.path("index.html") + "=" + std::to_string(TestTree::kDefaultTime) + "\n"
+            + tree.path("old.html") + "=123\n";
+        ASSERT_TRUE(writeFileAtomically(settings.projectPath + ".txt", list));
+    }
+
+    DesktopEnvironment environment() const
+    {
+        DesktopEnvironment environment;
+        environment.optionsFile = optionsFile;
+        environment.unitDirectory = home.path() + "/units/";
+        environment.programPath = "/usr/bin/tarnwick";
+        environment.useTray = false;
+        return environment;
+    }
+};
+
+std::vector<std::string> names(const FileListModel& model)
+{
+    std::vector<std::string> result;
+    for (int row = 0; row < model.rowCount(); ++row)
+        result.push_back(model.row(row).name);
+    return result;
+}
+
+} // namespace
+
+TEST(CDlgMain, FindFillsTheListAndMarksRewriteTheFileList)
+{
+    qtTestApplication();
+    Desk desk;
+    desk.writeProject("site.ftp", "127.0.0.1:1");
+    Application application(desk.data, desk.optionsFile);
+    application.startUp();
+    CDlgMain window(application, desk.strings, desk.environment());
+    window.startUp("");
+    ASSERT_EQ(window.configurationBox()->count(), 1);
+    EXPECT_EQ(window.configurationBox()->currentText(), "site.ftp");
+    ASSERT_NE(window.selectedProject(), nullptr);
+    EXPECT_FALSE(window.stopButton()->isVisibleTo(&window));
+    EXPECT_FALSE(window.ftpButton()->isEnabled());
+
+    window.findButton()->click();
+    FileListModel& model = window.fileListModel();
+    ASSERT_TRUE(processEventsUntil([&] { return model.rowCount() == 3; })) << model.rowCount();
+    EXPECT_EQ(names(model), (std::vector<std::string> { "page.html", "old.html", "index.html" }));
+    EXPECT_EQ(model.row(0).image, FileListModel::Image::Changed);
+    EXPECT_EQ(model.row(1).image, FileListModel::Image::Deleted);
+    EXPECT_EQ(model.row(2).image, FileListModel::Image::Unchanged);
+    EXPECT_EQ(model.data(model.index(0, FileListModel::Path), Qt::DisplayRole).toString().toStdString(),
+        desk.tree.root() + "/docs");
+
+    // Mark as OK records the new page; the next Find lists it as unchanged.
+    window.fileList()->selectRow(0);
+    window.markSelectedRows(MarkAs::Ok);
+    const std::string fileList = desk.data + "site.ftp.txt";
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return readWholeFile(fileList).value_or("").find("page.html") != std::string::npos; }));
+    window.findButton()->click();
+    ASSERT_TRUE(processEventsUntil([&] { return model.rowCount() == 3 && model.row(0).name == "old.html"; }));
+    EXPECT_EQ(names(model), (std::vector<std::string> { "old.html", "index.html", "page.html" }));
+
+    // Mark as changed leaves it out of the file list again.
+    window.fileList()->clearSelection();
+    window.fileList()->selectRow(2);
+    window.markSelectedRows(MarkAs::Changed);
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return readWholeFile(fileList).value_or("page.html").find("page.html") == std::string::npos; }));
+    EXPECT_NE(readWholeFile(fileList).value_or("").find("index.html"), std::string::npos);
+}
+
+TEST(CDlgMain, OtherStrategiesListOnlyChangedFiles)
+{
+    qtTestApplication();
+    Desk desk;
+    desk.writeProject("site.ftp", "127.0.0.1:1", 0);
+    Application application(desk.data, desk.optionsFile);
+    application.startUp();
+    CDlgMain window(application, desk.strings, desk.environment());
+    window.startUp("");
+    window.findSelected();
+    FileListModel& model = window.fileListModel();
+    ASSERT_TRUE(processEventsUntil([&] { return model.rowCount() > 0; }));
+    for (int row = 0; row < model.rowCount(); ++row)
+        EXPECT_NE(model.row(row).image, FileListModel::Image::Unchanged) << model.row(row).name;
+}
+
+TEST(CDlgMain, RunAgainstARealServerSwitchesTheButtons)
+{
+    qtTestApplication();
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
+        GTEST_SKIP() << reason;
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Desk desk;
+    desk.writeProject("site.ftp", server.url());
+    {
+        ProjectSettings settings;
+        settings.LoadProject(desk.data + "site.ftp");
+        settings.sites.at(0).user = server.user();
+        settings.sites.at(0).pass = server.password();
+        ASSERT_TRUE(settings.SaveProject());
+    }
+    Application application(desk.data, desk.optionsFile);
+    application.startUp();
+    CDlgMain window(application, desk.strings, desk.environment());
+    window.startUp("");
+
+    window.startButton()->click();
+    EXPECT_FALSE(window.startButton()->isVisibleTo(&window));
+    EXPECT_TRUE(window.stopButton()->isVisibleTo(&window));
+    ASSERT_TRUE(processEventsUntil([&] { return window.controller().completedRuns() == 1; }, 60000));
+    ASSERT_TRUE(processEventsUntil([&] { return window.startButton()->isEnabled(); }));
+    EXPECT_TRUE(window.startButton()->isVisibleTo(&window));
+    EXPECT_FALSE(window.stopButton()->isVisibleTo(&window));
+    EXPECT_TRUE(window.findButton()->isEnabled());
+    EXPECT_TRUE(window.setupsButton()->isEnabled());
+    EXPECT_TRUE(exists(server.pathOf("docs/page.html"))) << server.log();
+    EXPECT_GT(window.logWindow().lines().rowCount(), 0);
+
+    // The closing rescan lists the uploaded files as unchanged.
+    FileListModel& model = window.fileListModel();
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return model.rowCount() == 2 && model.row(0).image == FileListModel::Image::Unchanged; }));
+
+    // Stop during a second run: Start comes back at once, enabled once the run has ended.
+    window.startButton()->click();
+    window.stopButton()->click();
+    EXPECT_TRUE(window.startButton()->isVisibleTo(&window));
+    EXPECT_FALSE(window.stopButton()->isVisibleTo(&window));
+    ASSERT_TRUE(processEventsUntil([&] { return window.controller().completedRuns() == 2; }, 60000));
+    ASSERT_TRUE(processEventsUntil([&] { return window.startButton()->isEnabled(); }));
+}
+
+TEST(CDlgMain, ClosingWhileARunWaitsForTheWindowDoesNotHang)
+{
+    qtTestApplication();
+    Desk desk;
+    desk.writeProject("site.ftp", "127.0.0.1:1");
+    Application application(desk.data, desk.optionsFile);
+    application.startUp();
+    {
+        CDlgMain window(application, desk.strings, desk.environment());
+        window.startUp("");
+        window.startSelected();
+        // No events are handled: the worker soon waits for the window; destruction must free it.
+    }
+    SUCCEED();
+}
