@@ -4,6 +4,7 @@
 #include "support/ftp_recording_sink.h"
 
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -74,6 +75,21 @@ TEST(FtpClientLogin, LogsThePasswordMasked)
     ASSERT_TRUE(client.connect(server.url(), "anna", "pw"));
     EXPECT_EQ(client.lastCommand(), "PASS ****\r\n");
     EXPECT_EQ(sink.count("PASS ****"), 1);
+}
+
+TEST(FtpClientLogin, ConfiguredDialUpWithoutTheServiceStillConnects)
+{
+    if (system("command -v nmcli >/dev/null 2>&1") == 0)
+        GTEST_SKIP() << "nmcli is installed here; dialing would touch the real network setup";
+    FakeFtpServer server;
+    ASSERT_TRUE(server.start());
+    MachineOptions options;
+    options.dialUpEntry = "Office";
+    options.disconnect = true;
+    FtpClient client(options);
+    EXPECT_TRUE(client.connect(server.url(), "", ""));
+    client.hangUpIfDialed();
+    EXPECT_EQ(client.command("NOOP"), 200);
 }
 
 TEST(FtpClientLogin, ReportsConnectFailuresWithTheirCode)

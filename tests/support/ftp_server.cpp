@@ -118,7 +118,14 @@ bool ensureVsftpdUser(std::string& error)
         std::filesystem::create_directories(homePath, ignored);
         (void)runTool("chown " + std::string(kVsftpdUser) + " " + homePath);
     }
-    if (!runTool("chpasswd", std::string(kVsftpdUser) + ":" + kVsftpdPassword + "\n")) {
+    // Parallel test processes contend for the password file lock; a few tries settle it.
+    bool passwordSet = false;
+    for (int attempt = 0; attempt < 40 && !passwordSet; ++attempt) {
+        passwordSet = runTool("chpasswd 2>/dev/null", std::string(kVsftpdUser) + ":" + kVsftpdPassword + "\n");
+        if (!passwordSet)
+            pause25ms();
+    }
+    if (!passwordSet) {
         error = "chpasswd failed for " + std::string(kVsftpdUser);
         return false;
     }
