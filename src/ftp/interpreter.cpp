@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
-#include <fnmatch.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -20,6 +19,33 @@ bool isWord(std::string_view word, const char* expected)
         && strncasecmp(word.data(), expected, word.size()) == 0;
 }
 
+// Only "*" and "?" are wildcards: "[" and a backslash in a file name stand for themselves, so a
+// literal name always matches its own file.
+bool matchesPattern(std::string_view pattern, std::string_view name)
+{
+    size_t p = 0;
+    size_t n = 0;
+    size_t starAt = std::string_view::npos;
+    size_t resumeAt = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starAt = p++;
+            resumeAt = n;
+        } else if (starAt != std::string_view::npos) {
+            p = starAt + 1;
+            n = ++resumeAt;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
 struct FolderEntry {
     std::string name;
     bool isFolder = false;
@@ -31,12 +57,12 @@ struct FolderEntry {
 std::vector<FolderEntry> matchingEntries(const std::string& folder, const std::string& pattern)
 {
     std::vector<FolderEntry> entries;
-    DIR* directory = opendir(folder.empty() ? "." : folder.c_str());
+    DIR* directory = opendir(folder.c_str());
     if (!directory)
         return entries;
     while (dirent* found = readdir(directory)) {
         std::string name = found->d_name;
-        if (name == "." || name == ".." || fnmatch(pattern.c_str(), name.c_str(), FNM_PERIOD) != 0)
+        if (name == "." || name == ".." || !matchesPattern(pattern, name))
             continue;
         // lstat: a link to a folder is not followed, so a loop of links cannot recurse forever.
         struct stat status { };

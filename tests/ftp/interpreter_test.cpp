@@ -87,6 +87,7 @@ TEST_F(InterpreterOnRealServer, WildcardPutSendsMatchingFilesToTheCurrentFolder)
     local.writeFile("c.txt", "c");
     local.writeFile("d.htm/e.htm", "e"); // a folder that matches is entered with /s
     local.writeFile("other/f.htm", "f");
+    local.writeFile("x[1].htm", "brackets");
     ASSERT_EQ(client.runScriptLine("lcd " + local.path()), 0);
     ASSERT_EQ(client.runScriptLine("mkdir /flat"), 257);
     ASSERT_EQ(client.runScriptLine("cd /flat"), 250);
@@ -94,9 +95,14 @@ TEST_F(InterpreterOnRealServer, WildcardPutSendsMatchingFilesToTheCurrentFolder)
     ASSERT_EQ(client.runScriptLine("mkdir /deep"), 257);
     ASSERT_EQ(client.runScriptLine("cd /deep"), 250);
     EXPECT_EQ(client.runScriptLine("put /s *.htm"), 0);
+    ASSERT_EQ(client.runScriptLine("mkdir /literal"), 257);
+    ASSERT_EQ(client.runScriptLine("cd /literal"), 250);
+    EXPECT_EQ(client.runScriptLine("put x[1].htm"), 0);
+    EXPECT_EQ(client.runScriptLine("put ?.htm"), 0);
 
     EXPECT_EQ(serverFiles(server.root()),
-        (std::vector<std::string> { "deep/a.htm", "deep/b.htm", "deep/e.htm", "flat/a.htm", "flat/b.htm" }));
+        (std::vector<std::string> { "deep/a.htm", "deep/b.htm", "deep/e.htm", "deep/x[1].htm", "flat/a.htm",
+            "flat/b.htm", "flat/x[1].htm", "literal/a.htm", "literal/b.htm", "literal/x[1].htm" }));
     EXPECT_EQ(readWholeFile(server.pathOf("deep/e.htm")), "e");
 }
 
