@@ -126,6 +126,8 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
     // The greeting is not examined, but it must be read whole: a multi-line greeting would
     // otherwise be taken for the answer to USER.
     (void)readReply();
+    if (state_ == State::Disconnected)
+        return false; // closed or silent before it greeted: nothing to log in to
     if (user.empty())
         return true;
     if (holdsLineBreakOrNul(user) || holdsLineBreakOrNul(password)) {

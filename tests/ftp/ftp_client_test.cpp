@@ -170,6 +170,17 @@ TEST(FtpClientReplies, SilentServerTimesOutAndBreaksTheClient)
     EXPECT_EQ(client.failureCount(), FtpClient::kBrokenAfterFailures + 1);
 }
 
+TEST(FtpClientReplies, SilentGreetingFailsTheConnect)
+{
+    FakeFtpServer server;
+    server.greet({});
+    ASSERT_TRUE(server.start());
+    MachineOptions options;
+    FtpClient client(options, 100ms);
+    EXPECT_FALSE(client.connect(server.url(), "", ""));
+    EXPECT_TRUE(client.timedOut());
+}
+
 TEST(FtpClientReplies, ServerClosingTheConnectionEndsTheWait)
 {
     FakeFtpServer server;
