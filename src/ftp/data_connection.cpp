@@ -45,5 +45,8 @@ std::unique_ptr<ByteStream> FtpClient::establishData(DataConnection& connection,
         noteTimeout();
     addFailure();
     sink_->message("Error %s %d\n", where, result.error);
+    // The server answers the transfer command once more (425 and the like); left unread, that
+    // answer would be taken for the reply to the next command.
+    (void)readReply();
     return nullptr;
 }

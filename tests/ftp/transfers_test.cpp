@@ -256,6 +256,27 @@ TEST_F(ScriptedTransfers, TwoRepliesInOnePacketKeepLaterCommandsInStep)
     EXPECT_EQ(sink.bytes, 7);
 }
 
+TEST(ScriptedTransfersShortBudget, DataConnectionThatNeverComesKeepsRepliesInStep)
+{
+    FakeFtpServer server;
+    server.on("STOR", Answer::replies({ "150 Ok\r\n", "425 Can't open data connection\r\n" }));
+    server.on("PWD", "257 \"/web\"\r\n");
+    ASSERT_TRUE(server.start());
+    TempDir local;
+    local.writeFile("x.bin", "x");
+    MachineOptions options;
+    FtpClient client(options, std::chrono::milliseconds(200));
+    FtpRecordingSink sink;
+    client.setEventSink(&sink);
+    ASSERT_TRUE(client.setLocalDirectory(local.path()));
+    ASSERT_TRUE(client.connect(server.url(), "", ""));
+    EXPECT_EQ(client.upload("x.bin", "x.bin"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_TRUE(client.timedOut());
+    EXPECT_EQ(client.failureCount(), 1);
+    EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), "Error receive.accept 110\n"), 1);
+    EXPECT_EQ(client.currentDirectory(), "/web");
+}
+
 TEST_F(ScriptedTransfers, PortCarriesTheControlConnectionsAddressAndTheListeningPort)
 {
     server.on("LIST", Answer::sending("150 Here\r\n", "+i8388621.29609,m824255902,/,\tdev\r\n", "226 Done\r\n"));
