@@ -94,6 +94,7 @@ CDlgWebProject::CDlgWebProject(const UiStrings& strings, const MachineOptions& o
     hint_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     hint_->setMinimumHeight(70);
     hintLayout->addWidget(hint_);
+    layout->setRowStretch(row, 1);
     layout->addWidget(hints, row++, 0, 1, 3);
     layout->setColumnStretch(1, 1);
 
@@ -222,6 +223,7 @@ void CDlgWebProject::selectEntry(int index)
     // What was typed for the project being left is kept, not dropped.
     storeFields();
     current_ = chosen;
+    configuration_->setCurrentIndex(index);
     fillFields();
 }
 

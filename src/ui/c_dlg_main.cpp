@@ -70,9 +70,13 @@ CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEn
     fileList_->verticalHeader()->setDefaultSectionSize(fileList_->fontMetrics().height() + 4);
     fileList_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     fileList_->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = { 150, 150, 90, 150, 150, 90 };
+    // The time column must hold a whole "dd.mm.yy hh:mm" in the desktop's font.
+    const int timeWidth
+        = std::max(90, fileList_->fontMetrics().horizontalAdvance(QStringLiteral("00.00.00 00:00")) + 16);
+    const int widths[] = { 150, 150, timeWidth, 150, 150, 90 };
     for (int column = 0; column < FileListModel::ColumnCount; ++column)
         fileList_->setColumnWidth(column, widths[column]);
+    fileList_->setTextElideMode(Qt::ElideMiddle);
     fileList_->setContextMenuPolicy(Qt::CustomContextMenu);
     status_ = new QLabel(central);
     status_->setTextFormat(Qt::PlainText);

@@ -1,0 +1,228 @@
+// Builds a sample data directory, opens the desktop windows on it and saves a PNG of each:
+//     tarnwick-screenshots OUTPUT_DIR
+// The language follows the locale, as in the program itself.
+#include "config/machine_options.h"
+#include "config/project_settings.h"
+#include "config/site_list.h"
+#include "dialogs/c_dlg_dir_rules.h"
+#include "dialogs/c_dlg_edit_text.h"
+#include "dialogs/c_dlg_expert.h"
+#include "dialogs/c_dlg_options.h"
+#include "dialogs/c_dlg_site_list.h"
+#include "dialogs/c_dlg_sites.h"
+#include "dialogs/c_dlg_web_project.h"
+#include "dialogs/hint_event_filter.h"
+#include "engine/web_project.h"
+#include "platform/file_utils.h"
+#include "shell/application.h"
+#include "shell/diagnostic_log.h"
+#include "shell/service_registration.h"
+#include "ui/c_dlg_main.h"
+#include "ui/file_list_model.h"
+#include "ui/log_window.h"
+#include "ui/ui_strings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QWidget>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utime.h>
+
+namespace {
+
+void settle(int milliseconds = 150)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool save(QWidget& widget, const std::string& folder, const std::string& name, const char* language)
+{
+    widget.show();
+    widget.raise();
+    settle();
+    const std::string path = folder + "/" + name + "_" + language + ".png";
+    const bool saved = widget.grab().save(QString::fromStdString(path));
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", path.c_str());
+    widget.hide();
+    return saved;
+}
+
+void hover(QWidget* widget)
+{
+    QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), widget->mapToGlobal(QPointF(3, 3)), Qt::NoButton, Qt::NoButton,
+        Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+}
+
+void writeFile(const std::string& path, const std::string& content, int64_t mtime)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    (void)writeFileAtomically(path, content);
+    struct utimbuf times {
+        static_cast<time_t>(mtime), static_cast<time_t>(mtime)
+    };
+    ::utime(path.c_str(), &times);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tarnwick-screenshots OUTPUT_DIR\n");
+        return 2;
+    }
+    QApplication application(argc, argv);
+    const std::string output = argv[1];
+    std::filesystem::create_directories(output);
+    const UiStrings strings(UiStrings::languageFromEnvironment());
+    const char* language = strings.language() == UiLanguage::German ? "de" : "en";
+
+    char pattern[] = "/tmp/tarnwick-screenshots-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        return 1;
+    const std::string base = pattern;
+    const std::string data = base + "/data/";
+    const std::string web = base + "/www";
+    std::filesystem::create_directories(data);
+
+    const int64_t old = 1'700'000'000;
+    const int64_t recent = 1'765'000'000;
+    const char* files[] = { "index.html", "about.html", "contact.html", "news/2026-11.html", "news/2026-12.html",
+        "news/index.html", "css/site.css", "img/logo.png", "img/team.jpg", "downloads/manual.pdf",
+        "products/widgets.html", "products/gadgets.html" };
+    std::string fileList;
+    int counter = 0;
+    for (const char* name : files) {
+        const bool changed = ++counter % 3 == 0;
+        const std::string path = web + "/" + name;
+        writeFile(path, std::string(static_cast<size_t>(400 * counter), 'x'), changed ? recent + counter * 600 : old);
+        if (!changed)
+            fileList += path + "=" + std::to_string(old) + "\n";
+    }
+    fileList += web + "/products/retired.html=" + std::to_string(old) + "\n";
+    std::filesystem::create_directories(web + "/_vti_cnf");
+    std::filesystem::create_directories(web + "/Archiv/2025");
+    std::filesystem::create_directories(web + "/Archiv2");
+
+    ProjectSettings project;
+    project.projectPath = data + "company-site.ftp";
+    project.local = web;
+    project.strategy = 2;
+    project.minutes = 30;
+    project.htmlreport = "/report.html";
+    project.archivdir = "/archive";
+    project.archmax = 50;
+    project.forbiddenDirectories = { "*_vti_cnf", "www/Archiv" };
+    project.forbiddenFiles = { "*.bak", "*.tmp" };
+    FtpSite site;
+    site.name = "default";
+    site.url = "ftp.example.org";
+    site.user = "webmaster";
+    site.pass = "secret";
+    site.startdir = "www";
+    site.preScript = { "mkdir /www/news" };
+    project.sites.push_back(site);
+    (void)project.SaveProject();
+    (void)writeFileAtomically(project.projectPath + ".txt", fileList);
+    ProjectSettings second = project;
+    second.projectPath = data + "blog.ftp";
+    second.sites.front().url = "blog.example.net";
+    (void)second.SaveProject();
+    SiteList sites;
+    sites.sites = { site, second.sites.front() };
+    sites.sites[1].name = "blog";
+    (void)sites.writeSites(data + "sites.inf");
+
+    Application state(data, base + "/Tarnwick.conf");
+    state.startUp();
+    DesktopEnvironment environment;
+    environment.optionsFile = base + "/Tarnwick.conf";
+    environment.unitDirectory = base + "/units/";
+    environment.programPath = "/usr/bin/tarnwick";
+    environment.useTray = false;
+    bool allSaved = true;
+    {
+        CDlgMain window(state, strings, environment);
+        window.startUp("");
+        window.selectProject(window.configurationBox()->findText("company-site.ftp"));
+        window.configurationBox()->setCurrentIndex(window.configurationBox()->findText("company-site.ftp"));
+        window.findSelected();
+        QElapsedTimer clock;
+        clock.start();
+        while (window.fileListModel().rowCount() == 0 && clock.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        window.setStatusText("12 files, 4 changed");
+        for (const char* line : { "220 ftp.example.org ready", "USER webmaster", "331 Password required",
+                 "PASS ********", "230 Logged in", "TYPE I", "200 Type set to I", "-->/srv/www/news/2026-12.html",
+                 "->/srv/www/news/2026-12.html", "226 Transfer complete", "OK /srv/www/news/2026-12.html", "bye" })
+            window.appendLogLine(line);
+        allSaved &= save(window, output, "main_window", language);
+        allSaved &= save(window.logWindow(), output, "log_window", language);
+    }
+
+    std::vector<CDlgWebProject::Entry> entries;
+    for (int index = 0; index < state.projects().count(); ++index)
+        entries.push_back(
+            { state.projects().nameAt(index), static_cast<const ProjectSettings&>(*state.projects().at(index)) });
+    {
+        CDlgWebProject editor(strings, state.options(), data, std::move(entries));
+        editor.selectEntry(editor.configurationBox()->findText("company-site.ftp"));
+        editor.show();
+        settle();
+        hover(editor.startDirectoryField());
+        allSaved &= save(editor, output, "project_editor", language);
+    }
+    {
+        ProjectSettings edited = project;
+        CDlgExpert expert(strings, edited);
+        expert.show();
+        settle();
+        hover(expert.archiveField());
+        allSaved &= save(expert, output, "expert_settings", language);
+    }
+    {
+        CDlgDirRules rules(strings, web, "www", QStringLiteral("*_vti_cnf\r\nwww/Archiv\r\n"));
+        rules.scanTree();
+        rules.evaluateRows();
+        allSaved &= save(rules, output, "directory_rules", language);
+    }
+    {
+        DiagnosticLog log(data);
+        ServiceRegistration service(base + "/units/", "/usr/bin/tarnwick", "", log);
+        MachineOptions options;
+        options.dialUpEntry = "Office DSL";
+        std::vector<std::string> ascii { "html", "htm", "txt", "css" };
+        CDlgOptions dialog(strings, options, ascii, base + "/Tarnwick.conf", service, [] {
+            return std::vector<std::string> { "Office DSL", "Mobile" };
+        });
+        dialog.show();
+        settle();
+        hover(dialog.checkSizeBox());
+        allSaved &= save(dialog, output, "options", language);
+    }
+    {
+        CDlgSiteList list(strings, state.sites(), data + "sites.inf");
+        allSaved &= save(list, output, "site_list", language);
+        FtpSite edited = site;
+        CDlgSites dialog(strings, edited);
+        allSaved &= save(dialog, output, "site", language);
+    }
+    {
+        CDlgEditText script(strings, QStringLiteral("mkdir /www/news\r\nput /srv/www/start.html /www/start.html\r\n"));
+        allSaved &= save(script, output, "edit_script", language);
+    }
+    std::filesystem::remove_all(base);
+    return allSaved ? 0 : 1;
+}
