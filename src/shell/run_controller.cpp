@@ -266,6 +266,9 @@ void RunController::runUpload(WebProject& project)
         crashed = true;
         reportCrash("upload", project, "unknown exception");
     }
+    // Whatever the interrupted steps had not sent yet must not be recorded as sent.
+    if (crashed)
+        project.MarkAllFailed();
     try {
         project.FinishRun();
     } catch (const std::exception& error) {

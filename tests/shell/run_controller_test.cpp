@@ -4,6 +4,7 @@
 #include "engine/web_project.h"
 #include "shell/main_window_view.h"
 #include "shell/run_controller.h"
+#include "support/ftp_server.h"
 #include "support/test_tree.h"
 #include "support/upload_site.h"
 
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -46,7 +48,16 @@ public:
     {
         std::lock_guard lock(mutex_);
         log_.push_back(text);
+        const bool result = text.starts_with("-->OK ") || text.starts_with("-->Error ");
+        if (text.starts_with("-->") && !result && ++uploadsBegun_ == crashAtUpload)
+            throw std::runtime_error("simulated crash");
     }
+    std::vector<std::string> log()
+    {
+        std::lock_guard lock(mutex_);
+        return log_;
+    }
+    int crashAtUpload = 0; // the upload whose log line throws, counting from 1
     void refreshFileList() override { }
     void requestQuit() override
     {
@@ -93,6 +104,7 @@ private:
     int active_ = 0;
     int maxActive_ = 0;
     int quits_ = 0;
+    int uploadsBegun_ = 0;
     std::vector<std::string> log_;
 };
 
@@ -212,6 +224,40 @@ TEST(Scheduler, StartsQueueBehindARunInProgress)
     controller.waitUntilIdle();
     EXPECT_EQ(controller.completedRuns(), 5);
     EXPECT_EQ(fixture.view.maxActive(), 1);
+}
+
+TEST(RunFailures, ACrashInTheUploadRecordsNothingAsSent)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Fixture fixture;
+    WebProject& project = fixture.addProject("site.ftp", 0);
+    FtpSite site;
+    site.url = server.url();
+    site.user = server.user();
+    site.pass = server.password();
+    project.sites.push_back(site);
+    generateSite(fixture.tree, 10);
+    RunController controller(fixture.view);
+
+    fixture.view.crashAtUpload = 4;
+    controller.startRun(&project);
+    controller.waitUntilIdle();
+    EXPECT_TRUE(controller.anyRunFailed());
+    EXPECT_TRUE(readFileListFile(project.filelist).empty());
+    std::vector<std::string> log = fixture.view.log();
+    EXPECT_EQ(std::count_if(
+                  log.begin(), log.end(), [](const std::string& line) { return line.starts_with("Crash in upload"); }),
+        1);
+    EXPECT_EQ(
+        std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.starts_with("-->Error "); }),
+        10);
+
+    fixture.view.crashAtUpload = 0;
+    controller.startRun(&project);
+    controller.waitUntilIdle();
+    EXPECT_EQ(readFileListFile(project.filelist).size(), 10u);
+    EXPECT_EQ(compareTrees(fixture.tree.root(), server.root()), std::vector<std::string>());
 }
 
 TEST(CommandLine, AllRunsEveryProjectAndQuitsOnceAfterTheLast)
