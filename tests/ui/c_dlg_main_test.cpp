@@ -186,6 +186,31 @@ TEST(CDlgMain, RunAgainstARealServerSwitchesTheButtons)
     ASSERT_TRUE(processEventsUntil([&] { return window.startButton()->isEnabled(); }));
 }
 
+TEST(CDlgMain, ReloadReplacesTheProjectsAndTheLabelsFollowTheLanguage)
+{
+    qtTestApplication();
+    Desk desk;
+    desk.writeProject("beta.ftp", "127.0.0.1:1");
+    Application application(desk.data, desk.optionsFile);
+    application.startUp();
+    const UiStrings german(UiLanguage::German);
+    CDlgMain window(application, german, desk.environment());
+    window.startUp("");
+    EXPECT_EQ(window.findButton()->text(), "Suchen");
+    EXPECT_EQ(window.setupsButton()->text(), "Einstellungen");
+    EXPECT_EQ(window.fileListModel().headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), "Größe");
+
+    ProjectSettings alpha;
+    alpha.projectPath = desk.data + "alpha.ftp";
+    ASSERT_TRUE(alpha.SaveProject());
+    window.controller().reloadProjects();
+    ASSERT_TRUE(processEventsUntil([&] { return window.configurationBox()->count() == 2; }));
+    EXPECT_EQ(window.configurationBox()->itemText(0), "alpha.ftp");
+    EXPECT_EQ(window.configurationBox()->itemText(1), "beta.ftp");
+    EXPECT_NE(window.selectedProject(), nullptr);
+    EXPECT_EQ(window.controller().selected(), window.selectedProject());
+}
+
 TEST(CDlgMain, ClosingWhileARunWaitsForTheWindowDoesNotHang)
 {
     qtTestApplication();
