@@ -164,7 +164,8 @@ TEST(CDlgMain, RunAgainstARealServerSwitchesTheButtons)
     EXPECT_FALSE(window.startButton()->isVisibleTo(&window));
     EXPECT_TRUE(window.stopButton()->isVisibleTo(&window));
     ASSERT_TRUE(processEventsUntil([&] { return window.controller().completedRuns() == 1; }, 60000));
-    ASSERT_TRUE(processEventsUntil([&] { return window.startButton()->isEnabled(); }));
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return window.startButton()->isEnabled() && window.startButton()->isVisibleTo(&window); }));
     EXPECT_TRUE(window.startButton()->isVisibleTo(&window));
     EXPECT_FALSE(window.stopButton()->isVisibleTo(&window));
     EXPECT_TRUE(window.findButton()->isEnabled());
@@ -183,7 +184,8 @@ TEST(CDlgMain, RunAgainstARealServerSwitchesTheButtons)
     EXPECT_TRUE(window.startButton()->isVisibleTo(&window));
     EXPECT_FALSE(window.stopButton()->isVisibleTo(&window));
     ASSERT_TRUE(processEventsUntil([&] { return window.controller().completedRuns() == 2; }, 60000));
-    ASSERT_TRUE(processEventsUntil([&] { return window.startButton()->isEnabled(); }));
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return window.startButton()->isEnabled() && window.startButton()->isVisibleTo(&window); }));
 }
 
 TEST(CDlgMain, ReloadReplacesTheProjectsAndTheLabelsFollowTheLanguage)
