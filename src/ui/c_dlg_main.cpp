@@ -160,7 +160,7 @@ void CDlgMain::buildMenus()
     QMenu* setup = menuBar()->addMenu(strings_("menu.setup"));
     setup->addAction(strings_("menu.setup.sites"), this, &CDlgMain::openSites);
     setup->addAction(strings_("menu.setup.projects"), this, &CDlgMain::openProjectEditor);
-    setup->addAction(strings_("menu.setup.options"), this, &CDlgMain::openOptions);
+    optionsAction_ = setup->addAction(strings_("menu.setup.options"), this, &CDlgMain::openOptions);
 
     QMenu* help = menuBar()->addMenu(strings_("menu.help"));
     help->addAction(strings_("menu.help.index"), this, &CDlgMain::openHelp);
@@ -277,6 +277,8 @@ void CDlgMain::updateRunControls()
     startButton_->setEnabled(m_bRunControlsEnabled && !m_bReloadPending);
     findButton_->setEnabled(m_bRunControlsEnabled && !m_bReloadPending);
     setupsButton_->setEnabled(m_bRunControlsEnabled);
+    // A run reads the machine options while it connects.
+    optionsAction_->setEnabled(m_bRunControlsEnabled);
 }
 
 void CDlgMain::setRunControlsEnabled(bool enabled)
@@ -399,8 +401,12 @@ void CDlgMain::openProjectEditor()
 {
     std::vector<CDlgWebProject::Entry> entries;
     ProjectList& projects = application_.projects();
-    for (int index = 0; index < projects.count(); ++index)
-        entries.push_back({ projects.nameAt(index), static_cast<const ProjectSettings&>(*projects.at(index)) });
+    // The editor starts from the files: a run may be changing the loaded objects right now.
+    for (int index = 0; index < projects.count(); ++index) {
+        ProjectSettings settings;
+        settings.LoadProject(projects.at(index)->projectPath);
+        entries.push_back({ projects.nameAt(index), std::move(settings) });
+    }
     {
         CDlgWebProject editor(strings_, application_.options(), application_.dataDirectory(), std::move(entries), this);
         editor.exec();
@@ -419,6 +425,8 @@ void CDlgMain::openSites()
 
 void CDlgMain::openOptions()
 {
+    if (controller_->isRunning())
+        return;
     ServiceRegistration service(
         environment_.unitDirectory, environment_.programPath, environment_.systemctl, application_.log());
     auto dialEntries = [] {

@@ -13,6 +13,7 @@
 class Application;
 class FileListModel;
 class LogWindow;
+class QAction;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -114,6 +115,7 @@ private:
     FileListModel* fileListModel_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* version_ = nullptr;
+    QAction* optionsAction_ = nullptr;
     QMenu* listMenu_ = nullptr;
     QMenu* trayMenu_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
