@@ -9,7 +9,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
@@ -242,4 +244,26 @@ TEST(CDlgWebProject, TestConnectionReportsTheOutcome)
     EXPECT_TRUE(fixture.messages[1].startsWith("Connection has returned the following errors\r\n"))
         << fixture.messages[1].toStdString();
     EXPECT_GT(fixture.messages[1].size(), QString("Connection has returned the following errors\r\n").size());
+}
+
+TEST(CDlgWebProject, HintsFollowThePointerAcrossFields)
+{
+    qtTestApplication();
+    Fixture fixture;
+    auto dialog = fixture.open({});
+    auto hover = [](QWidget* widget) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+            Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &move);
+    };
+    EXPECT_EQ(dialog->hintLabel()->text(), "Hinweis für das aktuelle Feld (Nicht übersetzten)");
+    hover(dialog->configurationBox());
+    EXPECT_EQ(dialog->hintLabel()->text(), "Please check which configuration is to be edited.");
+    // The check box has no hint: the last one stays.
+    hover(dialog->deleteBox());
+    EXPECT_EQ(dialog->hintLabel()->text(), "Please check which configuration is to be edited.");
+    hover(dialog->minutesField());
+    EXPECT_EQ(dialog->hintLabel()->text(), "Uplaod every X minutes");
+    hover(dialog->configurationBox());
+    EXPECT_EQ(dialog->hintLabel()->text(), "Please check which configuration is to be edited.");
 }
