@@ -1,0 +1,203 @@
+#include "engine/full_compare.h"
+
+#include "engine/web_project.h"
+#include "ftp/ftp_client.h"
+
+#include <utility>
+
+namespace {
+
+// A server that lists a folder inside itself (a link to "." or a parent) would otherwise
+// send the walk round for ever.
+constexpr int kMaxDepth = 64;
+
+std::string withoutTrailingSlashes(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+bool isDotOrDotDot(const std::string& name)
+{
+    return name == "." || name == "..";
+}
+
+// A listed link keeps " -> target" in its name; the compare is about the name itself.
+std::string linkName(const std::string& name)
+{
+    size_t arrow = name.find(" -> ");
+    return arrow == std::string::npos ? name : name.substr(0, arrow);
+}
+
+} // namespace
+
+FullCompare::FullCompare(FtpClient& client, const ProjectSettings& project, std::string localDirectory,
+    std::string remoteStart, FtpEventSink& sink)
+    : client_(client)
+    , project_(project)
+    , localDirectory_(withoutTrailingSlashes(std::move(localDirectory)))
+    , remoteStart_(std::move(remoteStart))
+    , sink_(sink)
+    , cache_(client)
+{
+}
+
+std::string FullCompare::joinRemote(const std::string& directory, const std::string& name)
+{
+    if (directory.empty() || directory.back() == '/')
+        return directory + name;
+    return directory + "/" + name;
+}
+
+bool FullCompare::isProtectedServerFile(const std::string& remotePath)
+{
+    size_t slash = remotePath.rfind('/');
+    std::string name = slash == std::string::npos ? remotePath : remotePath.substr(slash + 1);
+    return name != ".fp_folder_info" && !name.empty() && name[0] == '.';
+}
+
+void FullCompare::scanLocal()
+{
+    // The project's own scan with its skip rules, on a scratch project so that nothing of
+    // the real one (items, pending commands, file list) is touched. An empty time map under
+    // the file-list strategy marks every file changed, which is what Find starts from.
+    WebProject scanner;
+    static_cast<ProjectSettings&>(scanner) = project_;
+    MachineOptions noMetadata;
+    noMetadata.frontPage = false;
+    scanner.machineOptions = &noMetadata;
+    scanner.strategy = 2;
+    scanner.archivdir.clear();
+    scanner.sites.clear();
+    scanner.local = localDirectory_;
+    scanner.remote = withoutTrailingSlashes(remoteStart_);
+    if (scanner.remote == "/")
+        scanner.remote.clear();
+    scanner.eventSink = &sink_;
+    scanner.ClearItems();
+    scanner.DetectChanges();
+    items_ = std::move(scanner.items);
+}
+
+std::string FullCompare::remotePathOf(const FileItem& item) const
+{
+    if (item.deleted)
+        return item.path;
+    std::string relative = item.path.substr(std::min(item.path.size(), localDirectory_.size() + 1));
+    return joinRemote(remoteStart_, relative);
+}
+
+void FullCompare::Find()
+{
+    items_.clear();
+    remoteFileMap_.clear();
+    cache_.clear();
+    scanLocal();
+    for (size_t i = 0; i < items_.size(); ++i) {
+        FileItem& item = items_[i];
+        item.changed = true;
+        item.failed = false;
+        remoteFileMap_[remotePathOf(item)] = i;
+    }
+    walk(remoteStart_, 0);
+}
+
+void FullCompare::walk(const std::string& directory, int depth)
+{
+    sink_.message("FTP: %s", directory.c_str());
+    if (depth > kMaxDepth)
+        return;
+    // A copy: serving the subfolders adds listings to the cache.
+    std::vector<RemoteEntry> entries = cache_.listing(directory);
+    for (const RemoteEntry& entry : entries) {
+        std::string name = linkName(entry.name);
+        if (name.empty() || isDotOrDotDot(name))
+            continue;
+        std::string path = joinRemote(directory, name);
+        if (entry.isDirectory) {
+            walk(path, depth + 1);
+            continue;
+        }
+        auto local = remoteFileMap_.find(path);
+        if (local == remoteFileMap_.end()) {
+            FileItem serverOnly;
+            serverOnly.deleted = true;
+            serverOnly.path = path;
+            items_.push_back(std::move(serverOnly));
+        } else if (entry.size == items_[local->second].size) {
+            items_[local->second].changed = false;
+        }
+    }
+}
+
+FullCompare::Counts FullCompare::counts() const
+{
+    Counts counts;
+    for (const FileItem& item : items_) {
+        if (item.deleted)
+            ++counts.deleted;
+        else if (!item.changed)
+            ++counts.sameSize;
+        else
+            ++counts.changed;
+    }
+    return counts;
+}
+
+std::string FullCompare::countsLine(const std::string& format) const
+{
+    Counts values = counts();
+    const int fields[] = { values.deleted, values.changed, values.sameSize };
+    std::string line;
+    size_t next = 0;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd' && next < 3) {
+            line += std::to_string(fields[next++]);
+            ++i;
+            continue;
+        }
+        line += format[i];
+    }
+    return line;
+}
+
+void FullCompare::Start(Deletion deletion, Resend resend)
+{
+    for (const FileItem& item : items_) {
+        if (item.deleted) {
+            if (deletion != Deletion::DeleteServerOnlyFiles || isProtectedServerFile(item.path))
+                continue;
+            sink_.message("Deleting %s", item.path.c_str());
+            (void)client_.deleteFile(item.path);
+            cache_.remove(item.path);
+            continue;
+        }
+        if (!item.changed && resend != Resend::AlsoSameSize)
+            continue;
+        std::string remotePath = remotePathOf(item);
+        sink_.message("Sending %s", item.path.c_str());
+        (void)client_.uploadWithRetry(remotePath, item.path, TransferMode::Image, -1);
+    }
+    removeEmptyDirectories(remoteStart_, 0);
+}
+
+void FullCompare::removeEmptyDirectories(const std::string& directory, int depth)
+{
+    sink_.message("Delete empty dirs: %s", directory.c_str());
+    if (depth > kMaxDepth)
+        return;
+    bool empty = true;
+    std::vector<RemoteEntry> entries = cache_.listing(directory);
+    for (const RemoteEntry& entry : entries) {
+        std::string name = linkName(entry.name);
+        if (name.empty() || isDotOrDotDot(name))
+            continue;
+        if (entry.isDirectory)
+            removeEmptyDirectories(joinRemote(directory, name), depth + 1);
+        else
+            empty = false;
+    }
+    if (empty)
+        (void)client_.removeDirectory(directory);
+}

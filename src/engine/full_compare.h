@@ -1,0 +1,76 @@
+#pragma once
+
+#include "engine/file_item.h"
+#include "engine/remote_dir_cache.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+class FtpClient;
+class FtpEventSink;
+class ProjectSettings;
+
+// Brings a server tree back in line with a local folder regardless of upload history: Find
+// compares the local scan with a walk of the server, Start deletes the server-only files,
+// re-sends what differs and removes server folders left without files.
+//
+// The client must be connected and outlive this object; progress messages go to `sink`
+// while the client keeps reporting to its own sink. Runs on the caller's thread.
+class FullCompare {
+public:
+    enum class Deletion {
+        KeepServerOnlyFiles,
+        DeleteServerOnlyFiles,
+    };
+    enum class Resend {
+        ChangedOnly,
+        AlsoSameSize,
+    };
+    struct Counts {
+        int deleted = 0;
+        int changed = 0;
+        int sameSize = 0;
+    };
+
+    // `project` supplies the skip rules; `localDirectory` is compared with `remoteStart`.
+    FullCompare(FtpClient& client, const ProjectSettings& project, std::string localDirectory, std::string remoteStart,
+        FtpEventSink& sink);
+
+    // Scans, maps and walks the server afresh (the cache is emptied first, so a repeated
+    // Find sees what an earlier Start changed).
+    void Find();
+    // Applies the result of the last Find. Asks nothing: the caller confirms first.
+    void Start(Deletion deletion, Resend resend);
+
+    // Scan items in scan order, then one server-only item (deleted set, path = server path)
+    // per file found only on the server.
+    [[nodiscard]] const std::vector<FileItem>& items() const { return items_; }
+    [[nodiscard]] Counts counts() const;
+    // `format` with its "%d" fields filled by deleted, changed and same-size counts in turn;
+    // any other '%' stays as it is, so a translated format can never misread arguments.
+    [[nodiscard]] std::string countsLine(const std::string& format) const;
+    // The server path the scan maps an item to (server-only items: their own path).
+    [[nodiscard]] std::string remotePathOf(const FileItem& item) const;
+    [[nodiscard]] RemoteDirCache& cache() { return cache_; }
+    [[nodiscard]] const std::string& remoteStart() const { return remoteStart_; }
+
+    // Joins a server folder and a name with exactly one '/'.
+    [[nodiscard]] static std::string joinRemote(const std::string& directory, const std::string& name);
+    // Dot-files stay on the server (access rules and the like), except the folder-info file.
+    [[nodiscard]] static bool isProtectedServerFile(const std::string& remotePath);
+
+private:
+    void scanLocal();
+    void walk(const std::string& directory, int depth);
+    void removeEmptyDirectories(const std::string& directory, int depth);
+
+    FtpClient& client_;
+    const ProjectSettings& project_;
+    std::string localDirectory_;
+    std::string remoteStart_;
+    FtpEventSink& sink_;
+    RemoteDirCache cache_;
+    std::vector<FileItem> items_;
+    std::map<std::string, size_t> remoteFileMap_; // server path -> index into items_
+};

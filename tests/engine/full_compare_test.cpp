@@ -1,0 +1,261 @@
+// The full compare against a real server: what Find counts, and what the server holds after
+// Start with each combination of deleting and re-sending.
+
+#include "engine/full_compare.h"
+#include "engine/web_project.h"
+#include "ftp/ftp_client.h"
+#include "support/ftp_server.h"
+#include "support/test_tree.h"
+#include "support/upload_site.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MessageSink : public FtpEventSink {
+public:
+    std::vector<std::string> lines;
+    void onLine(const std::string& text) override { lines.push_back(text); }
+};
+
+void writeServerFile(const FtpServer& server, const std::string& relative, const std::string& content)
+{
+    fs::path path = server.pathOf(relative);
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+struct Scenario {
+    TestTree tree;
+    FtpServer server;
+    MachineOptions options;
+    FtpClient client { options };
+    ProjectSettings project;
+    MessageSink sink;
+
+    // Local and server trees with every kind of difference.
+    void prepare(const std::string& serverBase)
+    {
+        tree.add("index.html", "hello");
+        tree.add("about.html", "abc");
+        tree.add("sub/new.html", "new");
+        tree.add("docs/a.txt", "aaa");
+        tree.add("_private/secret.txt", "s");
+
+        std::string base = serverBase.empty() ? "" : serverBase + "/";
+        writeServerFile(server, base + "index.html", "HELLO");
+        writeServerFile(server, base + "about.html", "abcdef");
+        writeServerFile(server, base + "docs/a.txt", "AAA");
+        writeServerFile(server, base + "extra.html", "x");
+        writeServerFile(server, base + ".htaccess", "deny");
+        writeServerFile(server, base + ".fp_folder_info", "fp");
+        writeServerFile(server, base + "old/gone.html", "g");
+        writeServerFile(server, base + "keep/.hidden", "h");
+        fs::create_directories(server.pathOf(base + "empty/inner"));
+        project.local = tree.root();
+        project.forbiddenDirectories = { "*/_private" };
+    }
+
+    bool connect()
+    {
+        EXPECT_TRUE(server.start()) << server.error();
+        return client.connect(server.url(), server.user(), server.password());
+    }
+};
+
+struct StartCase {
+    const char* name;
+    FullCompare::Deletion deletion;
+    FullCompare::Resend resend;
+    std::vector<std::string> filesAfter;
+    const char* indexAfter;
+    bool oldFolderStays;
+};
+
+class FullCompareStart : public testing::TestWithParam<StartCase> { };
+
+TEST_P(FullCompareStart, LeavesTheServerTreeAsChosen)
+{
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
+        GTEST_SKIP() << reason;
+    const StartCase& row = GetParam();
+    Scenario scenario;
+    scenario.prepare("");
+    ASSERT_TRUE(scenario.connect());
+
+    FullCompare compare(scenario.client, scenario.project, scenario.tree.root(), "/", scenario.sink);
+    compare.Find();
+    EXPECT_EQ(compare.countsLine("%d Deleted, %d Changed, %d same size"), "5 Deleted, 2 Changed, 2 same size");
+
+    compare.Start(row.deletion, row.resend);
+    EXPECT_EQ(listFiles(scenario.server.root()), row.filesAfter) << scenario.server.log();
+    EXPECT_EQ(readText(scenario.server.pathOf("index.html")), row.indexAfter);
+    EXPECT_EQ(readText(scenario.server.pathOf("about.html")), "abc");
+    EXPECT_EQ(readText(scenario.server.pathOf("sub/new.html")), "new");
+    // Same size: re-sent only when asked, like index.html.
+    EXPECT_EQ(readText(scenario.server.pathOf("docs/a.txt")), row.indexAfter == std::string("hello") ? "aaa" : "AAA");
+    EXPECT_EQ(fs::exists(scenario.server.pathOf("old")), row.oldFolderStays);
+    EXPECT_FALSE(fs::exists(scenario.server.pathOf("empty")));
+    EXPECT_TRUE(fs::exists(scenario.server.pathOf("keep/.hidden")));
+    EXPECT_FALSE(fs::exists(scenario.server.pathOf("_private")));
+}
+
+const std::vector<std::string> kAllKept = { ".fp_folder_info", ".htaccess", "about.html", "docs/a.txt", "extra.html",
+    "index.html", "keep/.hidden", "old/gone.html", "sub/new.html" };
+const std::vector<std::string> kServerOnlyDeleted
+    = { ".htaccess", "about.html", "docs/a.txt", "index.html", "keep/.hidden", "sub/new.html" };
+
+INSTANTIATE_TEST_SUITE_P(CheckBoxes, FullCompareStart,
+    testing::Values(StartCase { "NeitherBox", FullCompare::Deletion::KeepServerOnlyFiles,
+                        FullCompare::Resend::ChangedOnly, kAllKept, "HELLO", true },
+        StartCase { "DeleteOnly", FullCompare::Deletion::DeleteServerOnlyFiles, FullCompare::Resend::ChangedOnly,
+            kServerOnlyDeleted, "HELLO", false },
+        StartCase { "ResendOnly", FullCompare::Deletion::KeepServerOnlyFiles, FullCompare::Resend::AlsoSameSize,
+            kAllKept, "hello", true },
+        StartCase { "DeleteAndResend", FullCompare::Deletion::DeleteServerOnlyFiles, FullCompare::Resend::AlsoSameSize,
+            kServerOnlyDeleted, "hello", false }),
+    [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
+
+TEST(FullCompare, FindListsEachKindOfDifference)
+{
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
+        GTEST_SKIP() << reason;
+    Scenario scenario;
+    scenario.prepare("");
+    ASSERT_TRUE(scenario.connect());
+    FullCompare compare(scenario.client, scenario.project, scenario.tree.root(), "/", scenario.sink);
+    compare.Find();
+
+    std::map<std::string, std::string> kinds;
+    for (const FileItem& item : compare.items())
+        kinds[compare.remotePathOf(item)] = item.deleted ? "server only" : item.changed ? "changed" : "same size";
+    std::map<std::string, std::string> expected = {
+        { "/index.html", "same size" },
+        { "/about.html", "changed" },
+        { "/sub/new.html", "changed" },
+        { "/docs/a.txt", "same size" },
+        { "/extra.html", "server only" },
+        { "/.htaccess", "server only" },
+        { "/.fp_folder_info", "server only" },
+        { "/old/gone.html", "server only" },
+        { "/keep/.hidden", "server only" },
+    };
+    EXPECT_EQ(kinds, expected);
+    // The local scan comes first, the server-only files after it.
+    EXPECT_FALSE(compare.items().front().deleted);
+    EXPECT_TRUE(compare.items().back().deleted);
+    EXPECT_NE(
+        std::find(scenario.sink.lines.begin(), scenario.sink.lines.end(), "FTP: /old"), scenario.sink.lines.end());
+}
+
+TEST(FullCompare, WorksBelowAStartFolderAndLeavesTheRestAlone)
+{
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
+        GTEST_SKIP() << reason;
+    Scenario scenario;
+    scenario.prepare("www");
+    writeServerFile(scenario.server, "outside.html", "o");
+    ASSERT_TRUE(scenario.connect());
+    FullCompare compare(scenario.client, scenario.project, scenario.tree.root() + "/", "/www", scenario.sink);
+    compare.Find();
+    EXPECT_EQ(compare.countsLine("%d/%d/%d"), "5/2/2");
+    compare.Start(FullCompare::Deletion::DeleteServerOnlyFiles, FullCompare::Resend::ChangedOnly);
+
+    EXPECT_EQ(listFiles(scenario.server.root()),
+        (std::vector<std::string> { "outside.html", "www/.htaccess", "www/about.html", "www/docs/a.txt",
+            "www/index.html", "www/keep/.hidden", "www/sub/new.html" }));
+
+    // A second Find sees the server as Start left it.
+    compare.Find();
+    EXPECT_EQ(compare.countsLine("%d/%d/%d"), "2/0/4");
+}
+
+TEST(FullCompare, RemovesAStartFolderLeftWithoutFiles)
+{
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
+        GTEST_SKIP() << reason;
+    Scenario scenario;
+    scenario.project.local = scenario.tree.root();
+    writeServerFile(scenario.server, "site/a/b/c.html", "c");
+    writeServerFile(scenario.server, "site/d.html", "d");
+    ASSERT_TRUE(scenario.connect());
+    FullCompare compare(scenario.client, scenario.project, scenario.tree.root(), "/site", scenario.sink);
+    compare.Find();
+    compare.Start(FullCompare::Deletion::DeleteServerOnlyFiles, FullCompare::Resend::ChangedOnly);
+    EXPECT_FALSE(fs::exists(scenario.server.pathOf("site")));
+}
+
+TEST(FullCompare, CountsLineFillsOnlyItsOwnFields)
+{
+    MachineOptions options;
+    FtpClient client(options);
+    ProjectSettings project;
+    MessageSink sink;
+    FullCompare compare(client, project, "/nonexistent", "/", sink);
+    struct Row {
+        const char* format;
+        const char* line;
+    };
+    for (const Row& row :
+        { Row { "%d Löschen, %d Geändert, %d gleiche Größe", "0 Löschen, 0 Geändert, 0 gleiche Größe" },
+            Row { "%s %n %d%%", "%s %n 0%%" }, Row { "%d %d %d %d", "0 0 0 %d" }, Row { "%", "%" } })
+        EXPECT_EQ(compare.countsLine(row.format), row.line) << row.format;
+}
+
+TEST(FullCompare, ProtectsDotFilesExceptTheFolderInfo)
+{
+    struct Row {
+        const char* path;
+        bool isProtected;
+    };
+    for (const Row& row : { Row { "/.htaccess", true }, Row { "/a/.hidden", true }, Row { "/.fp_folder_info", false },
+             Row { "/a/.fp_folder_info", false }, Row { "/a.b", false }, Row { ".x", true }, Row { "ab", false },
+             Row { "/a/", false } })
+        EXPECT_EQ(FullCompare::isProtectedServerFile(row.path), row.isProtected) << row.path;
+}
+
+TEST(RemoteDirCache, SplitsPathsAtTheLastSlash)
+{
+    struct Row {
+        const char* path;
+        const char* directory;
+        const char* name;
+    };
+    for (const Row& row : { Row { "/a/b.html", "/a", "b.html" }, Row { "/b.html", "/", "b.html" },
+             Row { "b.html", "/", "b.html" }, Row { "/a/b/", "/a/b", "" } }) {
+        std::string directory;
+        std::string name;
+        RemoteDirCache::splitPath(row.path, directory, name);
+        EXPECT_EQ(directory, row.directory) << row.path;
+        EXPECT_EQ(name, row.name) << row.path;
+    }
+}
+
+TEST(RemoteDirCache, ServesListingsFromMemoryAndForgetsRemovedEntries)
+{
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
+        GTEST_SKIP() << reason;
+    FtpServer server;
+    writeServerFile(server, "d/One.html", "12345");
+    writeServerFile(server, "d/two.html", "x");
+    ASSERT_TRUE(server.start()) << server.error();
+    MachineOptions options;
+    FtpClient client(options);
+    ASSERT_TRUE(client.connect(server.url(), server.user(), server.password()));
+    RemoteDirCache cache(client);
+
+    EXPECT_EQ(cache.lookup("/d/One.html").size, 5);
+    EXPECT_EQ(cache.lookup("/d/one.html").name, ""); // names match with case
+    fs::remove(server.pathOf("d/two.html"));
+    EXPECT_EQ(cache.listing("/d").size(), 2u); // not asked again
+    cache.remove("/d/two.html");
+    EXPECT_EQ(cache.lookup("/d/two.html").name, "");
+    EXPECT_EQ(cache.listing("/d").size(), 1u);
+}
+
+} // namespace
