@@ -102,6 +102,8 @@ void loadOptions(MachineOptions& options, const std::string& path)
             options.checkFileSize = *flag;
         else if (equalsIgnoringCase(key, "Disconnect"))
             options.disconnect = *flag;
+        else if (equalsIgnoringCase(key, "Passive"))
+            options.passive = *flag;
     }
 }
 
@@ -125,5 +127,6 @@ bool saveOptions(const MachineOptions& options, const std::string& path)
     content += "Ras=";
     content += ras;
     content += '\n';
+    content += options.passive ? "Passive=1\n" : "Passive=0\n";
     return writeFileAtomically(path, content, 0600);
 }

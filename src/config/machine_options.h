@@ -9,6 +9,8 @@ struct MachineOptions {
     bool checkFileSize = true;
     bool disconnect = false;
     std::string dialUpEntry; // empty: do not dial; at most 255 bytes are stored
+    // Passive data connections: active ones fail behind address translation.
+    bool passive = true;
 
     bool operator==(const MachineOptions&) const = default;
 };

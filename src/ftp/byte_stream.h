@@ -44,4 +44,5 @@ public:
     virtual void close() = 0;
     [[nodiscard]] virtual bool isOpen() const = 0;
     [[nodiscard]] virtual std::optional<SocketAddress> localAddress() const = 0;
+    [[nodiscard]] virtual std::optional<SocketAddress> peerAddress() const = 0;
 };

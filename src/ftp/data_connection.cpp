@@ -1,19 +1,79 @@
 #include "ftp/active_data_connection.h"
 #include "ftp/ftp_client.h"
+#include "ftp/passive_data_connection.h"
+#include "ftp/passive_reply.h"
+#include "ftp/reply_reader.h"
+#include "ftp/tcp_stream.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
 
-// Every transfer and listing opens its data connection here, so another mode (passive,
-// IPv6, encrypted) is one change in this function and in DataConnection.
+// Every transfer and listing opens its data connection here.
 std::unique_ptr<DataConnection> FtpClient::openDataConnection()
 {
-    std::optional<SocketAddress> local = control_ ? control_->localAddress() : std::nullopt;
-    if (local && local->family() != AF_INET) {
-        // FIXME: IPv6 control connections need EPRT (or EPSV) for their data connections.
-        sink_->message("Error %s %d\n", "open.port IPv4 data connections only", EAFNOSUPPORT);
+    if (options_.passive)
+        return openPassiveConnection();
+    return openActiveConnection();
+}
+
+std::unique_ptr<DataConnection> FtpClient::openPassiveConnection()
+{
+    std::optional<SocketAddress> peer = control_ ? control_->peerAddress() : std::nullopt;
+    if (!peer) {
+        addFailure();
+        sink_->message("Error %s %d\n", "open.passive no control connection", ENOTCONN);
         return nullptr;
     }
+    std::optional<PassiveReply> target;
+    if (!epsvRefused_) {
+        std::string reply = sendRaw("EPSV\r\n");
+        int code = replyCode(reply);
+        if (code == 229) {
+            target = PassiveReply::parseEpsv(reply);
+            if (!target) {
+                addFailure();
+                sink_->message("Error %s %d\n", "open.epsv unreadable port in reply", EPROTO);
+                return nullptr;
+            }
+        } else if (code / 100 == 5) {
+            // Older servers know only PASV; asking EPSV again for every file would cost a
+            // round trip each time.
+            epsvRefused_ = true;
+        } else {
+            addFailure();
+            sink_->message("Error %s %d\n", "open.epsv refused", code);
+            return nullptr;
+        }
+    }
+    if (!target) {
+        std::string reply = sendRaw("PASV\r\n");
+        if (replyCode(reply) != 227) {
+            addFailure();
+            sink_->message("Error %s %d\n", "open.pasv refused", replyCode(reply));
+            return nullptr;
+        }
+        target = PassiveReply::parsePasv(reply);
+        if (!target) {
+            addFailure();
+            sink_->message("Error %s %d\n", "open.pasv unreadable address in reply", EPROTO);
+            return nullptr;
+        }
+    }
+    TcpStream::Connected connected = TcpStream::connect(*peer, target->port, budget_);
+    if (!connected.stream) {
+        if (connected.error == ETIMEDOUT)
+            noteTimeout();
+        addFailure();
+        sink_->message("Error %s %d\n", "open.connect data connection", connected.error);
+        return nullptr;
+    }
+    return std::make_unique<PassiveDataConnection>(std::move(connected.stream));
+}
+
+std::unique_ptr<DataConnection> FtpClient::openActiveConnection()
+{
+    std::optional<SocketAddress> local = control_ ? control_->localAddress() : std::nullopt;
     ActiveDataConnection::Listening listening = ActiveDataConnection::listen(local ? &*local : nullptr, budget_);
     if (!listening.connection) {
         if (!listening.socketCreated) {
@@ -26,12 +86,20 @@ std::unique_ptr<DataConnection> FtpClient::openDataConnection()
         addFailure();
         sink_->message("Error %s %d\n", "open.getsockname", ENOTCONN);
     }
-    const auto& bound = reinterpret_cast<const sockaddr_in&>(listening.connection->address().storage);
-    uint32_t host = ntohl(bound.sin_addr.s_addr);
-    unsigned port = ntohs(bound.sin_port);
-    // The answer is not examined: a refused PORT shows in the transfer command's reply.
-    (void)command("PORT %u,%u,%u,%u,%u,%u", (host >> 24) & 0xff, (host >> 16) & 0xff, (host >> 8) & 0xff, host & 0xff,
-        (port >> 8) & 0xff, port & 0xff);
+    const SocketAddress& address = listening.connection->address();
+    // The answers are not examined: a refused PORT shows in the transfer command's reply.
+    if (address.family() == AF_INET6) {
+        const auto& bound = reinterpret_cast<const sockaddr_in6&>(address.storage);
+        char text[INET6_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET6, &bound.sin6_addr, text, sizeof text);
+        (void)command("EPRT |2|%s|%u|", text, static_cast<unsigned>(ntohs(bound.sin6_port)));
+    } else {
+        const auto& bound = reinterpret_cast<const sockaddr_in&>(address.storage);
+        uint32_t host = ntohl(bound.sin_addr.s_addr);
+        unsigned port = ntohs(bound.sin_port);
+        (void)command("PORT %u,%u,%u,%u,%u,%u", (host >> 24) & 0xff, (host >> 16) & 0xff, (host >> 8) & 0xff,
+            host & 0xff, (port >> 8) & 0xff, port & 0xff);
+    }
     return std::move(listening.connection);
 }
 

@@ -67,6 +67,8 @@ void FtpClient::setState(State state)
         control_->close();
     if (state != State::LoggedIn)
         typeInEffect_ = 0;
+    if (state == State::Disconnected)
+        epsvRefused_ = false;
     state_ = state;
 }
 
@@ -98,6 +100,7 @@ FtpEventSink* FtpClient::setEventSink(FtpEventSink* sink)
 bool FtpClient::connect(const std::string& url, const std::string& user, const std::string& password)
 {
     closeControl();
+    features_ = {};
     host_ = url;
     user_ = user;
     failureCount_ = 0;
@@ -136,16 +139,43 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
     }
 
     int code = replyCode(sendRaw("USER " + user + "\r\n"));
-    if (code == 230) {
-        setState(State::LoggedIn);
-        return true;
+    if (code != 230) {
+        if (code != 331)
+            return false;
+        if (replyCode(sendRaw("PASS " + password + "\r\n")) != 230)
+            return false;
     }
-    if (code != 331)
-        return false;
-    if (replyCode(sendRaw("PASS " + password + "\r\n")) != 230)
-        return false;
     setState(State::LoggedIn);
+    askFeatures();
     return true;
+}
+
+void FtpClient::askFeatures()
+{
+    features_ = {};
+    (void)sendRaw("FEAT\r\n", ReplyWait::DontWait);
+    if (state_ == State::Disconnected)
+        return;
+    std::vector<std::string> lines;
+    if (replyCode(readReply(&lines)) != 211)
+        return;
+    for (const std::string& line : lines) {
+        // Feature lines start with a blank; the first and last line carry the code.
+        if (line.empty() || line.front() != ' ')
+            continue;
+        std::string_view feature(line);
+        while (!feature.empty() && feature.front() == ' ')
+            feature.remove_prefix(1);
+        std::string word(feature.substr(0, feature.find(' ')));
+        for (char& c : word) {
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        }
+        if (word == "SIZE")
+            features_.size = true;
+        else if (word == "MLST")
+            features_.mlst = true;
+    }
 }
 
 int FtpClient::command(const char* format, ...)
@@ -194,12 +224,14 @@ std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
     return readReply();
 }
 
-std::string FtpClient::readReply()
+std::string FtpClient::readReply(std::vector<std::string>* lines)
 {
     std::string last;
     auto drain = [&]() -> bool {
         while (std::optional<ReplyReader::Line> line = replies_->nextLine()) {
             sink_->onLine(line->text);
+            if (lines)
+                lines->push_back(line->text);
             last = std::move(line->text);
             if (line->final)
                 return true;

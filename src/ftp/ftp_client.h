@@ -24,6 +24,14 @@ enum class TransferMode : char {
     Ascii = 'A',
 };
 
+// What the server's FEAT answer offered, asked once after login.
+struct ServerFeatures {
+    bool size = false; // SIZE: the size check needs no data connection
+    bool mlst = false; // MLST/MLSD: listings in a fixed, machine-readable format
+
+    bool operator==(const ServerFeatures&) const = default;
+};
+
 enum class ReplyWait {
     Read,
     DontWait,
@@ -34,7 +42,7 @@ enum class Recursion {
     IntoSubfolders,
 };
 
-// The system's own FTP client: one control connection, active data connections, the
+// The system's own FTP client: one control connection, passive or active data connections, the
 // command-line interpreter and the operation runner.
 //
 // One client is used by one thread at a time; it starts no threads of its own. Every
@@ -87,6 +95,7 @@ public:
     // With its CR LF; a PASS command is kept as "PASS ****".
     [[nodiscard]] const std::string& lastCommand() const { return lastCommand_; }
     [[nodiscard]] const std::string& lastListing() const { return lastListing_; }
+    [[nodiscard]] const ServerFeatures& features() const { return features_; }
 
     // Installs `sink` for a job and answers the previous one so the owner can put it back.
     // nullptr installs the client's own do-nothing sink. The sink must outlive its use.
@@ -107,7 +116,8 @@ public:
     [[nodiscard]] bool sameSizeOnServer(const std::string& remoteName, const std::string& localName);
     // LIST with `argument` unchanged (may be empty); the text stays in lastListing().
     [[nodiscard]] int list(const std::string& argument);
-    // Lines the listing parser does not recognise produce no entry.
+    // MLSD where the server offers it (LIST when it fails), else LIST. Lines the parsers do
+    // not recognise produce no entry.
     [[nodiscard]] std::vector<RemoteEntry> listEntries(const std::string& path);
 
     // Remote operations. Directory arguments are cut to their first token.
@@ -151,13 +161,20 @@ private:
     void closeControl();
     // Reads until the final line of a reply (every line goes to onLine); answers that line,
     // or the last line seen when the wait ends early (empty when none).
-    [[nodiscard]] std::string readReply();
+    [[nodiscard]] std::string readReply(std::vector<std::string>* lines = nullptr);
+    void askFeatures();
+    // Runs `verb` (LIST or MLSD) over a data connection into lastListing().
+    [[nodiscard]] int receiveListing(const char* verb, const std::string& argument);
+    [[nodiscard]] std::vector<RemoteEntry> entriesFromList();
+    [[nodiscard]] std::vector<RemoteEntry> entriesFromMlsd();
     [[nodiscard]] int readReplyCode();
     // command(format, name) for a name from outside: one holding NUL, CR or LF is refused (0)
     // rather than cut short or split into two commands.
     [[nodiscard]] int nameCommand(const char* format, const std::string& name);
     void sendType(std::string_view localName);
     [[nodiscard]] std::unique_ptr<DataConnection> openDataConnection();
+    [[nodiscard]] std::unique_ptr<DataConnection> openPassiveConnection();
+    [[nodiscard]] std::unique_ptr<DataConnection> openActiveConnection();
     // Accepts or connects the data stream, reporting failures under `where`.
     [[nodiscard]] std::unique_ptr<ByteStream> establishData(DataConnection& connection, const char* where);
     [[nodiscard]] int uploadMatchingIn(
@@ -182,5 +199,8 @@ private:
     // The TYPE the server confirmed in this session (0: unknown). Repeating it would cost a
     // round trip per file.
     char typeInEffect_ = 0;
+    // The server refused EPSV in this session: PASV from then on.
+    bool epsvRefused_ = false;
+    ServerFeatures features_;
     std::string localDirectory_;
 };

@@ -106,6 +106,30 @@ TcpStream::Connected TcpStream::connect(const std::string& host, int port, std::
     return result;
 }
 
+TcpStream::Connected TcpStream::connect(const SocketAddress& address, int port, std::chrono::milliseconds budget)
+{
+    SocketAddress target = address;
+    if (target.family() == AF_INET)
+        reinterpret_cast<sockaddr_in&>(target.storage).sin_port = htons(static_cast<uint16_t>(port));
+    else if (target.family() == AF_INET6)
+        reinterpret_cast<sockaddr_in6&>(target.storage).sin6_port = htons(static_cast<uint16_t>(port));
+    else
+        return { nullptr, EAFNOSUPPORT };
+    addrinfo one {};
+    one.ai_family = target.family();
+    one.ai_socktype = SOCK_STREAM;
+    one.ai_addr = reinterpret_cast<sockaddr*>(&target.storage);
+    one.ai_addrlen = target.length;
+    Connected result { nullptr, 0 };
+    int socket = connectWithin(one, budget, result.error);
+    if (socket >= 0) {
+        int on = 1;
+        (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        result.stream = std::make_unique<TcpStream>(socket, budget);
+    }
+    return result;
+}
+
 TcpStream::Wait TcpStream::waitFor(short events, int& error)
 {
     Clock::time_point deadline = Clock::now() + budget_;
@@ -194,6 +218,15 @@ std::optional<SocketAddress> TcpStream::localAddress() const
     SocketAddress address;
     address.length = sizeof address.storage;
     if (socket_ < 0 || getsockname(socket_, reinterpret_cast<sockaddr*>(&address.storage), &address.length) != 0)
+        return std::nullopt;
+    return address;
+}
+
+std::optional<SocketAddress> TcpStream::peerAddress() const
+{
+    SocketAddress address;
+    address.length = sizeof address.storage;
+    if (socket_ < 0 || getpeername(socket_, reinterpret_cast<sockaddr*>(&address.storage), &address.length) != 0)
         return std::nullopt;
     return address;
 }

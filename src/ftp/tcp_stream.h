@@ -23,12 +23,18 @@ public:
     // Resolves `host` (a name, a dotted IPv4 address or a bare IPv6 address) and connects to
     // the first address that answers within the budget.
     [[nodiscard]] static Connected connect(const std::string& host, int port, std::chrono::milliseconds budget);
+    // Connects to `address` with its port replaced by `port`.
+    [[nodiscard]] static Connected connect(const SocketAddress& address, int port, std::chrono::milliseconds budget);
 
     [[nodiscard]] IoResult receive(char* buffer, size_t capacity) override;
     [[nodiscard]] IoResult sendAll(const char* data, size_t size) override;
     void close() override;
     [[nodiscard]] bool isOpen() const override { return socket_ >= 0; }
     [[nodiscard]] std::optional<SocketAddress> localAddress() const override;
+    [[nodiscard]] std::optional<SocketAddress> peerAddress() const override;
+    // For a layer that runs its own protocol over the socket; -1 once closed.
+    [[nodiscard]] int descriptor() const { return socket_; }
+    [[nodiscard]] std::chrono::milliseconds budget() const { return budget_; }
 
 private:
     enum class Wait { Ready, TimedOut, Failed };

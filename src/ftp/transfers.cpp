@@ -2,6 +2,7 @@
 #include "ftp/data_connection.h"
 #include "ftp/ftp_client.h"
 #include "ftp/listing_parser.h"
+#include "ftp/mlsd_parser.h"
 #include "ftp/reply_reader.h"
 #include "platform/file_utils.h"
 
@@ -307,6 +308,29 @@ int FtpClient::uploadWithRetry(
 
 bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::string& localName)
 {
+    if (features_.size && !holdsUnsafeByte(remoteName)) {
+        int64_t localSize = fileSize(localPath(localName));
+        if (localSize < 0)
+            return true;
+        // SIZE counts bytes as sent in the type in force; only binary type counts them all.
+        if (typeInEffect_ != 'I') {
+            bool confirmed = command("TYPE I") / 100 == 2;
+            typeInEffect_ = confirmed ? 'I' : 0;
+        }
+        std::string reply = sendRaw("SIZE " + remoteName + "\r\n");
+        int code = replyCode(reply);
+        if (code == 213) {
+            std::string_view number = std::string_view(reply).substr(std::min<size_t>(4, reply.size()));
+            int64_t listed = 0;
+            size_t digits = 0;
+            while (digits < number.size() && digits < 18 && number[digits] >= '0' && number[digits] <= '9')
+                listed = listed * 10 + (number[digits++] - '0');
+            return digits > 0 && listed == localSize;
+        }
+        if (code == 550)
+            return false;
+        // Anything else (SIZE refused after all): the listing still tells.
+    }
     (void)list(remoteName);
     if (lastListing_.empty())
         return false;
@@ -334,6 +358,11 @@ bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::strin
 
 int FtpClient::list(const std::string& argument)
 {
+    return receiveListing("LIST", argument);
+}
+
+int FtpClient::receiveListing(const char* verb, const std::string& argument)
+{
     // A refused listing must not leave the previous folder's text to be taken for this one.
     lastListing_.clear();
     if (holdsUnsafeByte(argument)) {
@@ -343,7 +372,10 @@ int FtpClient::list(const std::string& argument)
     std::unique_ptr<DataConnection> connection = openDataConnection();
     if (!connection)
         return kTransferNotCarriedOut;
-    if (command("LIST %s", argument.c_str()) / 100 != 1)
+    // MLSD without a folder is sent bare: some servers take a trailing blank for a name.
+    int accepted = argument.empty() && std::string_view(verb) == "MLSD" ? command("MLSD")
+                                                                        : command("%s %s", verb, argument.c_str());
+    if (accepted / 100 != 1)
         return 0;
     std::unique_ptr<ByteStream> stream
         = establishData(*connection, "dolist.connect Error %d accepting listening socket");
@@ -378,8 +410,42 @@ int FtpClient::list(const std::string& argument)
 
 std::vector<RemoteEntry> FtpClient::listEntries(const std::string& path)
 {
-    std::vector<RemoteEntry> entries;
+    if (features_.mlst) {
+        int code = receiveListing("MLSD", path);
+        if (code / 100 == 2)
+            return entriesFromMlsd();
+    }
     (void)list(path);
+    return entriesFromList();
+}
+
+std::vector<RemoteEntry> FtpClient::entriesFromMlsd()
+{
+    std::vector<RemoteEntry> entries;
+    std::string_view listing(lastListing_);
+    size_t position = 0;
+    while (position < listing.size()) {
+        size_t end = listing.find_first_of("\r\n", position);
+        if (end == std::string_view::npos)
+            end = listing.size();
+        std::string_view line = listing.substr(position, end - position);
+        position = end + 1;
+        std::optional<MlsdEntry> parsed = parseMlsdLine(line);
+        if (!parsed)
+            continue;
+        RemoteEntry entry;
+        entry.name = std::move(parsed->name);
+        entry.size = parsed->size;
+        entry.modificationTime = parsed->time;
+        entry.isDirectory = parsed->isDirectory;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::vector<RemoteEntry> FtpClient::entriesFromList()
+{
+    std::vector<RemoteEntry> entries;
     std::string_view listing(lastListing_);
     size_t position = 0;
     while (position < listing.size()) {

@@ -52,7 +52,7 @@ TEST(MachineOptions, SaveAndLoadRoundTrip)
 
     MachineOptions all { true, true, true, "" };
     ASSERT_TRUE(saveOptions(all, path));
-    EXPECT_EQ(readWholeFile(path), "[Tarnwick]\nFrontpage=1\nCheckFileSize=1\nDisconnect=1\nRas=\n");
+    EXPECT_EQ(readWholeFile(path), "[Tarnwick]\nFrontpage=1\nCheckFileSize=1\nDisconnect=1\nRas=\nPassive=1\n");
 }
 
 TEST(MachineOptions, SaveStoresAtMost255BytesOfOneLine)
@@ -91,6 +91,7 @@ TEST(MachineOptions, LoadKeepsWhatTheFileDoesNotSay)
         { "the low byte is the flag", "[Tarnwick]\nFrontpage=256\nCheckFileSize=257\n",
             { false, true, true, "current" } },
         { "a value that is no number is missing", "[Tarnwick]\nFrontpage=yes\nCheckFileSize=\nDisconnect=-1\n", start },
+        { "passive mode can be turned off", "[Tarnwick]\nPassive=0\n", { false, false, true, "current", false } },
         { "an empty Ras is a value", "[Tarnwick]\nRas=\n", { false, false, true, "" } },
         { "a Ras over 255 bytes is not taken",
             "[Tarnwick]\nRas="

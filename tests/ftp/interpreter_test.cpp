@@ -161,6 +161,7 @@ TEST(InterpreterScripted, SendsWhatEachLineAsksFor)
         local.writeFile("my file.htm", "quoted");
         MachineOptions options;
         options.checkFileSize = false;
+        options.passive = false;
         FtpClient client(options);
         ASSERT_TRUE(client.setLocalDirectory(local.path()));
         ASSERT_TRUE(client.connect(server.url(), "", ""));

@@ -37,7 +37,8 @@ protected:
     }
 
     FakeFtpServer server;
-    MachineOptions options;
+    // These scripts follow the active-mode command sequence.
+    MachineOptions options = activeModeOptions();
     FtpRecordingSink sink;
     TempDir local;
     std::string localDirectory;

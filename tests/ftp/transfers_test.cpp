@@ -36,11 +36,19 @@ std::string contentOf(const std::string& path)
     return readWholeFile(path).value_or("<missing>");
 }
 
-class RealServerTransfers : public ::testing::TestWithParam<FtpServer::Kind> {
+MachineOptions withPassive(bool passive)
+{
+    MachineOptions options;
+    options.passive = passive;
+    return options;
+}
+
+// Each real server in passive and in active mode.
+class RealServerTransfers : public ::testing::TestWithParam<std::tuple<FtpServer::Kind, bool>> {
 protected:
     void SetUp() override
     {
-        std::string reason = FtpServer::unavailableReason(GetParam());
+        std::string reason = FtpServer::unavailableReason(std::get<0>(GetParam()));
         if (!reason.empty())
             GTEST_SKIP() << reason;
         ASSERT_TRUE(server.start()) << server.error();
@@ -49,8 +57,8 @@ protected:
         ASSERT_TRUE(client.setLocalDirectory(local.path()));
     }
 
-    MachineOptions options;
-    FtpServer server { GetParam() };
+    MachineOptions options = withPassive(std::get<1>(GetParam()));
+    FtpServer server { std::get<0>(GetParam()) };
     TempDir local;
     FtpClient client { options };
     FtpRecordingSink sink;
@@ -156,8 +164,11 @@ TEST_P(RealServerTransfers, TypeFollowsTheAsciiExtensions)
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransfers,
-    ::testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd),
-    [](const auto& info) { return info.param == FtpServer::Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd"; });
+    ::testing::Combine(::testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd), ::testing::Bool()),
+    [](const auto& info) {
+        std::string name = std::get<0>(info.param) == FtpServer::Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
+        return name + (std::get<1>(info.param) ? "_passive" : "_active");
+    });
 
 TEST(AsciiExtensions, FileLinesAreAppendedInOrder)
 {
@@ -192,7 +203,8 @@ protected:
     }
 
     FakeFtpServer server;
-    MachineOptions options;
+    // These scripts follow the active-mode command sequence.
+    MachineOptions options = activeModeOptions();
     FtpClient client { options };
     FtpRecordingSink sink;
     TempDir local;
@@ -264,7 +276,7 @@ TEST(ScriptedTransfersShortBudget, DataConnectionThatNeverComesKeepsRepliesInSte
     ASSERT_TRUE(server.start());
     TempDir local;
     local.writeFile("x.bin", "x");
-    MachineOptions options;
+    MachineOptions options = activeModeOptions();
     FtpClient client(options, std::chrono::milliseconds(200));
     FtpRecordingSink sink;
     client.setEventSink(&sink);

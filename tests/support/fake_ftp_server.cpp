@@ -41,6 +41,12 @@ bool waitReadable(int fd, int wake)
     }
 }
 
+void replaceAll(std::string& text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
 std::string upper(std::string text)
 {
     for (char& c : text) {
@@ -64,6 +70,7 @@ FakeFtpServer::~FakeFtpServer()
         (void)!write(wake_[1], &byte, 1);
     }
     join();
+    closePassive();
     for (int fd : { listener_, wake_[0], wake_[1] }) {
         if (fd >= 0)
             close(fd);
@@ -187,9 +194,36 @@ bool FakeFtpServer::answer(int control, const std::string& line)
             dataPort_ = static_cast<int>(a[4] * 256 + a[5]);
         }
     }
+    std::string passivePort;
+    if (verb == "PORT" || verb == "EPRT")
+        closePassive();
+    if (verb == "EPRT") {
+        std::lock_guard lock(mutex_);
+        portArguments_.push_back(argument);
+    }
+    if (verb == "EPSV" || verb == "PASV") {
+        int port = openPassive();
+        passivePort = std::to_string(port);
+        std::lock_guard lock(mutex_);
+        passiveRequests_.push_back(verb);
+    }
+    auto substitute = [&](std::string chunk) {
+        if (!passivePort.empty()) {
+            int port = std::stoi(passivePort);
+            replaceAll(chunk, "{PORT}", passivePort);
+            replaceAll(chunk, "{P1}", std::to_string(port / 256));
+            replaceAll(chunk, "{P2}", std::to_string(port % 256));
+        }
+        return chunk;
+    };
     auto found = answers_.find(verb);
     if (found == answers_.end()) {
-        sendAll(control, verb == "PORT" ? "200 PORT command successful\r\n" : "200 OK\r\n");
+        if (verb == "EPSV")
+            sendAll(control, substitute("229 Entering Extended Passive Mode (|||{PORT}|)\r\n"));
+        else if (verb == "PASV")
+            sendAll(control, substitute("227 Entering Passive Mode (127,0,0,1,{P1},{P2})\r\n"));
+        else
+            sendAll(control, verb == "PORT" ? "200 PORT command successful\r\n" : "200 OK\r\n");
         return true;
     }
     size_t& used = used_[verb];
@@ -198,9 +232,9 @@ bool FakeFtpServer::answer(int control, const std::string& line)
     if (script.silent)
         return false;
     for (const std::string& chunk : script.chunks)
-        sendAll(control, chunk);
+        sendAll(control, substitute(chunk));
     if (script.data != Answer::Data::None) {
-        int data = connectData();
+        int data = passive_ >= 0 ? acceptData() : connectData();
         if (data >= 0) {
             if (script.data == Answer::Data::Send) {
                 sendAll(data, script.payload);
@@ -246,4 +280,42 @@ int FakeFtpServer::connectData()
         return -1;
     }
     return data;
+}
+
+int FakeFtpServer::openPassive()
+{
+    closePassive();
+    passive_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (passive_ < 0 || bind(passive_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || listen(passive_, 1) != 0 || getsockname(passive_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        closePassive();
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
+void FakeFtpServer::closePassive()
+{
+    if (passive_ >= 0)
+        close(passive_);
+    passive_ = -1;
+}
+
+int FakeFtpServer::acceptData()
+{
+    int data = -1;
+    if (waitReadable(passive_, wake_[0]))
+        data = accept4(passive_, nullptr, nullptr, SOCK_CLOEXEC);
+    closePassive();
+    return data;
+}
+
+std::vector<std::string> FakeFtpServer::passiveRequests() const
+{
+    std::lock_guard lock(mutex_);
+    return passiveRequests_;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/machine_options.h"
+
 #include <functional>
 #include <map>
 #include <mutex>
@@ -10,7 +12,9 @@
 // A scripted FTP server on 127.0.0.1 for what real servers do not do on demand: replies cut
 // at chosen places, silence, refusals. It serves one control connection; every command it
 // receives is recorded. Commands without a scripted answer get "200 OK". A PORT command is
-// remembered, and a scripted data action connects there.
+// remembered, and a scripted data action connects there. EPSV and PASV open a listener on
+// 127.0.0.1 and answer 229/227 naming it (a scripted answer may name it with {PORT}, {P1}
+// and {P2}); a data action then accepts there instead.
 class FakeFtpServer {
 public:
     struct Answer {
@@ -72,8 +76,10 @@ public:
 
     // Received command lines without CR LF, in order.
     [[nodiscard]] std::vector<std::string> commands() const;
-    // The arguments of each PORT command received, as sent.
+    // The arguments of each PORT or EPRT command received, as sent.
     [[nodiscard]] std::vector<std::string> portArguments() const;
+    // "EPSV" or "PASV" for each passive request received, in order.
+    [[nodiscard]] std::vector<std::string> passiveRequests() const;
     // The IPv4 address the control connection came from, dotted.
     [[nodiscard]] std::string clientAddress() const;
     // What Data::Receive answers collected.
@@ -83,6 +89,9 @@ private:
     void serve();
     bool answer(int control, const std::string& line);
     int connectData();
+    int acceptData();
+    int openPassive(); // answers the port, 0 on failure
+    void closePassive();
 
     int listener_ = -1;
     int port_ = 0;
@@ -98,4 +107,14 @@ private:
     std::string clientAddress_;
     std::string dataHost_;
     int dataPort_ = 0;
+    int passive_ = -1; // touched by the serving thread only
+    std::vector<std::string> passiveRequests_;
 };
+
+// Options for scripts written around the active-mode sequence (PORT before each transfer).
+inline MachineOptions activeModeOptions()
+{
+    MachineOptions options;
+    options.passive = false;
+    return options;
+}
