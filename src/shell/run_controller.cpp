@@ -104,7 +104,10 @@ void RunController::startRun(WebProject* project)
     if (project == nullptr)
         return;
     view_.showStopButton();
-    enqueue([this, project] { prepareAndRun(*project); });
+    enqueue([this, path = project->projectPath] {
+        if (WebProject* current = findLoaded(path))
+            prepareAndRun(*current);
+    });
 }
 
 void RunController::prepareAndRun(WebProject& project)
@@ -162,10 +165,13 @@ void RunController::onTimerTick()
     if (due == nullptr)
         return;
     due->minuteCounter = 0;
-    enqueue([this, due] {
-        running_ = due;
-        due->pendingCommands.clear();
-        runUpload(*due);
+    enqueue([this, path = due->projectPath] {
+        WebProject* current = findLoaded(path);
+        if (current == nullptr)
+            return;
+        running_ = current;
+        current->pendingCommands.clear();
+        runUpload(*current);
     });
 }
 
@@ -179,14 +185,17 @@ void RunController::rescan(WebProject* project)
 {
     if (project == nullptr)
         return;
-    enqueue([this, project] { rescanNow(project); });
+    enqueue([this, path = project->projectPath] { rescanNow(findLoaded(path)); });
 }
 
 void RunController::markEntries(WebProject* project, std::vector<std::string> paths, MarkAs mark)
 {
     if (project == nullptr)
         return;
-    enqueue([this, project, paths = std::move(paths), mark] {
+    enqueue([this, projectPath = project->projectPath, paths = std::move(paths), mark] {
+        WebProject* project = findLoaded(projectPath);
+        if (project == nullptr)
+            return;
         std::unordered_set<std::string> wanted(paths.begin(), paths.end());
         for (FileItem& item : project->items) {
             if (wanted.contains(item.path))
@@ -195,6 +204,16 @@ void RunController::markEntries(WebProject* project, std::vector<std::string> pa
         view_.refreshFileList();
         project->WriteFileList();
     });
+}
+
+WebProject* RunController::findLoaded(const std::string& projectPath) const
+{
+    for (int index = 0; index < view_.projectCount(); ++index) {
+        WebProject* project = view_.projectAt(index);
+        if (project != nullptr && project->projectPath == projectPath)
+            return project;
+    }
+    return nullptr;
 }
 
 void RunController::reloadProjects()

@@ -91,6 +91,9 @@ private:
     void workerLoop(std::stop_token stop);
     void prepareAndRun(WebProject& project);
     void rescanNow(WebProject* project);
+    // Jobs name their project by its file, not by pointer: a reload queued before them
+    // replaces every project object. Answers nullptr when the project is gone.
+    [[nodiscard]] WebProject* findLoaded(const std::string& projectPath) const;
     void reportCrash(const char* where, const WebProject& project, const char* what);
 
     MainWindowView& view_;

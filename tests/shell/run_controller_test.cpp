@@ -226,6 +226,52 @@ TEST(Scheduler, StartsQueueBehindARunInProgress)
     EXPECT_EQ(fixture.view.maxActive(), 1);
 }
 
+TEST(Scheduler, JobsQueuedBehindAReloadFindTheReloadedProject)
+{
+    // A reload replaces every project object; a start, a Find or a mark command queued
+    // behind it must reach the new object for the same file, never the destroyed one.
+    struct ReloadingView : RecordingView {
+        WebProject* reloadProjects() override
+        {
+            for (auto& project : projects) {
+                auto fresh = std::make_unique<WebProject>();
+                fresh->local = project->local;
+                fresh->temp = project->temp;
+                fresh->projectPath = project->projectPath;
+                fresh->filelist = project->filelist;
+                fresh->strategy = project->strategy;
+                project = std::move(fresh);
+            }
+            return projectAt(0);
+        }
+    };
+    TestTree tree;
+    ReloadingView view;
+    auto project = std::make_unique<WebProject>();
+    project->local = tree.root();
+    project->temp = tree.base();
+    project->projectPath = tree.base() + "/site.ftp";
+    project->filelist = project->projectPath + ".txt";
+    project->strategy = 2;
+    view.projects.push_back(std::move(project));
+    WebProject* before = view.projects.front().get();
+
+    RunController controller(view);
+    view.holdRuns = true;
+    controller.startRun(before);
+    ASSERT_TRUE(view.waitForRunBegun(1));
+    controller.reloadProjects();
+    controller.startRun(before);
+    controller.rescan(before);
+    controller.markEntries(before, { "x" }, MarkAs::Ok);
+    view.release();
+    controller.waitUntilIdle();
+
+    EXPECT_EQ(controller.completedRuns(), 2);
+    EXPECT_NE(view.projects.front().get(), before);
+    EXPECT_EQ(controller.selected(), view.projects.front().get());
+}
+
 TEST(RunFailures, ACrashInTheUploadRecordsNothingAsSent)
 {
     FtpServer server;
