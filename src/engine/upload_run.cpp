@@ -3,6 +3,7 @@
 #include "engine/command_lines.h"
 #include "engine/upload_script.h"
 #include "ftp/ftp_client.h"
+#include "platform/ascii_case.h"
 #include "platform/file_attributes.h"
 
 #include <algorithm>
@@ -12,15 +13,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-bool startsWithIgnoringCase(const std::string& text, const std::string& prefix)
-{
-    if (prefix.size() > text.size())
-        return false;
-    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-    });
-}
 
 bool isSuccess(int code)
 {

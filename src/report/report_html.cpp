@@ -1,5 +1,6 @@
 #include "report/report_html.h"
 
+#include "platform/ascii_case.h"
 #include "platform/file_utils.h"
 #include "report/html_escape.h"
 
@@ -84,18 +85,6 @@ int64_t parseDecimal(std::string_view text)
         value = value * 10 + digit;
     }
     return negative ? -value : value;
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (fold(text[i]) != fold(prefix[i]))
-            return false;
-    }
-    return true;
 }
 
 std::string linkTarget(std::string_view path, const ReportPageSettings& settings)

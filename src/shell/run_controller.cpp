@@ -2,6 +2,7 @@
 
 #include "engine/web_project.h"
 #include "platform/archive_mark_store.h"
+#include "platform/ascii_case.h"
 #include "platform/file_utils.h"
 #include "shell/diagnostic_log.h"
 #include "shell/main_window_sink.h"
@@ -12,15 +13,6 @@
 #include <unordered_set>
 
 namespace {
-
-bool startsWithIgnoringCase(const std::string& text, const std::string& prefix)
-{
-    if (prefix.size() > text.size())
-        return false;
-    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-    });
-}
 
 int findFromSecond(const std::vector<std::string>& names, const std::string& prefix)
 {
