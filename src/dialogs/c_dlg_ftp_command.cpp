@@ -206,6 +206,8 @@ void CDlgFTPCommand::onLine(const std::string& text)
     qsizetype cut = line.indexOf(QLatin1Char('\r'));
     if (cut >= 0)
         line.truncate(cut);
+    while (line.endsWith(QLatin1Char('\n')))
+        line.chop(1);
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(
             this, [this, line] { log_->addItem(line); }, Qt::QueuedConnection);

@@ -265,4 +265,29 @@ TEST_F(BrowserWindow, RelaunchFindsCountsAndStartsOnlyWhenConfirmed)
     EXPECT_EQ(readText(server.pathOf("same.html")), "remote same"); // same size, box 1083 clear
 }
 
+// Pictures of the connected browser in both languages, for scripts/screenshots; skipped
+// unless TARNWICK_SCREENSHOT_DIR names the folder to write them to.
+TEST_F(BrowserWindow, ScreenshotsInBothLanguages)
+{
+    const char* folder = std::getenv("TARNWICK_SCREENSHOT_DIR");
+    if (!folder || !*folder)
+        GTEST_SKIP() << "TARNWICK_SCREENSHOT_DIR not set";
+    for (int i = 0; i < 12; ++i)
+        local.writeFile("web/page" + std::to_string(i) + ".html", std::string(static_cast<size_t>(100 * i + 7), 'p'));
+    for (UiLanguage language : { UiLanguage::English, UiLanguage::German }) {
+        UiStrings texts(language);
+        CDlgFTPCommand window(texts, projects, sites, options, local.file("data/sites.inf"));
+        window.connectTo(window.serverList()->findText("site.ftp.default"));
+        window.serverList()->setCurrentIndex(window.serverList()->findText("site.ftp.default"));
+        window.show();
+        processEventsUntil([&] { return window.isVisible(); }, 2000);
+        window.showDifferences();
+        QCoreApplication::processEvents();
+        std::string path
+            = std::string(folder) + "/ftp_browser_" + (language == UiLanguage::German ? "de" : "en") + ".png";
+        EXPECT_TRUE(window.grab().save(QString::fromStdString(path))) << path;
+        window.hide();
+    }
+}
+
 } // namespace
