@@ -615,8 +615,17 @@ void FtpBrowser::runBatch(const std::vector<FtpOperation>& batch)
             continue;
         }
         // The client never writes over a file; the old copy goes only once the new one is whole.
-        std::string scratch = operation.name1 + ".tarnwick-part";
-        ::unlink(scratch.c_str());
+        std::string scratch;
+        struct stat taken { };
+        for (int attempt = 0; attempt < 100 && scratch.empty(); ++attempt) {
+            std::string candidate = operation.name1 + ".part" + std::to_string(attempt);
+            if (::lstat(candidate.c_str(), &taken) != 0)
+                scratch = std::move(candidate);
+        }
+        if (scratch.empty()) {
+            sink.onTransferFailed(operation.name1);
+            continue;
+        }
         int result = client_.download(operation.name2, scratch, TransferMode::Image);
         struct stat arrived { };
         if (result / 100 == 2 && ::lstat(scratch.c_str(), &arrived) == 0) {

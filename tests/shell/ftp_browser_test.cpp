@@ -273,11 +273,14 @@ TEST_F(FtpBrowserSession, OverwritingDownloadReplacesOnlyWhenTheNewCopyArrived)
     ASSERT_TRUE(browser.connect(entry(local.path())));
     local.writeFile("b.html", "old");
     local.writeFile("gone.html", "keep me");
+    local.writeFile("b.html.part0", "not ours");
     browser.runBatch({ { FtpOperation::Kind::Download, local.file("b.html"), "/b.html", 2 },
         { FtpOperation::Kind::Download, local.file("gone.html"), "/gone.html", 2 } });
     EXPECT_EQ(readText(local.file("b.html")), "bb");
     EXPECT_EQ(readText(local.file("gone.html")), "keep me");
-    EXPECT_EQ(listFiles(local.path()), (std::vector<std::string> { "b.html", "gone.html", "index.html" }));
+    EXPECT_EQ(readText(local.file("b.html.part0")), "not ours");
+    EXPECT_EQ(
+        listFiles(local.path()), (std::vector<std::string> { "b.html", "b.html.part0", "gone.html", "index.html" }));
 }
 
 TEST_F(FtpBrowserSession, DeleteRemovesRemoteTreesChildrenFirstAndLocalFilesOnly)
