@@ -45,4 +45,6 @@ public:
     [[nodiscard]] virtual bool isOpen() const = 0;
     [[nodiscard]] virtual std::optional<SocketAddress> localAddress() const = 0;
     [[nodiscard]] virtual std::optional<SocketAddress> peerAddress() const = 0;
+    // The socket underneath, for a layer that runs its own protocol over it; -1 when closed.
+    [[nodiscard]] virtual int descriptor() const = 0;
 };

@@ -4,6 +4,9 @@
 #include "ftp/passive_reply.h"
 #include "ftp/reply_reader.h"
 #include "ftp/tcp_stream.h"
+#include "ftp/tls_stream.h"
+
+#include <openssl/ssl.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -107,8 +110,27 @@ std::unique_ptr<ByteStream> FtpClient::establishData(DataConnection& connection,
 {
     IoResult result;
     std::unique_ptr<ByteStream> stream = connection.establish(result);
-    if (stream)
+    if (stream && !protectData_)
         return stream;
+    if (stream) {
+        // Servers that insist on it (vsftpd's require_ssl_reuse) refuse a data connection
+        // that does not continue the control connection's session.
+        SSL_SESSION* session = tlsContext_->takeSession();
+        if (!session && controlTls_)
+            session = controlTls_->session();
+        TlsStream::Handshake handshake = TlsStream::connect(std::move(stream), tlsContext_, tlsHost_, session, budget_);
+        if (session)
+            SSL_SESSION_free(session);
+        if (handshake.stream && handshake.stream->certificate().fingerprint == certificate_.fingerprint) {
+            handshake.stream->awaitPeerShutdown();
+            return std::move(handshake.stream);
+        }
+        sink_->message("Error %s tls %s\n", where,
+            handshake.stream ? "another certificate on the data connection" : handshake.error.c_str());
+        result = handshake.stream ? IoResult { IoResult::Status::Failed, 0, EPROTO } : handshake.result;
+        if (handshake.stream)
+            handshake.stream->close();
+    }
     if (result.status == IoResult::Status::TimedOut)
         noteTimeout();
     addFailure();

@@ -5,6 +5,7 @@
 #include "ftp/reply_reader.h"
 #include "ftp/server_address.h"
 #include "ftp/tcp_stream.h"
+#include "ftp/trusted_certificates.h"
 #include "platform/dial_up.h"
 
 #include <cerrno>
@@ -46,6 +47,7 @@ FtpClient::FtpClient(const MachineOptions& options, std::chrono::milliseconds bu
     : options_(options)
     , budget_(budget)
     , replies_(std::make_unique<ReplyReader>())
+    , trustedCertificatesPath_(TrustedCertificates::defaultPath())
 {
     std::error_code failure;
     std::filesystem::path current = std::filesystem::current_path(failure);
@@ -86,6 +88,8 @@ void FtpClient::noteTimeout()
 void FtpClient::closeControl()
 {
     setState(State::Disconnected);
+    controlTls_ = nullptr;
+    protectData_ = false;
     control_.reset();
     replies_->reset();
 }
@@ -124,6 +128,10 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
         return false;
     }
     control_ = std::move(connected.stream);
+    certificate_ = {};
+    bool tls = address->security != ServerAddress::Security::Plain;
+    if (address->security == ServerAddress::Security::ImplicitTls && !startTls(address->host, address->hostAndPort()))
+        return false;
     setState(State::Connected);
 
     // The greeting is not examined, but it must be read whole: a multi-line greeting would
@@ -131,8 +139,19 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
     (void)readReply();
     if (state_ == State::Disconnected)
         return false; // closed or silent before it greeted: nothing to log in to
+    if (address->security == ServerAddress::Security::ExplicitTls) {
+        int code = replyCode(sendRaw("AUTH TLS\r\n"));
+        if (code != 234) {
+            // Going on in plain text would send the password in the clear.
+            sink_->message("Error %s %d\n", "connect.auth server refused AUTH TLS", code);
+            closeControl();
+            return false;
+        }
+        if (!startTls(address->host, address->hostAndPort()))
+            return false;
+    }
     if (user.empty())
-        return true;
+        return !tls || protectDataConnections();
     if (holdsLineBreakOrNul(user) || holdsLineBreakOrNul(password)) {
         sink_->message("Error %s %d\n", "connect.login line break in user name or password", EINVAL);
         return false;
@@ -146,7 +165,60 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
             return false;
     }
     setState(State::LoggedIn);
+    if (tls && !protectDataConnections())
+        return false;
     askFeatures();
+    return true;
+}
+
+bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort)
+{
+    if (!tlsContext_)
+        tlsContext_ = TlsContext::create();
+    if (tlsContext_)
+        tlsContext_->clearSessions();
+    if (!tlsContext_) {
+        sink_->message("Error %s %d\n", "connect.tls cannot set up TLS", ENOMEM);
+        closeControl();
+        return false;
+    }
+    // Anything the server sent before the handshake belongs to the plain session.
+    replies_->reset();
+    TlsStream::Handshake handshake = TlsStream::connect(std::move(control_), tlsContext_, host, nullptr, budget_);
+    if (!handshake.stream) {
+        if (handshake.result.status == IoResult::Status::TimedOut)
+            noteTimeout();
+        sink_->message("Error connect.tls %s\n", handshake.error.c_str());
+        closeControl();
+        return false;
+    }
+    certificate_ = handshake.stream->certificate();
+    if (!certificate_.verified
+        && !TrustedCertificates(trustedCertificatesPath_).isTrusted(hostAndPort, certificate_.fingerprint)) {
+        sink_->message("Error connect.certificate %s: %s. Fingerprint (SHA-256) %s. If this is the server's own "
+                       "certificate, trust it with: tarnwick --trust-cert %s %s\n",
+            hostAndPort.c_str(), certificate_.problem.c_str(), certificate_.fingerprint.c_str(), hostAndPort.c_str(),
+            certificate_.fingerprint.c_str());
+        handshake.stream->close();
+        closeControl();
+        return false;
+    }
+    sink_->message("TLS %s %s\n", handshake.stream->version().c_str(), handshake.stream->cipher().c_str());
+    controlTls_ = handshake.stream.get();
+    control_ = std::move(handshake.stream);
+    tlsHost_ = host;
+    return true;
+}
+
+bool FtpClient::protectDataConnections()
+{
+    if (command("PBSZ 0") / 100 != 2 || command("PROT P") / 100 != 2) {
+        // Files would travel in the clear on a connection the user asked to protect.
+        sink_->message("Error %s %d\n", "connect.prot server refused protected data connections", EPROTO);
+        closeControl();
+        return false;
+    }
+    protectData_ = true;
     return true;
 }
 

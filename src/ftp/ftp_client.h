@@ -4,6 +4,7 @@
 #include "ftp/ftp_event_sink.h"
 #include "ftp/ftp_operation.h"
 #include "ftp/remote_entry.h"
+#include "ftp/tls_stream.h"
 
 #include <chrono>
 #include <cstdint>
@@ -70,7 +71,11 @@ public:
         LoggedIn,
     };
 
-    // `url` is "host", "host:port" or "[v6-address]:port"; port 21 when none is given. Dials
+    // `url` is "host", "host:port" or "[v6-address]:port"; port 21 when none is given. A
+    // leading "ftpes://" asks AUTH TLS before logging in (a refusal fails the connect, never
+    // falls back to plain), "ftps://" speaks TLS from the first byte (port 990); both protect
+    // every data connection. A certificate that does not verify is refused unless its
+    // fingerprint is trusted for that server (see TrustedCertificates). Dials
     // first when the machine options name a dial-up entry. An empty user connects without
     // logging in. A server that answers USER with 230 is logged in without PASS. Resets the
     // failure count (not the timed-out flag).
@@ -96,6 +101,11 @@ public:
     [[nodiscard]] const std::string& lastCommand() const { return lastCommand_; }
     [[nodiscard]] const std::string& lastListing() const { return lastListing_; }
     [[nodiscard]] const ServerFeatures& features() const { return features_; }
+    // The certificate of the last TLS handshake on the control connection (empty otherwise).
+    [[nodiscard]] const PeerCertificate& serverCertificate() const { return certificate_; }
+    [[nodiscard]] bool isEncrypted() const { return controlTls_ != nullptr; }
+    // Where trusted fingerprints are read; the data directory's file unless changed.
+    void setTrustedCertificatesPath(std::string path) { trustedCertificatesPath_ = std::move(path); }
 
     // Installs `sink` for a job and answers the previous one so the owner can put it back.
     // nullptr installs the client's own do-nothing sink. The sink must outlive its use.
@@ -163,6 +173,9 @@ private:
     // or the last line seen when the wait ends early (empty when none).
     [[nodiscard]] std::string readReply(std::vector<std::string>* lines = nullptr);
     void askFeatures();
+    // Turns the control connection into TLS and judges the certificate.
+    [[nodiscard]] bool startTls(const std::string& host, const std::string& hostAndPort);
+    [[nodiscard]] bool protectDataConnections();
     // Runs `verb` (LIST or MLSD) over a data connection into lastListing().
     [[nodiscard]] int receiveListing(const char* verb, const std::string& argument);
     [[nodiscard]] std::vector<RemoteEntry> entriesFromList();
@@ -202,5 +215,11 @@ private:
     // The server refused EPSV in this session: PASV from then on.
     bool epsvRefused_ = false;
     ServerFeatures features_;
+    std::shared_ptr<TlsContext> tlsContext_;
+    TlsStream* controlTls_ = nullptr; // control_ itself when it is encrypted
+    bool protectData_ = false;
+    std::string tlsHost_;
+    PeerCertificate certificate_;
+    std::string trustedCertificatesPath_;
     std::string localDirectory_;
 };

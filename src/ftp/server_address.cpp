@@ -27,6 +27,29 @@ std::optional<ServerAddress> ServerAddress::parse(std::string_view url)
         url.remove_suffix(1);
 
     ServerAddress address;
+    auto strip = [&](std::string_view scheme) {
+        if (url.size() < scheme.size())
+            return false;
+        for (size_t i = 0; i < scheme.size(); ++i) {
+            char c = url[i];
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+            if (c != scheme[i])
+                return false;
+        }
+        url.remove_prefix(scheme.size());
+        return true;
+    };
+    if (strip("ftpes://")) {
+        address.security = Security::ExplicitTls;
+    } else if (strip("ftps://")) {
+        address.security = Security::ImplicitTls;
+        address.port = kImplicitTlsPort;
+    } else {
+        (void)strip("ftp://");
+    }
+    if (!url.empty() && url.back() == '/')
+        url.remove_suffix(1);
     if (!url.empty() && url.front() == '[') {
         size_t close = url.find(']');
         if (close == std::string_view::npos || close == 1)
@@ -55,4 +78,10 @@ std::optional<ServerAddress> ServerAddress::parse(std::string_view url)
         return std::nullopt;
     address.host = std::string(url);
     return address;
+}
+
+std::string ServerAddress::hostAndPort() const
+{
+    bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }

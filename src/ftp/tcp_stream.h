@@ -32,8 +32,7 @@ public:
     [[nodiscard]] bool isOpen() const override { return socket_ >= 0; }
     [[nodiscard]] std::optional<SocketAddress> localAddress() const override;
     [[nodiscard]] std::optional<SocketAddress> peerAddress() const override;
-    // For a layer that runs its own protocol over the socket; -1 once closed.
-    [[nodiscard]] int descriptor() const { return socket_; }
+    [[nodiscard]] int descriptor() const override { return socket_; }
     [[nodiscard]] std::chrono::milliseconds budget() const { return budget_; }
 
 private:

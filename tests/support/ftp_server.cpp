@@ -38,14 +38,23 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 root, user, password, port, log = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
+host, certificate = sys.argv[6], sys.argv[7]
 logging.basicConfig(filename=log, level=logging.INFO)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
-class Handler(FTPHandler):
-    pass
+if certificate:
+    from pyftpdlib.handlers import TLS_FTPHandler
+    class Handler(TLS_FTPHandler):
+        pass
+    Handler.certfile = certificate
+    Handler.tls_control_required = True
+    Handler.tls_data_required = True
+else:
+    class Handler(FTPHandler):
+        pass
 Handler.authorizer = authorizer
 Handler.banner = "tarnwick test server ready"
-server = FTPServer(("127.0.0.1", port), Handler)
+server = FTPServer((host, port), Handler)
 server.max_cons = 256
 sys.stdout.write("%d\n" % server.socket.getsockname()[1])
 sys.stdout.flush()
@@ -58,16 +67,26 @@ void pause25ms()
     while (nanosleep(&delay, &delay) != 0 && errno == EINTR) { }
 }
 
-bool canConnect(int port)
+bool canConnect(const std::string& host, int port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool v6 = host.find(':') != std::string::npos;
+    int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    bool ok = false;
+    if (v6) {
+        sockaddr_in6 address {};
+        address.sin6_family = AF_INET6;
+        address.sin6_port = htons(static_cast<uint16_t>(port));
+        address.sin6_addr = in6addr_loopback;
+        ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    } else {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
     close(fd);
     return ok;
 }
@@ -177,8 +196,9 @@ std::string readFile(const std::string& path)
 
 } // namespace
 
-FtpServer::FtpServer(Kind kind)
+FtpServer::FtpServer(Kind kind, Setup setup)
     : kind_(kind)
+    , setup_(std::move(setup))
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-ftpd-XXXXXX").string();
     if (mkdtemp(pattern.data()))
@@ -218,9 +238,44 @@ std::string FtpServer::unavailableReason(Kind kind)
     return {};
 }
 
+std::string FtpServer::hostAndPort() const
+{
+    bool v6 = setup_.host.find(':') != std::string::npos;
+    return (v6 ? "[" + setup_.host + "]" : setup_.host) + ":" + std::to_string(port_);
+}
+
 std::string FtpServer::url() const
 {
-    return "127.0.0.1:" + std::to_string(port_);
+    const char* scheme = setup_.tls == Tls::Explicit ? "ftpes://" : setup_.tls == Tls::Implicit ? "ftps://" : "";
+    return scheme + hostAndPort();
+}
+
+std::string FtpServer::ipv6UnavailableReason()
+{
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return "no IPv6 sockets on this machine";
+    sockaddr_in6 address {};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return bound ? std::string() : std::string("::1 is not available on the loopback interface");
+}
+
+bool FtpServer::makeCertificate(const std::string& folder, const std::string& name, const std::string& commonName)
+{
+    std::string path = folder + "/" + name;
+    std::string key = path + ".key";
+    std::string certificate = path + ".crt";
+    std::string command
+        = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj '/CN=" + commonName
+        + "' -keyout '" + key + "' -out '" + certificate + "' >/dev/null 2>&1";
+    if (!runTool(command))
+        return false;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << readFile(certificate) << readFile(key);
+    return static_cast<bool>(out);
 }
 
 std::string FtpServer::pathOf(const std::string& relative) const
@@ -275,7 +330,7 @@ bool FtpServer::launchPyftpdlib()
         return false;
     }
     pid_ = spawnInOwnGroup({ kPython, "-c", kPyftpdlibScript, root_, user_, password_, std::to_string(port_),
-                               workFolder_ + "/server.log" },
+                               workFolder_ + "/server.log", setup_.host, setup_.certificate },
         pipeFds[1], workFolder_ + "/stderr.log");
     close(pipeFds[1]);
     if (pid_ <= 0) {
@@ -324,7 +379,18 @@ bool FtpServer::launchVsftpd()
     // Thousands of passive ports: small ranges run out under repeated tests.
     int passiveLow = 20000 + (port_ % 20) * 1000;
     std::ostringstream config;
-    config << "listen=YES\nbackground=NO\nlisten_address=127.0.0.1\nlisten_port=" << port_
+    if (setup_.host.find(':') != std::string::npos)
+        config << "listen=NO\nlisten_ipv6=YES\nlisten_address6=" << setup_.host << "\n";
+    else
+        config << "listen=YES\nlisten_address=" << setup_.host << "\n";
+    if (setup_.tls != Tls::None) {
+        config << "ssl_enable=YES\nrsa_cert_file=" << setup_.certificate
+               << "\nrsa_private_key_file=" << setup_.certificate
+               << "\nrequire_ssl_reuse=YES\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\nssl_ciphers=HIGH\n"
+                  "ssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n"
+               << (setup_.tls == Tls::Implicit ? "implicit_ssl=YES\n" : "");
+    }
+    config << "background=NO\nlisten_port=" << port_
            << "\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nanonymous_enable=NO\nlocal_enable=YES\n"
               "write_enable=YES\nlocal_umask=022\nlocal_root="
            << root_
@@ -355,7 +421,7 @@ bool FtpServer::launchVsftpd()
 bool FtpServer::waitUntilAccepting()
 {
     for (int attempt = 0; attempt < kReadinessAttempts; ++attempt) {
-        if (canConnect(port_))
+        if (canConnect(setup_.host, port_))
             return true;
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {

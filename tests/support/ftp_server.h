@@ -3,6 +3,18 @@
 #include <string>
 #include <sys/types.h>
 
+enum class FtpServerTls {
+    None,
+    Explicit, // AUTH TLS required before login, data connections protected
+    Implicit, // TLS from the first byte (vsftpd only)
+};
+
+struct FtpServerSetup {
+    std::string host = "127.0.0.1"; // or "::1"
+    FtpServerTls tls = FtpServerTls::None;
+    std::string certificate; // PEM file holding certificate and key (see makeCertificate)
+};
+
 // A real FTP server from the distribution, started on 127.0.0.1 and a free port, serving a
 // fresh temporary folder with one read-write account. The server runs in its own process
 // group, so stop() and kill() also end the per-session processes that some daemons fork.
@@ -17,13 +29,22 @@ public:
         Vsftpd, // needs root: logs in as the system user "tarnwick-ftp", created on demand
     };
 
-    explicit FtpServer(Kind kind = Kind::Pyftpdlib);
+    using Tls = FtpServerTls;
+    using Setup = FtpServerSetup;
+
+    explicit FtpServer(Kind kind = Kind::Pyftpdlib, Setup setup = {});
     ~FtpServer(); // stops the server and removes the served folder
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
 
     // Empty when this kind of server can run here, else why not (for GTEST_SKIP).
     [[nodiscard]] static std::string unavailableReason(Kind kind);
+    // Empty when the loopback interface has ::1, else why not.
+    [[nodiscard]] static std::string ipv6UnavailableReason();
+    // A new self-signed certificate for `commonName` with its key, in one PEM file in
+    // `folder` named `name`; false when openssl cannot make one.
+    [[nodiscard]] static bool makeCertificate(
+        const std::string& folder, const std::string& name, const std::string& commonName);
 
     // Starts the server and waits (bounded) until it accepts connections. On failure
     // error() says why.
@@ -37,7 +58,10 @@ public:
     [[nodiscard]] bool isRunning() const { return pid_ > 0; }
 
     [[nodiscard]] int port() const { return port_; }
-    [[nodiscard]] std::string url() const; // "127.0.0.1:PORT"
+    // "127.0.0.1:PORT" or "[::1]:PORT", after "ftpes://" or "ftps://" for TLS.
+    [[nodiscard]] std::string url() const;
+    // url() without the scheme, as the trust store names the server.
+    [[nodiscard]] std::string hostAndPort() const;
     [[nodiscard]] const std::string& user() const { return user_; }
     [[nodiscard]] const std::string& password() const { return password_; }
     // The served folder as an absolute path without trailing "/": what "/" is on the server.
@@ -56,6 +80,7 @@ private:
     void signalAndReap(int signal);
 
     Kind kind_;
+    Setup setup_;
     std::string workFolder_; // holds root/, the config and the log
     std::string root_;
     std::string user_;
