@@ -2,6 +2,7 @@
 
 #include "support/fake_ftp_server.h"
 #include "support/ftp_recording_sink.h"
+#include "support/ftp_server.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -182,5 +183,39 @@ TEST(ServerFeatures, MlsdListsTheSameEntriesAsList)
         EXPECT_TRUE(entries[1].isDirectory);
         std::vector<std::string> commands = session.finish();
         EXPECT_NE(std::find(commands.begin(), commands.end(), c.dataVerb), commands.end());
+    }
+}
+
+TEST(Ipv6DataConnections, EpsvAndEprtOnLoopback)
+{
+    std::string reason = FtpServer::ipv6UnavailableReason();
+    if (!reason.empty())
+        GTEST_SKIP() << reason;
+    for (FtpServer::Kind kind : { FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd }) {
+        if (!FtpServer::unavailableReason(kind).empty())
+            continue;
+        for (bool passive : { true, false }) {
+            SCOPED_TRACE(std::string(kind == FtpServer::Kind::Vsftpd ? "vsftpd" : "pyftpdlib")
+                + (passive ? " passive" : " active"));
+            FtpServer server(kind, FtpServer::Setup { "::1", FtpServer::Tls::None, "" });
+            ASSERT_TRUE(server.start()) << server.error();
+            EXPECT_EQ(server.url().rfind("[::1]:", 0), 0u);
+            MachineOptions options;
+            options.passive = passive;
+            FtpClient client(options);
+            FtpRecordingSink sink;
+            client.setEventSink(&sink);
+            TempDir local;
+            local.writeFile("v6.html", "over IPv6");
+            ASSERT_TRUE(client.setLocalDirectory(local.path()));
+            ASSERT_TRUE(client.connect(server.url(), server.user(), server.password()));
+            EXPECT_EQ(client.upload("v6.html", "v6.html"), 226);
+            std::vector<RemoteEntry> entries = client.listEntries("/");
+            ASSERT_EQ(entries.size(), 1u);
+            EXPECT_EQ(entries[0].name, "v6.html");
+            EXPECT_EQ(entries[0].size, 9);
+            EXPECT_EQ(sink.count(passive ? "EPSV" : "EPRT |2|::1|"), 2);
+            EXPECT_EQ(sink.count("PORT"), 0);
+        }
     }
 }

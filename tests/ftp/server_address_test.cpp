@@ -39,4 +39,29 @@ TEST(ServerAddress, ReadsHostAndOptionalPort)
     }
 }
 
+TEST(ServerAddress, SchemeChoosesSecurityAndDefaultPort)
+{
+    using Security = ServerAddress::Security;
+    struct Case {
+        const char* url;
+        Security security;
+        const char* hostAndPort;
+    };
+    const Case cases[] = {
+        { "ftp://example.org", Security::Plain, "example.org:21" },
+        { "FTPES://example.org/", Security::ExplicitTls, "example.org:21" },
+        { "ftps://example.org", Security::ImplicitTls, "example.org:990" },
+        { "ftps://[::1]:2990", Security::ImplicitTls, "[::1]:2990" },
+        { "ftpes://10.0.0.1:2121", Security::ExplicitTls, "10.0.0.1:2121" },
+    };
+    for (const Case& c : cases) {
+        std::optional<ServerAddress> address = ServerAddress::parse(c.url);
+        ASSERT_TRUE(address.has_value()) << c.url;
+        EXPECT_EQ(address->security, c.security) << c.url;
+        EXPECT_EQ(address->hostAndPort(), c.hostAndPort) << c.url;
+    }
+    for (const char* bad : { "ftps://", "ftpes://:21", "ftp:///" })
+        EXPECT_FALSE(ServerAddress::parse(bad).has_value()) << bad;
+}
+
 } // namespace
