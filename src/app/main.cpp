@@ -1,3 +1,4 @@
+#include "ftp/trusted_certificates.h"
 #include "shell/application.h"
 #include "shell/windowless_runner.h"
 
@@ -38,6 +39,22 @@ std::string commandLine(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::string(argv[1]) == "--trust-cert") {
+        if (argc != 4) {
+            std::fprintf(stderr, "usage: tarnwick --trust-cert HOST:PORT FINGERPRINT\n");
+            return 1;
+        }
+        TrustedCertificates store(TrustedCertificates::defaultPath());
+        if (!store.trust(argv[2], argv[3])) {
+            std::fprintf(stderr,
+                "tarnwick: cannot trust %s: a SHA-256 fingerprint (64 hexadecimal digits) is needed "
+                "and %s must be writable\n",
+                argv[2], TrustedCertificates::defaultPath().c_str());
+            return 1;
+        }
+        std::printf("trusted %s for %s\n", TrustedCertificates::normalFingerprint(argv[3]).c_str(), argv[2]);
+        return 0;
+    }
     const std::string argument = commandLine(argc, argv);
     const bool windowless = argument == "-service" || (!argument.empty() && !hasDisplay());
 #ifdef TARNWICK_HAVE_UI
