@@ -190,6 +190,36 @@ TEST(FullCompare, RemovesAStartFolderLeftWithoutFiles)
     EXPECT_FALSE(fs::exists(scenario.server.pathOf("site")));
 }
 
+// vsftpd hides dot-files from LIST, so this tree has none.
+TEST(FullCompare, BringsAVsftpdTreeInLine)
+{
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Vsftpd); !reason.empty())
+        GTEST_SKIP() << reason;
+    TestTree tree;
+    tree.add("index.html", "hello");
+    tree.add("a/b/deep.html", "deep");
+    FtpServer server(FtpServer::Kind::Vsftpd);
+    writeServerFile(server, "index.html", "HELLO!");
+    writeServerFile(server, "x/y/z.html", "z");
+    writeServerFile(server, "a/stale.html", "s");
+    ASSERT_TRUE(server.start()) << server.error();
+    // The daemon works as its own user, who must be able to change what this test wrote.
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(server.root()))
+        fs::permissions(entry.path(), fs::perms::all, fs::perm_options::add);
+    MachineOptions options;
+    FtpClient client(options);
+    ASSERT_TRUE(client.connect(server.url(), server.user(), server.password()));
+    std::string start = client.currentDirectory();
+    ProjectSettings project;
+    MessageSink sink;
+    FullCompare compare(client, project, tree.root(), start, sink);
+    compare.Find();
+    EXPECT_EQ(compare.countsLine("%d/%d/%d"), "2/2/0");
+    compare.Start(FullCompare::Deletion::DeleteServerOnlyFiles, FullCompare::Resend::ChangedOnly);
+    EXPECT_EQ(compareTrees(tree.root(), server.root()), std::vector<std::string> {}) << server.log();
+    EXPECT_FALSE(fs::exists(server.pathOf("x")));
+}
+
 TEST(FullCompare, CountsLineFillsOnlyItsOwnFields)
 {
     MachineOptions options;
