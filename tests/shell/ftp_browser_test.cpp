@@ -124,11 +124,11 @@ TEST(FtpBrowserRules, TotalRoundsEachSizeUpToKilobytes)
 }
 
 // A real server with a prepared tree and a local root.
-class FtpBrowserSession : public ::testing::Test {
+class FtpBrowserSession : public ::testing::TestWithParam<FtpServer::Kind> {
 protected:
     void SetUp() override
     {
-        if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
+        if (std::string reason = FtpServer::unavailableReason(GetParam()); !reason.empty())
             GTEST_SKIP() << reason;
         writeFile(server.pathOf("Index.html"), "remote index");
         writeFile(server.pathOf("b.html"), "bb");
@@ -138,6 +138,9 @@ protected:
         local.writeFile("index.html", "local index");
         local.makeDirectory("Sub");
         ASSERT_TRUE(server.start()) << server.error();
+        // A daemon working as its own user must be able to change what the test wrote.
+        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(server.root()))
+            fs::permissions(entry.path(), fs::perms::all, fs::perm_options::add);
         client.setEventSink(&sink);
     }
 
@@ -152,7 +155,7 @@ protected:
         return result;
     }
 
-    FtpServer server;
+    FtpServer server { GetParam() };
     TempDir local;
     MachineOptions options;
     FtpClient client { options };
@@ -160,7 +163,7 @@ protected:
     FtpBrowser browser { client };
 };
 
-TEST_F(FtpBrowserSession, ConnectFillsBothPanesInListingOrder)
+TEST_P(FtpBrowserSession, ConnectFillsBothPanesInListingOrder)
 {
     ASSERT_TRUE(browser.connect(entry(local.path())));
     EXPECT_EQ(
@@ -173,7 +176,7 @@ TEST_F(FtpBrowserSession, ConnectFillsBothPanesInListingOrder)
     EXPECT_EQ(browser.remotePathItems(), std::vector<std::string> { "/" });
 }
 
-TEST_F(FtpBrowserSession, EmptyLocalRootKeepsTheLocalFolder)
+TEST_P(FtpBrowserSession, EmptyLocalRootKeepsTheLocalFolder)
 {
     ASSERT_TRUE(browser.setLocalDirectory(local.path()));
     ASSERT_TRUE(browser.connect(entry("")));
@@ -183,7 +186,7 @@ TEST_F(FtpBrowserSession, EmptyLocalRootKeepsTheLocalFolder)
     EXPECT_EQ(browser.localDirectory(), local.path());
 }
 
-TEST_F(FtpBrowserSession, PanesFollowEachOtherWithSynchron)
+TEST_P(FtpBrowserSession, PanesFollowEachOtherWithSynchron)
 {
     ASSERT_TRUE(browser.connect(entry(local.path())));
     browser.openRemote("Sub", false);
@@ -216,7 +219,7 @@ TEST_F(FtpBrowserSession, PanesFollowEachOtherWithSynchron)
     EXPECT_EQ(browser.openLocal({ "x.html", 1, 0, false }, true), local.path() + "/Sub/x.html");
 }
 
-TEST_F(FtpBrowserSession, RemoteFollowsRelativeToTheLocalRoot)
+TEST_P(FtpBrowserSession, RemoteFollowsRelativeToTheLocalRoot)
 {
     struct Row {
         std::string rootSuffix;
@@ -234,7 +237,7 @@ TEST_F(FtpBrowserSession, RemoteFollowsRelativeToTheLocalRoot)
     }
 }
 
-TEST_F(FtpBrowserSession, DownloadAndUploadWholeTreesByteForByte)
+TEST_P(FtpBrowserSession, DownloadAndUploadWholeTreesByteForByte)
 {
     ASSERT_TRUE(browser.connect(entry(local.path())));
     fs::remove_all(local.file("Sub"));
@@ -268,7 +271,7 @@ TEST_F(FtpBrowserSession, DownloadAndUploadWholeTreesByteForByte)
     EXPECT_EQ(conflicts, (std::vector<std::string> { "/up/one.html", "/up/two/three.bin" }));
 }
 
-TEST_F(FtpBrowserSession, OverwritingDownloadReplacesOnlyWhenTheNewCopyArrived)
+TEST_P(FtpBrowserSession, OverwritingDownloadReplacesOnlyWhenTheNewCopyArrived)
 {
     ASSERT_TRUE(browser.connect(entry(local.path())));
     local.writeFile("b.html", "old");
@@ -283,7 +286,7 @@ TEST_F(FtpBrowserSession, OverwritingDownloadReplacesOnlyWhenTheNewCopyArrived)
         listFiles(local.path()), (std::vector<std::string> { "b.html", "b.html.part0", "gone.html", "index.html" }));
 }
 
-TEST_F(FtpBrowserSession, DeleteRemovesRemoteTreesChildrenFirstAndLocalFilesOnly)
+TEST_P(FtpBrowserSession, DeleteRemovesRemoteTreesChildrenFirstAndLocalFilesOnly)
 {
     ASSERT_TRUE(browser.connect(entry(local.path())));
     std::vector<FtpOperation> batch
@@ -309,7 +312,7 @@ TEST_F(FtpBrowserSession, DeleteRemovesRemoteTreesChildrenFirstAndLocalFilesOnly
     EXPECT_FALSE(fs::exists(local.file("index.html")));
 }
 
-TEST_F(FtpBrowserSession, NewFolderAndRenameOnBothSides)
+TEST_P(FtpBrowserSession, NewFolderAndRenameOnBothSides)
 {
     ASSERT_TRUE(browser.connect(entry(local.path())));
     EXPECT_TRUE(browser.makeLocalDirectory("made"));
@@ -328,6 +331,12 @@ TEST_F(FtpBrowserSession, NewFolderAndRenameOnBothSides)
     EXPECT_EQ(readText(server.pathOf("c.html")), "bb");
     EXPECT_NE(FtpBrowser::rowNamed(browser.remoteRows(), "c.html"), -1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpBrowserSession,
+    testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd),
+    [](const testing::TestParamInfo<FtpServer::Kind>& info) {
+        return std::string(info.param == FtpServer::Kind::Vsftpd ? "vsftpd" : "pyftpdlib");
+    });
 
 // A server whose listing tries to lead downloads out of the chosen folder.
 TEST(FtpBrowserHostileServer, NothingIsWrittenOutsideTheTargetFolder)
