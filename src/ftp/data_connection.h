@@ -4,10 +4,10 @@
 
 #include <memory>
 
-// A data connection prepared before its transfer command (RETR, STOR, LIST) and established
-// after the server accepted that command. Active mode listens and accepts; a passive mode
-// would connect here instead, and an encrypted one would wrap the stream, without any
-// change to the commands that use it.
+// A data connection prepared before its transfer command (RETR, STOR, LIST, MLSD) and
+// established after the server accepted that command. Active mode listens and accepts here;
+// passive mode has connected already. The client wraps the stream in TLS afterwards when the
+// session protects data, without any change to the commands that use it.
 class DataConnection {
 public:
     virtual ~DataConnection() = default;

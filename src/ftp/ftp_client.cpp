@@ -47,7 +47,6 @@ FtpClient::FtpClient(const MachineOptions& options, std::chrono::milliseconds bu
     : options_(options)
     , budget_(budget)
     , replies_(std::make_unique<ReplyReader>())
-    , trustedCertificatesPath_(TrustedCertificates::defaultPath())
 {
     std::error_code failure;
     std::filesystem::path current = std::filesystem::current_path(failure);
@@ -194,7 +193,9 @@ bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort
     }
     certificate_ = handshake.stream->certificate();
     if (!certificate_.verified
-        && !TrustedCertificates(trustedCertificatesPath_).isTrusted(hostAndPort, certificate_.fingerprint)) {
+        && !TrustedCertificates(
+            trustedCertificatesPath_.empty() ? TrustedCertificates::defaultPath() : trustedCertificatesPath_)
+                .isTrusted(hostAndPort, certificate_.fingerprint)) {
         sink_->message("Error connect.certificate %s: %s. Fingerprint (SHA-256) %s. If this is the server's own "
                        "certificate, trust it with: tarnwick --trust-cert %s %s\n",
             hostAndPort.c_str(), certificate_.problem.c_str(), certificate_.fingerprint.c_str(), hostAndPort.c_str(),

@@ -220,6 +220,6 @@ private:
     bool protectData_ = false;
     std::string tlsHost_;
     PeerCertificate certificate_;
-    std::string trustedCertificatesPath_;
+    std::string trustedCertificatesPath_; // empty: the data directory's, found when first needed
     std::string localDirectory_;
 };
