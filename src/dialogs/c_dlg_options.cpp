@@ -37,6 +37,7 @@ CDlgOptions::CDlgOptions(const UiStrings& strings, MachineOptions& options, std:
     , checkSize_(new QCheckBox(strings("options.checksize"), this))
     , dialUp_(new QComboBox(this))
     , disconnect_(new QCheckBox(strings("options.disconnect"), this))
+    , passive_(new QCheckBox(strings("options.passive"), this))
     , service_(new QCheckBox(strings("options.service"), this))
     , hint_(new QLabel(strings("hints.options.initial"), this))
 {
@@ -45,25 +46,26 @@ CDlgOptions::CDlgOptions(const UiStrings& strings, MachineOptions& options, std:
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(new QLabel(strings("options.ascii"), this), 0, 0);
-    layout->addWidget(ascii_, 1, 0, 6, 1);
+    layout->addWidget(ascii_, 1, 0, 7, 1);
     ascii_->setMinimumWidth(160);
     layout->addWidget(frontPage_, 1, 1, 1, 2);
     layout->addWidget(checkSize_, 2, 1, 1, 2);
     layout->addWidget(new QLabel(strings("options.dial"), this), 3, 1);
     layout->addWidget(dialUp_, 3, 2);
     layout->addWidget(disconnect_, 4, 1, 1, 2);
-    layout->addWidget(service_, 5, 1, 1, 2);
+    layout->addWidget(passive_, 5, 1, 1, 2);
+    layout->addWidget(service_, 6, 1, 1, 2);
     auto* hints = new QGroupBox(strings("hints.group"), this);
     auto* hintLayout = new QVBoxLayout(hints);
     hint_->setWordWrap(true);
     hint_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     hint_->setMinimumHeight(90);
     hintLayout->addWidget(hint_);
-    layout->addWidget(hints, 7, 0, 1, 3);
+    layout->addWidget(hints, 8, 0, 1, 3);
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(strings("button.ok"), QDialogButtonBox::AcceptRole);
     buttons->addButton(strings("button.cancel"), QDialogButtonBox::RejectRole);
-    layout->addWidget(buttons, 8, 0, 1, 3);
+    layout->addWidget(buttons, 9, 0, 1, 3);
     layout->setColumnStretch(2, 1);
     connect(buttons, &QDialogButtonBox::accepted, this, &CDlgOptions::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -79,6 +81,7 @@ CDlgOptions::CDlgOptions(const UiStrings& strings, MachineOptions& options, std:
     filter->watch(dialUp_, 1098);
     filter->watch(disconnect_, 1083);
     filter->watch(service_, 1084);
+    filter->watch(passive_, 1085);
 
     QStringList entries { strings("108") };
     if (dialUpEntries) {
@@ -105,6 +108,7 @@ CDlgOptions::CDlgOptions(const UiStrings& strings, MachineOptions& options, std:
     frontPage_->setChecked(options.frontPage);
     checkSize_->setChecked(options.checkFileSize);
     disconnect_->setChecked(options.disconnect);
+    passive_->setChecked(options.passive);
     service_->setChecked(service.isInstalled());
     resize(620, 420);
 }
@@ -115,6 +119,7 @@ void CDlgOptions::accept()
     options_.frontPage = frontPage_->isChecked();
     options_.checkFileSize = checkSize_->isChecked();
     options_.disconnect = disconnect_->isChecked();
+    options_.passive = passive_->isChecked();
     options_.dialUpEntry.clear();
     // "<No dial up>" means no entry, not an entry of that name.
     const int selected = dialUp_->currentIndex();

@@ -38,6 +38,7 @@ public:
     [[nodiscard]] QCheckBox* checkSizeBox() const { return checkSize_; }
     [[nodiscard]] QComboBox* dialUpBox() const { return dialUp_; }
     [[nodiscard]] QCheckBox* disconnectBox() const { return disconnect_; }
+    [[nodiscard]] QCheckBox* passiveBox() const { return passive_; }
     [[nodiscard]] QCheckBox* serviceBox() const { return service_; }
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
@@ -57,6 +58,7 @@ private:
     QCheckBox* checkSize_;
     QComboBox* dialUp_;
     QCheckBox* disconnect_;
+    QCheckBox* passive_;
     QCheckBox* service_;
     QLabel* hint_;
     int noDialUpIndex_ = -1;

@@ -7,6 +7,8 @@
 #include "dialogs/hint_event_filter.h"
 #include "ftp/ftp_client.h"
 #include "ftp/ftp_event_sink.h"
+#include "ftp/server_address.h"
+#include "ftp/trusted_certificates.h"
 #include "ui/app_icons.h"
 #include "ui/ui_strings.h"
 
@@ -278,13 +280,46 @@ void CDlgWebProject::deleteProject()
 
 void CDlgWebProject::testConnection()
 {
-    FtpClient client(options_);
-    ConnectionTestSink sink;
-    client.setEventSink(&sink);
-    const bool connected = client.connect(fromQt(server_->text()), fromQt(user_->text()), fromQt(password_->text()));
-    client.setEventSink(nullptr);
-    QString message = connected ? strings_("110") : strings_("111") + QStringLiteral("\r\n") + toQt(sink.collected);
-    prompts_.inform(message);
+    // One data connection belongs to the test too: a wrong passive/active choice or a
+    // firewall shows up here instead of in the first run.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        FtpClient client(options_);
+        const std::string trustStore = dataDirectory_ + "trusted-certs.txt";
+        client.setTrustedCertificatesPath(trustStore);
+        ConnectionTestSink sink;
+        client.setEventSink(&sink);
+        const std::string url = fromQt(server_->text());
+        const bool connected = client.connect(url, fromQt(user_->text()), fromQt(password_->text()));
+        int listing = 0;
+        if (connected) {
+            std::string startDirectory = fromQt(startDirectory_->text());
+            listing = client.list(startDirectory.empty() ? std::string() : "/" + startDirectory);
+        }
+        client.setEventSink(nullptr);
+        if (connected && listing >= 200 && listing <= 299) {
+            prompts_.inform(strings_("110"));
+            return;
+        }
+        if (connected) {
+            prompts_.inform(
+                strings_("111") + QStringLiteral("\r\n") + strings_("web.test.data") + toQt(sink.collected));
+            return;
+        }
+        const PeerCertificate& certificate = client.serverCertificate();
+        std::optional<ServerAddress> address = ServerAddress::parse(url);
+        if (attempt == 0 && !certificate.fingerprint.empty() && !certificate.verified && address) {
+            const QString question
+                = strings_("web.cert.question")
+                      .arg(toQt(certificate.problem), toQt(certificate.subject), toQt(certificate.issuer),
+                          toQt(certificate.notBefore), toQt(certificate.notAfter), toQt(certificate.fingerprint),
+                          toQt(address->hostAndPort()));
+            if (prompts_.confirm(question)
+                && TrustedCertificates(trustStore).trust(address->hostAndPort(), certificate.fingerprint))
+                continue;
+        }
+        prompts_.inform(strings_("111") + QStringLiteral("\r\n") + strings_("web.test.connect") + toQt(sink.collected));
+        return;
+    }
 }
 
 void CDlgWebProject::browseLocalDirectory()

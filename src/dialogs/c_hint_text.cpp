@@ -30,6 +30,7 @@ const std::vector<HintKey>& CHintText::optionsKeys()
         { 1098, "IDC_COMBO_DIAL" },
         { 1083, "IDC_CHECK_DISCONNECT" },
         { 1084, "IDC_CHECK_SERVICE" },
+        { 1085, "IDC_CHECK_PASSIVE" },
     };
     return keys;
 }

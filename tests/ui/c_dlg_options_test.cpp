@@ -53,6 +53,8 @@ TEST(CDlgOptions, OkStoresTheOptionsFileAndTheAsciiList)
     dialog.asciiField()->setPlainText("htm\n\n css \nphp\n");
     dialog.frontPageBox()->setChecked(false);
     dialog.disconnectBox()->setChecked(true);
+    EXPECT_TRUE(dialog.passiveBox()->isChecked());
+    dialog.passiveBox()->setChecked(false);
     dialog.accept();
     EXPECT_TRUE(dialog.savedOptions());
     EXPECT_EQ(fixture.ascii, (std::vector<std::string> { "htm", " css ", "php" }));
@@ -61,6 +63,7 @@ TEST(CDlgOptions, OkStoresTheOptionsFileAndTheAsciiList)
     loadOptions(stored, fixture.optionsFile);
     EXPECT_FALSE(stored.frontPage);
     EXPECT_TRUE(stored.disconnect);
+    EXPECT_FALSE(stored.passive);
     EXPECT_EQ(stored.dialUpEntry, "Work VPN");
     EXPECT_FALSE(fixture.service.isInstalled());
 }

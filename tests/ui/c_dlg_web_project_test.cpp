@@ -246,6 +246,62 @@ TEST(CDlgWebProject, TestConnectionReportsTheOutcome)
     EXPECT_GT(fixture.messages[1].size(), QString("Connection has returned the following errors\r\n").size());
 }
 
+TEST(CDlgWebProject, TestConnectionNamesAFailedDataConnection)
+{
+    qtTestApplication();
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
+        GTEST_SKIP() << reason;
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Fixture fixture;
+    auto dialog = fixture.open({});
+    dialog->serverField()->setText(QString::fromStdString(server.url()));
+    dialog->userField()->setText(QString::fromStdString(server.user()));
+    dialog->passwordField()->setText(QString::fromStdString(server.password()));
+    dialog->startDirectoryField()->setText("missing");
+    dialog->testConnection();
+    ASSERT_EQ(fixture.messages.size(), 1u);
+    EXPECT_TRUE(fixture.messages[0].contains("the data connection")) << fixture.messages[0].toStdString();
+}
+
+TEST(CDlgWebProject, TestConnectionOffersToTrustAnUnverifiedCertificate)
+{
+    qtTestApplication();
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
+        GTEST_SKIP() << reason;
+    Fixture fixture;
+    FtpServer::Setup setup;
+    setup.tls = FtpServerTls::Explicit;
+    ASSERT_TRUE(FtpServer::makeCertificate(fixture.folder.path(), "server.pem", "localhost"));
+    setup.certificate = fixture.folder.path() + "/server.pem";
+    FtpServer server(FtpServer::Kind::Pyftpdlib, setup);
+    ASSERT_TRUE(server.start()) << server.error();
+    auto dialog = fixture.open({});
+    dialog->serverField()->setText(QString::fromStdString(server.url()));
+    dialog->userField()->setText(QString::fromStdString(server.user()));
+    dialog->passwordField()->setText(QString::fromStdString(server.password()));
+
+    fixture.answerYes = false;
+    dialog->testConnection();
+    ASSERT_EQ(fixture.questions.size(), 1u);
+    EXPECT_TRUE(fixture.questions[0].contains("SHA-256: ")) << fixture.questions[0].toStdString();
+    EXPECT_TRUE(fixture.questions[0].contains(QString::fromStdString(server.hostAndPort())));
+    ASSERT_EQ(fixture.messages.size(), 1u);
+    EXPECT_TRUE(fixture.messages[0].contains("connecting and logging in")) << fixture.messages[0].toStdString();
+    EXPECT_FALSE(exists(fixture.data + "trusted-certs.txt"));
+
+    fixture.answerYes = true;
+    dialog->testConnection();
+    ASSERT_EQ(fixture.messages.size(), 2u);
+    EXPECT_EQ(fixture.messages[1], "Connection OK");
+    EXPECT_TRUE(exists(fixture.data + "trusted-certs.txt"));
+
+    // Trusted now: no question the next time.
+    dialog->testConnection();
+    EXPECT_EQ(fixture.questions.size(), 2u);
+    EXPECT_EQ(fixture.messages.back(), "Connection OK");
+}
+
 TEST(CDlgWebProject, HintsFollowThePointerAcrossFields)
 {
     qtTestApplication();
