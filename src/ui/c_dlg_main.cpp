@@ -1,5 +1,6 @@
 #include "ui/c_dlg_main.h"
 
+#include "dialogs/c_dlg_ftp_command.h"
 #include "dialogs/c_dlg_options.h"
 #include "dialogs/c_dlg_site_list.h"
 #include "dialogs/c_dlg_web_project.h"
@@ -36,6 +37,14 @@
 #include <algorithm>
 
 namespace {
+
+// Modal, so the project list cannot be reloaded while the browser refers to its projects.
+void openFtpBrowser(QWidget* parent, Application& application, const UiStrings& strings)
+{
+    CDlgFTPCommand dialog(strings, application.projects(), application.sites(), application.options(),
+        application.dataDirectory() + "sites.inf", parent);
+    dialog.exec();
+}
 
 QString fromBytes(const std::string& text)
 {
@@ -91,8 +100,7 @@ CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEn
     infoButton_ = new QPushButton(strings("main.info"), central);
     setupsButton_ = new QPushButton(strings("main.setups"), central);
     ftpButton_ = new QPushButton(strings("main.ftp"), central);
-    // The FTP browser is not part of this program yet.
-    ftpButton_->setEnabled(false);
+    connect(ftpButton_, &QPushButton::clicked, this, [this] { openFtpBrowser(this, application_, strings_); });
     for (QPushButton* button :
         { startButton_, stopButton_, findButton_, logButton_, infoButton_, setupsButton_, ftpButton_ }) {
         button->setMinimumWidth(95);
@@ -153,8 +161,7 @@ CDlgMain::~CDlgMain()
 void CDlgMain::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(strings_("menu.file"));
-    QAction* ftp = file->addAction(strings_("menu.file.ftp"));
-    ftp->setEnabled(false);
+    file->addAction(strings_("menu.file.ftp"), this, [this] { openFtpBrowser(this, application_, strings_); });
     file->addAction(strings_("menu.file.quit"), this, [] { QCoreApplication::exit(0); });
 
     QMenu* setup = menuBar()->addMenu(strings_("menu.setup"));
@@ -175,8 +182,7 @@ void CDlgMain::buildMenus()
         raise();
         activateWindow();
     });
-    QAction* openFtp = trayMenu_->addAction(strings_("tray.openftp"));
-    openFtp->setEnabled(false);
+    trayMenu_->addAction(strings_("tray.openftp"), this, [this] { openFtpBrowser(this, application_, strings_); });
     trayMenu_->addAction(strings_("tray.uploadall"), this, &CDlgMain::uploadAll);
     trayMenu_->addSeparator();
     // The projects stay until the run logic has stopped: a run may still be using one.

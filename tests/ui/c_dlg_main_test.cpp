@@ -92,7 +92,7 @@ TEST(CDlgMain, FindFillsTheListAndMarksRewriteTheFileList)
     EXPECT_EQ(window.configurationBox()->currentText(), "site.ftp");
     ASSERT_NE(window.selectedProject(), nullptr);
     EXPECT_FALSE(window.stopButton()->isVisibleTo(&window));
-    EXPECT_FALSE(window.ftpButton()->isEnabled());
+    EXPECT_TRUE(window.ftpButton()->isEnabled());
 
     window.findButton()->click();
     FileListModel& model = window.fileListModel();
