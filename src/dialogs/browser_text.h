@@ -6,8 +6,7 @@
 
 class UiStrings;
 
-// Texts of the FTP browser and the full compare. The string table wins where it has the key;
-// otherwise the browser's own English and German texts are used.
+// Texts of the FTP browser and the full compare, from the application's string table.
 namespace browser_text {
 
 [[nodiscard]] QString text(const UiStrings& strings, const char* key);

@@ -18,6 +18,7 @@
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -49,9 +50,12 @@ QTreeWidget* makePane(QWidget* parent, const QString& name, const QString& size,
     pane->setSelectionMode(QAbstractItemView::ExtendedSelection);
     pane->setContextMenuPolicy(Qt::CustomContextMenu);
     pane->setUniformRowHeights(true);
-    pane->header()->resizeSection(0, 200);
-    pane->header()->resizeSection(1, 80);
-    pane->header()->resizeSection(2, 80);
+    // The widths are meant to hold a long name, a size in the gigabytes and the longest
+    // date the column shows, in whatever font the desktop uses.
+    const QFontMetrics metrics = pane->fontMetrics();
+    pane->header()->resizeSection(0, metrics.horizontalAdvance(QStringLiteral("m")) * 18);
+    pane->header()->resizeSection(1, metrics.horizontalAdvance(QStringLiteral("0000000000")) + 16);
+    pane->header()->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("23:59 31.12.2026")) + 24);
     return pane;
 }
 
@@ -192,7 +196,7 @@ CDlgFTPCommand::CDlgFTPCommand(const UiStrings& strings, ProjectList& projects, 
 
     client_.setEventSink(this);
     buildServerEntries();
-    resize(820, 600);
+    resize(960, 600);
 }
 
 CDlgFTPCommand::~CDlgFTPCommand()

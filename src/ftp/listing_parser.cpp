@@ -467,3 +467,18 @@ bool parseListingLine(std::string_view line, ListingEntry& entry)
 {
     return parseListingLine(line, entry, static_cast<int64_t>(std::time(nullptr)));
 }
+
+std::vector<std::string_view> listingLines(std::string_view listing)
+{
+    std::vector<std::string_view> lines;
+    size_t position = 0;
+    while (position < listing.size()) {
+        size_t end = listing.find_first_of("\r\n", position);
+        if (end == std::string_view::npos)
+            end = listing.size();
+        if (end > position)
+            lines.push_back(listing.substr(position, end - position));
+        position = end + 1;
+    }
+    return lines;
+}

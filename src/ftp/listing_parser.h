@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 // One line of a LIST answer, parsed. `name` and `id` point into the line that was parsed:
 // the entry is only valid while that text lives.
@@ -31,3 +32,7 @@ struct ListingEntry {
 
 // The same with the system clock as `now`.
 [[nodiscard]] bool parseListingLine(std::string_view line, ListingEntry& entry);
+
+// The lines of a listing text, cut at carriage returns and line feeds, empty ones left out.
+// The views point into `listing`.
+[[nodiscard]] std::vector<std::string_view> listingLines(std::string_view listing);

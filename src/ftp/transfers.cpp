@@ -337,15 +337,8 @@ bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::strin
     int64_t localSize = fileSize(localPath(localName));
     if (localSize < 0)
         return true;
-    std::string_view listing(lastListing_);
-    size_t position = 0;
-    while (position < listing.size()) {
-        size_t end = listing.find_first_of("\r\n", position);
-        if (end == std::string_view::npos)
-            end = listing.size();
-        std::string_view line = listing.substr(position, end - position);
-        position = end + 1;
-        if (line.empty() || replyCode(line) / 100 == 2)
+    for (std::string_view line : listingLines(lastListing_)) {
+        if (replyCode(line) / 100 == 2)
             continue;
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
             line.remove_prefix(1);
@@ -422,14 +415,7 @@ std::vector<RemoteEntry> FtpClient::listEntries(const std::string& path)
 std::vector<RemoteEntry> FtpClient::entriesFromMlsd()
 {
     std::vector<RemoteEntry> entries;
-    std::string_view listing(lastListing_);
-    size_t position = 0;
-    while (position < listing.size()) {
-        size_t end = listing.find_first_of("\r\n", position);
-        if (end == std::string_view::npos)
-            end = listing.size();
-        std::string_view line = listing.substr(position, end - position);
-        position = end + 1;
+    for (std::string_view line : listingLines(lastListing_)) {
         std::optional<MlsdEntry> parsed = parseMlsdLine(line);
         if (!parsed)
             continue;
@@ -446,16 +432,9 @@ std::vector<RemoteEntry> FtpClient::entriesFromMlsd()
 std::vector<RemoteEntry> FtpClient::entriesFromList()
 {
     std::vector<RemoteEntry> entries;
-    std::string_view listing(lastListing_);
-    size_t position = 0;
-    while (position < listing.size()) {
-        size_t end = listing.find_first_of("\r\n", position);
-        if (end == std::string_view::npos)
-            end = listing.size();
-        std::string_view line = listing.substr(position, end - position);
-        position = end + 1;
+    for (std::string_view line : listingLines(lastListing_)) {
         ListingEntry parsed;
-        if (line.empty() || !parseListingLine(line, parsed) || parsed.name.empty())
+        if (!parseListingLine(line, parsed) || parsed.name.empty())
             continue;
         RemoteEntry entry;
         // From the name to the end of the line, so a link keeps " -> target".

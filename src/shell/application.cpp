@@ -20,7 +20,10 @@ Application::Application(std::string dataDirectory, std::string optionsFile)
 
 void Application::startUp()
 {
-    loadOptions(options_, optionsFile_);
+    {
+        std::lock_guard lock(optionsMutex_);
+        loadOptions(options_, optionsFile_);
+    }
     archiveMarks_.load();
     if (!installReportTemplates(dataDirectory_))
         log_.logLine("report templates could not be written to " + dataDirectory_, LogLineKind::Error);
@@ -29,6 +32,18 @@ void Application::startUp()
     FtpClient reader(options_);
     reader.loadAsciiExtensions(dataDirectory_ + "ascii.ini");
     asciiExtensions_ = reader.asciiExtensions();
+}
+
+MachineOptions Application::optionsSnapshot() const
+{
+    std::lock_guard lock(optionsMutex_);
+    return options_;
+}
+
+void Application::replaceOptions(const MachineOptions& options)
+{
+    std::lock_guard lock(optionsMutex_);
+    options_ = options;
 }
 
 WebProject* Application::loadProjects()

@@ -6,6 +6,7 @@
 #include "shell/diagnostic_log.h"
 #include "shell/project_list.h"
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,12 @@ public:
     WebProject* loadProjects();
 
     [[nodiscard]] const std::string& dataDirectory() const { return dataDirectory_; }
-    [[nodiscard]] MachineOptions& options() { return options_; }
+    // The window thread's own view of the options; only that thread may read it unlocked.
+    [[nodiscard]] const MachineOptions& options() const { return options_; }
+    // A copy for a run on the worker thread, taken under the lock that replaceOptions holds,
+    // so an Options dialog confirmed while a timed run connects never tears a value.
+    [[nodiscard]] MachineOptions optionsSnapshot() const;
+    void replaceOptions(const MachineOptions& options);
     [[nodiscard]] ArchiveMarkStore& archiveMarks() { return archiveMarks_; }
     [[nodiscard]] const DiagnosticLog& log() const { return log_; }
     [[nodiscard]] ProjectList& projects() { return projects_; }
@@ -42,6 +48,7 @@ public:
 private:
     std::string dataDirectory_;
     std::string optionsFile_;
+    mutable std::mutex optionsMutex_;
     MachineOptions options_;
     ArchiveMarkStore archiveMarks_;
     DiagnosticLog log_;

@@ -307,16 +307,9 @@ void FtpBrowser::fillLocal()
 void FtpBrowser::fillRemote()
 {
     std::vector<BrowserRow> rows;
-    std::string_view listing(client_.lastListing());
-    size_t position = 0;
-    while (position < listing.size()) {
-        size_t end = listing.find_first_of("\r\n", position);
-        if (end == std::string_view::npos)
-            end = listing.size();
-        std::string_view line = listing.substr(position, end - position);
-        position = end + 1;
+    for (std::string_view line : listingLines(client_.lastListing())) {
         ListingEntry parsed;
-        if (line.empty() || !parseListingLine(line, parsed) || parsed.name.empty())
+        if (!parseListingLine(line, parsed) || parsed.name.empty())
             continue;
         std::string name(parsed.name);
         if (isDotOrDotDot(name))

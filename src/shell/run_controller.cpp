@@ -25,6 +25,28 @@ int findFromSecond(const std::vector<std::string>& names, const std::string& pre
     return -1;
 }
 
+// Points the project at a private copy of the options for one job and back afterwards.
+class OptionsForJob {
+public:
+    OptionsForJob(WebProject& project, const std::function<MachineOptions()>& source)
+        : project_(project)
+        , previous_(project.machineOptions)
+    {
+        if (source) {
+            snapshot_ = source();
+            project_.machineOptions = &snapshot_;
+        }
+    }
+    ~OptionsForJob() { project_.machineOptions = previous_; }
+    OptionsForJob(const OptionsForJob&) = delete;
+    OptionsForJob& operator=(const OptionsForJob&) = delete;
+
+private:
+    WebProject& project_;
+    const MachineOptions* previous_;
+    MachineOptions snapshot_;
+};
+
 } // namespace
 
 RunController::RunController(MainWindowView& view)
@@ -257,6 +279,7 @@ void RunController::reportCrash(const char* where, const WebProject& project, co
 
 void RunController::runUpload(WebProject& project)
 {
+    OptionsForJob options(project, optionsSource_);
     isRunning_ = true;
     view_.setRunControlsEnabled(false);
     if (archiveMarks_ != nullptr)
@@ -315,6 +338,7 @@ void RunController::rescanNow(WebProject* project)
 {
     if (project == nullptr)
         return;
+    OptionsForJob options(*project, optionsSource_);
     MainWindowSink sink(view_, *project);
     try {
         project->ClearItems();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/machine_options.h"
 #include "shell/main_window_view.h"
 
 #include <atomic>
@@ -44,6 +45,10 @@ public:
     void setDiagnosticLog(const DiagnosticLog* log) { diagnosticLog_ = log; }
     // Loaded before each run and saved after it, so cleared archive marks survive the process.
     void setArchiveMarks(ArchiveMarkStore* marks) { archiveMarks_ = marks; }
+    // Each run and scan works on a copy of the options from here, taken when it begins, instead
+    // of the record the window thread may be rewriting. Without a source the project's own
+    // options pointer is used.
+    void setOptionsSource(std::function<MachineOptions()> source) { optionsSource_ = std::move(source); }
 
     void setSelected(WebProject* project) { selected_ = project; }
     [[nodiscard]] WebProject* selected() const { return selected_; }
@@ -99,6 +104,7 @@ private:
     MainWindowView& view_;
     const DiagnosticLog* diagnosticLog_ = nullptr;
     ArchiveMarkStore* archiveMarks_ = nullptr;
+    std::function<MachineOptions()> optionsSource_;
 
     std::atomic<WebProject*> selected_ { nullptr };
     std::atomic<WebProject*> running_ { nullptr };

@@ -142,6 +142,7 @@ CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEn
     controller_ = std::make_unique<RunController>(*this);
     controller_->setDiagnosticLog(&application_.log());
     controller_->setArchiveMarks(&application_.archiveMarks());
+    controller_->setOptionsSource([this] { return application_.optionsSnapshot(); });
 }
 
 CDlgMain::~CDlgMain()
@@ -442,9 +443,13 @@ void CDlgMain::openOptions()
         dialUp.stop();
         return entries;
     };
-    CDlgOptions dialog(strings_, application_.options(), application_.asciiExtensions(), environment_.optionsFile,
-        service, dialEntries, this);
-    dialog.exec();
+    // A timed run may start while the dialog is open; it reads its own copy of the options,
+    // and the edited record replaces the shared one only under its lock.
+    MachineOptions edited = application_.options();
+    CDlgOptions dialog(
+        strings_, edited, application_.asciiExtensions(), environment_.optionsFile, service, dialEntries, this);
+    if (dialog.exec() == QDialog::Accepted)
+        application_.replaceOptions(edited);
 }
 
 void CDlgMain::openHelp()

@@ -257,6 +257,25 @@ TEST(ListingParser, HugeNumbersWrapInsteadOfOverflowing)
     }
 }
 
+TEST(ListingParser, ListingTextIsCutIntoLines)
+{
+    // Servers end lines with CR LF, LF or (old Macintosh ones) CR alone, and the last line
+    // may have no end at all; none of that may cost or invent an entry.
+    struct Case {
+        std::string_view text;
+        std::vector<std::string_view> lines;
+    } cases[] = {
+        { "", {} },
+        { "\r\n\r\n", {} },
+        { "a\r\nb\r\n", { "a", "b" } },
+        { "a\nb", { "a", "b" } },
+        { "a\rb\r", { "a", "b" } },
+        { "\n a \n\n", { " a " } },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(listingLines(c.text), c.lines) << testing::PrintToString(std::string(c.text));
+}
+
 // --- Lines collected from other projects' tests -------------------------------------------
 
 struct CorpusRow {

@@ -306,6 +306,50 @@ TEST(RunFailures, ACrashInTheUploadRecordsNothingAsSent)
     EXPECT_EQ(compareTrees(fixture.tree.root(), server.root()), std::vector<std::string>());
 }
 
+TEST(RunOptions, EachJobReadsTheOptionsCopiedWhenItBegan)
+{
+    // The window thread replaces the options record whenever the Options dialog is confirmed,
+    // also while a timed run is in progress; a job must see one consistent record throughout.
+    Fixture fixture;
+    WebProject& project = fixture.addProject("site.ftp", 0);
+    fixture.tree.add("index.htm", "page");
+    fixture.tree.add("_vti_cnf/index.htm", "vti_author:SR|alice\n");
+    project.forbiddenDirectories = { "*_vti_cnf" };
+    MachineOptions shared;
+    shared.frontPage = true;
+    project.machineOptions = &shared; // what a job must not read
+    std::mutex mutex;
+    MachineOptions current;
+    current.frontPage = false;
+    RunController controller(fixture.view);
+    controller.setOptionsSource([&] {
+        std::lock_guard lock(mutex);
+        return current;
+    });
+
+    const auto author = [&] {
+        auto item = std::find_if(project.items.begin(), project.items.end(),
+            [](const FileItem& candidate) { return candidate.path.ends_with("/index.htm"); });
+        return item == project.items.end() ? std::string("(none)") : item->author;
+    };
+    fixture.view.holdRuns = true;
+    controller.startRun(&project);
+    ASSERT_TRUE(fixture.view.waitForRunBegun(1));
+    {
+        std::lock_guard lock(mutex);
+        current.frontPage = true;
+    }
+    fixture.view.release();
+    controller.waitUntilIdle();
+    EXPECT_EQ(author(), "");
+    EXPECT_EQ(project.machineOptions, &shared);
+
+    Fixture::forget(project);
+    controller.rescan(&project);
+    controller.waitUntilIdle();
+    EXPECT_EQ(author(), "SR|alice");
+}
+
 TEST(CommandLine, AllRunsEveryProjectAndQuitsOnceAfterTheLast)
 {
     Fixture fixture;
