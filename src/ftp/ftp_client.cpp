@@ -9,10 +9,12 @@
 #include "platform/dial_up.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -48,9 +50,10 @@ FtpClient::FtpClient(const MachineOptions& options, std::chrono::milliseconds bu
     , budget_(budget)
     , replies_(std::make_unique<ReplyReader>())
 {
-    std::error_code failure;
-    std::filesystem::path current = std::filesystem::current_path(failure);
-    localDirectory_ = failure ? std::string("/") : current.string();
+    // The client's own local directory starts where the process was started; it is only read
+    // here, and every later change stays inside this client.
+    std::string started(PATH_MAX, '\0');
+    localDirectory_ = ::getcwd(started.data(), started.size()) != nullptr ? started.c_str() : "/";
     if (localDirectory_.empty() || localDirectory_.back() != '/')
         localDirectory_ += '/';
 }
