@@ -1,6 +1,7 @@
 #include "dialogs/c_dlg_dir_rules.h"
 
 #include "dialogs/dialog_text.h"
+#include "dialogs/ok_cancel_buttons.h"
 #include "engine/wildcard.h"
 #include "ui/app_icons.h"
 #include "ui/ui_strings.h"
@@ -66,12 +67,8 @@ CDlgDirRules::CDlgDirRules(
     layout->addWidget(new QLabel(strings("rules.script"), this));
     layout->addWidget(rules_, 1);
     layout->addWidget(status_);
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(strings("button.ok"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(strings("button.cancel"), QDialogButtonBox::RejectRole);
+    auto* buttons = makeOkCancelButtons(*this, strings);
     layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CDlgDirRules::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { toggleRow(item); });
     resize(640, 520);
 

@@ -1,5 +1,6 @@
 #include "dialogs/c_dlg_edit.h"
 
+#include "dialogs/ok_cancel_buttons.h"
 #include "ui/app_icons.h"
 #include "ui/ui_strings.h"
 
@@ -18,12 +19,8 @@ CDlgEdit::CDlgEdit(const UiStrings& strings, QString value, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(strings("edit.label"), this));
     layout->addWidget(field_);
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(strings("button.ok"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(strings("button.cancel"), QDialogButtonBox::RejectRole);
+    auto* buttons = makeOkCancelButtons(*this, strings);
     layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     setMinimumWidth(320);
 }
 

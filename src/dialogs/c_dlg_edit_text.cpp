@@ -1,5 +1,6 @@
 #include "dialogs/c_dlg_edit_text.h"
 
+#include "dialogs/ok_cancel_buttons.h"
 #include "ui/app_icons.h"
 #include "ui/ui_strings.h"
 
@@ -30,12 +31,8 @@ CDlgEditText::CDlgEditText(const UiStrings& strings, const QString& value, QWidg
         hintLayout->addWidget(label);
     }
     layout->addWidget(hints);
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(strings("button.ok"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(strings("button.cancel"), QDialogButtonBox::RejectRole);
+    auto* buttons = makeOkCancelButtons(*this, strings);
     layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     resize(480, 420);
 }
 

@@ -3,6 +3,7 @@
 #include "config/machine_options.h"
 #include "dialogs/dialog_text.h"
 #include "dialogs/hint_event_filter.h"
+#include "dialogs/ok_cancel_buttons.h"
 #include "shell/service_registration.h"
 #include "ui/app_icons.h"
 #include "ui/ui_strings.h"
@@ -62,13 +63,9 @@ CDlgOptions::CDlgOptions(const UiStrings& strings, MachineOptions& options, std:
     hint_->setMinimumHeight(90);
     hintLayout->addWidget(hint_);
     layout->addWidget(hints, 8, 0, 1, 3);
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(strings("button.ok"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(strings("button.cancel"), QDialogButtonBox::RejectRole);
+    auto* buttons = makeOkCancelButtons(*this, strings);
     layout->addWidget(buttons, 9, 0, 1, 3);
     layout->setColumnStretch(2, 1);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CDlgOptions::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     dialUp_->setEditable(true);
     dialUp_->setInsertPolicy(QComboBox::NoInsert);
     dialUp_->setMinimumWidth(180);

@@ -2,6 +2,7 @@
 
 #include "config/ftp_site.h"
 #include "dialogs/dialog_text.h"
+#include "dialogs/ok_cancel_buttons.h"
 #include "ui/app_icons.h"
 #include "ui/ui_strings.h"
 
@@ -37,12 +38,8 @@ CDlgSites::CDlgSites(const UiStrings& strings, FtpSite& site, QWidget* parent)
     form->addRow(strings("sites.directory"), directory_);
     form->addRow(strings("sites.localdir"), localDirectory_);
     layout->addLayout(form);
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(strings("button.ok"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(strings("button.cancel"), QDialogButtonBox::RejectRole);
+    auto* buttons = makeOkCancelButtons(*this, strings);
     layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CDlgSites::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(anonymous_, &QCheckBox::clicked, this, [this](bool checked) {
         if (!checked)
             return;
