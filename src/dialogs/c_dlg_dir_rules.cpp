@@ -19,6 +19,8 @@
 #include <system_error>
 
 using dialog_text::fromQt;
+using dialog_text::shownLines;
+using dialog_text::storedLines;
 using dialog_text::toQt;
 
 namespace {
@@ -26,18 +28,6 @@ namespace {
 constexpr int kStateRole = Qt::UserRole + 1;
 constexpr int kDelayMilliseconds = 300;
 constexpr int kProgressEvery = 16;
-
-QString shown(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text;
-}
-
-QString stored(QString text)
-{
-    text.replace(u'\n', QStringLiteral("\r\n"));
-    return text;
-}
 
 } // namespace
 
@@ -82,14 +72,14 @@ CDlgDirRules::CDlgDirRules(
         evaluateRows();
     });
     scanTimer_->start();
-    rules_->setPlainText(shown(rulesText_));
+    rules_->setPlainText(shownLines(rulesText_));
     connect(rules_, &QPlainTextEdit::textChanged, evaluateTimer_, qOverload<>(&QTimer::start));
     evaluateTimer_->start();
 }
 
 QString CDlgDirRules::fieldRules() const
 {
-    return stored(rules_->toPlainText());
+    return storedLines(rules_->toPlainText());
 }
 
 void CDlgDirRules::scanTree()
@@ -199,7 +189,7 @@ void CDlgDirRules::toggleRow(QTreeWidgetItem* item)
         return;
     const QString text = toggledRules(fieldRules(), path);
     const QSignalBlocker blocker(rules_);
-    rules_->setPlainText(shown(text));
+    rules_->setPlainText(shownLines(text));
     evaluateTimer_->stop();
     evaluateRows();
 }

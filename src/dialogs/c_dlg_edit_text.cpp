@@ -1,5 +1,6 @@
 #include "dialogs/c_dlg_edit_text.h"
 
+#include "dialogs/dialog_text.h"
 #include "dialogs/ok_cancel_buttons.h"
 #include "ui/app_icons.h"
 #include "ui/ui_strings.h"
@@ -16,10 +17,7 @@ CDlgEditText::CDlgEditText(const UiStrings& strings, const QString& value, QWidg
 {
     setWindowTitle(strings("edittext.title"));
     setWindowIcon(app_icons::idle());
-    // The stored script separates lines with "\r\n"; the field shows plain line breaks.
-    QString shown = value;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    field_->setPlainText(shown);
+    field_->setPlainText(dialog_text::shownLines(value));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(field_, 1);
@@ -38,7 +36,5 @@ CDlgEditText::CDlgEditText(const UiStrings& strings, const QString& value, QWidg
 
 QString CDlgEditText::value() const
 {
-    QString text = field_->toPlainText();
-    text.replace(u'\n', QStringLiteral("\r\n"));
-    return text;
+    return dialog_text::storedLines(field_->toPlainText());
 }

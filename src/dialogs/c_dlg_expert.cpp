@@ -20,25 +20,10 @@
 using dialog_text::fromQt;
 using dialog_text::joinSeparated;
 using dialog_text::joinTerminated;
+using dialog_text::shownLines;
 using dialog_text::splitLines;
+using dialog_text::storedLines;
 using dialog_text::toQt;
-
-namespace {
-
-// The fields show "\r\n"-separated texts with plain line breaks.
-QString shown(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text;
-}
-
-QString stored(QString text)
-{
-    text.replace(u'\n', QStringLiteral("\r\n"));
-    return text;
-}
-
-} // namespace
 
 CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidget* parent)
     : QDialog(parent)
@@ -147,8 +132,8 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     report_->setText(toQt(project.htmlreport));
     archive_->setText(toQt(project.archivdir));
     maximum_->setText(QString::number(project.archmax));
-    directories_->setPlainText(shown(joinSeparated(project.forbiddenDirectories)));
-    files_->setPlainText(shown(joinSeparated(project.forbiddenFiles)));
+    directories_->setPlainText(shownLines(joinSeparated(project.forbiddenDirectories)));
+    files_->setPlainText(shownLines(joinSeparated(project.forbiddenFiles)));
     resize(720, 560);
 }
 
@@ -174,7 +159,7 @@ void CDlgExpert::fillSample()
 
 void CDlgExpert::addFrontPageRules()
 {
-    QString text = stored(directories_->toPlainText());
+    QString text = storedLines(directories_->toPlainText());
     for (const QString& pattern : { QStringLiteral("*_vti_cnf"), QStringLiteral("*_vti_pvt") }) {
         if (text.contains(pattern))
             continue;
@@ -182,7 +167,7 @@ void CDlgExpert::addFrontPageRules()
             text += QStringLiteral("\r\n");
         text += pattern;
     }
-    directories_->setPlainText(shown(text));
+    directories_->setPlainText(shownLines(text));
 }
 
 void CDlgExpert::editBeforeScript()
@@ -201,6 +186,6 @@ void CDlgExpert::editAfterScript()
 
 void CDlgExpert::editDirectoryRules()
 {
-    if (std::optional<QString> edited = editRules_(stored(directories_->toPlainText())))
-        directories_->setPlainText(shown(*edited));
+    if (std::optional<QString> edited = editRules_(storedLines(directories_->toPlainText())))
+        directories_->setPlainText(shownLines(*edited));
 }

@@ -66,4 +66,16 @@ QString joinTerminated(const std::vector<std::string>& lines)
     return text;
 }
 
+QString shownLines(QString stored)
+{
+    stored.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return stored;
+}
+
+QString storedLines(QString shown)
+{
+    shown.replace(u'\n', QStringLiteral("\r\n"));
+    return shown;
+}
+
 } // namespace dialog_text

@@ -23,6 +23,11 @@ inline constexpr int kMaxIntervalMinutes = 366 * 24 * 60;
 // Every entry followed by "\r\n", the last one included.
 [[nodiscard]] QString joinTerminated(const std::vector<std::string>& lines);
 
+// Multi-line fields show the stored "\r\n"-separated texts with plain line breaks and give
+// them back in the stored form.
+[[nodiscard]] QString shownLines(QString stored);
+[[nodiscard]] QString storedLines(QString shown);
+
 [[nodiscard]] inline QString toQt(const std::string& text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

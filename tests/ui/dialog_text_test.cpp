@@ -44,3 +44,13 @@ TEST(DialogText, ListsAreCutAtLineBreaksWithoutEmptyEntries)
     EXPECT_EQ(joinTerminated({ "a", "b" }), QStringLiteral("a\r\nb\r\n"));
     EXPECT_EQ(splitLines(QStringLiteral("Größe\nx")).front(), "Größe");
 }
+
+TEST(DialogText, ScriptsKeepTheirStoredLineEndsThroughTheField)
+{
+    // A stored script written elsewhere may mix "\r\n" with lone "\n"; what the field gives
+    // back must read the same, and a stored text must survive showing it unchanged.
+    const QString stored = QStringLiteral("cd /a\r\nput x\r\n\r\nquit");
+    EXPECT_EQ(shownLines(stored), QStringLiteral("cd /a\nput x\n\nquit"));
+    EXPECT_EQ(storedLines(shownLines(stored)), stored);
+    EXPECT_EQ(storedLines(shownLines(QStringLiteral("a\nb\r\n"))), QStringLiteral("a\r\nb\r\n"));
+}
