@@ -20,19 +20,6 @@ struct TlsCase {
     const char* host;
 };
 
-std::string patternBytes(size_t size)
-{
-    std::string bytes(size, '\0');
-    uint32_t state = 88172645u;
-    for (char& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<char>(state);
-    }
-    return bytes;
-}
-
 // The log lines the client wrote that hold `text`.
 int logged(const FtpRecordingSink& sink, const std::string& text)
 {
@@ -106,7 +93,7 @@ TEST_P(RealTlsServers, UntrustedIsRefusedTrustedTravelsAndSecretsStayOutOfTheLog
         for (size_t size : { size_t(0), size_t(1000), size_t(3 * 1000 * 1000 + 7) }) {
             SCOPED_TRACE(size);
             std::string name = "f" + std::to_string(size) + ".bin";
-            std::string bytes = patternBytes(size);
+            std::string bytes = patternBytes(size, 88172645u);
             local.writeFile(name, bytes);
             EXPECT_EQ(client.uploadWithRetry(name, name), 226) << server->log();
             EXPECT_TRUE(readWholeFile(server->pathOf(name)).value_or("") == bytes)

@@ -17,20 +17,6 @@ namespace {
 
 using Answer = FakeFtpServer::Answer;
 
-// Deterministic bytes that differ at every offset, so a lost or repeated block shows.
-std::string patternBytes(size_t size)
-{
-    std::string bytes(size, '\0');
-    uint32_t state = 2463534242u;
-    for (char& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<char>(state);
-    }
-    return bytes;
-}
-
 std::string contentOf(const std::string& path)
 {
     return readWholeFile(path).value_or("<missing>");

@@ -85,3 +85,16 @@ std::string TempDir::writeFile(std::string_view relative, std::string_view conte
     ::close(fd);
     return full;
 }
+
+std::string patternBytes(size_t size, uint32_t seed)
+{
+    std::string bytes(size, '\0');
+    uint32_t state = seed;
+    for (char& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char>(state);
+    }
+    return bytes;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -25,3 +27,7 @@ public:
 private:
     std::string m_path;
 };
+
+// Deterministic bytes that differ at every offset, so a lost or repeated block shows in a
+// file compared after a transfer.
+[[nodiscard]] std::string patternBytes(size_t size, uint32_t seed = 2463534242u);
