@@ -81,6 +81,14 @@ struct Fixture {
     QString pickedFolder;
 };
 
+// Types the server's address and login into the dialog, as a user would.
+void enterServer(CDlgWebProject& dialog, const FtpServer& server)
+{
+    dialog.serverField()->setText(QString::fromStdString(server.url()));
+    dialog.userField()->setText(QString::fromStdString(server.user()));
+    dialog.passwordField()->setText(QString::fromStdString(server.password()));
+}
+
 } // namespace
 
 TEST(CDlgWebProject, NewNamesTheFileAndSaveStoresTheFields)
@@ -233,9 +241,7 @@ TEST(CDlgWebProject, TestConnectionReportsTheOutcome)
     ASSERT_TRUE(server.start()) << server.error();
     Fixture fixture;
     auto dialog = fixture.open({});
-    dialog->serverField()->setText(QString::fromStdString(server.url()));
-    dialog->userField()->setText(QString::fromStdString(server.user()));
-    dialog->passwordField()->setText(QString::fromStdString(server.password()));
+    enterServer(*dialog, server);
     dialog->testConnection();
     dialog->passwordField()->setText("wrong");
     dialog->testConnection();
@@ -255,9 +261,7 @@ TEST(CDlgWebProject, TestConnectionNamesAFailedDataConnection)
     ASSERT_TRUE(server.start()) << server.error();
     Fixture fixture;
     auto dialog = fixture.open({});
-    dialog->serverField()->setText(QString::fromStdString(server.url()));
-    dialog->userField()->setText(QString::fromStdString(server.user()));
-    dialog->passwordField()->setText(QString::fromStdString(server.password()));
+    enterServer(*dialog, server);
     dialog->startDirectoryField()->setText("missing");
     dialog->testConnection();
     ASSERT_EQ(fixture.messages.size(), 1u);
@@ -277,9 +281,7 @@ TEST(CDlgWebProject, TestConnectionOffersToTrustAnUnverifiedCertificate)
     FtpServer server(FtpServer::Kind::Pyftpdlib, setup);
     ASSERT_TRUE(server.start()) << server.error();
     auto dialog = fixture.open({});
-    dialog->serverField()->setText(QString::fromStdString(server.url()));
-    dialog->userField()->setText(QString::fromStdString(server.user()));
-    dialog->passwordField()->setText(QString::fromStdString(server.password()));
+    enterServer(*dialog, server);
 
     fixture.answerYes = false;
     dialog->testConnection();
