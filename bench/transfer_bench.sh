@@ -11,69 +11,13 @@ set -euo pipefail
 
 BENCH=${1:-build-bench-ftp/bench/transfer_bench}
 SERVER=${SERVER:-pyftpdlib}
-PYTHON=/usr/bin/python3
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench-XXXXXX")
-SERVER_PID=
-
-cleanup() {
-    if [ -n "$SERVER_PID" ]; then
-        kill -KILL -- "-$SERVER_PID" 2>/dev/null || kill -KILL "$SERVER_PID" 2>/dev/null || true
-        wait "$SERVER_PID" 2>/dev/null || true
-    fi
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-mkdir -p "$WORK/root" "$WORK/small"
-
-free_port() {
-    "$PYTHON" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
-
-wait_for_port() {
-    for _ in $(seq 1 400); do
-        if "$PYTHON" -c "import socket,sys; socket.create_connection(('127.0.0.1',$1),1)" 2>/dev/null; then
-            return 0
-        fi
-        sleep 0.025
-    done
-    echo "server did not start" >&2
-    exit 1
-}
+. "$(dirname "$0")/bench_lib.sh"
 
 if [ "$SERVER" = vsftpd ]; then
-    USER_NAME=tarnwick-ftp
-    PASSWORD=tarnwick-ftp-test
-    id -u "$USER_NAME" >/dev/null 2>&1 || useradd -m -s /bin/sh "$USER_NAME"
-    echo "$USER_NAME:$PASSWORD" | chpasswd
-    chmod 711 "$WORK"
-    chown "$USER_NAME" "$WORK/root"
-    PORT=$(free_port)
-    cat > "$WORK/vsftpd.conf" <<EOF
-listen=YES
-background=NO
-listen_address=127.0.0.1
-listen_port=$PORT
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-anonymous_enable=NO
-local_enable=YES
-write_enable=YES
-local_umask=022
-local_root=$WORK/root
-chroot_local_user=YES
-allow_writeable_chroot=YES
-pam_service_name=vsftpd
+    start_vsftpd <<CONF
 pasv_min_port=30000
 pasv_max_port=39999
-port_enable=YES
-connect_from_port_20=NO
-secure_chroot_dir=/var/run/vsftpd/empty
-EOF
-    setsid /usr/sbin/vsftpd "$WORK/vsftpd.conf" > "$WORK/server.log" 2>&1 &
-    SERVER_PID=$!
-    wait_for_port "$PORT"
+CONF
 else
     USER_NAME=bench
     PASSWORD=bench-word
@@ -96,18 +40,8 @@ fi
 ADDRESS=127.0.0.1:$PORT
 URL=ftp://$USER_NAME:$PASSWORD@$ADDRESS
 
-now() { date +%s.%N; }
-rate() { "$PYTHON" -c "print('%.0f' % ($1 / ($3 - $2)))"; }
-
 echo "server: $SERVER on $ADDRESS"
-head -c $((512 * 1024 * 1024)) /dev/urandom > "$WORK/big.bin"
-"$PYTHON" -c "
-import os, sys
-for i in range(1000):
-    with open(os.path.join(sys.argv[1], 'f%04d.html' % i), 'wb') as f:
-        f.write(os.urandom(4096))
-" "$WORK/small"
-BYTES=$(stat -c %s "$WORK/big.bin")
+make_test_files
 
 echo "== 512 MiB upload"
 "$BENCH" upload "$ADDRESS" "$USER_NAME" "$PASSWORD" "$WORK/big.bin" /ours.bin
