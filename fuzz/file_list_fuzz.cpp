@@ -10,13 +10,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     WebProject project;
     project.filelist = writeFuzzFile("site.ftp.txt", data, size);
     project.ReadFileList();
-    std::map<std::string, int64_t> first = project.timeMap;
-    for (const auto& [path, time] : first) {
+    std::map<std::string, RecordedFile> first = project.timeMap;
+    for (const auto& [path, record] : first) {
         FileItem item;
         item.path = path;
-        item.mtime = time;
+        item.mtime = record.seconds;
+        item.mtimeNanoseconds = record.nanoseconds < 0 ? 0 : record.nanoseconds;
+        item.size = record.size < 0 ? 0 : record.size;
         project.items.push_back(item);
+        // What the writer adds for a line that lacked them.
+        project.timeMap[path] = RecordedFile(item.mtime, item.mtimeNanoseconds, item.size);
     }
+    first = project.timeMap;
+    project.timeMap.clear();
     project.WriteFileList();
     project.ReadFileList();
     if (project.timeMap != first)

@@ -38,6 +38,7 @@ struct DirectoryEntry {
     std::string name;
     bool folder = false;
     int64_t mtime = 0;
+    int32_t mtimeNanoseconds = 0;
     int64_t size = 0;
 };
 
@@ -57,7 +58,7 @@ bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
             return errno == 0;
         if (isDotOrDotDot(entry->d_name))
             continue;
-        DirectoryEntry found { entry->d_name, false, 0, 0 };
+        DirectoryEntry found { entry->d_name, false, 0, 0, 0 };
         if (entry->d_type == DT_DIR) {
             found.folder = true;
         } else if (entry->d_type == DT_REG || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
@@ -70,6 +71,7 @@ bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
                 found.folder = true;
             } else if (S_ISREG(info.st_mode)) {
                 found.mtime = static_cast<int64_t>(info.st_mtim.tv_sec);
+                found.mtimeNanoseconds = static_cast<int32_t>(info.st_mtim.tv_nsec);
                 found.size = static_cast<int64_t>(info.st_size);
             } else {
                 continue;
@@ -173,8 +175,9 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
     for (const DirectoryEntry& entry : entries) {
         if (entry.folder)
             continue;
-        std::string archiveMove;
-        if (!TestFile(scan, localDir, serverDir, entry.name, entry.mtime, entry.size, archiveMove))
+        PendingCommand archiveMove;
+        if (!TestFile(scan, localDir, serverDir, entry.name, { entry.mtime, entry.mtimeNanoseconds, entry.size },
+                archiveMove))
             continue;
         FileItem& item = items.back();
         std::string serverPath = serverDir + "/" + entry.name;
@@ -186,12 +189,12 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
             continue;
         }
         if (serverDir != scan.lastScriptDir) {
-            pendingCommands.push_back({ enterFolderLine(serverDir), {} });
+            pendingCommands.push_back(PendingCommand::line(enterFolderLine(serverDir)));
             scan.lastScriptDir = serverDir;
         }
-        if (!archiveMove.empty())
-            pendingCommands.push_back({ std::move(archiveMove), {} });
-        pendingCommands.push_back({ putLine(item.path, serverPath), item.path });
+        if (!archiveMove.command.empty())
+            pendingCommands.push_back(std::move(archiveMove));
+        pendingCommands.push_back(PendingCommand::line(putLine(item.path, serverPath), item.path));
         ++scan.changedFileCount;
     }
 
@@ -204,7 +207,7 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
 }
 
 bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir,
-    const std::string& name, int64_t mtime, int64_t size, std::string& archiveMove)
+    const std::string& name, const RecordedFile& found, PendingCommand& archiveMove)
 {
     std::string path = localDir + "/" + name;
     if (fileAttributes && fileAttributes->isHidden(path))
@@ -217,13 +220,15 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
         changed = fileAttributes ? fileAttributes->isArchiveSet(path) : true;
     } else {
         auto recorded = timeMap.find(path);
-        changed = recorded == timeMap.end() || recorded->second != mtime;
+        changed
+            = recorded == timeMap.end() || recorded->second.differsFrom(found.seconds, found.nanoseconds, found.size);
     }
 
     FileItem& item = items.emplace_back();
     item.path = std::move(path);
-    item.mtime = mtime;
-    item.size = size;
+    item.mtime = found.seconds;
+    item.mtimeNanoseconds = found.nanoseconds;
+    item.size = found.size;
     if (!changed)
         return false;
 
@@ -231,6 +236,6 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
         (void)readFrontPageMeta(localDir, name, item.author, item.editor);
     item.changed = true;
     if (!archivdir.empty())
-        archiveMove = BuildArchiveMove(name, serverDir, item);
+        archiveMove = archiveMoveCommand(name, serverDir, item);
     return true;
 }

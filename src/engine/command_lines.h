@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,21 +11,30 @@
 // as they are: the token rule knows no escapes, so a path holding a double quote cannot be
 // expressed (the scan refuses to queue such files).
 
-// "mkdir " + serverDir, or "cd /" for the root with an empty server path.
+// mkdir "<serverDir>", or cd "/" for the root with an empty server path.
 [[nodiscard]] std::string enterFolderLine(std::string_view serverDir);
 // put "<localPath>" "<serverPath>"
 [[nodiscard]] std::string putLine(std::string_view localPath, std::string_view serverPath);
-// "dele " + folder + "/" + fileName
+// dele "<folder>/<fileName>"
 [[nodiscard]] std::string deleteLine(std::string_view serverFolder, std::string_view fileName);
 
 // The name an archived previous version gets: "<serverDir>_<fileName>" with every "/" and
-// "\" turned into "_", and the stamp DDMMYYhhmm of `localTime` before the last dot. A name
-// without a dot gets no stamp, so its next archive replaces it.
+// "\" turned into "_", and the stamp DDMMYYhhmmss of `localTime` before the file name's last
+// dot, or at the end when the file name has none.
 [[nodiscard]] std::string archiveName(
     std::string_view fileName, std::string_view serverDir, const struct tm& localTime);
+// `name`, or, when `taken` says it is in use, the name with "-2", "-3"... before its last dot.
+[[nodiscard]] std::string uniqueArchiveName(
+    std::string_view name, const std::function<bool(const std::string&)>& taken);
+// The local time (seconds since 1970) in an archive name's stamp, to the second or (older
+// names) to the minute; nullopt for a name that carries none.
+[[nodiscard]] std::optional<int64_t> archiveStampTime(std::string_view name);
 // mv "[/startDir]<serverDir>/<fileName>" "<archiveDir>/<archiveName>"
 [[nodiscard]] std::string archiveMoveLine(std::string_view startDir, std::string_view serverDir,
     std::string_view fileName, std::string_view archiveDir, std::string_view archiveName);
+
+// mv "<source>" "<target>"
+[[nodiscard]] std::string moveLine(std::string_view source, std::string_view target);
 
 // The line to execute at a site with start directory `startDir`: put, cd and mkdir lines
 // (exact, case-sensitive command words) get "/" + startDir before their server path; every

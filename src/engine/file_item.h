@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 // One local file found by a scan, or a recorded file that has since disappeared.
 struct FileItem {
@@ -13,11 +14,51 @@ struct FileItem {
     std::string author;
     std::string editor;
     int64_t mtime = 0; // seconds since 1970, UTC
+    int32_t mtimeNanoseconds = 0; // the part of a second the file system keeps
     int64_t size = 0;
 };
 
+// What the file list remembers of one file. Lists written before sizes and fractions of a
+// second were kept hold only seconds: the missing parts are -1 and are not compared, so an
+// update does not send every file again.
+struct RecordedFile {
+    int64_t seconds = 0;
+    int32_t nanoseconds = -1;
+    int64_t size = -1;
+
+    RecordedFile() = default;
+    // Implicit on purpose: a bare time is exactly what an old list line holds.
+    RecordedFile(int64_t recordedSeconds, int32_t recordedNanoseconds = -1, int64_t recordedSize = -1)
+        : seconds(recordedSeconds)
+        , nanoseconds(recordedNanoseconds)
+        , size(recordedSize)
+    {
+    }
+    bool operator==(const RecordedFile&) const = default;
+
+    // True when the file on disk is not what was recorded.
+    [[nodiscard]] bool differsFrom(int64_t mtime, int32_t mtimeNanoseconds, int64_t fileSize) const
+    {
+        return seconds != mtime || (nanoseconds >= 0 && nanoseconds != mtimeNanoseconds)
+            || (size >= 0 && size != fileSize);
+    }
+};
+
 // One queued command line and the local file it uploads (empty for all but put lines).
+// An archive move also names the file whose previous version it moves and the archive name
+// it chose, so the run can pick another name when that one is taken on the server.
 struct PendingCommand {
     std::string command;
     std::string localPath;
+    std::string archivedFile; // local path of the item, archive moves only
+    std::string archiveSource; // server path moved away
+    std::string archiveName; // name inside the archive folder
+
+    [[nodiscard]] static PendingCommand line(std::string text, std::string uploadedFile = {})
+    {
+        PendingCommand pending;
+        pending.command = std::move(text);
+        pending.localPath = std::move(uploadedFile);
+        return pending;
+    }
 };

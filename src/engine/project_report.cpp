@@ -18,8 +18,11 @@ std::string WebProject::ReportHTML(const std::string& startDirectory)
         if (!reportRowsAppended) {
             std::vector<ReportRow> rows;
             for (const FileItem& item : items) {
-                if (item.deleted)
+                // A deletion the server refused is an error, not a "Del".
+                if (item.deleted && !item.failed)
                     rows.push_back({ item.path, item.archivePath, -1, true, item.author, item.editor });
+                else if (item.deleted)
+                    rows.push_back({ item.path, {}, clock(), true, item.author, item.editor });
                 else if (item.changed)
                     rows.push_back({ item.path, item.archivePath, item.mtime, item.failed, item.author, item.editor });
             }

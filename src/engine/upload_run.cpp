@@ -3,6 +3,7 @@
 #include "engine/command_lines.h"
 #include "engine/upload_script.h"
 #include "ftp/ftp_client.h"
+#include "ftp/remote_entry.h"
 #include "platform/ascii_case.h"
 #include "platform/file_attributes.h"
 
@@ -19,13 +20,36 @@ bool isSuccess(int code)
     return code >= 200 && code <= 299;
 }
 
-// The file still is what the scan saw: same size and modification second.
+// An argument for a directory operation, quoted so that blanks and commas stay in it.
+std::string quotedArgument(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+// The file still is what the scan saw: same size and modification time.
 bool unchangedSinceScan(const FileItem& item)
 {
     struct stat info { };
-    return ::stat(item.path.c_str(), &info) == 0 && static_cast<int64_t>(info.st_mtime) == item.mtime
+    return ::stat(item.path.c_str(), &info) == 0 && static_cast<int64_t>(info.st_mtim.tv_sec) == item.mtime
+        && static_cast<int32_t>(info.st_mtim.tv_nsec) == item.mtimeNanoseconds
         && static_cast<int64_t>(info.st_size) == item.size;
 }
+
+// A name from a server listing that may be put after a folder in a command: never one that
+// climbs out of the folder, names another one, or carries control bytes into the command.
+bool isSafeEntryName(std::string_view name)
+{
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
+        return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}
+
+// Deleting is a round trip per file; a folder of a million versions is trimmed over several
+// runs rather than holding one run for an hour.
+constexpr size_t kMaxPrunedPerRun = 500;
 
 } // namespace
 
@@ -57,14 +81,56 @@ void WebProject::MarkAllFailed(const std::string& localPath)
 
 void WebProject::PruneArchive(FtpClient& client)
 {
-    std::vector<RemoteEntry> entries = client.listEntries(archivdir);
+    pruneArchiveEntries(client, client.listEntries(archivdir));
+}
+
+void WebProject::pruneArchiveEntries(FtpClient& client, std::vector<RemoteEntry> entries)
+{
     const size_t keep = static_cast<size_t>(std::max(archmax, 0));
     if (entries.size() <= keep)
         return;
-    std::stable_sort(entries.begin(), entries.end(),
-        [](const RemoteEntry& a, const RemoteEntry& b) { return a.modificationTime > b.modificationTime; });
-    for (size_t index = keep; index < entries.size(); ++index)
-        (void)client.deleteFile(archivdir + "/" + entries[index].name);
+    // The stamp in the name tells the age of a version; a server's listing often knows only the
+    // minute, and a copy made by hand may carry any time. Names without a stamp fall back to
+    // the server's time.
+    std::vector<std::pair<int64_t, const RemoteEntry*>> byAge;
+    byAge.reserve(entries.size());
+    for (const RemoteEntry& entry : entries)
+        byAge.emplace_back(archiveStampTime(entry.fileName).value_or(entry.modificationTime), &entry);
+    std::stable_sort(byAge.begin(), byAge.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    size_t pruned = 0;
+    for (size_t index = keep; index < byAge.size() && pruned < kMaxPrunedPerRun; ++index) {
+        const std::string& name = byAge[index].second->fileName;
+        if (!isSafeEntryName(name))
+            continue;
+        if (cancelRequested || client.isBroken() || client.timedOut())
+            break;
+        (void)client.deleteFile(archivdir + "/" + name);
+        ++pruned;
+    }
+}
+
+bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, ArchiveFolder& archive)
+{
+    // A name already in the archive would be overwritten by the rename (most servers allow
+    // it): that version would be lost.
+    std::string name = uniqueArchiveName(
+        move.archiveName, [&archive](const std::string& candidate) { return archive.names.count(candidate) > 0; });
+    std::string line = name == move.archiveName ? move.command : moveLine(move.archiveSource, archivdir + "/" + name);
+    for (FileItem& item : items) {
+        if (item.path == move.archivedFile) {
+            item.archivePath = archivdir + "/" + name;
+            break;
+        }
+    }
+    bool moved = isSuccess(client.runScriptLine(line));
+    if (moved) {
+        archive.names.insert(name);
+        RemoteEntry entry;
+        entry.name = name;
+        entry.fileName = name;
+        archive.entries.push_back(std::move(entry));
+    }
+    return moved;
 }
 
 void WebProject::RunUpload()
@@ -79,7 +145,12 @@ void WebProject::RunUpload()
     FtpClient client(
         machineOptions != nullptr ? *machineOptions : defaults, std::chrono::milliseconds(clientBudgetMilliseconds));
     client.setEventSink(eventSink);
-    const auto broken = [&client] { return client.failureCount() > FtpClient::kBrokenAfterFailures; };
+    const auto broken = [&client] { return client.isBroken(); };
+    const bool movesPending = !archivdir.empty()
+        && (std::any_of(pendingCommands.begin(), pendingCommands.end(),
+                [](const PendingCommand& command) { return !command.archiveName.empty(); })
+            || (deleteRemoved == 1
+                && std::any_of(items.begin(), items.end(), [](const FileItem& item) { return item.deleted; })));
 
     int siteNumber = 0;
     for (const FtpSite& site : sites) {
@@ -87,6 +158,7 @@ void WebProject::RunUpload()
         if (cancelRequested)
             break;
         UploadScript transcript(temp, siteNumber);
+        ArchiveFolder archive;
 
         const bool connected = client.connect(site.url, site.user, site.pass);
         if (!connected) {
@@ -94,9 +166,15 @@ void WebProject::RunUpload()
             MarkAllFailed();
         } else {
             if (!archivdir.empty())
-                (void)client.makeDirectory(archivdir);
+                (void)client.makeDirectory(quotedArgument(archivdir));
             if (!remote.empty())
-                (void)client.makeDirectory(remote);
+                (void)client.makeDirectory(quotedArgument(remote));
+            if (movesPending) {
+                archive.entries = client.listEntries(archivdir);
+                for (const RemoteEntry& entry : archive.entries)
+                    archive.names.insert(entry.fileName);
+                archive.listed = true;
+            }
 
             for (const std::string& line : site.preScript) {
                 if (broken())
@@ -110,6 +188,11 @@ void WebProject::RunUpload()
                     continue;
                 }
                 transcript.writeLine(pending.command);
+                if (!pending.archiveName.empty()) {
+                    // A file new on the server has nothing to archive: a refused move is normal.
+                    (void)moveIntoArchive(client, pending, archive);
+                    continue;
+                }
                 const std::string line
                     = site.startdir.empty() ? pending.command : applyStartDirectory(pending.command, site.startdir);
                 const int code = client.runScriptLine(line);
@@ -118,7 +201,7 @@ void WebProject::RunUpload()
             }
 
             if (deleteRemoved == 1)
-                removeDeletedFiles(client, site);
+                removeDeletedFiles(client, site, archive);
 
             for (const std::string& line : site.postScript) {
                 if (broken())
@@ -131,15 +214,19 @@ void WebProject::RunUpload()
             const std::string reportPath = ReportHTML(site.startdir);
             (void)client.runScriptLine("put \"" + reportPath + "\" \"" + htmlreport + "\"");
         }
-        if (!archivdir.empty())
-            PruneArchive(client);
+        if (!archivdir.empty()) {
+            if (archive.listed)
+                pruneArchiveEntries(client, std::move(archive.entries));
+            else
+                PruneArchive(client);
+        }
         (void)client.quit();
         transcript.finish();
     }
     client.hangUpIfDialed();
 }
 
-void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site)
+void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, ArchiveFolder& archive)
 {
     for (FileItem& item : items) {
         if (!item.deleted)
@@ -157,25 +244,39 @@ void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site)
         std::string relativeFolder = folder.substr(local.size());
         if (!relativeFolder.empty() && relativeFolder.front() != '/' && !local.ends_with('/'))
             continue;
+        // A deletion not even tried is not done: the record keeps the file for the next run.
+        if (client.timedOut() || cancelRequested || client.isBroken()) {
+            item.failed = true;
+            continue;
+        }
         // The upload put the file below the project's remote folder; its deletion goes there too.
         std::string serverDir = remote;
         if (!relativeFolder.empty() && relativeFolder.front() != '/')
             serverDir += '/';
         serverDir += relativeFolder;
 
-        std::string line;
+        // The start directory is named from the root, as the rewritten put lines name it: a
+        // relative name would resolve against whatever folder the last "cd" chose.
+        std::string serverFolder = site.startdir.empty() || site.startdir.front() == '/'
+            ? site.startdir + serverDir
+            : "/" + site.startdir + serverDir;
+        bool done;
+        std::string gonePath;
         if (archivdir.empty()) {
-            // The start directory is named from the root, as the rewritten put lines name it:
-            // a relative name would resolve against whatever folder the last "cd" chose.
-            std::string serverFolder = site.startdir.empty() || site.startdir.front() == '/'
-                ? site.startdir + serverDir
-                : "/" + site.startdir + serverDir;
-            line = deleteLine(serverFolder, fileName);
+            done = isSuccess(client.runScriptLine(deleteLine(serverFolder, fileName)));
+            gonePath = serverFolder + "/" + fileName;
         } else {
             // The move line puts the start directory in front by itself.
-            line = BuildArchiveMove(fileName, serverDir, item);
+            PendingCommand move = archiveMoveCommand(fileName, serverDir, item);
+            done = moveIntoArchive(client, move, archive);
+            gonePath = move.archiveSource;
         }
-        (void)client.runScriptLine(line);
+        // A file someone already removed from the server is as good as deleted; only a file
+        // known to be there still has to go.
+        if (!done && !client.isBroken() && client.remoteFileExists(gonePath) == false)
+            done = true;
+        if (!done)
+            item.failed = true;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "config/project_settings.h"
 #include "engine/file_item.h"
 #include "ftp/ftp_event_sink.h"
+#include "ftp/remote_entry.h"
 
 #include <atomic>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,7 @@ public:
     FtpEventSink* eventSink = this;
     std::vector<PendingCommand> pendingCommands;
     std::vector<FileItem> items;
-    std::map<std::string, int64_t> timeMap;
+    std::map<std::string, RecordedFile> timeMap;
 
     // --- Detection (change_detection.cpp, file_list.cpp, command_lines.cpp) ---
     void ClearItems();
@@ -48,6 +50,9 @@ public:
     void DetectChanges();
     // Returns the archive move line for `fileName` in `serverDir` and sets item.archivePath.
     [[nodiscard]] std::string BuildArchiveMove(
+        const std::string& fileName, const std::string& serverDir, FileItem& item) const;
+    // The same move as a queued command that knows its parts.
+    [[nodiscard]] PendingCommand archiveMoveCommand(
         const std::string& fileName, const std::string& serverDir, FileItem& item) const;
 
     // --- Report (project_report.cpp) ---
@@ -75,10 +80,19 @@ public:
     void MarkFailed(const std::string& localPath);
     // Every changed item, or with a path only the first changed item with exactly that path.
     void MarkAllFailed(const std::string& localPath = {});
-    // Deletes all but the archmax newest entries of archivdir on the server.
+    // Deletes all but the archmax newest entries of archivdir on the server, newest by the
+    // stamp in their names; at most a few hundred per run.
     void PruneArchive(class FtpClient& client);
-    // Deletes (or, with archivdir, archives) the server copies of the deleted items.
-    void removeDeletedFiles(class FtpClient& client, const FtpSite& site);
+    // What one site's archive folder holds, as listed at the start of its turn and grown by
+    // the moves of the run.
+    struct ArchiveFolder {
+        bool listed = false;
+        std::vector<RemoteEntry> entries;
+        std::set<std::string> names;
+    };
+    // Deletes (or, with archivdir, archives) the server copies of the deleted items. A
+    // deletion that is refused, or not tried, marks its item failed.
+    void removeDeletedFiles(class FtpClient& client, const FtpSite& site, ArchiveFolder& archive);
     int unreachableSites = 0; // sites the last RunUpload could not log in to
     int clientBudgetMilliseconds = 30000; // how long one blocking socket call may hang
 
@@ -89,10 +103,14 @@ public:
 
 private:
     struct ScanContext;
+    void pruneArchiveEntries(class FtpClient& client, std::vector<RemoteEntry> entries);
+    // Carries out an archive move under a name not yet in the archive; true when the server
+    // confirmed it.
+    bool moveIntoArchive(class FtpClient& client, const PendingCommand& move, ArchiveFolder& archive);
     void ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir);
     // Appends the item of a file the skip rules let through and returns whether it changed;
-    // `archiveMove` receives the archive move line when one is due.
+    // `archiveMove` receives the archive move when one is due. `found` is what is on disk now.
     bool TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir, const std::string& name,
-        int64_t mtime, int64_t size, std::string& archiveMove);
+        const RecordedFile& found, PendingCommand& archiveMove);
     [[nodiscard]] std::string fileListPath() const;
 };

@@ -1,6 +1,7 @@
 #include "ftp/ftp_client.h"
 #include "ftp/next_token.h"
 #include "ftp/reply_reader.h"
+#include "platform/file_utils.h"
 
 int FtpClient::changeDirectory(std::string_view argument)
 {
@@ -18,7 +19,8 @@ int FtpClient::makeDirectory(std::string_view argument)
     size_t position = 0;
     std::string path = nextToken(argument, position);
     int result = nameCommand("MKD %s", path);
-    if (result != 550)
+    // 550 on most servers, 501 on some, for a parent that does not exist.
+    if (result != 550 && result != 501)
         return result;
     // Missing parents: create each level from the top, then the whole path once more.
     for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
@@ -68,4 +70,36 @@ std::string FtpClient::currentDirectory()
 int FtpClient::deleteFile(const std::string& remoteName)
 {
     return nameCommand("dele %s", remoteName);
+}
+
+std::optional<bool> FtpClient::remoteFileExists(const std::string& path)
+{
+    if (features_.mlst) {
+        int code = nameCommand("MLST %s", path);
+        if (code / 100 == 2)
+            return true;
+        if (code == 550)
+            return false;
+    }
+    if (features_.size) {
+        // Some servers refuse SIZE in ASCII type with 550; that must not read as "missing".
+        if (typeInEffect_ != 'I') {
+            bool confirmed = command("TYPE I") / 100 == 2;
+            typeInEffect_ = confirmed ? 'I' : 0;
+        }
+        int code = nameCommand("SIZE %s", path);
+        if (code == 213)
+            return true;
+        if (code == 550 && typeInEffect_ == 'I')
+            return false;
+    }
+    // The folder's listing settles it, when the folder can be listed at all.
+    std::string folder = directoryPart(path);
+    std::string name = fileNamePart(path);
+    if (list(folder.empty() ? std::string("/") : folder) / 100 != 2)
+        return std::nullopt;
+    for (const RemoteEntry& entry : entriesFromList())
+        if (entry.fileName == name)
+            return true;
+    return false;
 }

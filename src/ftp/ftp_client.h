@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,8 @@ public:
     // Above this many socket failures since connect, the client stops waiting for replies.
     static constexpr int kBrokenAfterFailures = 50;
     static constexpr std::chrono::milliseconds kDefaultBudget { 30000 };
+    // Sends of one file while the size on the server disagrees.
+    static constexpr int kUploadAttempts = 5;
 
     // `options` must outlive the client; it is read at each connect and upload (size checks,
     // dial-up entry, hang-up).
@@ -119,7 +122,9 @@ public:
     [[nodiscard]] int upload(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
     // Creates the remote folder when the first attempt cannot be carried out, and (with
-    // CheckFileSize, mode Image) re-sends up to 5 times in all while the listed size differs.
+    // CheckFileSize, mode Image) re-sends up to kUploadAttempts times in all while the listed
+    // size differs; a size that never agrees answers kTransferNotCarriedOut. Only the final
+    // outcome is reported to the sink (onTransferFailed).
     [[nodiscard]] int uploadWithRetry(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
     // True when the sizes agree or cannot be compared.
@@ -137,6 +142,9 @@ public:
     void rename(const std::string& oldName, const std::string& newName);
     [[nodiscard]] std::string currentDirectory(); // empty when the reply holds no quoted path
     int deleteFile(const std::string& remoteName);
+    // Whether the server holds `path` (MLST, else SIZE, else the folder's listing); nullopt
+    // when it cannot tell.
+    [[nodiscard]] std::optional<bool> remoteFileExists(const std::string& path);
 
     // Appends the lines of `path` (or, when it cannot be read, txt html htm asc csv).
     void loadAsciiExtensions(const std::string& path);
@@ -164,6 +172,14 @@ public:
     [[nodiscard]] std::string localPath(std::string_view name) const;
 
 private:
+    struct UploadAttempt {
+        int code = 0;
+        bool localFailure = false; // the local file could not be read: no point in retrying
+    };
+    // One send without telling the sink of a failure: the caller decides whether it was the last.
+    [[nodiscard]] UploadAttempt uploadOnce(
+        const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize);
+
     void setState(State state);
     void addFailure();
     // A blocking call used up its budget: the stream is closed already.

@@ -83,6 +83,24 @@ std::vector<FolderEntry> matchingEntries(const std::string& folder, const std::s
     return entries;
 }
 
+// The argument text of a line as the server or the local file system should see it. A
+// quoted argument loses its quotes (a folder named with a blank or a comma arrives whole);
+// unquoted text goes on exactly as typed, so existing scripts keep their meaning.
+std::string argumentText(std::string_view rest)
+{
+    if (rest.find('"') == std::string_view::npos)
+        return std::string(rest);
+    std::string joined;
+    size_t position = 0;
+    while (position < rest.size()) {
+        std::string token = nextToken(rest, position);
+        if (!joined.empty())
+            joined += ' ';
+        joined += token;
+    }
+    return joined;
+}
+
 } // namespace
 
 int FtpClient::runScriptLine(std::string_view line)
@@ -96,6 +114,7 @@ int FtpClient::runScriptLine(std::string_view line)
     size_t position = 0;
     std::string word = nextToken(line, position);
     std::string rest(line.substr(std::min(position, line.size())));
+    std::string argument = argumentText(rest);
 
     if (isWord(word, "mv")) {
         std::string oldName = nextToken(line, position);
@@ -108,10 +127,9 @@ int FtpClient::runScriptLine(std::string_view line)
     if (isWord(word, "md") || isWord(word, "mkdir"))
         return makeDirectory(rest);
     if (isWord(word, "lcd"))
-        return setLocalDirectory(rest) ? 0 : -1;
+        return setLocalDirectory(argument) ? 0 : -1;
     if (isWord(word, "lmd"))
-        return rest.empty() || rest.find('\0') != std::string::npos || mkdir(localPath(rest).c_str(), 0755) != 0 ? -1
-                                                                                                                 : 0;
+        return argument.empty() || mkdir(localPath(argument).c_str(), 0755) != 0 ? -1 : 0;
     if (isWord(word, "put")) {
         Recursion recursion = Recursion::ThisFolderOnly;
         std::string local = nextToken(line, position);
@@ -147,10 +165,13 @@ int FtpClient::runScriptLine(std::string_view line)
         return download(remote, local, TransferMode::Image);
     }
     if (isWord(word, "list"))
-        return list(rest);
+        return list(argument);
     if (isWord(word, "pwd"))
         return 0;
-    (void)command("%s %s", word.c_str(), rest.c_str());
+    // A deletion the server refuses must be seen as refused by whoever keeps the record.
+    if (isWord(word, "dele"))
+        return deleteFile(argument);
+    (void)command("%s %s", word.c_str(), argument.c_str());
     return 0;
 }
 

@@ -210,12 +210,20 @@ int FtpClient::download(const std::string& remoteName, const std::string& localN
 }
 
 int FtpClient::upload(
+    const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
+{
+    UploadAttempt attempt = uploadOnce(remoteName, localName, mode, expectedSize);
+    if (attempt.code == kTransferNotCarriedOut)
+        sink_->onTransferFailed(localName);
+    return attempt.code;
+}
+
+FtpClient::UploadAttempt FtpClient::uploadOnce(
     const std::string& remoteName, const std::string& localName, TransferMode /*mode*/, int64_t expectedSize)
 {
     if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty()) {
         sink_->message("Error %s %d\n", "send.name refused unsafe file name", EINVAL);
-        sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
+        return { kTransferNotCarriedOut, true };
     }
     sendType(localName);
 
@@ -228,24 +236,20 @@ int FtpClient::upload(
         errno = EISDIR;
     if (file.get() < 0 || !S_ISREG(status.st_mode)) {
         sink_->message("File Error %x\n", static_cast<unsigned>(errno));
-        sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
+        return { kTransferNotCarriedOut, true };
     }
 
     std::unique_ptr<DataConnection> connection = openDataConnection();
     if (!connection) {
-        sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
+        return { kTransferNotCarriedOut, false };
     }
     if (command("STOR %s", remoteName.c_str()) / 100 != 1) {
-        sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
+        return { kTransferNotCarriedOut, false };
     }
     std::unique_ptr<ByteStream> stream = establishData(*connection, "receive.accept");
     connection.reset();
     if (!stream) {
-        sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
+        return { kTransferNotCarriedOut, false };
     }
 
     sink_->onUploadBegins(localName, expectedSize);
@@ -278,31 +282,42 @@ int FtpClient::upload(
     int reply = readReplyCode();
     // The server cannot tell a cut-off stream from the end of the file, so its 226 proves
     // nothing here.
-    if (!complete) {
-        sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
-    }
-    return reply;
+    if (!complete)
+        return { kTransferNotCarriedOut, false };
+    return { reply, false };
 }
 
 int FtpClient::uploadWithRetry(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
 {
-    int attempts = 0;
-    for (;;) {
-        int result = upload(remoteName, localName, mode, expectedSize);
-        if (result == kTransferNotCarriedOut) {
+    // Only the outcome of the last attempt reaches the sink: a file that arrives after the
+    // folder was made, or on a second send, has not failed.
+    const auto failed = [&] {
+        sink_->onTransferFailed(localName);
+        return kTransferNotCarriedOut;
+    };
+    for (int attempt = 1;; ++attempt) {
+        UploadAttempt result = uploadOnce(remoteName, localName, mode, expectedSize);
+        if (result.code == kTransferNotCarriedOut && !result.localFailure && !isBroken()) {
             std::string folder = directoryPart(remoteName);
             if (!folder.empty())
                 (void)makeDirectory("\"" + folder + "\"");
-            result = upload(remoteName, localName, mode, expectedSize);
-            if (result == kTransferNotCarriedOut)
-                return result;
+            result = uploadOnce(remoteName, localName, mode, expectedSize);
         }
-        if (options_.checkFileSize && mode != TransferMode::Ascii && !sameSizeOnServer(remoteName, localName)
-            && ++attempts < 5)
-            continue;
-        return result;
+        if (result.code == kTransferNotCarriedOut)
+            return failed();
+        if (result.code / 100 != 2) {
+            sink_->onTransferFailed(localName);
+            return result.code;
+        }
+        if (!options_.checkFileSize || mode == TransferMode::Ascii || sameSizeOnServer(remoteName, localName))
+            return result.code;
+        if (attempt >= kUploadAttempts || isBroken()) {
+            // The server kept something else than was sent: reporting success would leave a
+            // damaged file public and never repair it.
+            sink_->message("Error %s %s\n", "size on the server differs after every attempt:", remoteName.c_str());
+            return failed();
+        }
     }
 }
 
@@ -420,6 +435,7 @@ std::vector<RemoteEntry> FtpClient::entriesFromMlsd()
         if (!parsed)
             continue;
         RemoteEntry entry;
+        entry.fileName = parsed->name;
         entry.name = std::move(parsed->name);
         entry.size = parsed->size;
         entry.modificationTime = parsed->time;
@@ -440,6 +456,7 @@ std::vector<RemoteEntry> FtpClient::entriesFromList()
         // From the name to the end of the line, so a link keeps " -> target".
         size_t nameStart = static_cast<size_t>(parsed.name.data() - line.data());
         entry.name = std::string(line.substr(nameStart));
+        entry.fileName = std::string(parsed.name);
         entry.size = parsed.size;
         entry.modificationTime = parsed.time;
         entry.isDirectory = parsed.tryChangeDirectory;

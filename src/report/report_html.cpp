@@ -90,8 +90,13 @@ int64_t parseDecimal(std::string_view text)
 std::string linkTarget(std::string_view path, const ReportPageSettings& settings)
 {
     std::string_view rest = path;
-    if (startsWithIgnoringCase(rest, settings.localDirectory))
+    if (!settings.localDirectory.empty() && startsWithIgnoringCase(rest, settings.localDirectory)) {
         rest.remove_prefix(settings.localDirectory.size());
+    } else if (size_t slash = rest.rfind('/'); slash != std::string_view::npos) {
+        // A row from before the local folder moved: its folders would tell visitors where the
+        // site lives on this machine. The name alone is safe.
+        rest.remove_prefix(slash);
+    }
     std::string target;
     // Start directories are stored without their leading "/"; the link must name the same
     // absolute server path the upload used.
@@ -260,8 +265,10 @@ std::string renderReportPage(
     for (auto row = rows.rbegin(); row != rows.rend(); ++row, ++shown) {
         if (settings.archmax != 0 && shown > settings.archmax)
             break;
-        std::string file = "<a href=\"" + escapeHtml(percentEncodePath(linkTarget(row->path, settings))) + "\">"
-            + escapeHtml(row->path) + "</a>";
+        // Named by the server path: the local one would publish the user's account and folders.
+        std::string serverPath = linkTarget(row->path, settings);
+        std::string file
+            = "<a href=\"" + escapeHtml(percentEncodePath(serverPath)) + "\">" + escapeHtml(serverPath) + "</a>";
         std::string author = escapeHtml(row->author);
         const char* status = row->time == -1 ? "Del" : row->failed ? "Error" : "OK";
         std::array<std::pair<std::string_view, std::string>, 7> values { {

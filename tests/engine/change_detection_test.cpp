@@ -121,52 +121,52 @@ TEST_F(ChangeDetection, QueuedLinesForSmallTree)
         { "plain", "", "", "",
             "put \"" + r
                 + "/a.html\" \"/a.html\"\n"
-                  "mkdir /sub\n"
+                  "mkdir \"/sub\"\n"
                   "put \""
                 + r
                 + "/sub/README\" \"/sub/README\"\n"
                   "put \""
                 + r
                 + "/sub/b.html\" \"/sub/b.html\"\n"
-                  "mkdir /sub/deep\n"
+                  "mkdir \"/sub/deep\"\n"
                   "put \""
                 + r + "/sub/deep/c.gif\" \"/sub/deep/c.gif\"\n" },
         { "archive", "/_archiv_", "", "",
-            "mv \"/a.html\" \"/_archiv_/a0712061530.html\"\n"
+            "mv \"/a.html\" \"/_archiv_/a071206153000.html\"\n"
             "put \""
                 + r
                 + "/a.html\" \"/a.html\"\n"
-                  "mkdir /sub\n"
-                  "mv \"/sub/README\" \"/_archiv_/_sub_README\"\n"
+                  "mkdir \"/sub\"\n"
+                  "mv \"/sub/README\" \"/_archiv_/_sub_README071206153000\"\n"
                   "put \""
                 + r
                 + "/sub/README\" \"/sub/README\"\n"
-                  "mv \"/sub/b.html\" \"/_archiv_/_sub_b0712061530.html\"\n"
+                  "mv \"/sub/b.html\" \"/_archiv_/_sub_b071206153000.html\"\n"
                   "put \""
                 + r
                 + "/sub/b.html\" \"/sub/b.html\"\n"
-                  "mkdir /sub/deep\n"
-                  "mv \"/sub/deep/c.gif\" \"/_archiv_/_sub_deep_c0712061530.gif\"\n"
+                  "mkdir \"/sub/deep\"\n"
+                  "mv \"/sub/deep/c.gif\" \"/_archiv_/_sub_deep_c071206153000.gif\"\n"
                   "put \""
                 + r + "/sub/deep/c.gif\" \"/sub/deep/c.gif\"\n" },
         // The start directory only reaches the archive moves here; the run rewrites the rest.
         { "remote and start directory", "/_archiv_", "/htdocs", "www",
-            "mkdir /htdocs\n"
-            "mv \"/www/htdocs/a.html\" \"/_archiv_/_htdocs_a0712061530.html\"\n"
+            "mkdir \"/htdocs\"\n"
+            "mv \"/www/htdocs/a.html\" \"/_archiv_/_htdocs_a071206153000.html\"\n"
             "put \""
                 + r
                 + "/a.html\" \"/htdocs/a.html\"\n"
-                  "mkdir /htdocs/sub\n"
-                  "mv \"/www/htdocs/sub/README\" \"/_archiv_/_htdocs_sub_README\"\n"
+                  "mkdir \"/htdocs/sub\"\n"
+                  "mv \"/www/htdocs/sub/README\" \"/_archiv_/_htdocs_sub_README071206153000\"\n"
                   "put \""
                 + r
                 + "/sub/README\" \"/htdocs/sub/README\"\n"
-                  "mv \"/www/htdocs/sub/b.html\" \"/_archiv_/_htdocs_sub_b0712061530.html\"\n"
+                  "mv \"/www/htdocs/sub/b.html\" \"/_archiv_/_htdocs_sub_b071206153000.html\"\n"
                   "put \""
                 + r
                 + "/sub/b.html\" \"/htdocs/sub/b.html\"\n"
-                  "mkdir /htdocs/sub/deep\n"
-                  "mv \"/www/htdocs/sub/deep/c.gif\" \"/_archiv_/_htdocs_sub_deep_c0712061530.gif\"\n"
+                  "mkdir \"/htdocs/sub/deep\"\n"
+                  "mv \"/www/htdocs/sub/deep/c.gif\" \"/_archiv_/_htdocs_sub_deep_c071206153000.gif\"\n"
                   "put \""
                 + r + "/sub/deep/c.gif\" \"/htdocs/sub/deep/c.gif\"\n" },
     };
@@ -185,7 +185,7 @@ TEST_F(ChangeDetection, QueuedLinesForSmallTree)
         EXPECT_TRUE(project.detectionDone);
         EXPECT_EQ(project.pendingCommands.back().localPath, r + "/sub/deep/c.gif");
     }
-    EXPECT_EQ(project.items[1].archivePath, "/_archiv_/_htdocs_sub_README");
+    EXPECT_EQ(project.items[1].archivePath, "/_archiv_/_htdocs_sub_README071206153000");
     EXPECT_EQ(sink.statuses.back(), "3 dirs 4 files\r");
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <set>
+
 namespace {
 
 struct tm december7()
@@ -14,6 +17,7 @@ struct tm december7()
     local.tm_mday = 7;
     local.tm_hour = 15;
     local.tm_min = 30;
+    local.tm_sec = 45;
     return local;
 }
 
@@ -25,16 +29,22 @@ TEST(CommandLines, ArchiveNames)
         const char* expected;
     };
     const Row rows[] = {
-        { "/sub", "index.html", "_sub_index0712061530.html" },
-        { "", "a.b.css", "a.b0712061530.css" },
-        { "/sub", "README", "_sub_README" },
-        { "/a/b", "x.tar.gz", "_a_b_x.tar0712061530.gz" },
-        { "", "back\\slash.txt", "back_slash0712061530.txt" },
-        { "/dotted.dir", "README", "_dotted0712061530.dir_README" },
-        { "", ".htaccess", "0712061530.htaccess" },
+        { "/sub", "index.html", "_sub_index071206153045.html" },
+        { "", "a.b.css", "a.b071206153045.css" },
+        { "/sub", "README", "_sub_README071206153045" },
+        { "/a/b", "x.tar.gz", "_a_b_x.tar071206153045.gz" },
+        { "", "back\\slash.txt", "back_slash071206153045.txt" },
+        { "/dotted.dir", "README", "_dotted.dir_README071206153045" },
+        { "", ".htaccess", "071206153045.htaccess" },
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(archiveName(row.file, row.serverDir, december7()), row.expected) << row.serverDir << " " << row.file;
+    for (const Row& row : rows) {
+        std::string name = archiveName(row.file, row.serverDir, december7());
+        EXPECT_EQ(name, row.expected) << row.serverDir << " " << row.file;
+        // Pruning reads the stamp back: it must find exactly the moment it was made.
+        struct tm local = december7();
+        local.tm_isdst = -1;
+        EXPECT_EQ(archiveStampTime(name), static_cast<int64_t>(std::mktime(&local))) << name;
+    }
 
     struct tm morning = december7();
     morning.tm_year = 100; // 2000: two-digit year with a leading zero
@@ -42,15 +52,52 @@ TEST(CommandLines, ArchiveNames)
     morning.tm_mday = 2;
     morning.tm_hour = 3;
     morning.tm_min = 4;
-    EXPECT_EQ(archiveName("a.html", "", morning), "a0201000304.html");
+    morning.tm_sec = 5;
+    EXPECT_EQ(archiveName("a.html", "", morning), "a020100030405.html");
+}
+
+TEST(CommandLines, ArchiveStampsAndUniqueNames)
+{
+    auto localTime = [](int year, int month, int day, int hour, int minute, int second) {
+        struct tm local { };
+        local.tm_year = year - 1900;
+        local.tm_mon = month - 1;
+        local.tm_mday = day;
+        local.tm_hour = hour;
+        local.tm_min = minute;
+        local.tm_sec = second;
+        local.tm_isdst = -1;
+        return std::optional<int64_t>(static_cast<int64_t>(std::mktime(&local)));
+    };
+    struct Row {
+        const char* name;
+        std::optional<int64_t> expected;
+    };
+    const Row rows[] = {
+        { "_sub_index071206153045.html", localTime(2006, 12, 7, 15, 30, 45) },
+        { "_sub_index071206153045-3.html", localTime(2006, 12, 7, 15, 30, 45) },
+        { "_sub_index0712061530.html", localTime(2006, 12, 7, 15, 30, 0) }, // names from before seconds
+        { "photo2023_x311299235959.jpg", localTime(1999, 12, 31, 23, 59, 59) },
+        { "_sub_README081206090000", localTime(2006, 12, 8, 9, 0, 0) }, { "index.html", std::nullopt },
+        { "v123.html", std::nullopt }, { "991399999999.html", std::nullopt }, // no such date or time
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(archiveStampTime(row.name), row.expected) << row.name;
+
+    std::set<std::string> taken { "a071206153045.html", "a071206153045-2.html", "README071206153045" };
+    auto isTaken = [&taken](const std::string& name) { return taken.count(name) > 0; };
+    EXPECT_EQ(uniqueArchiveName("b071206153045.html", isTaken), "b071206153045.html");
+    EXPECT_EQ(uniqueArchiveName("a071206153045.html", isTaken), "a071206153045-3.html");
+    EXPECT_EQ(uniqueArchiveName("README071206153045", isTaken), "README071206153045-2");
 }
 
 TEST(CommandLines, LineForms)
 {
-    EXPECT_EQ(enterFolderLine(""), "cd /");
-    EXPECT_EQ(enterFolderLine("/sub dir"), "mkdir /sub dir");
+    EXPECT_EQ(enterFolderLine(""), "cd \"/\"");
+    EXPECT_EQ(enterFolderLine("/sub dir"), "mkdir \"/sub dir\"");
+    EXPECT_EQ(enterFolderLine("/a,b"), "mkdir \"/a,b\"");
     EXPECT_EQ(putLine("/w/a b.html", "/a b.html"), "put \"/w/a b.html\" \"/a b.html\"");
-    EXPECT_EQ(deleteLine("/www/sub", "x.html"), "dele /www/sub/x.html");
+    EXPECT_EQ(deleteLine("/www/sub", "x y.html"), "dele \"/www/sub/x y.html\"");
     EXPECT_EQ(archiveMoveLine("www", "/sub", "x.html", "/_archiv_", "_sub_x.html"),
         "mv \"/www/sub/x.html\" \"/_archiv_/_sub_x.html\"");
     EXPECT_EQ(archiveMoveLine("", "", "x.html", "/_archiv_", "x.html"), "mv \"/x.html\" \"/_archiv_/x.html\"");
@@ -69,6 +116,9 @@ TEST(CommandLines, StartDirectoryRewrite)
         { "put \"/w/x.html\" \"/x.html\"", "www", "put \"/w/x.html\" \"/www/x.html\"" },
         { "cd /", "www", "cd \"/www/\"" },
         { "mkdir /sub", "www", "mkdir \"/www/sub\"" },
+        { "cd \"/\"", "www", "cd \"/www/\"" },
+        { "mkdir \"/my folder\"", "www", "mkdir \"/www/my folder\"" },
+        { "mkdir \"/a,b\"", "www", "mkdir \"/www/a,b\"" },
         { "mkdir /my folder", "www", "mkdir \"/www/my\"" },
         { "mkdir /my folder", "", "mkdir /my folder" },
         { "Put \"/w/x.html\" \"/x.html\"", "www", "Put \"/w/x.html\" \"/x.html\"" },
@@ -93,8 +143,8 @@ TEST(CommandLines, BuildArchiveMoveUsesProjectClockAndStartDirectory)
     project.clock = [when] { return when; };
     FileItem item;
     EXPECT_EQ(project.BuildArchiveMove("index.html", "/sub", item),
-        "mv \"/www/sub/index.html\" \"/_archiv_/_sub_index0712061530.html\"");
-    EXPECT_EQ(item.archivePath, "/_archiv_/_sub_index0712061530.html");
+        "mv \"/www/sub/index.html\" \"/_archiv_/_sub_index071206153045.html\"");
+    EXPECT_EQ(item.archivePath, "/_archiv_/_sub_index071206153045.html");
 }
 
 } // namespace

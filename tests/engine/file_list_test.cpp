@@ -30,7 +30,7 @@ TEST_F(FileList, ReadsLinesByTheirLastEquals)
     struct Row {
         const char* name;
         std::string content;
-        std::map<std::string, int64_t> expected;
+        std::map<std::string, RecordedFile> expected;
     };
     const Row rows[] = {
         { "plain", "/w/a.html=1165500000\n", { { "/w/a.html", 1165500000 } } },
@@ -47,6 +47,11 @@ TEST_F(FileList, ReadsLinesByTheirLastEquals)
         { "NUL bytes", std::string("/w/a\0b=4\n/w/c=5\n", 16), { { std::string("/w/a\0b", 6), 4 }, { "/w/c", 5 } } },
         { "10 MB line", std::string(10 << 20, 'x') + "\n/w/c=5\n" + std::string(10 << 20, '=') + "\n",
             { { "/w/c", 5 }, { std::string((10 << 20) - 1, '='), 0 } } },
+        { "fraction and size", "/w/a=1165500000.123456789 4096\n", { { "/w/a", { 1165500000, 123456789, 4096 } } } },
+        { "short fraction, no size", "/w/a=5.5\n", { { "/w/a", { 5, 500000000 } } } },
+        { "long fraction cut", "/w/a=5.1234567891\n", { { "/w/a", { 5, 123456789 } } } },
+        { "before 1970", "/w/a=-6.877000000 0\n", { { "/w/a", { -6, 877000000, 0 } } } },
+        { "dot without digits", "/w/a=5. 7\n", { { "/w/a", 5 } } },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -80,13 +85,23 @@ TEST_F(FileList, WriteRecordsOnlySettledItemsAndReadsBack)
         item("/w/failed.html", 1, true, true, false),
         item("/w/deleted.html", 0, true, false, true),
         item("/w/line\nbreak=1", 9, false, false, false),
+        // Failures keep what an earlier run recorded: their server copy is still that one.
+        item("/w/failed-again.html", 8, true, true, false),
+        item("/w/not-deleted.html", 0, true, true, true),
     };
+    project.items[0].mtimeNanoseconds = 5;
+    project.items[0].size = 1234;
+    project.timeMap = { { "/w/failed-again.html", 7 }, { "/w/not-deleted.html", { 6, 1, 2 } } };
     project.WriteFileList();
     std::optional<std::string> written = readWholeFile(project.filelist);
     ASSERT_TRUE(written);
-    EXPECT_EQ(*written, "/w/b=c.html=5000000000\n/w/a.html=-3\n");
+    EXPECT_EQ(*written,
+        "/w/b=c.html=5000000000.000000005 1234\n/w/a.html=-3.000000000 0\n/w/failed-again.html=7\n"
+        "/w/not-deleted.html=6.000000001 2\n");
     project.ReadFileList();
-    EXPECT_EQ(project.timeMap, (std::map<std::string, int64_t> { { "/w/b=c.html", 5000000000 }, { "/w/a.html", -3 } }));
+    EXPECT_EQ(project.timeMap,
+        (std::map<std::string, RecordedFile> { { "/w/b=c.html", { 5000000000, 5, 1234 } },
+            { "/w/a.html", { -3, 0, 0 } }, { "/w/failed-again.html", 7 }, { "/w/not-deleted.html", { 6, 1, 2 } } }));
 }
 
 TEST_F(FileList, WriteDoesNothingWithoutSettingOrAfterCancel)
@@ -115,7 +130,7 @@ TEST_F(FileList, LargeListRoundTrips)
     project.ReadFileList();
     ASSERT_EQ(project.timeMap.size(), 20000u);
     for (const FileItem& item : project.items)
-        ASSERT_EQ(project.timeMap.at(item.path), item.mtime);
+        ASSERT_EQ(project.timeMap.at(item.path), RecordedFile(item.mtime, 0, 0));
 }
 
 } // namespace

@@ -51,9 +51,9 @@ TEST_F(ProjectReport, RowsAreAppendedOncePerRun)
     std::string page = project.ReportHTML("www");
     EXPECT_EQ(page, dir.file("site.ftp.html"));
     const std::string expected = "plain\n"
-                                 "<!-- repeat -->\n<a href=\"/www/gone.html\">/w/gone.html</a> Del\n"
-                                 "<!-- repeat -->\n<a href=\"/www/b.html\">/w/b.html</a> Error\n"
-                                 "<!-- repeat -->\n<a href=\"/www/a.html\">/w/a.html</a> OK\n"
+                                 "<!-- repeat -->\n<a href=\"/www/gone.html\">/www/gone.html</a> Del\n"
+                                 "<!-- repeat -->\n<a href=\"/www/b.html\">/www/b.html</a> Error\n"
+                                 "<!-- repeat -->\n<a href=\"/www/a.html\">/www/a.html</a> OK\n"
                                  "<!-- repeat -->\n";
     EXPECT_EQ(readWholeFile(page), expected);
     // The second site of the same run: same rows, its own start directory.
@@ -70,7 +70,9 @@ TEST_F(ProjectReport, RowsAreAppendedOncePerRun)
     std::optional<std::string> authorPage = readWholeFile(page);
     ASSERT_TRUE(authorPage);
     EXPECT_EQ(authorPage->rfind("author\n", 0), 0u);
-    EXPECT_NE(authorPage->find("/w/a.html</a> alice OK"), std::string::npos);
+    EXPECT_NE(authorPage->find(">/a.html</a> alice OK"), std::string::npos);
+    // No local folder reaches the published page.
+    EXPECT_EQ(authorPage->find("/w/"), std::string::npos);
     EXPECT_TRUE(sink.lines.empty());
 }
 

@@ -209,7 +209,7 @@ TEST(UploadRun, ArchivesReplacedAndDeletedFilesAndPrunesTheArchive)
     // Four new archive entries (three replaced, one deleted) and two of the old ones beat
     // archmax 4: the four newest stay, and those are the ones this run made.
     ASSERT_EQ(archive.size(), 4u) << testing::PrintToString(archive);
-    const std::regex stamped("(index|_sub_page|_sub_gone)[0-9]{10}\\.html|README");
+    const std::regex stamped("(index|_sub_page|_sub_gone)[0-9]{12}\\.html|README[0-9]{12}");
     for (const std::string& name : archive)
         EXPECT_TRUE(std::regex_match(name, stamped)) << name;
     for (const std::string& name : archive) {

@@ -67,7 +67,8 @@ TEST_F(InterpreterOnRealServer, RunsAQueuedUploadScript)
         { "mv \"/sub/x.css\" \"/_archiv_/_sub_x0712061530.css\"", 250 },
         { "put \"" + web + "/sub/a b.html\" \"/sub/a b.html\"", 226 },
         { "put \"" + web + "/sub/x.css\" \"/sub/x.css\"", 226 },
-        { "dele /gone.html", 0 },
+        { "dele /gone.html", 250 },
+        { "dele \"/sub/never there.html\"", 550 },
         { "put \"" + web + "/missing.html\" \"/missing.html\"", FtpClient::kTransferNotCarriedOut },
     };
     for (const Step& step : steps)

@@ -48,11 +48,11 @@ TEST(ReportHtml, RendersNewestFirstWithEveryPlaceholder)
     EXPECT_EQ(render({ first, second, third }, 0),
         "<head>\n"
         "<!-- repeat -->\n"
-        " - | - |<a href=\"/gone.html\">/w/gone.html</a>| - | - |Del\n"
+        " - | - |<a href=\"/gone.html\">/gone.html</a>| - | - |Del\n"
         "<!-- repeat -->\n"
-        "02.01.2007 03:04| - |<a href=\"/sub/b.gif\">/w/sub/b.gif</a>| - | - |Error\n"
+        "02.01.2007 03:04| - |<a href=\"/sub/b.gif\">/sub/b.gif</a>| - | - |Error\n"
         "<!-- repeat -->\n"
-        "07.12.2006 15:30|/_archiv_/a0712061530.html|<a href=\"/a.html\">/w/a.html</a>|alice|bob|OK\n"
+        "07.12.2006 15:30|/_archiv_/a0712061530.html|<a href=\"/a.html\">/a.html</a>|alice|bob|OK\n"
         "<!-- repeat -->\n"
         "</tail>\n");
 }
@@ -83,7 +83,7 @@ TEST(ReportHtml, HostileNamesAreEscaped)
     hostile.editor = "\"quoted\"";
     std::string page = render({ hostile }, 0, "<!-- repeat -->\n<a href=\"[alt]\">alt</a> [file] [author] [editor]\n");
     EXPECT_EQ(page.find("<script>"), std::string::npos) << page;
-    EXPECT_NE(page.find("<a href=\"/%3Cscript%3Ex%3C/script%3E.html\">/w/&lt;script&gt;x&lt;/script&gt;.html</a>"),
+    EXPECT_NE(page.find("<a href=\"/%3Cscript%3Ex%3C/script%3E.html\">/&lt;script&gt;x&lt;/script&gt;.html</a>"),
         std::string::npos)
         << page;
     EXPECT_NE(page.find("href=\"/_archiv_/%22%3E%3Cscript%3Ey%3C/script%3E\""), std::string::npos) << page;
@@ -98,7 +98,7 @@ TEST(ReportHtml, PlaceholdersAreFilledOnceAndOnlyInTheTemplateText)
         = render({ tricky }, 0, "<!-- repeat -->\n[author] [author] [file] [editor] [status] [status] [alt]\n");
     EXPECT_EQ(page,
         "<!-- repeat -->\n"
-        "[date] [author] <a href=\"/%5Bstatus%5D%5Beditor%5D.html\">/w/[status][editor].html</a>  -  OK [status]  - "
+        "[date] [author] <a href=\"/%5Bstatus%5D%5Beditor%5D.html\">/[status][editor].html</a>  -  OK [status]  - "
         "\n");
 }
 
@@ -115,7 +115,8 @@ TEST(ReportHtml, LinkTargets)
         { "/home/u/web", "www", "/home/u/web/img/a.gif", "/www/img/a.gif" },
         { "/home/u/web", "", "/home/u/web/a.gif", "/a.gif" },
         { "/home/U/Web", "", "/home/u/web/a.gif", "/a.gif" }, // prefix compared without case
-        { "/home/u/web", "/htdocs", "/x/y.htm", "/htdocs/x/y.htm" },
+        // Outside the local folder (it moved since): only the name, never the local folders.
+        { "/home/u/web", "/htdocs", "/x/y.htm", "/htdocs/y.htm" },
         { "/w", "", "/w/a b#c?.html", "/a%20b%23c%3F.html" },
     };
     for (const Case& c : cases) {
@@ -123,6 +124,9 @@ TEST(ReportHtml, LinkTargets)
         std::string page = renderReportPage(splitReportTemplate("<!-- repeat -->[file]"), { row(c.path, 1) }, settings);
         size_t href = page.find("href=\"") + 6;
         EXPECT_EQ(page.substr(href, page.find('"', href) - href), c.target) << c.path;
+        // The shown name is the server path too: the local one would tell visitors the
+        // user's account and folders.
+        EXPECT_EQ(page.find("/home/"), std::string::npos) << page;
     }
 }
 
