@@ -2,6 +2,7 @@
 
 #include "platform/archive_mark_store.h"
 #include "platform/file_attributes.h"
+#include "platform/file_utils.h"
 #include "support/test_tree.h"
 
 #include <ctime>
@@ -86,6 +87,15 @@ protected:
             if (item.changed)
                 paths.push_back(item.path);
         return paths;
+    }
+
+    // The file list as older versions wrote it: seconds only.
+    void writeSecondsOnlyList()
+    {
+        std::string content;
+        for (const FileItem& item : project.items)
+            content += item.path + "=" + std::to_string(item.mtime) + "\n";
+        ASSERT_TRUE(writeFileAtomically(project.filelist, content));
     }
 
     // Records the current items as uploaded, as a successful run would.
@@ -208,6 +218,42 @@ TEST_F(ChangeDetection, RecordedTimeDecidesUnderFileListStrategy)
     EXPECT_EQ(changedPaths(),
         (std::vector<std::string> { tree.path("new.html"), tree.path("newer.html"), tree.path("older.html") }));
     EXPECT_FALSE(queued().find("same.html") != std::string::npos);
+}
+
+// Edits that keep the second: a save in the same second as the last scan, and new content
+// copied over with its time kept (cp -p, build tools that fix times).
+TEST_F(ChangeDetection, SizeAndFractionOfASecondCountUnderFileListStrategy)
+{
+    auto setNanoseconds = [&](const char* name, int64_t seconds, long nanoseconds) {
+        struct timespec times[2] { { static_cast<time_t>(seconds), nanoseconds },
+            { static_cast<time_t>(seconds), nanoseconds } };
+        ASSERT_EQ(::utimensat(AT_FDCWD, tree.path(name).c_str(), times, 0), 0);
+    };
+    tree.add("same-second.html", "short");
+    tree.add("copied.html", "old content");
+    tree.add("fraction.html", "abc");
+    tree.add("untouched.html", "u");
+    setNanoseconds("fraction.html", TestTree::kDefaultTime, 100);
+    detect();
+    settle();
+
+    tree.add("same-second.html", "longer text", TestTree::kDefaultTime);
+    tree.add("copied.html", "new content", TestTree::kDefaultTime); // same size, same second
+    setNanoseconds("copied.html", TestTree::kDefaultTime, 5);
+    tree.add("fraction.html", "xyz");
+    setNanoseconds("fraction.html", TestTree::kDefaultTime, 200);
+    detect();
+    EXPECT_EQ(changedPaths(),
+        (std::vector<std::string> {
+            tree.path("copied.html"), tree.path("fraction.html"), tree.path("same-second.html") }));
+
+    // A list from before sizes and fractions were kept sends nothing again after an update.
+    writeSecondsOnlyList();
+    detect();
+    EXPECT_TRUE(changedPaths().empty());
+    settle();
+    EXPECT_NE(readWholeFile(project.filelist)->find(tree.path("untouched.html") + "=1165500000.000000000 1\n"),
+        std::string::npos);
 }
 
 TEST_F(ChangeDetection, OlderTimeThanRecordedCountsAsChanged)

@@ -232,6 +232,38 @@ TEST_F(ScriptedTransfers, SizeThatKeepsDifferingIsSentFiveTimes)
     EXPECT_EQ(sink.count("STOR"), 7);
 }
 
+// What a command about a listed entry must name: the entry alone, as each format's rules cut
+// it, while `name` keeps what the browser shows and follows.
+TEST_F(ScriptedTransfers, ListedEntriesKnowTheirBareNames)
+{
+    struct Row {
+        const char* line;
+        const char* name;
+        const char* fileName;
+    };
+    const Row rows[] = {
+        { "-rw-r--r--   1 u g 5 Jan 01  2020 plain file.html", "plain file.html", "plain file.html" },
+        { "lrwxrwxrwx   1 u g 9 Jan 01  2020 up -> ../..", "up -> ../..", "up" },
+        { "V2001.HTML;1  2 30-DEC-2001 12:00 [X] (RWED)", "V2001.HTML;1  2 30-DEC-2001 12:00 [X] (RWED)",
+            "V2001.HTML" },
+        { "SUB.DIR;1  1 19-NOV-2001 21:41 [root,root] (RWE,RWE,RE,RE)",
+            "SUB.DIR;1  1 19-NOV-2001 21:41 [root,root] (RWE,RWE,RE,RE)", "SUB" },
+        { "04-06-00  03:47PM                  589 dos file.htm", "dos file.htm", "dos file.htm" },
+        { "+i8388621.48594,m825718503,r,s280,up755\teplf file", "eplf file", "eplf file" },
+    };
+    std::string listing;
+    for (const Row& row : rows)
+        listing += std::string(row.line) + "\r\n";
+    server.on("LIST", Answer::sending("150 Here\r\n", listing, "226 Done\r\n"));
+    connect();
+    std::vector<RemoteEntry> entries = client.listEntries("/");
+    ASSERT_EQ(entries.size(), std::size(rows));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].name, rows[i].name);
+        EXPECT_EQ(entries[i].fileName, rows[i].fileName);
+    }
+}
+
 TEST_F(ScriptedTransfers, RefusedRetrAndListAnswerZero)
 {
     server.on("RETR", "550 No such file\r\n");
