@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -87,6 +89,21 @@ TEST(Arguments, HelpNamesEveryOptionAndTheExitCodes)
     std::istringstream lines(help);
     for (std::string line; std::getline(lines, line);)
         EXPECT_LE(line.size(), 110u) << line;
+}
+
+// The manual page documents the same options and exit codes as --help.
+TEST(Arguments, ManualPageNamesWhatHelpNames)
+{
+    std::ifstream file(TARNWICK_SOURCE_DIR "/resources/man/tarnwick.1");
+    const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(page.empty());
+    for (const char* option : { "\\-all", "\\-service", "\\-\\-dry\\-run", "\\-\\-quiet", "\\-\\-trust\\-cert",
+             "\\-\\-help", "\\-\\-version" }) {
+        SCOPED_TRACE(option);
+        EXPECT_NE(page.find(option), std::string::npos);
+    }
+    for (const char* code : { ".B 0\n", ".B 1\n", ".B 2\n" })
+        EXPECT_NE(page.find(code), std::string::npos) << code;
 }
 
 } // namespace
