@@ -104,6 +104,8 @@ int WindowlessRunner::dryRun(const std::string& argument)
             application_.dataDirectory().c_str());
         return 1;
     }
+    if (chosen.empty())
+        std::fprintf(out_, "no projects in %s\n", application_.dataDirectory().c_str());
     for (WebProject* project : chosen) {
         std::fprintf(
             out_, "dry run of %s (nothing is sent or recorded):\n", fileNamePart(project->projectPath).c_str());
