@@ -1,10 +1,13 @@
 #include "ftp/trusted_certificates.h"
 #include "shell/application.h"
+#include "shell/command_line.h"
 #include "shell/windowless_runner.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 #ifdef TARNWICK_HAVE_UI
 #include "ui/desktop_application.h"
@@ -22,55 +25,56 @@ bool hasDisplay()
     return false;
 }
 
-// The one argument as the system would hand it over: everything after the program name.
-std::string commandLine(int argc, char** argv)
+int trustCertificate(const std::vector<std::string>& arguments)
 {
-    std::string text;
-    for (int index = 1; index < argc; ++index) {
-        if (!text.empty())
-            text += ' ';
-        text += argv[index];
+    TrustedCertificates store(TrustedCertificates::defaultPath());
+    if (!store.trust(arguments[0], arguments[1])) {
+        std::fprintf(stderr,
+            "tarnwick: cannot trust %s: a SHA-256 fingerprint (64 hexadecimal digits) is needed "
+            "and %s must be writable\n",
+            arguments[0].c_str(), TrustedCertificates::defaultPath().c_str());
+        return kExitFailed;
     }
-    size_t start = text.find_first_not_of(" \t");
-    return start == std::string::npos ? std::string() : text.substr(start);
+    std::printf(
+        "trusted %s for %s\n", TrustedCertificates::normalFingerprint(arguments[1]).c_str(), arguments[0].c_str());
+    return kExitDone;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && std::string(argv[1]) == "--trust-cert") {
-        if (argc != 4) {
-            std::fprintf(stderr, "usage: tarnwick --trust-cert HOST:PORT FINGERPRINT\n");
-            return 1;
-        }
-        TrustedCertificates store(TrustedCertificates::defaultPath());
-        if (!store.trust(argv[2], argv[3])) {
-            std::fprintf(stderr,
-                "tarnwick: cannot trust %s: a SHA-256 fingerprint (64 hexadecimal digits) is needed "
-                "and %s must be writable\n",
-                argv[2], TrustedCertificates::defaultPath().c_str());
-            return 1;
-        }
-        std::printf("trusted %s for %s\n", TrustedCertificates::normalFingerprint(argv[3]).c_str(), argv[2]);
-        return 0;
+    const CommandLine command = parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    switch (command.kind) {
+    case CommandKind::Help: std::fputs(usageText().c_str(), stdout); return kExitDone;
+    case CommandKind::Version: std::fputs(versionText().c_str(), stdout); return kExitDone;
+    case CommandKind::UsageError:
+        std::fprintf(stderr, "tarnwick: %s\nTry 'tarnwick --help' for the options.\n", command.error.c_str());
+        return kExitUsage;
+    case CommandKind::TrustCert: return trustCertificate(command.trustArguments);
+    case CommandKind::Desktop:
+    case CommandKind::Run:
+    case CommandKind::Service: break;
     }
-    const std::string argument = commandLine(argc, argv);
-    const bool windowless = argument == "-service" || (!argument.empty() && !hasDisplay());
+
+    // A dry run and a quiet run report on the terminal even where a desktop is at hand.
+    const bool windowless = command.kind == CommandKind::Service || command.dryRun || command.quiet
+        || (command.kind == CommandKind::Run && !hasDisplay());
 #ifdef TARNWICK_HAVE_UI
     if (!windowless && hasDisplay())
         return runDesktopApplication(argc, argv);
 #endif
-    if (!windowless && argument.empty()) {
-        std::fprintf(stderr,
-            "usage: tarnwick PROJECT | -all | -service\n"
-            "  PROJECT   upload the project whose file name begins with PROJECT, then end\n"
-            "  -all      upload every project one after the other, then end\n"
-            "  -service  run the interval scheduler without a window until SIGTERM\n");
-        return 1;
+    if (command.kind == CommandKind::Desktop) {
+        std::fputs("tarnwick: no display for the desktop application; name a project or -all\n", stderr);
+        std::fputs(usageText().c_str(), stderr);
+        return kExitUsage;
     }
     Application application;
     application.startUp();
-    WindowlessRunner runner(application, stdout);
-    return runner.run(argument);
+    WindowlessOptions options;
+    options.dryRun = command.dryRun;
+    options.quiet = command.quiet;
+    options.progressLine = !command.quiet && ::isatty(STDOUT_FILENO) == 1;
+    WindowlessRunner runner(application, stdout, options);
+    return runner.run(command.kind == CommandKind::Service ? std::string("-service") : command.target);
 }

@@ -3,12 +3,14 @@
 #include "config/ftp_site.h"
 #include "dialogs/dialog_text.h"
 #include "dialogs/ok_cancel_buttons.h"
+#include "dialogs/password_field.h"
 #include "ui/app_icons.h"
 #include "ui/ui_strings.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -33,7 +35,11 @@ CDlgSites::CDlgSites(const UiStrings& strings, FtpSite& site, QWidget* parent)
     form->addRow(strings("sites.name"), name_);
     form->addRow(strings("sites.url"), url_);
     form->addRow(strings("sites.user"), user_);
-    form->addRow(strings("sites.password"), password_);
+    auto* passwordRow = new QHBoxLayout();
+    passwordRow->addWidget(password_, 1);
+    showPassword_ = maskPasswordField(*password_, strings, this);
+    passwordRow->addWidget(showPassword_);
+    form->addRow(strings("sites.password"), passwordRow);
     form->addRow(QString(), anonymous_);
     form->addRow(strings("sites.directory"), directory_);
     form->addRow(strings("sites.localdir"), localDirectory_);

@@ -19,6 +19,7 @@ public:
     [[nodiscard]] QLineEdit* urlField() const { return url_; }
     [[nodiscard]] QLineEdit* userField() const { return user_; }
     [[nodiscard]] QLineEdit* passwordField() const { return password_; }
+    [[nodiscard]] QCheckBox* showPasswordBox() const { return showPassword_; }
     [[nodiscard]] QLineEdit* directoryField() const { return directory_; }
     [[nodiscard]] QLineEdit* localDirectoryField() const { return localDirectory_; }
     [[nodiscard]] QCheckBox* anonymousBox() const { return anonymous_; }
@@ -29,6 +30,7 @@ private:
     QLineEdit* url_;
     QLineEdit* user_;
     QLineEdit* password_;
+    QCheckBox* showPassword_ = nullptr;
     QLineEdit* directory_;
     QLineEdit* localDirectory_;
     QCheckBox* anonymous_;

@@ -5,6 +5,7 @@
 #include "dialogs/c_dlg_expert.h"
 #include "dialogs/dialog_text.h"
 #include "dialogs/hint_event_filter.h"
+#include "dialogs/password_field.h"
 #include "ftp/ftp_client.h"
 #include "ftp/ftp_event_sink.h"
 #include "ftp/server_address.h"
@@ -74,7 +75,9 @@ CDlgWebProject::CDlgWebProject(const UiStrings& strings, const MachineOptions& o
     layout->addWidget(new QLabel(strings("web.user"), this), row, 0);
     layout->addWidget(user_, row++, 1, 1, 2);
     layout->addWidget(new QLabel(strings("web.password"), this), row, 0);
-    layout->addWidget(password_, row++, 1, 1, 2);
+    layout->addWidget(password_, row, 1);
+    showPassword_ = maskPasswordField(*password_, strings, this);
+    layout->addWidget(showPassword_, row++, 2);
     layout->addWidget(new QLabel(strings("web.startdir"), this), row, 0);
     layout->addWidget(startDirectory_, row++, 1, 1, 2);
     layout->addWidget(new QLabel(strings("web.localdir"), this), row, 0);

@@ -59,6 +59,7 @@ public:
     [[nodiscard]] QLineEdit* serverField() const { return server_; }
     [[nodiscard]] QLineEdit* userField() const { return user_; }
     [[nodiscard]] QLineEdit* passwordField() const { return password_; }
+    [[nodiscard]] QCheckBox* showPasswordBox() const { return showPassword_; }
     [[nodiscard]] QLineEdit* startDirectoryField() const { return startDirectory_; }
     [[nodiscard]] QLineEdit* localDirectoryField() const { return localDirectory_; }
     [[nodiscard]] QLineEdit* minutesField() const { return minutes_; }
@@ -89,6 +90,7 @@ private:
     QLineEdit* server_;
     QLineEdit* user_;
     QLineEdit* password_;
+    QCheckBox* showPassword_ = nullptr;
     QLineEdit* startDirectory_;
     QLineEdit* localDirectory_;
     QLineEdit* minutes_;

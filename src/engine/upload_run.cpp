@@ -155,6 +155,7 @@ void WebProject::RunUpload()
     int siteNumber = 0;
     for (const FtpSite& site : sites) {
         ++siteNumber;
+        currentSite = siteNumber;
         if (cancelRequested)
             break;
         UploadScript transcript(temp, siteNumber);
@@ -223,6 +224,7 @@ void WebProject::RunUpload()
         (void)client.quit();
         transcript.finish();
     }
+    currentSite = 0;
     client.hangUpIfDialed();
 }
 

@@ -94,6 +94,7 @@ public:
     // deletion that is refused, or not tried, marks its item failed.
     void removeDeletedFiles(class FtpClient& client, const FtpSite& site, ArchiveFolder& archive);
     int unreachableSites = 0; // sites the last RunUpload could not log in to
+    std::atomic<int> currentSite { 0 }; // 1-based site RunUpload is serving, 0 outside the site loop
     int clientBudgetMilliseconds = 30000; // how long one blocking socket call may hang
 
     // Collaborators the owner may replace (tests substitute their own).

@@ -10,8 +10,38 @@ MainWindowSink::MainWindowSink(MainWindowView& view, WebProject& project)
 {
 }
 
+void MainWindowSink::beginUploads(int files, int64_t bytes)
+{
+    progress_.begin(files, bytes, RunProgress::Clock::now());
+    lastShownDone_ = -1;
+    showProgress(true);
+}
+
+void MainWindowSink::endUploads()
+{
+    if (!progress_.active())
+        return;
+    progress_.finish();
+    view_.endProgress();
+}
+
+void MainWindowSink::showProgress(bool always)
+{
+    if (!progress_.active())
+        return;
+    const auto now = RunProgress::Clock::now();
+    const RunProgress::Snapshot snapshot = progress_.snapshot(now);
+    const int64_t nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
+    if (!always && snapshot.filesDone == lastShownDone_ && nanoseconds - lastShownNanoseconds_ < 200'000'000)
+        return;
+    lastShownNanoseconds_ = nanoseconds;
+    lastShownDone_ = snapshot.filesDone;
+    view_.showProgress(RunProgress::describe(snapshot));
+}
+
 void MainWindowSink::onTransferFailed(const std::string& localFile)
 {
+    progress_.transferFailed();
     // An empty name stands for "no particular file": every changed entry failed.
     for (FileItem& item : project_.items) {
         if (!item.changed)
@@ -29,6 +59,8 @@ void MainWindowSink::onUploadBegins(const std::string& localFile, int64_t /*expe
 {
     view_.appendLogLine(ActivityLog::cutAtCarriageReturn(ActivityLog::uploadLine(localFile)));
     message("->%s", localFile.c_str());
+    progress_.uploadBegins(localFile);
+    showProgress(true);
 }
 
 void MainWindowSink::onDownloadBegins(const std::string& localFile, int64_t /*unused*/)
@@ -40,28 +72,35 @@ void MainWindowSink::onFileSize(int64_t bytes)
 {
     total_ = bytes;
     running_ = 0;
+    progress_.fileSize(bytes);
+    showProgress(false);
 }
 
 void MainWindowSink::onBytes(int64_t bytes)
 {
     running_ += bytes;
+    progress_.bytes(bytes);
+    showProgress(false);
 }
 
 void MainWindowSink::onLine(const std::string& text)
 {
     std::string line = ActivityLog::cutAtLineEnd(text);
     view_.appendLogLine(line);
-    view_.setStatusText(line);
+    if (!progress_.active())
+        view_.setStatusText(line);
 }
 
 void MainWindowSink::onStatusLine(const std::string& text)
 {
     std::string line = ActivityLog::cutAtLineEnd(text);
-    view_.setStatusText(line);
+    if (!progress_.active())
+        view_.setStatusText(line);
     view_.appendLogLine(line);
 }
 
 void MainWindowSink::onStatusMessage(const std::string& text)
 {
-    view_.setStatusText(text);
+    if (!progress_.active())
+        view_.setStatusText(text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/ftp_event_sink.h"
+#include "shell/run_progress.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,6 +25,11 @@ public:
     void onStatusLine(const std::string& text) override;
     void onStatusMessage(const std::string& text) override;
 
+    // Between these two the status line shows the progress of the uploads instead of the
+    // protocol lines (which still go to the log).
+    void beginUploads(int files, int64_t bytes);
+    void endUploads();
+
     [[nodiscard]] int64_t totalBytes() const { return total_; }
     [[nodiscard]] int64_t bytesSoFar() const { return running_; }
 
@@ -32,4 +38,9 @@ private:
     WebProject& project_;
     std::atomic<int64_t> total_ { 0 };
     std::atomic<int64_t> running_ { 0 };
+    RunProgress progress_;
+    // Bytes arrive block by block; the view is told at most this often, and on each completion.
+    std::atomic<int64_t> lastShownNanoseconds_ { 0 };
+    std::atomic<int> lastShownDone_ { -1 };
+    void showProgress(bool always);
 };

@@ -26,6 +26,10 @@ public:
     virtual void showStartButton() = 0;
     virtual void showStopButton() = 0;
     virtual void setStatusText(const std::string& text) = 0;
+    // Where the uploads of a run stand ("12/40 files, ..."); shown in the status line unless
+    // the view has a place of its own for it. endProgress follows the last one of a run.
+    virtual void showProgress(const std::string& text) { setStatusText(text); }
+    virtual void endProgress() { }
     virtual void appendLogLine(const std::string& text) = 0;
     // Rebuilds the list of modified files from the selected project's items.
     virtual void refreshFileList() = 0;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <exception>
 #include <unordered_set>
 
@@ -46,6 +47,34 @@ private:
     const MachineOptions* previous_;
     MachineOptions snapshot_;
 };
+
+// What the uploads of a run amount to, every site counted: the puts of the queue, and the
+// report page each site gets.
+int queuedUploads(const WebProject& project)
+{
+    if (!project.changesPending)
+        return 0;
+    int puts = 0;
+    for (const PendingCommand& pending : project.pendingCommands)
+        puts += pending.localPath.empty() ? 0 : 1;
+    const int sites = static_cast<int>(project.sites.size());
+    return puts * sites + (project.htmlreport.empty() ? 0 : sites);
+}
+
+int64_t queuedBytes(const WebProject& project)
+{
+    if (!project.changesPending)
+        return 0;
+    std::unordered_set<std::string_view> queued;
+    for (const PendingCommand& pending : project.pendingCommands)
+        if (!pending.localPath.empty())
+            queued.insert(pending.localPath);
+    int64_t bytes = 0;
+    for (const FileItem& item : project.items)
+        if (queued.contains(item.path))
+            bytes += item.size;
+    return bytes * static_cast<int64_t>(project.sites.size());
+}
 
 } // namespace
 
@@ -144,7 +173,7 @@ void RunController::uploadAll()
                 continue;
             running_ = project;
             project->pendingCommands.clear();
-            runUpload(*project);
+            runUpload(*project, RunTrigger::UploadAll);
         }
         if (quitAtEnd)
             view_.requestQuit();
@@ -185,7 +214,7 @@ void RunController::onTimerTick()
             return;
         running_ = current;
         current->pendingCommands.clear();
-        runUpload(*current);
+        runUpload(*current, RunTrigger::Timer);
     });
 }
 
@@ -277,8 +306,9 @@ void RunController::reportCrash(const char* where, const WebProject& project, co
         diagnosticLog_->logLine(text, LogLineKind::Error);
 }
 
-void RunController::runUpload(WebProject& project)
+void RunController::runUpload(WebProject& project, RunTrigger trigger)
 {
+    const auto began = std::chrono::steady_clock::now();
     OptionsForJob options(project, optionsSource_);
     isRunning_ = true;
     view_.setRunControlsEnabled(false);
@@ -292,6 +322,7 @@ void RunController::runUpload(WebProject& project)
         project.eventSink = &sink;
         project.ReadFileList();
         project.DetectChanges();
+        sink.beginUploads(queuedUploads(project), queuedBytes(project));
         project.RunUpload();
     } catch (const std::exception& error) {
         crashed = true;
@@ -303,6 +334,8 @@ void RunController::runUpload(WebProject& project)
     // Whatever the interrupted steps had not sent yet must not be recorded as sent.
     if (crashed)
         project.MarkAllFailed();
+    sink.endUploads();
+    const std::vector<size_t> changed = changedItemIndexes(project);
     try {
         project.FinishRun();
     } catch (const std::exception& error) {
@@ -323,6 +356,17 @@ void RunController::runUpload(WebProject& project)
     if (failed)
         anyRunFailed_ = true;
     ++completedRuns_;
+    if (runObserver_) {
+        RunOutcome outcome;
+        outcome.projectName = fileNamePart(project.projectPath);
+        outcome.trigger = trigger;
+        outcome.tally = tallyFinishedRun(project, changed);
+        outcome.tally.stopped = project.cancelRequested;
+        outcome.tally.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        outcome.unreachableSites = project.unreachableSites;
+        outcome.failed = failed;
+        runObserver_(outcome);
+    }
 
     isRunning_ = false;
     view_.setRunControlsEnabled(true);

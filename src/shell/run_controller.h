@@ -2,6 +2,7 @@
 
 #include "config/machine_options.h"
 #include "shell/main_window_view.h"
+#include "shell/run_summary.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -49,6 +50,8 @@ public:
     // of the record the window thread may be rewriting. Without a source the project's own
     // options pointer is used.
     void setOptionsSource(std::function<MachineOptions()> source) { optionsSource_ = std::move(source); }
+    // Told on the worker, after each run has recorded its results.
+    void setRunObserver(std::function<void(const RunOutcome&)> observer) { runObserver_ = std::move(observer); }
 
     void setSelected(WebProject* project) { selected_ = project; }
     [[nodiscard]] WebProject* selected() const { return selected_; }
@@ -81,7 +84,7 @@ public:
     [[nodiscard]] static int findProject(const std::vector<std::string>& names, const std::string& argument);
 
     // The body of one run on the worker thread; `project` is the running project.
-    void runUpload(WebProject& project);
+    void runUpload(WebProject& project, RunTrigger trigger = RunTrigger::Manual);
 
     // Blocks until no job is queued or running. Must not be called from the worker.
     void waitUntilIdle();
@@ -105,6 +108,7 @@ private:
     const DiagnosticLog* diagnosticLog_ = nullptr;
     ArchiveMarkStore* archiveMarks_ = nullptr;
     std::function<MachineOptions()> optionsSource_;
+    std::function<void(const RunOutcome&)> runObserver_;
 
     std::atomic<WebProject*> selected_ { nullptr };
     std::atomic<WebProject*> running_ { nullptr };

@@ -1,5 +1,8 @@
 #include "shell/windowless_runner.h"
 
+#include "engine/dry_run.h"
+#include "engine/web_project.h"
+#include "platform/file_utils.h"
 #include "shell/application.h"
 #include "shell/console_window.h"
 #include "shell/run_controller.h"
@@ -9,6 +12,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -64,14 +69,57 @@ void drain(int descriptor, size_t size)
 
 } // namespace
 
-WindowlessRunner::WindowlessRunner(Application& application, FILE* out)
+WindowlessRunner::WindowlessRunner(Application& application, FILE* out, WindowlessOptions options)
     : application_(application)
     , out_(out)
+    , options_(options)
 {
+}
+
+std::string WindowlessRunner::errorContext(const WebProject& project)
+{
+    std::string text = fileNamePart(project.projectPath);
+    const auto describe = [](const FtpSite& site, int number) {
+        return "site " + std::to_string(number) + " \"" + site.name + "\" (" + site.url + ")";
+    };
+    const int current = project.currentSite;
+    if (current >= 1 && current <= static_cast<int>(project.sites.size()))
+        return text + ", " + describe(project.sites[static_cast<size_t>(current - 1)], current);
+    for (size_t index = 0; index < project.sites.size(); ++index)
+        text += (index == 0 ? ", " : " and ") + describe(project.sites[index], static_cast<int>(index + 1));
+    return text;
+}
+
+int WindowlessRunner::dryRun(const std::string& argument)
+{
+    ProjectList& projects = application_.projects();
+    std::vector<WebProject*> chosen;
+    if (int index = RunController::findProject(projects.names(), argument); index >= 0)
+        chosen.push_back(projects.at(index));
+    if (argument == "-all")
+        for (int index = 0; index < projects.count(); ++index)
+            chosen.push_back(projects.at(index));
+    if (chosen.empty() && argument != "-all") {
+        std::fprintf(stderr, "tarnwick: no project matches \"%s\" in %s\n", argument.c_str(),
+            application_.dataDirectory().c_str());
+        return 1;
+    }
+    if (chosen.empty())
+        std::fprintf(out_, "no projects in %s\n", application_.dataDirectory().c_str());
+    for (WebProject* project : chosen) {
+        std::fprintf(
+            out_, "dry run of %s (nothing is sent or recorded):\n", fileNamePart(project->projectPath).c_str());
+        for (const std::string& line : describePlan(planRun(*project)))
+            std::fprintf(out_, "%s\n", line.c_str());
+    }
+    std::fflush(out_);
+    return 0;
 }
 
 int WindowlessRunner::run(const std::string& argument)
 {
+    if (options_.dryRun)
+        return dryRun(argument);
     BlockedSignals blocked;
     UniqueFd signals(::signalfd(-1, &blocked.set(), SFD_CLOEXEC));
     UniqueFd quit(::eventfd(0, EFD_CLOEXEC));
@@ -81,12 +129,32 @@ int WindowlessRunner::run(const std::string& argument)
     }
 
     const bool service = argument == "-service";
-    ConsoleWindow view(application_.projects(), out_, [&quit] {
-        const uint64_t one = 1;
-        while (::write(quit.get(), &one, sizeof one) < 0 && errno == EINTR) { }
-    });
+    ConsoleWindow view(
+        application_.projects(), out_,
+        [&quit] {
+            const uint64_t one = 1;
+            while (::write(quit.get(), &one, sizeof one) < 0 && errno == EINTR) { }
+        },
+        ConsoleOptions { options_.quiet, options_.progressLine });
     view.setSelected(application_.selectedProject());
-    RunController controller(view);
+    std::mutex outcomesMutex;
+    std::vector<RunOutcome> outcomes;
+    // Declared after what it reports into: its destructor waits for the run in progress.
+    auto owned = std::make_unique<RunController>(view);
+    RunController& controller = *owned;
+    view.setErrorContext([&controller] {
+        WebProject* project = controller.running();
+        return project != nullptr ? errorContext(*project) : std::string("tarnwick");
+    });
+    controller.setRunObserver([&](const RunOutcome& outcome) {
+        std::lock_guard lock(outcomesMutex);
+        outcomes.push_back(outcome);
+    });
+    const auto printSummary = [&] {
+        std::lock_guard lock(outcomesMutex);
+        for (const std::string& line : summaryLines(outcomes))
+            view.printLine(line);
+    };
     controller.setDiagnosticLog(&application_.log());
     controller.setArchiveMarks(&application_.archiveMarks());
     controller.setSelected(application_.selectedProject());
@@ -135,10 +203,18 @@ int WindowlessRunner::run(const std::string& argument)
         // The run in progress sees its cancel flag, ends at its next check and records
         // nothing; the controller's destructor waits for it.
         controller.requestStop();
-        if (service)
+        owned.reset();
+        if (service) {
             application_.log().logLine("Stopping Tarnwick", LogLineKind::Plain);
-        return service ? 0 : 1;
+            return 0;
+        }
+        printSummary();
+        return 1;
     }
     controller.waitUntilIdle();
-    return controller.anyRunFailed() ? 1 : 0;
+    const bool failed = controller.anyRunFailed();
+    owned.reset();
+    if (!service)
+        printSummary();
+    return failed ? 1 : 0;
 }

@@ -4,6 +4,13 @@
 #include <string>
 
 class Application;
+class WebProject;
+
+struct WindowlessOptions {
+    bool dryRun = false; // list what the run would do; connect to nothing, write nothing
+    bool quiet = false; // only errors and the summary
+    bool progressLine = false; // the output is a terminal: show the uploads' progress in place
+};
 
 // The program without a window: a command-line run ("NAME", "-all") that prints the log to a
 // stream and ends after the run, or the scheduler of "-service" that runs until SIGTERM.
@@ -13,14 +20,22 @@ class Application;
 // the mask) and no handler needs to touch shared state.
 class WindowlessRunner {
 public:
-    WindowlessRunner(Application& application, FILE* out);
+    WindowlessRunner(Application& application, FILE* out, WindowlessOptions options = {});
 
     // Answers the process exit code: 0 when every file went up, 1 when a file ended as
     // Error, a site could not be reached, the run was interrupted, or the argument named no
-    // project. The service ends with 0 on SIGTERM.
+    // project. The service ends with 0 on SIGTERM. A run (not the service) ends with its
+    // summary line: one per project when several ran, then the total.
     [[nodiscard]] int run(const std::string& argument);
 
+    // "alpha.ftp, site 1 "main" (ftp.example.org)": the project and the site an error of the
+    // running project belongs to; all of its sites when none is being served.
+    [[nodiscard]] static std::string errorContext(const WebProject& project);
+
 private:
+    [[nodiscard]] int dryRun(const std::string& argument);
+
     Application& application_;
     FILE* out_;
+    WindowlessOptions options_;
 };

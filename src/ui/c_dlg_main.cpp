@@ -28,6 +28,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStackedWidget>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QThread>
@@ -87,6 +88,22 @@ CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEn
         fileList_->setColumnWidth(column, widths[column]);
     fileList_->setTextElideMode(Qt::ElideMiddle);
     fileList_->setContextMenuPolicy(Qt::CustomContextMenu);
+    // The first launch: instead of an empty list, how to make the first project.
+    auto* welcome = new QWidget(central);
+    auto* welcomeLayout = new QVBoxLayout(welcome);
+    welcomeText_ = new QLabel(strings("main.welcome"), welcome);
+    welcomeText_->setWordWrap(true);
+    welcomeText_->setTextFormat(Qt::PlainText);
+    welcomeText_->setAlignment(Qt::AlignCenter);
+    createProjectButton_ = new QPushButton(strings("main.createproject"), welcome);
+    welcomeLayout->addStretch(1);
+    welcomeLayout->addWidget(welcomeText_);
+    welcomeLayout->addWidget(createProjectButton_, 0, Qt::AlignHCenter);
+    welcomeLayout->addStretch(2);
+    listArea_ = new QStackedWidget(central);
+    listArea_->addWidget(fileList_);
+    listArea_->addWidget(welcome);
+    connect(createProjectButton_, &QPushButton::clicked, this, &CDlgMain::createFirstProject);
     status_ = new QLabel(central);
     status_->setTextFormat(Qt::PlainText);
     status_->setMinimumWidth(100);
@@ -112,7 +129,7 @@ CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEn
     buttons->addWidget(version_);
 
     grid->addWidget(configuration_, 0, 0);
-    grid->addWidget(fileList_, 1, 0);
+    grid->addWidget(listArea_, 1, 0);
     grid->addWidget(status_, 2, 0);
     grid->addLayout(buttons, 0, 1, 3, 1);
     grid->setRowStretch(1, 1);
@@ -143,6 +160,28 @@ CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEn
     controller_->setDiagnosticLog(&application_.log());
     controller_->setArchiveMarks(&application_.archiveMarks());
     controller_->setOptionsSource([this] { return application_.optionsSnapshot(); });
+    controller_->setRunObserver([this](const RunOutcome& outcome) {
+        if (outcome.trigger != RunTrigger::Timer || !outcome.failed)
+            return;
+        // Posted, not waited for: the window may be closing, and then the notice is moot.
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { notifyFailedRun(outcome); }, Qt::QueuedConnection);
+    });
+}
+
+void CDlgMain::notifyFailedRun(const RunOutcome& outcome)
+{
+    lastTrayMessage_ = strings_("tray.runfailed")
+                           .arg(fromBytes(outcome.projectName))
+                           .arg(outcome.tally.failed)
+                           .arg(outcome.unreachableSites);
+    if (tray_ != nullptr && QSystemTrayIcon::supportsMessages())
+        tray_->showMessage(strings_("tray.runfailed.title"), lastTrayMessage_, QSystemTrayIcon::Warning, 15000);
+}
+
+bool CDlgMain::showsWelcome() const
+{
+    return listArea_->currentIndex() == 1;
 }
 
 CDlgMain::~CDlgMain()
@@ -237,6 +276,8 @@ void CDlgMain::fillConfigurationBox(int selectedIndex)
     configuration_->setCurrentIndex(selectedIndex);
     m_pSelected = selectedIndex >= 0 ? projects.at(selectedIndex) : nullptr;
     controller_->setSelected(m_pSelected);
+    listArea_->setCurrentIndex(projects.count() == 0 ? 1 : 0);
+    updateRunControls();
 }
 
 void CDlgMain::selectProject(int index)
@@ -281,8 +322,11 @@ template <typename Function> void CDlgMain::onWindowThread(Function&& function)
 
 void CDlgMain::updateRunControls()
 {
-    startButton_->setEnabled(m_bRunControlsEnabled && !m_bReloadPending);
-    findButton_->setEnabled(m_bRunControlsEnabled && !m_bReloadPending);
+    // Start and Find have nothing to work on until a project exists.
+    const bool hasProject = application_.projects().count() > 0;
+    startButton_->setEnabled(m_bRunControlsEnabled && !m_bReloadPending && hasProject);
+    findButton_->setEnabled(m_bRunControlsEnabled && !m_bReloadPending && hasProject);
+    createProjectButton_->setEnabled(m_bRunControlsEnabled && !m_bReloadPending);
     setupsButton_->setEnabled(m_bRunControlsEnabled);
     // A run reads the machine options while it connects.
     optionsAction_->setEnabled(m_bRunControlsEnabled);
@@ -406,6 +450,16 @@ void CDlgMain::showAbout()
 
 void CDlgMain::openProjectEditor()
 {
+    openEditor(false);
+}
+
+void CDlgMain::createFirstProject()
+{
+    openEditor(true);
+}
+
+void CDlgMain::openEditor(bool startWithNewProject)
+{
     std::vector<CDlgWebProject::Entry> entries;
     ProjectList& projects = application_.projects();
     // The editor starts from the files: a run may be changing the loaded objects right now.
@@ -416,6 +470,8 @@ void CDlgMain::openProjectEditor()
     }
     {
         CDlgWebProject editor(strings_, application_.options(), application_.dataDirectory(), std::move(entries), this);
+        if (startWithNewProject)
+            QTimer::singleShot(0, &editor, &CDlgWebProject::newProject);
         editor.exec();
     }
     // The project objects are replaced from disk once no run is using them.

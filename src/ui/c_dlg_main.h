@@ -18,6 +18,7 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QStackedWidget;
 class QSystemTrayIcon;
 class QTableView;
 class QTimer;
@@ -68,6 +69,8 @@ public:
     void showLog();
     void showAbout();
     void openProjectEditor();
+    // The button of the first launch: the project editor, opened on a new project.
+    void createFirstProject();
     void openSites();
     void openOptions();
     void openHelp();
@@ -88,6 +91,12 @@ public:
     [[nodiscard]] QLabel* statusLine() const { return status_; }
     [[nodiscard]] LogWindow& logWindow() const { return *logWindow_; }
     [[nodiscard]] TrayIcon trayIconState() const { return trayState_; }
+    // Without projects the list area explains how to create the first one.
+    [[nodiscard]] bool showsWelcome() const;
+    [[nodiscard]] QLabel* welcomeText() const { return welcomeText_; }
+    [[nodiscard]] QPushButton* createProjectButton() const { return createProjectButton_; }
+    // The last notification about a failed scheduled run (also kept without a tray).
+    [[nodiscard]] const QString& lastTrayMessage() const { return lastTrayMessage_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -98,6 +107,8 @@ private:
     void buildMenus();
     void fillConfigurationBox(int selectedIndex);
     void updateRunControls();
+    void openEditor(bool startWithNewProject);
+    void notifyFailedRun(const RunOutcome& outcome);
 
     Application& application_;
     const UiStrings& strings_;
@@ -111,6 +122,10 @@ private:
     QPushButton* infoButton_ = nullptr;
     QPushButton* setupsButton_ = nullptr;
     QPushButton* ftpButton_ = nullptr;
+    QStackedWidget* listArea_ = nullptr;
+    QLabel* welcomeText_ = nullptr;
+    QPushButton* createProjectButton_ = nullptr;
+    QString lastTrayMessage_;
     QTableView* fileList_ = nullptr;
     FileListModel* fileListModel_ = nullptr;
     QLabel* status_ = nullptr;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -55,7 +56,8 @@ public:
     }
 
     // Starts the program; its standard output goes to output().
-    pid_t start(const std::string& argument)
+    pid_t start(const std::string& argument) { return start(std::vector<std::string> { argument }); }
+    pid_t start(std::vector<std::string> arguments)
     {
         std::vector<std::string> environment = {
             "HOME=" + folder.path(),
@@ -68,15 +70,17 @@ public:
             envp.push_back(entry.data());
         envp.push_back(nullptr);
         std::string program = kProgram;
-        std::string arg = argument;
-        char* argv[] = { program.data(), arg.data(), nullptr };
+        std::vector<char*> argv { program.data() };
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, outputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(
             &actions, 2, (folder.path() + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         pid_t child = -1;
-        EXPECT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv, envp.data()), 0);
+        EXPECT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
         return child;
     }
@@ -97,8 +101,11 @@ public:
     }
 
     int run(const std::string& argument) { return wait(start(argument)); }
+    int run(std::vector<std::string> arguments) { return wait(start(std::move(arguments))); }
 
     [[nodiscard]] std::string outputPath() const { return folder.path() + "/stdout"; }
+    [[nodiscard]] std::string standardOutput() const { return readText(outputPath()); }
+    [[nodiscard]] std::string standardError() const { return readText(folder.path() + "/stderr"); }
     [[nodiscard]] std::string output() const { return readText(outputPath()) + readText(folder.path() + "/stderr"); }
 };
 
@@ -135,10 +142,106 @@ TEST_F(WindowlessRun, ExitCodeTellsWhetherEveryFileWentUp)
     site.add("index.html", "home again", TestTree::kDefaultTime + 60);
     EXPECT_EQ(home.run("-all"), 1) << home.output();
     EXPECT_NE(home.output().find("Error " + other.path("a.html")), std::string::npos) << home.output();
+    // Every error names its project and site; the summary has a line per project and a total.
+    const std::string output = home.standardOutput();
+    EXPECT_NE(output.find("tarnwick: other.ftp, site 1 \"other\" (" + deadUrl + "): Error"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\ndemo.ftp: 1 uploaded, 0 deleted, 0 failed in "), std::string::npos) << output;
+    EXPECT_NE(output.find("\nother.ftp: 0 uploaded, 0 deleted, 1 failed in "), std::string::npos) << output;
+    EXPECT_NE(output.find("\ntotal: 1 uploaded, 0 deleted, 1 failed in "), std::string::npos) << output;
     EXPECT_EQ(readText(server.pathOf("index.html")), "home again");
 
     EXPECT_EQ(home.run("nothing-by-this-name"), 1);
     EXPECT_NE(home.output().find("no project matches"), std::string::npos) << home.output();
+}
+
+// The exit codes of the command line as a shell sees them.
+TEST_F(WindowlessRun, OptionsAndTheirExitCodes)
+{
+    struct Row {
+        std::vector<std::string> arguments;
+        int exitCode;
+        const char* standardOutputPart;
+        const char* standardErrorPart;
+    };
+    const Row rows[] = {
+        { { "--help" }, 0, "-n, --dry-run", "" },
+        { { "-h" }, 0, "Exit status: 0", "" },
+        { { "--version" }, 0, "tarnwick 1.3\n", "" },
+        { { "--bogus" }, 2, "", "unknown option \"--bogus\"" },
+        { { "-q" }, 2, "", "--quiet needs a project name or -all" },
+        { { "one", "-all" }, 2, "", "name one project" },
+        { {}, 2, "", "no display" },
+        { { "-n", "nothing-by-this-name" }, 1, "", "no project matches" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments.empty() ? std::string("(none)") : row.arguments.front());
+        Home home;
+        EXPECT_EQ(home.run(row.arguments), row.exitCode) << home.output();
+        EXPECT_NE(home.standardOutput().find(row.standardOutputPart), std::string::npos) << home.output();
+        EXPECT_NE(home.standardError().find(row.standardErrorPart), std::string::npos) << home.output();
+    }
+}
+
+// A dry run lists what the run after it sends and leaves the data folder and the server as
+// they were; the summary of a run counts what its result lines say; written to a file, the
+// output holds no control characters.
+TEST_F(WindowlessRun, DryRunThenQuietRunThenSummaryMatchesTheResultLines)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    site.add("index.html", "home");
+    site.add("sub/page.html", "page");
+    site.add("old.html", "old");
+    home.addProject("demo", site.root(), server.url(), server.user(), server.password());
+    ASSERT_EQ(home.run("-all"), 0) << home.output();
+    ProjectSettings settings;
+    settings.LoadProject(home.dataDirectory() + "demo.ftp");
+    settings.deleteRemoved = 1;
+    ASSERT_TRUE(settings.SaveProject());
+
+    site.add("index.html", "home again", TestTree::kDefaultTime + 60);
+    site.add("sub/new.html", "new");
+    fs::remove(site.path("old.html"));
+    const std::string recorded = readText(home.dataDirectory() + "demo.ftp.txt");
+    const std::vector<std::string> dataBefore = listFiles(home.dataDirectory());
+    EXPECT_EQ(home.run(std::vector<std::string> { "--dry-run", "demo" }), 0) << home.output();
+    EXPECT_EQ(home.standardOutput(),
+        "dry run of demo.ftp (nothing is sent or recorded):\n"
+        "site \"demo\" ("
+            + server.url()
+            + "):\n"
+              "  upload   changed  "
+            + site.path("index.html")
+            + " -> /index.html\n"
+              "  upload   new      "
+            + site.path("sub/new.html")
+            + " -> /sub/new.html\n"
+              "  delete   deleted  /old.html\n"
+              "  2 to upload, 1 to delete, 0 to archive\n");
+    EXPECT_EQ(readText(home.dataDirectory() + "demo.ftp.txt"), recorded);
+    EXPECT_EQ(listFiles(home.dataDirectory()), dataBefore);
+    EXPECT_EQ(readText(server.pathOf("index.html")), "home");
+
+    EXPECT_EQ(home.run(std::vector<std::string> { "-q", "demo" }), 0) << home.output();
+    const std::string quiet = home.standardOutput();
+    EXPECT_EQ(quiet.rfind("2 uploaded, 1 deleted, 0 failed in ", 0), 0u) << quiet;
+    EXPECT_EQ(std::count(quiet.begin(), quiet.end(), '\n'), 1) << quiet;
+    EXPECT_EQ(compareTrees(site.root(), server.root()), std::vector<std::string>());
+
+    site.add("index.html", "third", TestTree::kDefaultTime + 120);
+    site.add("sub/page.html", "page two", TestTree::kDefaultTime + 120);
+    fs::remove(site.path("sub/new.html"));
+    EXPECT_EQ(home.run("demo"), 0) << home.output();
+    const std::string output = home.standardOutput();
+    size_t okLines = 0;
+    for (size_t at = output.find("-->OK "); at != std::string::npos; at = output.find("-->OK ", at + 1))
+        ++okLines;
+    EXPECT_EQ(okLines, 3u) << output;
+    EXPECT_NE(output.find("\n2 uploaded, 1 deleted, 0 failed in "), std::string::npos) << output;
+    EXPECT_EQ(output.find_first_of("\r\033"), std::string::npos) << "control characters in a file";
 }
 
 TEST_F(WindowlessRun, AllWithoutProjectsEndsAtOnce)

@@ -12,10 +12,13 @@
 #include "ui/log_window.h"
 #include "ui/ui_strings.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -186,6 +189,86 @@ TEST(CDlgMain, RunAgainstARealServerSwitchesTheButtons)
     ASSERT_TRUE(processEventsUntil([&] { return window.controller().completedRuns() == 2; }, 60000));
     ASSERT_TRUE(processEventsUntil(
         [&] { return window.startButton()->isEnabled() && window.startButton()->isVisibleTo(&window); }));
+}
+
+// With no project the list area says how to create one, its button opens the editor on a new
+// project, and Start and Find wait until a project exists.
+TEST(CDlgMain, FirstLaunchExplainsHowToCreateAProject)
+{
+    qtTestApplication();
+    for (UiLanguage language : { UiLanguage::English, UiLanguage::German }) {
+        Desk desk;
+        const UiStrings strings(language);
+        Application application(desk.data, desk.optionsFile);
+        application.startUp();
+        CDlgMain window(application, strings, desk.environment());
+        window.startUp("");
+        EXPECT_TRUE(window.showsWelcome());
+        EXPECT_TRUE(window.welcomeText()->text().startsWith(
+            language == UiLanguage::German ? "Es gibt noch kein Webprojekt." : "There is no web project yet."));
+        EXPECT_EQ(window.createProjectButton()->text(),
+            language == UiLanguage::German ? "Webprojekt anlegen..." : "Create a web project...");
+        EXPECT_FALSE(window.startButton()->isEnabled());
+        EXPECT_FALSE(window.findButton()->isEnabled());
+        EXPECT_TRUE(window.createProjectButton()->isEnabled());
+
+        // The button: the editor opens and at once asks for the new project's name.
+        std::vector<std::string> dialogs;
+        QTimer closer;
+        int ticks = 0;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (++ticks > 500)
+                closer.stop();
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                dialogs.push_back(dialog->metaObject()->className());
+                dialog->reject();
+            }
+        });
+        closer.start(20);
+        window.createProjectButton()->click();
+        closer.stop();
+        EXPECT_EQ(dialogs, (std::vector<std::string> { "CDlgEdit", "CDlgWebProject" }));
+
+        desk.writeProject("first.ftp", "127.0.0.1:1");
+        window.controller().reloadProjects();
+        ASSERT_TRUE(processEventsUntil([&] { return !window.showsWelcome(); }));
+        ASSERT_TRUE(processEventsUntil([&] { return window.startButton()->isEnabled(); }));
+        EXPECT_TRUE(window.findButton()->isEnabled());
+    }
+}
+
+// A scheduled run that fails says so in a notification naming the project; a run the user
+// started does not.
+TEST(CDlgMain, AFailedScheduledRunIsNotified)
+{
+    qtTestApplication();
+    Desk desk;
+    desk.writeProject("site.ftp", "127.0.0.1:1");
+    {
+        ProjectSettings settings;
+        settings.LoadProject(desk.data + "site.ftp");
+        settings.minutes = 1;
+        ASSERT_TRUE(settings.SaveProject());
+    }
+    Application application(desk.data, desk.optionsFile);
+    application.startUp();
+    CDlgMain window(application, desk.strings, desk.environment());
+    window.startUp("");
+    window.startSelected();
+    ASSERT_TRUE(processEventsUntil([&] { return window.controller().completedRuns() == 1; }, 60000));
+    processEventsUntil([] { return false; }, 100);
+    EXPECT_TRUE(window.lastTrayMessage().isEmpty()) << window.lastTrayMessage().toStdString();
+
+    // The second minute check finds the project of interval 1 due.
+    for (int tick = 0; tick < 2 * RunController::kTicksPerMinuteCheck && window.controller().completedRuns() == 1;
+         ++tick)
+        window.controller().onTimerTick();
+    ASSERT_TRUE(processEventsUntil([&] { return !window.lastTrayMessage().isEmpty(); }, 60000));
+    // How many files failed depends on what the first run left recorded; the project and the
+    // unreachable site are named either way.
+    const std::string message = window.lastTrayMessage().toStdString();
+    EXPECT_TRUE(message.starts_with("The scheduled upload of site.ftp did not finish: ")) << message;
+    EXPECT_TRUE(message.ends_with(" files failed, 1 sites unreachable. The Log window shows the details.")) << message;
 }
 
 TEST(CDlgMain, ReloadReplacesTheProjectsAndTheLabelsFollowTheLanguage)

@@ -138,10 +138,10 @@ TEST(CDlgOptions, HintsFollowThePointer)
     CDlgOptions dialog(strings, fixture.options, fixture.ascii, fixture.optionsFile, fixture.service, {});
     EXPECT_EQ(dialog.hintLabel()->text(), "Statisch");
     moveOver(dialog.serviceBox());
-    EXPECT_EQ(dialog.hintLabel()->text(), "Starts Tarnwick as system service.");
+    EXPECT_EQ(dialog.hintLabel()->text(), "Starts Tarnwick as a system service.");
     moveOver(dialog.asciiField()->viewport());
-    EXPECT_EQ(
-        dialog.hintLabel()->text(), "Please state, which file extension should be submitted as text\nhtml\ntxt\nrtf");
+    EXPECT_EQ(dialog.hintLabel()->text(),
+        "Please state which file extensions should be transferred as text:\nhtml\ntxt\nrtf");
     moveOver(&dialog);
     EXPECT_TRUE(dialog.hintLabel()->text().endsWith("rtf"));
 }

@@ -1,6 +1,8 @@
 #include "dialogs/c_dlg_web_project.h"
 
+#include "config/ftp_site.h"
 #include "config/machine_options.h"
+#include "dialogs/c_dlg_sites.h"
 #include "ftp/ftp_client.h"
 #include "qt_test_application.h"
 #include "support/ftp_server.h"
@@ -316,12 +318,45 @@ TEST(CDlgWebProject, HintsFollowThePointerAcrossFields)
     };
     EXPECT_EQ(dialog->hintLabel()->text(), "Hinweis für das aktuelle Feld (Nicht übersetzten)");
     hover(dialog->configurationBox());
-    EXPECT_EQ(dialog->hintLabel()->text(), "Please check which configuration is to be edited.");
+    EXPECT_EQ(dialog->hintLabel()->text(), "Please choose the configuration to edit.");
     // The check box has no hint: the last one stays.
     hover(dialog->deleteBox());
-    EXPECT_EQ(dialog->hintLabel()->text(), "Please check which configuration is to be edited.");
+    EXPECT_EQ(dialog->hintLabel()->text(), "Please choose the configuration to edit.");
     hover(dialog->minutesField());
-    EXPECT_EQ(dialog->hintLabel()->text(), "Uplaod every X minutes");
+    EXPECT_EQ(dialog->hintLabel()->text(), "Upload every X minutes");
     hover(dialog->configurationBox());
-    EXPECT_EQ(dialog->hintLabel()->text(), "Please check which configuration is to be edited.");
+    EXPECT_EQ(dialog->hintLabel()->text(), "Please choose the configuration to edit.");
+}
+
+// The password is masked in both dialogs that show one; "Show" reveals it while checked, and
+// what is stored is the text either way.
+TEST(CDlgWebProject, PasswordFieldsAreMaskedUntilShown)
+{
+    qtTestApplication();
+    Fixture fixture;
+    FtpSite site;
+    site.pass = "secret";
+    for (UiLanguage language : { UiLanguage::English, UiLanguage::German }) {
+        const UiStrings strings(language);
+        auto editor = std::make_unique<CDlgWebProject>(
+            strings, fixture.options, fixture.data, std::vector<CDlgWebProject::Entry> { fixture.saved("a.ftp", "h") });
+        auto sites = std::make_unique<CDlgSites>(strings, site);
+        const std::pair<QLineEdit*, QCheckBox*> fields[] = {
+            { editor->passwordField(), editor->showPasswordBox() },
+            { sites->passwordField(), sites->showPasswordBox() },
+        };
+        for (const auto& [field, show] : fields) {
+            SCOPED_TRACE(strings("password.show").toStdString());
+            ASSERT_NE(show, nullptr);
+            EXPECT_EQ(show->text(), language == UiLanguage::German ? "Anzeigen" : "Show");
+            field->setText("secret");
+            EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+            EXPECT_NE(field->displayText(), "secret");
+            show->click();
+            EXPECT_EQ(field->displayText(), "secret");
+            show->click();
+            EXPECT_NE(field->displayText(), "secret");
+            EXPECT_EQ(field->text(), "secret");
+        }
+    }
 }

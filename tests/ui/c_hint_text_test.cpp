@@ -60,6 +60,18 @@ TEST(CHintText, ShippedTextsHaveEveryKeyInBothLanguages)
     }
     CHintText english;
     english.Load(UiStrings(UiLanguage::English).hintText(), {});
-    EXPECT_TRUE(english.Section("IDC_COMBO_STRATEGY").starts_with("Strageie zum finden von Dateien."));
+    EXPECT_TRUE(english.Section("IDC_COMBO_STRATEGY").starts_with("Strategie zum Finden von Dateien."));
     EXPECT_EQ(english.Section("IDC_EDIT_USERNAME"), "The user name\r\n");
+}
+
+// The misspellings users reported stay out of both languages.
+TEST(CHintText, HintTextsAreFreeOfTheKnownTypos)
+{
+    for (UiLanguage language : { UiLanguage::English, UiLanguage::German }) {
+        const std::string text = UiStrings(language).hintText();
+        for (const char* typo : { "Dieecotry", "differes", "kann wird", "Uplaod", "Strageie", "arhive", "preceeding",
+                 "archviviert", "FTP size", "Wählen Sie <Keine", "Beim Suche" }) {
+            EXPECT_EQ(text.find(typo), std::string::npos) << typo;
+        }
+    }
 }

@@ -16,6 +16,7 @@
 #include "platform/file_utils.h"
 #include "shell/application.h"
 #include "shell/diagnostic_log.h"
+#include "shell/run_progress.h"
 #include "shell/service_registration.h"
 #include "ui/c_dlg_main.h"
 #include "ui/file_list_model.h"
@@ -30,6 +31,7 @@
 #include <QMouseEvent>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -170,6 +172,36 @@ int main(int argc, char** argv)
             window.appendLogLine(line);
         allSaved &= save(window, output, "main_window", language);
         allSaved &= save(window.logWindow(), output, "log_window", language);
+
+        // During a run: the buttons as a run sets them, the status line fed by the same
+        // counting the upload sink does.
+        RunProgress progress;
+        const auto start = RunProgress::Clock::now();
+        progress.begin(12, 58'000, start);
+        for (const char* name : { "about.html", "news/2026-11.html", "news/index.html", "img/team.jpg" }) {
+            progress.uploadBegins(web + "/" + name);
+            progress.fileSize(4'000);
+            progress.bytes(4'000);
+        }
+        progress.uploadBegins(web + "/products/widgets.html");
+        progress.fileSize(4'800);
+        progress.bytes(2'000);
+        window.showStopButton();
+        window.setRunControlsEnabled(false);
+        window.showProgress(RunProgress::describe(progress.snapshot(start + std::chrono::seconds(3))));
+        allSaved &= save(window, output, "main_window_run", language);
+        window.setRunControlsEnabled(true);
+        window.showStartButton();
+    }
+    {
+        // The first launch: a data directory without any project.
+        const std::string empty = base + "/empty/";
+        std::filesystem::create_directories(empty);
+        Application fresh(empty, base + "/Tarnwick-empty.conf");
+        fresh.startUp();
+        CDlgMain window(fresh, strings, environment);
+        window.startUp("");
+        allSaved &= save(window, output, "first_launch", language);
     }
 
     std::vector<CDlgWebProject::Entry> entries;
@@ -181,7 +213,7 @@ int main(int argc, char** argv)
         editor.selectEntry(editor.configurationBox()->findText("company-site.ftp"));
         editor.show();
         settle();
-        hover(editor.startDirectoryField());
+        hover(editor.passwordField());
         allSaved &= save(editor, output, "project_editor", language);
     }
     {

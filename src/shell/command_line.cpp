@@ -1,0 +1,122 @@
+#include "shell/command_line.h"
+
+#include "shell/app_info.h"
+
+#include <string_view>
+
+namespace {
+
+CommandLine usageError(std::string text)
+{
+    CommandLine result;
+    result.kind = CommandKind::UsageError;
+    result.error = std::move(text);
+    return result;
+}
+
+// A bundle of single-letter flags such as "-nq"; false when a letter is unknown.
+bool readShortFlags(std::string_view word, CommandLine& result)
+{
+    if (word.size() < 2 || word[0] != '-' || word[1] == '-')
+        return false;
+    for (char letter : word.substr(1)) {
+        if (letter != 'n' && letter != 'q')
+            return false;
+    }
+    for (char letter : word.substr(1))
+        (letter == 'n' ? result.dryRun : result.quiet) = true;
+    return true;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments)
+{
+    CommandLine result;
+    bool service = false;
+    bool all = false;
+    bool optionsEnded = false;
+    std::string name;
+    for (size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& word = arguments[index];
+        if (optionsEnded || word.empty() || word[0] != '-') {
+            if (!name.empty())
+                name += ' ';
+            name += word;
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+        } else if (word == "--help" || word == "-h") {
+            CommandLine help;
+            help.kind = CommandKind::Help;
+            return help;
+        } else if (word == "--version" || word == "-V") {
+            CommandLine version;
+            version.kind = CommandKind::Version;
+            return version;
+        } else if (word == "--dry-run") {
+            result.dryRun = true;
+        } else if (word == "--quiet") {
+            result.quiet = true;
+        } else if (word == "-all") {
+            all = true;
+        } else if (word == "-service") {
+            service = true;
+        } else if (word == "--trust-cert") {
+            if (arguments.size() != index + 3 || index != 0)
+                return usageError("--trust-cert needs exactly HOST:PORT and FINGERPRINT");
+            result.kind = CommandKind::TrustCert;
+            result.trustArguments = { arguments[index + 1], arguments[index + 2] };
+            return result;
+        } else if (!readShortFlags(word, result)) {
+            return usageError("unknown option \"" + word + "\"");
+        }
+    }
+
+    const int targets = (all ? 1 : 0) + (service ? 1 : 0) + (name.empty() ? 0 : 1);
+    if (targets > 1)
+        return usageError("name one project, or -all, or -service");
+    if (service) {
+        if (result.dryRun || result.quiet)
+            return usageError("-service takes no other option");
+        result.kind = CommandKind::Service;
+        return result;
+    }
+    if (targets == 0) {
+        if (result.dryRun || result.quiet)
+            return usageError(std::string(result.dryRun ? "--dry-run" : "--quiet") + " needs a project name or -all");
+        return result;
+    }
+    result.kind = CommandKind::Run;
+    result.target = all ? "-all" : name;
+    return result;
+}
+
+std::string usageText()
+{
+    return "usage: tarnwick [OPTION]... [PROJECT | -all | -service]\n"
+           "Keeps web sites on FTP servers in step with local folders.\n"
+           "\n"
+           "  PROJECT                  upload the project whose file name begins with PROJECT, then end\n"
+           "  -all                     upload every project one after the other, then end\n"
+           "  -service                 run the interval scheduler without a window until SIGTERM\n"
+           "  -n, --dry-run            list what a run would upload, delete, archive and prune; change nothing\n"
+           "  -q, --quiet              print only errors and the summary (for cron)\n"
+           "      --trust-cert HOST:PORT FINGERPRINT\n"
+           "                           trust a server certificate by its SHA-256 fingerprint\n"
+           "  -h, --help               show this text and end\n"
+           "  -V, --version            show the version and end\n"
+           "      --                   end of options: a project name beginning with \"-\" follows\n"
+           "\n"
+           "Without an argument the desktop application starts in the notification area.\n"
+           "Projects live in $XDG_DATA_HOME/Tarnwick (default ~/.local/share/Tarnwick).\n"
+           "\n"
+           "Exit status: 0 every file went up, 1 something failed (the next run retries it),\n"
+           "2 the arguments were not understood.\n";
+}
+
+std::string versionText()
+{
+    return std::string("tarnwick ") + kProductVersion + "\n";
+}

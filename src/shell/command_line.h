@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the program was asked to do, read from its arguments without touching anything.
+enum class CommandKind {
+    Desktop, // no argument: the tray application (or the usage text without a display)
+    Run, // a project name or "-all": one run, then the program ends
+    Service, // "-service": the scheduler without a window
+    TrustCert, // "--trust-cert HOST:PORT FINGERPRINT"
+    Help,
+    Version,
+    UsageError, // `error` says what is wrong; the program ends with kExitUsage
+};
+
+// The process exit codes, as --help and the manual page document them.
+inline constexpr int kExitDone = 0; // every file went up (or there was nothing to do)
+inline constexpr int kExitFailed = 1; // a file, a site or the run failed; the next run retries
+inline constexpr int kExitUsage = 2; // the arguments were not understood
+
+struct CommandLine {
+    CommandKind kind = CommandKind::Desktop;
+    // For Run: the project name (the words that are no option, joined by blanks, as the
+    // desktop hands its one argument over) or "-all".
+    std::string target;
+    bool dryRun = false; // -n, --dry-run: list what a run would do, connect to nothing
+    bool quiet = false; // -q, --quiet: only errors and the summary
+    std::vector<std::string> trustArguments; // HOST:PORT and FINGERPRINT
+    std::string error;
+};
+
+// `arguments` are the words after the program name. Options may stand before or after the
+// project name; "--" ends the options, so a project whose name begins with "-" can be named.
+[[nodiscard]] CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+// The text of --help: one line per option, the exit codes at the end.
+[[nodiscard]] std::string usageText();
+[[nodiscard]] std::string versionText();

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class WebProject;
+
+// How a run ended, from the marks the run recorded: what its result lines said.
+struct RunTally {
+    int uploaded = 0;
+    int deleted = 0;
+    int failed = 0;
+    double seconds = 0;
+    bool stopped = false; // cancelled: nothing was recorded
+
+    RunTally& operator+=(const RunTally& other);
+};
+
+enum class RunTrigger {
+    Manual, // Start button or command line
+    Timer,
+    UploadAll,
+};
+
+struct RunOutcome {
+    std::string projectName; // the project file's name, "name.ftp"
+    RunTrigger trigger = RunTrigger::Manual;
+    RunTally tally;
+    int unreachableSites = 0;
+    bool failed = false; // what makes the exit code 1
+};
+
+// The items a run may record, taken after detection: the changed ones.
+[[nodiscard]] std::vector<size_t> changedItemIndexes(const WebProject& project);
+// After FinishRun: a changed item whose mark was cleared went up (or away, when deleted);
+// one still marked failed. `changed` comes from changedItemIndexes before FinishRun.
+[[nodiscard]] RunTally tallyFinishedRun(const WebProject& project, const std::vector<size_t>& changed);
+
+// "3 uploaded, 1 deleted, 0 failed in 2.4 s"
+[[nodiscard]] std::string summaryLine(const RunTally& tally);
+// One line for a single run; for several, one per project ("name.ftp: ...") and a total.
+[[nodiscard]] std::vector<std::string> summaryLines(const std::vector<RunOutcome>& outcomes);
