@@ -101,6 +101,7 @@ bool ProjectSettings::setFromKeyLine(std::string_view key, std::string_view valu
         { "archmax", &ProjectSettings::archmax },
         { "all", &ProjectSettings::all },
         { "minutes", &ProjectSettings::minutes },
+        { "maxdelete", &ProjectSettings::maxdelete },
     };
     for (const TextKey& entry : textKeys) {
         if (equalsIgnoringCase(key, entry.name)) {
@@ -221,6 +222,7 @@ std::string ProjectSettings::serialize() const
     appendLine(out, "filelist", filelist);
     appendLine(out, "minutes", minutes);
     appendLine(out, "delete", deleteRemoved != 0 ? 1 : 0);
+    appendLine(out, "maxdelete", maxdelete);
     for (const FtpSite& site : sites) {
         out += "[site]\n";
         appendLine(out, "name", site.name);

@@ -23,6 +23,8 @@ public:
     std::string filelist; // derived on load: the project file path + ".txt"
     int minutes = 0;
     int deleteRemoved = 0; // key "delete"
+    // The largest share (percent) of the recorded files one run may delete; 100: no limit.
+    int maxdelete = 50;
 
     std::vector<FtpSite> sites;
     std::vector<std::string> forbiddenDirectories;

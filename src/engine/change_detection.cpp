@@ -3,11 +3,14 @@
 #include "engine/command_lines.h"
 #include "engine/skip_rules.h"
 #include "platform/file_attributes.h"
+#include "platform/file_utils.h"
 #include "report/frontpage_meta.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -30,6 +33,10 @@ struct WebProject::ScanContext {
     // Folders on the current descent path; a symbolic link back to one of them would
     // otherwise recurse without end.
     std::vector<std::pair<dev_t, ino_t>> openFolders;
+    std::string realRoot; // the local folder with its links resolved, for judging folder links
+    // The program's data folder (project files, passwords): never web content, even when
+    // the local folder holds it.
+    std::pair<dev_t, ino_t> dataFolder { 0, 0 };
 };
 
 namespace {
@@ -37,6 +44,7 @@ namespace {
 struct DirectoryEntry {
     std::string name;
     bool folder = false;
+    bool link = false;
     int64_t mtime = 0;
     int32_t mtimeNanoseconds = 0;
     int64_t size = 0;
@@ -58,7 +66,11 @@ bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
             return errno == 0;
         if (isDotOrDotDot(entry->d_name))
             continue;
-        DirectoryEntry found { entry->d_name, false, 0, 0, 0 };
+        DirectoryEntry found { entry->d_name, false, entry->d_type == DT_LNK, 0, 0, 0 };
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat own { };
+            found.link = ::fstatat(fd, entry->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
+        }
         if (entry->d_type == DT_DIR) {
             found.folder = true;
         } else if (entry->d_type == DT_REG || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
@@ -91,6 +103,24 @@ bool isBelowAny(const std::string& path, const std::vector<std::string>& folders
     return false;
 }
 
+// Whether `path` is `folder` or lies below it.
+bool isAtOrBelow(const std::string& path, const std::string& folder)
+{
+    return path == folder
+        || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0
+            && (folder.ends_with('/') || path[folder.size()] == '/'));
+}
+
+std::string resolved(const std::string& path)
+{
+    std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : std::string();
+}
+
+// Below this many, a run deleting most of the recorded files is a small site being tidied
+// rather than a folder that went missing.
+constexpr size_t kUnguardedDeletions = 5;
+
 } // namespace
 
 void WebProject::ClearItems()
@@ -98,19 +128,61 @@ void WebProject::ClearItems()
     items.clear();
 }
 
+void WebProject::reportRunError(const std::string& text)
+{
+    runErrors.push_back(text);
+    (eventSink ? *eventSink : *this).message("Error %s\n", text.c_str());
+}
+
 void WebProject::DetectChanges()
 {
     changesPending = false;
     cancelRequested = false;
+    runErrors.clear();
+    scanFailed = false;
+    deletionsHeld = false;
+    const std::string projectName = projectPath.empty() ? std::string("the project") : projectPath;
+    // Without a local folder there is nothing to compare; running on would record an empty
+    // list and make the next run send (or delete) everything.
+    if (local.empty()) {
+        reportRunError("no local folder (local=) in " + projectName + ": nothing done");
+        scanFailed = true;
+        detectionDone = true;
+        return;
+    }
+    if (std::unique_ptr<DIR, int (*)(DIR*)> root(::opendir(local.c_str()), &::closedir); !root) {
+        reportRunError("the local folder " + local + " cannot be read (" + std::strerror(errno)
+            + "): nothing uploaded, deleted or recorded");
+        scanFailed = true;
+        detectionDone = true;
+        return;
+    }
     ScanContext scan;
+    scan.realRoot = resolved(local);
+    {
+        struct stat data { };
+        std::string dataPath = dataDirectory.empty() ? getDataDirectory() : dataDirectory;
+        if (!dataPath.empty() && ::stat(dataPath.c_str(), &data) == 0)
+            scan.dataFolder = { data.st_dev, data.st_ino };
+    }
     scan.loweredFilePatterns = lowerFilePatterns(forbiddenFiles);
     scan.readAuthorMeta = machineOptions ? machineOptions->frontPage : MachineOptions {}.frontPage;
     if (!sites.empty())
         currentStartDir = sites.front().startdir;
 
+    const size_t itemsBefore = items.size();
     ScanDirectory(scan, local, remote);
     if (!pendingCommands.empty())
         changesPending = true;
+    // An unmounted disk or a failed checkout looks like a site whose every file was removed.
+    if (items.size() == itemsBefore && !timeMap.empty()) {
+        reportRunError("the local folder " + local + " holds no files while " + std::to_string(timeMap.size())
+            + " are recorded: nothing uploaded, deleted or recorded");
+        scanFailed = true;
+        changesPending = false;
+        detectionDone = true;
+        return;
+    }
 
     std::vector<std::string> vanished;
     {
@@ -123,13 +195,23 @@ void WebProject::DetectChanges()
                 vanished.push_back(path);
         }
     }
+    if (deleteRemoved == 1 && maxdelete < 100 && vanished.size() > kUnguardedDeletions
+        && vanished.size() * 100 > static_cast<size_t>(std::max(maxdelete, 0)) * timeMap.size()) {
+        deletionsHeld = true;
+        reportRunError(std::to_string(vanished.size()) + " of " + std::to_string(timeMap.size())
+            + " recorded files are gone from " + local + ", more than maxdelete=" + std::to_string(maxdelete)
+            + "%: nothing is deleted. To allow it, set maxdelete=100 in " + projectName + " for one run");
+    }
     for (std::string& path : vanished) {
         FileItem item;
         item.path = std::move(path);
         item.changed = true;
         item.deleted = true;
+        // Held back: kept in the record, sent by no command.
+        item.failed = deletionsHeld;
         items.push_back(std::move(item));
-        changesPending = true;
+        if (!deletionsHeld)
+            changesPending = true;
     }
     detectionDone = true;
 }
@@ -139,6 +221,8 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
     FtpEventSink& sink = eventSink ? *eventSink : *this;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(localDir.c_str()), &::closedir);
     if (!dir) {
+        reportRunError("the folder " + localDir + " cannot be read (" + std::strerror(errno)
+            + "): its files are left as they are");
         scan.unreadableFolders.push_back(localDir + "/");
         return;
     }
@@ -150,6 +234,8 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
     struct stat self { };
     if (::fstat(::dirfd(dir.get()), &self) == 0) {
         std::pair<dev_t, ino_t> identity { self.st_dev, self.st_ino };
+        if (identity == scan.dataFolder)
+            return;
         if (std::find(scan.openFolders.begin(), scan.openFolders.end(), identity) != scan.openFolders.end())
             return;
         scan.openFolders.push_back(identity);
@@ -198,9 +284,26 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
         ++scan.changedFileCount;
     }
 
-    for (const DirectoryEntry& entry : entries)
-        if (entry.folder)
-            ScanDirectory(scan, localDir + "/" + entry.name, serverDir + "/" + entry.name);
+    for (const DirectoryEntry& entry : entries) {
+        if (!entry.folder)
+            continue;
+        std::string folder = localDir + "/" + entry.name;
+        if (entry.link) {
+            // A link to a folder is content only when it points inside the site and not up to a
+            // folder that holds it: "up -> .." would upload the parent, data folder included.
+            std::string target = resolved(folder);
+            std::string here = resolved(localDir);
+            if (target.empty() || scan.realRoot.empty() || target == scan.realRoot
+                || !isAtOrBelow(target, scan.realRoot) || isAtOrBelow(here, target)) {
+                sink.message("Warning link %s skipped: it points outside the local folder or to a folder above it\n",
+                    folder.c_str());
+                // What an earlier version recorded below it is not known to be gone.
+                scan.unreadableFolders.push_back(folder + "/");
+                continue;
+            }
+        }
+        ScanDirectory(scan, folder, serverDir + "/" + entry.name);
+    }
     scan.openFolders.resize(depthBefore);
 
     sink.statusMessage("%d dirs %d files\r", scan.directoryCount, scan.changedFileCount);

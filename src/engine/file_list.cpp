@@ -125,7 +125,7 @@ void WebProject::ReadFileList()
 
 void WebProject::WriteFileList()
 {
-    if (filelist.empty() || cancelRequested)
+    if (filelist.empty() || cancelRequested || scanFailed)
         return;
     filelist = fileListPath();
     std::string content;

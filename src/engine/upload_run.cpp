@@ -140,6 +140,13 @@ void WebProject::RunUpload()
     unreachableSites = 0;
     if (!changesPending)
         return;
+    if (sites.empty()) {
+        // Nothing went anywhere: reporting the files as sent would record them.
+        reportRunError("no FTP site ([site]) in " + (projectPath.empty() ? std::string("the project") : projectPath)
+            + ": nothing uploaded");
+        MarkAllFailed();
+        return;
+    }
 
     const MachineOptions defaults;
     FtpClient client(
@@ -201,7 +208,7 @@ void WebProject::RunUpload()
                     MarkFailed(pending.localPath);
             }
 
-            if (deleteRemoved == 1)
+            if (deleteRemoved == 1 && !deletionsHeld)
                 removeDeletedFiles(client, site, archive);
 
             for (const std::string& line : site.postScript) {
@@ -284,10 +291,13 @@ void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, Arch
 
 void WebProject::FinishRun()
 {
-    if (cancelRequested)
+    if (cancelRequested || scanFailed)
         return;
     for (FileItem& item : items) {
         if (!item.changed)
+            continue;
+        // Held-back deletions were reported as one line, not one per file.
+        if (item.failed && item.deleted && deletionsHeld)
             continue;
         if (item.failed) {
             eventSink->onUploadBegins("Error " + item.path, 0);

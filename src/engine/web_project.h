@@ -37,6 +37,13 @@ public:
     std::vector<PendingCommand> pendingCommands;
     std::vector<FileItem> items;
     std::map<std::string, RecordedFile> timeMap;
+    // What went wrong in the last detection or run that is no single file's failure (no local
+    // folder, an unreadable folder, deletions held back); each was reported as an Error line.
+    std::vector<std::string> runErrors;
+    // The scan could not be trusted: nothing is sent and the file list stays as it is.
+    bool scanFailed = false;
+    // Too many deletions at once: the deleted items stay recorded and no command deletes them.
+    bool deletionsHeld = false;
 
     // --- Detection (change_detection.cpp, file_list.cpp, command_lines.cpp) ---
     void ClearItems();
@@ -78,6 +85,8 @@ public:
     // that went up (strategy 1) and rewrites the file list. Records nothing after a cancel.
     void FinishRun();
     void MarkFailed(const std::string& localPath);
+    // Adds to runErrors and hands "Error <text>" to the sink.
+    void reportRunError(const std::string& text);
     // Every changed item, or with a path only the first changed item with exactly that path.
     void MarkAllFailed(const std::string& localPath = {});
     // Deletes all but the archmax newest entries of archivdir on the server, newest by the

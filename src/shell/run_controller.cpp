@@ -351,7 +351,7 @@ void RunController::runUpload(WebProject& project, RunTrigger trigger)
     if (archiveMarks_ != nullptr && !archiveMarks_->save() && diagnosticLog_ != nullptr)
         diagnosticLog_->logLine("archive marks could not be saved", LogLineKind::Error);
 
-    bool failed = crashed || project.cancelRequested || project.unreachableSites > 0
+    bool failed = crashed || project.cancelRequested || project.unreachableSites > 0 || !project.runErrors.empty()
         || std::any_of(project.items.begin(), project.items.end(), [](const FileItem& item) { return item.failed; });
     if (failed)
         anyRunFailed_ = true;

@@ -114,7 +114,7 @@ TEST(ProjectSettings, WritesKeysInOrderAndOnlyTheHeadersThatHaveLines)
     project.sites[0].postScript = { "bye" };
     EXPECT_EQ(project.serialize(),
         "ftp=\nstrategy=1\nhtmlreport=\narchivdir=\narchmax=10\nall=0\nremote=\nlocal=\ntemp=/d\n"
-        "filelist=/d/p.ftp.txt\nminutes=0\ndelete=0\n"
+        "filelist=/d/p.ftp.txt\nminutes=0\ndelete=0\nmaxdelete=50\n"
         "[site]\nname=s\nurl=\nuser=\npass=\nstartdir=\n[post]\nbye\n");
 }
 

@@ -30,6 +30,8 @@ int64_t archiveClock()
 
 struct RecordingSink : FtpEventSink {
     std::vector<std::string> statuses;
+    std::vector<std::string> lines;
+    void onLine(const std::string& text) override { lines.push_back(text); }
     std::function<void()> onStatus;
     void onStatusMessage(const std::string& text) override
     {
@@ -472,9 +474,86 @@ TEST_F(ChangeDetection, SymbolicLinksAreFollowedWithoutLooping)
     ASSERT_EQ(::symlink(target.c_str(), tree.path("logo.gif").c_str()), 0);
     ASSERT_EQ(::symlink(tree.root().c_str(), tree.path("loop").c_str()), 0);
     ASSERT_EQ(::symlink("/nonexistent/target", tree.path("dangling").c_str()), 0);
+    // Folder links: inside the site they are content; up to a folder holding them, or out of
+    // the site, they would upload the parent (data folder, passwords) or someone else's files.
+    tree.add("docs/manual.html");
+    tree.addOutside("private/secret.txt", "s");
+    ASSERT_EQ(::symlink(tree.path("docs").c_str(), tree.path("handbook").c_str()), 0);
+    ASSERT_EQ(::symlink("..", tree.path("docs/up").c_str()), 0);
+    ASSERT_EQ(::symlink((tree.base() + "/private").c_str(), tree.path("private").c_str()), 0);
     detect();
-    EXPECT_EQ(changedPaths(), (std::vector<std::string> { tree.path("a.html"), tree.path("logo.gif") }));
+    EXPECT_EQ(changedPaths(),
+        (std::vector<std::string> { tree.path("a.html"), tree.path("logo.gif"), tree.path("docs/manual.html"),
+            tree.path("handbook/manual.html") }));
     EXPECT_EQ(project.items[1].size, 3);
+    size_t warnings = 0;
+    for (const std::string& line : sink.lines)
+        warnings += line.rfind("Warning link ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(warnings, 4u) << testing::PrintToString(sink.lines); // loop, private, up in docs and in handbook
+}
+
+// A local folder that is missing, unset, or empty while files are recorded (an unmounted
+// disk) must not turn into an upload of nothing and the deletion of the whole site.
+TEST_F(ChangeDetection, UntrustworthyScansChangeNothing)
+{
+    tree.add("a.html");
+    tree.add("b.html");
+    detect();
+    settle();
+    const std::string recorded = *readWholeFile(project.filelist);
+    project.deleteRemoved = 1;
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+    };
+    const std::string root = tree.root();
+    const Case cases[] = {
+        { "unset", [&] { project.local.clear(); } },
+        { "missing", [&] { project.local = root + "-unmounted"; } },
+        { "empty",
+            [&] {
+                project.local = root;
+                ASSERT_EQ(::unlink(tree.path("a.html").c_str()), 0);
+                ASSERT_EQ(::unlink(tree.path("b.html").c_str()), 0);
+            } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        detect();
+        EXPECT_TRUE(project.scanFailed);
+        EXPECT_FALSE(project.changesPending);
+        EXPECT_EQ(project.runErrors.size(), 1u);
+        project.FinishRun();
+        EXPECT_EQ(readWholeFile(project.filelist), recorded);
+    }
+}
+
+TEST_F(ChangeDetection, DeletingMostOfTheSiteWaitsForPermission)
+{
+    for (int i = 0; i < 10; ++i)
+        tree.add("page" + std::to_string(i) + ".html");
+    detect();
+    settle();
+    project.deleteRemoved = 1;
+    for (int i = 0; i < 8; ++i)
+        ASSERT_EQ(::unlink(tree.path("page" + std::to_string(i) + ".html").c_str()), 0);
+    detect();
+    EXPECT_TRUE(project.deletionsHeld);
+    EXPECT_FALSE(project.changesPending); // nothing else to do: no connection
+    ASSERT_EQ(project.runErrors.size(), 1u);
+    EXPECT_NE(project.runErrors[0].find("8 of 10"), std::string::npos);
+    EXPECT_NE(project.runErrors[0].find("maxdelete=100"), std::string::npos);
+    project.FinishRun();
+    EXPECT_EQ(project.timeMap.size(), 10u);
+    project.ReadFileList();
+    EXPECT_EQ(project.timeMap.size(), 10u);
+
+    project.maxdelete = 100;
+    detect();
+    EXPECT_FALSE(project.deletionsHeld);
+    EXPECT_TRUE(project.changesPending);
+    EXPECT_TRUE(project.runErrors.empty());
 }
 
 TEST_F(ChangeDetection, StatusMessagesCountFoldersAndQueuedFiles)
