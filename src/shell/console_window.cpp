@@ -1,5 +1,6 @@
 #include "shell/console_window.h"
 
+#include "ftp/server_text.h"
 #include "shell/project_list.h"
 
 ConsoleWindow::ConsoleWindow(const ProjectList& projects, FILE* out, std::function<void()> onQuit)
@@ -11,8 +12,10 @@ ConsoleWindow::ConsoleWindow(const ProjectList& projects, FILE* out, std::functi
 
 void ConsoleWindow::appendLogLine(const std::string& text)
 {
+    // The last guard before the terminal: no line may carry an escape sequence to it.
+    const std::string shown = printableServerText(text);
     std::lock_guard lock(outputMutex_);
-    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fwrite(shown.data(), 1, shown.size(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
 }
