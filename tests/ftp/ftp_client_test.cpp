@@ -204,12 +204,14 @@ TEST(FtpClientReplies, ServerClosingTheConnectionEndsTheWait)
     EXPECT_EQ(client.command("NOOP"), 421);
     EXPECT_EQ(client.command("NOOP"), 0);
     EXPECT_EQ(client.command("NOOP"), 0);
+    EXPECT_EQ(client.list(""), FtpClient::kTransferNotCarriedOut);
     EXPECT_FALSE(client.timedOut());
     EXPECT_TRUE(client.isBroken());
     const std::string lost = "Receive.recv returned: 0 (connection closed by the server)\n";
     auto diagnostics = [&sink] {
         return std::count_if(sink.lines.begin(), sink.lines.end(), [](const std::string& line) {
-            return line.find("returned") != std::string::npos || line.find("SendCommand") != std::string::npos;
+            return line.find("returned") != std::string::npos || line.find("SendCommand") != std::string::npos
+                || line.starts_with("Error");
         });
     };
     EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), lost), 1);
