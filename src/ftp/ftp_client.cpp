@@ -8,13 +8,13 @@
 #include "ftp/tcp_stream.h"
 #include "ftp/trusted_certificates.h"
 #include "platform/dial_up.h"
+#include "platform/file_utils.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -325,15 +325,17 @@ std::string FtpClient::readReply(std::vector<std::string>* lines)
     };
     if (drain())
         return last;
-    // Each receive has the budget without progress; the whole reply has it as well, so a
-    // server that trickles a byte at a time cannot hold the client for longer than about
-    // twice the budget.
-    const auto deadline = std::chrono::steady_clock::now() + budget_;
+    // Each receive has the budget without progress; a reply, once it has begun to arrive,
+    // has the budget as a whole as well, so a server that trickles a byte at a time cannot
+    // hold the client for longer than about twice the budget.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
     std::vector<char> chunk(kControlChunk);
     for (;;) {
         IoResult received = control_ ? control_->receive(chunk.data(), chunk.size())
                                      : IoResult { IoResult::Status::Failed, 0, ENOTCONN };
         if (received.ok()) {
+            if (!deadline)
+                deadline = std::chrono::steady_clock::now() + budget_;
             replies_->append(std::string_view(chunk.data(), received.count));
         } else {
             if (received.status == IoResult::Status::TimedOut)
@@ -349,7 +351,7 @@ std::string FtpClient::readReply(std::vector<std::string>* lines)
             failConnection();
             return {}; // a reply cut short must not pass for its first line's code
         }
-        if (!complete && received.ok() && std::chrono::steady_clock::now() >= deadline) {
+        if (!complete && received.ok() && std::chrono::steady_clock::now() >= *deadline) {
             noteTimeout();
             reportLoss("Receive.recv returned: %d (%s)\n", IoResult { IoResult::Status::TimedOut, 0, ETIMEDOUT });
             failConnection();
@@ -375,9 +377,9 @@ void FtpClient::reportLoss(const char* format, const IoResult& result)
     if (lossReported_)
         return;
     lossReported_ = true;
-    const char* cause
-        = result.status == IoResult::Status::Closed ? "connection closed by the server" : std::strerror(result.error);
-    sink_->message(format, result.error, cause);
+    const std::string cause = result.status == IoResult::Status::Closed ? std::string("connection closed by the server")
+                                                                        : errorText(result.error);
+    sink_->message(format, result.error, cause.c_str());
 }
 
 int FtpClient::readReplyCode()

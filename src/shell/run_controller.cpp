@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <exception>
 #include <unordered_set>
 
@@ -68,8 +67,7 @@ bool lockProject(const WebProject& project, FileLock& lock, MainWindowView& view
         return false;
     }
     if (outcome == FileLock::Outcome::Failed && log != nullptr)
-        log->logLine(
-            "cannot lock " + project.projectPath + ".lock: " + std::strerror(lock.error()), LogLineKind::Error);
+        log->logLine("cannot lock " + project.projectPath + ".lock: " + errorText(lock.error()), LogLineKind::Error);
     return true;
 }
 
