@@ -48,8 +48,9 @@ enum class Recursion {
 //
 // One client is used by one thread at a time; it starts no threads of its own. Every
 // blocking socket call has `budget` without progress before it fails: the socket is then
-// closed, timedOut() turns true and the failure count grows. Operations answer FTP reply
-// codes (2xx success), kTransferNotCarriedOut, or 0 when no reply code applies.
+// closed, timedOut() turns true and the failure count grows. A reply that has begun to arrive
+// has `budget` as a whole as well, and one beyond the ReplyReader limits fails the connection. Operations answer FTP
+// reply codes (2xx success), kTransferNotCarriedOut, or 0 when no reply code applies.
 class FtpClient {
 public:
     static constexpr int kTransferNotCarriedOut = 5;
