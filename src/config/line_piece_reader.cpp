@@ -1,5 +1,6 @@
 #include "config/line_piece_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -66,9 +67,17 @@ bool LinePieceReader::next(std::string& piece)
     if (peek() < 0)
         return false;
     while (piece.size() < maxPiece_) {
-        int byte = peek();
-        if (byte < 0)
+        if (peek() < 0)
             break;
+        // Ordinary bytes are copied a run at a time: a line may be megabytes long.
+        const char* start = buffer_ + position_;
+        size_t run = std::min(length_ - position_, maxPiece_ - piece.size());
+        const char* stop = std::find_if(start, start + run, [](char c) { return c == '\r' || c == '\n'; });
+        piece.append(start, stop);
+        position_ += static_cast<size_t>(stop - start);
+        if (stop == start + run)
+            continue;
+        int byte = static_cast<unsigned char>(*stop);
         ++position_;
         if (byte == '\r' && peek() == '\n') {
             ++position_;

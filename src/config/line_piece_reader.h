@@ -1,13 +1,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Reads a text file the way the stored formats expect: lines of at most `maxPiece` bytes
 // (a longer line arrives as several pieces), the line feed removed, "\r\n" taken as "\n".
+// With kWholeLines every line arrives whole, however long.
 // Only regular files are opened, so a folder or a FIFO in place of the file never blocks.
 class LinePieceReader {
 public:
+    static constexpr size_t kWholeLines = SIZE_MAX;
+
     explicit LinePieceReader(size_t maxPiece);
     ~LinePieceReader();
     LinePieceReader(const LinePieceReader&) = delete;

@@ -9,9 +9,6 @@
 
 namespace {
 
-// Lines longer than this arrive in pieces, each handled as a line of its own.
-constexpr size_t maxLinePiece = 511;
-
 // Leading blanks skipped, an optional sign, then digits up to the first non-digit; no digit
 // gives 0. Values beyond the range of int are held at its limits instead of wrapping.
 int decimalValue(std::string_view text)
@@ -125,7 +122,9 @@ bool ProjectSettings::setFromKeyLine(std::string_view key, std::string_view valu
 void ProjectSettings::LoadProject(const std::string& path)
 {
     projectPath = path;
-    LinePieceReader reader(maxLinePiece);
+    // Lines are read whole: were a long line cut into pieces, the tail of a long value
+    // could read as a setting of its own.
+    LinePieceReader reader(LinePieceReader::kWholeLines);
     if (!reader.open(path)) {
         std::fputs("can not open ini\n", stdout);
         std::fflush(stdout);

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr size_t maxLinePiece = 254;
-
 void appendLine(std::string& out, std::string_view key, std::string_view value)
 {
     // A line feed would split the value into lines of their own; only what precedes it fits.
@@ -24,7 +22,8 @@ void appendLine(std::string& out, std::string_view key, std::string_view value)
 bool SiteList::readSites(const std::string& path)
 {
     path_ = path;
-    LinePieceReader reader(maxLinePiece);
+    // Whole lines: the tail of a long password must not read as a key of its own.
+    LinePieceReader reader(LinePieceReader::kWholeLines);
     if (!reader.open(path))
         return false;
 

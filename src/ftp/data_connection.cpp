@@ -15,6 +15,12 @@
 // Every transfer and listing opens its data connection here.
 std::unique_ptr<DataConnection> FtpClient::openDataConnection()
 {
+    if (lossReported_ && !(control_ && control_->isOpen())) {
+        // The lost control connection was reported once; every transfer after it would only
+        // repeat that.
+        addFailure();
+        return nullptr;
+    }
     if (options_.passive)
         return openPassiveConnection();
     return openActiveConnection();

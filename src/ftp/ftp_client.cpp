@@ -4,10 +4,13 @@
 #include "ftp/data_connection.h"
 #include "ftp/reply_reader.h"
 #include "ftp/server_address.h"
+#include "ftp/server_text.h"
 #include "ftp/tcp_stream.h"
 #include "ftp/trusted_certificates.h"
 #include "platform/dial_up.h"
+#include "platform/file_utils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -110,6 +113,7 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
     host_ = url;
     user_ = user;
     failureCount_ = 0;
+    lossReported_ = false;
 
     if (!options_.dialUpEntry.empty()) {
         if (!dialUp_) {
@@ -282,16 +286,21 @@ std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
     lastCommand_ = startsWithWord(text, "PASS") ? std::string("PASS ****\r\n") : text;
     if (startsWithWord(text, "TYPE"))
         typeInEffect_ = 0;
-    sink_->onLine(lastCommand_);
+    // Names in commands may come from a server's listing; the line end stays as it is.
+    std::string_view body(lastCommand_);
+    size_t lineEnd = body.size();
+    while (lineEnd > 0 && (body[lineEnd - 1] == '\r' || body[lineEnd - 1] == '\n'))
+        --lineEnd;
+    sink_->onLine(printableServerText(body.substr(0, lineEnd)) + std::string(body.substr(lineEnd)));
     if (!control_ || !control_->isOpen()) {
-        sink_->message("SendCommand.send: %d\n", ENOTCONN);
+        reportLoss("SendCommand.send: %d (%s)\n", IoResult { IoResult::Status::Failed, 0, ENOTCONN });
         return {};
     }
     IoResult sent = control_->sendAll(text.data(), text.size());
     if (!sent.ok()) {
         if (sent.status == IoResult::Status::TimedOut)
             noteTimeout();
-        sink_->message("SendCommand.send: %d\n", sent.error);
+        reportLoss("SendCommand.send: %d (%s)\n", sent);
         setState(State::Disconnected);
         return {};
     }
@@ -305,7 +314,7 @@ std::string FtpClient::readReply(std::vector<std::string>* lines)
     std::string last;
     auto drain = [&]() -> bool {
         while (std::optional<ReplyReader::Line> line = replies_->nextLine()) {
-            sink_->onLine(line->text);
+            sink_->onLine(printableServerText(line->text));
             if (lines)
                 lines->push_back(line->text);
             last = std::move(line->text);
@@ -316,25 +325,61 @@ std::string FtpClient::readReply(std::vector<std::string>* lines)
     };
     if (drain())
         return last;
+    // Each receive has the budget without progress; a reply, once it has begun to arrive,
+    // has the budget as a whole as well, so a server that trickles a byte at a time cannot
+    // hold the client for longer than about twice the budget.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
     std::vector<char> chunk(kControlChunk);
     for (;;) {
         IoResult received = control_ ? control_->receive(chunk.data(), chunk.size())
                                      : IoResult { IoResult::Status::Failed, 0, ENOTCONN };
         if (received.ok()) {
+            if (!deadline)
+                deadline = std::chrono::steady_clock::now() + budget_;
             replies_->append(std::string_view(chunk.data(), received.count));
         } else {
             if (received.status == IoResult::Status::TimedOut)
                 noteTimeout();
-            sink_->message("Receive.recv returned: %d\n", received.error);
+            reportLoss("Receive.recv returned: %d (%s)\n", received);
             addFailure();
             if (state_ != State::Disconnected)
                 setState(State::Disconnected);
         }
         bool complete = drain();
+        if (!complete && replies_->overflow() != ReplyReader::Overflow::None) {
+            sink_->message("Error %s %d\n", overflowText(replies_->overflow()), EPROTO);
+            failConnection();
+            return {}; // a reply cut short must not pass for its first line's code
+        }
+        if (!complete && received.ok() && std::chrono::steady_clock::now() >= *deadline) {
+            noteTimeout();
+            reportLoss("Receive.recv returned: %d (%s)\n", IoResult { IoResult::Status::TimedOut, 0, ETIMEDOUT });
+            failConnection();
+            return {}; // a reply cut short must not pass for its first line's code
+        }
         // A broken client waits for one chunk at most, so a dead server cannot hold it up.
         if (complete || isBroken())
             return last;
     }
+}
+
+void FtpClient::failConnection()
+{
+    // Nothing more can be read in step with the commands: the connection is given up as a
+    // lost one, so the run stops sending.
+    failureCount_ = std::max(failureCount_, kBrokenAfterFailures + 1);
+    setState(State::Disconnected);
+}
+
+void FtpClient::reportLoss(const char* format, const IoResult& result)
+{
+    // The first failure says why; the ones that follow on the dead connection only repeat it.
+    if (lossReported_)
+        return;
+    lossReported_ = true;
+    const std::string cause = result.status == IoResult::Status::Closed ? std::string("connection closed by the server")
+                                                                        : errorText(result.error);
+    sink_->message(format, result.error, cause.c_str());
 }
 
 int FtpClient::readReplyCode()

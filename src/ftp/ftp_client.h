@@ -49,8 +49,9 @@ enum class Recursion {
 //
 // One client is used by one thread at a time; it starts no threads of its own. Every
 // blocking socket call has `budget` without progress before it fails: the socket is then
-// closed, timedOut() turns true and the failure count grows. Operations answer FTP reply
-// codes (2xx success), kTransferNotCarriedOut, or 0 when no reply code applies.
+// closed, timedOut() turns true and the failure count grows. A reply that has begun to arrive
+// has `budget` as a whole as well, and one beyond the ReplyReader limits fails the connection. Operations answer FTP
+// reply codes (2xx success), kTransferNotCarriedOut, or 0 when no reply code applies.
 class FtpClient {
 public:
     static constexpr int kTransferNotCarriedOut = 5;
@@ -185,8 +186,14 @@ private:
     // A blocking call used up its budget: the stream is closed already.
     void noteTimeout();
     void closeControl();
-    // Reads until the final line of a reply (every line goes to onLine); answers that line,
-    // or the last line seen when the wait ends early (empty when none).
+    // A reply broke a limit or its deadline: the connection is closed and the client broken.
+    void failConnection();
+    // Reports a failure of the control connection (`format` takes the code and its text),
+    // once per connection.
+    void reportLoss(const char* format, const IoResult& result);
+    // Reads until the final line of a reply (every line goes to onLine, made printable);
+    // answers that line, or the last line seen when the connection fails (empty when none,
+    // and when the reply broke a ReplyReader limit or outlasted the budget).
     [[nodiscard]] std::string readReply(std::vector<std::string>* lines = nullptr);
     void askFeatures();
     // Turns the control connection into TLS and judges the certificate.
@@ -219,6 +226,7 @@ private:
     State state_ = State::Disconnected;
     bool dialed_ = false;
     bool timedOut_ = false;
+    bool lossReported_ = false;
     int failureCount_ = 0;
     std::string host_;
     std::string user_;

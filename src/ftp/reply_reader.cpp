@@ -18,6 +18,8 @@ bool startsWithCode(std::string_view line)
 
 void ReplyReader::append(std::string_view bytes)
 {
+    if (overflow_ != Overflow::None)
+        return;
     if (consumed_ > 0 && consumed_ == buffer_.size()) {
         buffer_.clear();
         consumed_ = 0;
@@ -28,24 +30,34 @@ void ReplyReader::append(std::string_view bytes)
 std::optional<ReplyReader::Line> ReplyReader::nextLine()
 {
     for (;;) {
+        if (overflow_ != Overflow::None)
+            return std::nullopt;
         std::string_view pending(buffer_);
         pending.remove_prefix(consumed_);
         size_t end = pending.find_first_of("\r\n");
+        if (end == std::string_view::npos ? pending.size() > kMaxLineLength : end > kMaxLineLength) {
+            overflow_ = Overflow::LineTooLong;
+            buffer_.clear();
+            consumed_ = 0;
+            return std::nullopt;
+        }
         if (end == std::string_view::npos) {
-            if (pending.size() < kMaxLineLength) {
-                // Keep only the unfinished tail, so a long reply does not pile up consumed bytes.
-                buffer_.erase(0, consumed_);
-                consumed_ = 0;
-                return std::nullopt;
-            }
-            end = kMaxLineLength;
-        } else if (end > kMaxLineLength) {
-            end = kMaxLineLength;
+            // Keep only the unfinished tail, so a long reply does not pile up consumed bytes.
+            buffer_.erase(0, consumed_);
+            consumed_ = 0;
+            return std::nullopt;
         }
         std::string_view text = pending.substr(0, end);
-        consumed_ += end;
-        if (end < pending.size() && (pending[end] == '\r' || pending[end] == '\n'))
-            ++consumed_;
+        consumed_ += end + 1;
+        replyBytes_ += end + 1;
+        if (!text.empty())
+            ++replyLines_;
+        if (replyLines_ > kMaxReplyLines || replyBytes_ > kMaxReplyBytes) {
+            overflow_ = replyLines_ > kMaxReplyLines ? Overflow::TooManyLines : Overflow::TooManyBytes;
+            buffer_.clear();
+            consumed_ = 0;
+            return std::nullopt;
+        }
         if (text.empty())
             continue;
 
@@ -59,6 +71,10 @@ std::optional<ReplyReader::Line> ReplyReader::nextLine()
             openCode_.clear();
             line.final = true;
         }
+        if (line.final) {
+            replyLines_ = 0;
+            replyBytes_ = 0;
+        }
         return line;
     }
 }
@@ -68,6 +84,20 @@ void ReplyReader::reset()
     buffer_.clear();
     consumed_ = 0;
     openCode_.clear();
+    replyLines_ = 0;
+    replyBytes_ = 0;
+    overflow_ = Overflow::None;
+}
+
+const char* overflowText(ReplyReader::Overflow overflow)
+{
+    switch (overflow) {
+    case ReplyReader::Overflow::None: break;
+    case ReplyReader::Overflow::LineTooLong: return "server sent a reply line longer than 64 KiB";
+    case ReplyReader::Overflow::TooManyLines: return "server sent a reply of more than 10000 lines";
+    case ReplyReader::Overflow::TooManyBytes: return "server sent a reply of more than 1 MiB";
+    }
+    return "";
 }
 
 int replyCode(std::string_view line)

@@ -1,5 +1,6 @@
 #include "platform/archive_mark_store.h"
 
+#include "platform/file_lock.h"
 #include "platform/file_utils.h"
 
 #include <algorithm>
@@ -40,16 +41,19 @@ ArchiveMarkStore::ArchiveMarkStore(std::string storePath)
 
 void ArchiveMarkStore::load()
 {
-    std::lock_guard lock(mutex_);
-    stamps_.clear();
-    dirty_ = false;
     std::optional<std::string> content = readWholeFile(storePath_);
-    if (!content)
-        return;
+    std::lock_guard lock(mutex_);
+    stamps_ = content ? parse(*content) : Stamps();
+    changes_.clear();
+}
+
+ArchiveMarkStore::Stamps ArchiveMarkStore::parse(std::string_view content)
+{
     // Line form: "<mtime ns> <size> <inode> <absolute path>\n". A line that does not parse, or
     // a last line without its line feed (a cut-off store), is dropped: its file then counts as
     // changed, which costs an upload but never skips one.
-    std::string_view rest = *content;
+    Stamps stamps;
+    std::string_view rest = content;
     for (size_t end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
         std::string_view line = rest.substr(0, end);
         rest.remove_prefix(end + 1);
@@ -57,18 +61,28 @@ void ArchiveMarkStore::load()
         if (!takeNumber(line, stamp.mtimeNanoseconds) || !takeNumber(line, stamp.size) || !takeNumber(line, stamp.inode)
             || line.empty() || line.front() != '/' || line.find('\0') != std::string_view::npos)
             continue;
-        stamps_[std::string(line)] = stamp;
+        stamps[std::string(line)] = stamp;
     }
+    return stamps;
 }
 
 bool ArchiveMarkStore::save()
 {
     std::lock_guard lock(mutex_);
-    if (!dirty_)
+    if (changes_.empty())
         return true;
+    // Without the lock (a folder that refuses the lock file) the store is still written: a
+    // lost mark costs an upload, a store never written costs every upload.
+    FileLock storeLock;
+    (void)storeLock.lock(storePath_ + ".lock", FileLock::Wait::UntilFree);
+    std::optional<std::string> current = readWholeFile(storePath_);
+    Stamps merged = current ? parse(*current) : Stamps();
+    for (const auto& [path, stamp] : changes_)
+        merged[path] = stamp;
+
     std::vector<const std::pair<const std::string, Stamp>*> entries;
-    entries.reserve(stamps_.size());
-    for (const auto& entry : stamps_) {
+    entries.reserve(merged.size());
+    for (const auto& entry : merged) {
         // A path with a line feed cannot be one line; its file simply counts as changed next run.
         if (entry.first.find('\n') != std::string::npos)
             continue;
@@ -92,7 +106,8 @@ bool ArchiveMarkStore::save()
     }
     if (!writeFileAtomically(storePath_, content, 0600))
         return false;
-    dirty_ = false;
+    stamps_ = std::move(merged);
+    changes_.clear();
     return true;
 }
 
@@ -119,6 +134,6 @@ bool ArchiveMarkStore::clearArchive(const std::string& path)
         static_cast<int64_t>(info.st_size), static_cast<uint64_t>(info.st_ino) };
     std::lock_guard lock(mutex_);
     stamps_[key] = current;
-    dirty_ = true;
+    changes_[key] = current;
     return true;
 }

@@ -5,20 +5,24 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 // Emulated archive bit. A file "has the archive attribute" unless its modification time
 // (nanoseconds), size and inode equal the stamp recorded when the attribute was cleared.
 // Stamps live in one text file per user ("archive.marks" in the data folder). A lost or
 // damaged store only makes files count as changed again: an extra upload, never a missed one.
-// Safe to share between threads.
+// Safe to share between threads. Several processes (runs of different projects) may share
+// the store: each save merges its own changes into what is on disk then.
 class ArchiveMarkStore final : public FileAttributes {
 public:
     explicit ArchiveMarkStore(std::string storePath);
 
     // Loads the stamps; a missing or damaged file yields an empty store.
     void load();
-    // Rewrites the store by temporary file and rename when something was cleared.
+    // When something was cleared since load() or the last save: under an flock on
+    // "<store>.lock", reads the store again, lays the stamps cleared here over it and
+    // rewrites it by temporary file and rename. Stamps another process saved meanwhile stay.
     [[nodiscard]] bool save();
 
     [[nodiscard]] bool isArchiveSet(const std::string& path) override;
@@ -32,8 +36,11 @@ private:
         bool operator==(const Stamp&) const = default;
     };
 
+    using Stamps = std::unordered_map<std::string, Stamp>;
+    static Stamps parse(std::string_view content);
+
     std::string storePath_;
     std::mutex mutex_;
-    std::unordered_map<std::string, Stamp> stamps_;
-    bool dirty_ = false;
+    Stamps stamps_;
+    Stamps changes_; // cleared since load() or the last save
 };

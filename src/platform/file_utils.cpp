@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -137,4 +138,11 @@ std::optional<std::string> readWholeFile(const std::string& path)
     }
     ::close(fd);
     return content;
+}
+
+std::string errorText(int error)
+{
+    char buffer[256] = {};
+    // The GNU strerror_r answers a pointer that may or may not be the buffer.
+    return ::strerror_r(error, buffer, sizeof buffer);
 }

@@ -16,6 +16,8 @@
 [[nodiscard]] std::string directoryPart(std::string_view path);
 // Size in bytes, or -1 when the file cannot be examined.
 [[nodiscard]] int64_t fileSize(const std::string& path);
+// The system's text for an errno value ("Connection reset by peer"); safe on any thread.
+[[nodiscard]] std::string errorText(int error);
 // Broken-down local time of `seconds` since 1970 (UTC), thread-safe.
 [[nodiscard]] struct tm localTimeOf(int64_t seconds);
 

@@ -1,5 +1,6 @@
 #include "shell/console_window.h"
 
+#include "ftp/server_text.h"
 #include "shell/project_list.h"
 
 #include <sys/ioctl.h>
@@ -65,7 +66,9 @@ void ConsoleWindow::appendLogLine(const std::string& text)
     const bool error = isErrorLine(text);
     if (options_.quiet && !error)
         return;
-    std::string line = error && errorContext_ ? "tarnwick: " + errorContext_() + ": " + text : text;
+    // The last guard before the terminal: no line may carry an escape sequence to it.
+    const std::string shown = printableServerText(text);
+    std::string line = error && errorContext_ ? "tarnwick: " + errorContext_() + ": " + shown : shown;
     std::lock_guard lock(outputMutex_);
     writeLocked(line);
 }

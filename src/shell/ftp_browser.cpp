@@ -5,6 +5,7 @@
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
 #include "ftp/listing_parser.h"
+#include "ftp/server_text.h"
 #include "shell/project_list.h"
 
 #include <algorithm>
@@ -261,7 +262,8 @@ bool FtpBrowser::isConnected() const
 
 void FtpBrowser::log(const std::string& text)
 {
-    client_.eventSink().onLine(text);
+    // Skipped names come from the server's listing.
+    client_.eventSink().onLine(printableServerText(text));
 }
 
 bool FtpBrowser::setLocalDirectory(const std::string& path)

@@ -1,6 +1,7 @@
 #include "shell/main_window_sink.h"
 
 #include "engine/web_project.h"
+#include "ftp/server_text.h"
 #include "report/activity_log.h"
 #include "shell/main_window_view.h"
 
@@ -85,7 +86,8 @@ void MainWindowSink::onBytes(int64_t bytes)
 
 void MainWindowSink::onLine(const std::string& text)
 {
-    std::string line = ActivityLog::cutAtLineEnd(text);
+    // Messages may carry names from a server's listing; the client escapes only its own lines.
+    std::string line = printableServerText(ActivityLog::cutAtLineEnd(text));
     view_.appendLogLine(line);
     if (!progress_.active())
         view_.setStatusText(line);
@@ -93,7 +95,7 @@ void MainWindowSink::onLine(const std::string& text)
 
 void MainWindowSink::onStatusLine(const std::string& text)
 {
-    std::string line = ActivityLog::cutAtLineEnd(text);
+    std::string line = printableServerText(ActivityLog::cutAtLineEnd(text));
     if (!progress_.active())
         view_.setStatusText(line);
     view_.appendLogLine(line);

@@ -3,6 +3,7 @@
 #include "engine/web_project.h"
 #include "platform/archive_mark_store.h"
 #include "platform/ascii_case.h"
+#include "platform/file_lock.h"
 #include "platform/file_utils.h"
 #include "shell/diagnostic_log.h"
 #include "shell/main_window_sink.h"
@@ -74,6 +75,29 @@ int64_t queuedBytes(const WebProject& project)
         if (queued.contains(item.path))
             bytes += item.size;
     return bytes * static_cast<int64_t>(project.sites.size());
+}
+
+// One run per project at a time, across processes: a second run of the same project (the
+// desktop and a cron line, or two cron lines) would send every file twice. The lock lives
+// beside the project file and goes with the process however it ends. Answers false when
+// another process holds it; a lock that cannot be taken at all (a read-only folder) does
+// not stop the run.
+bool lockProject(const WebProject& project, FileLock& lock, MainWindowView& view, const DiagnosticLog* log)
+{
+    if (project.projectPath.empty())
+        return true;
+    FileLock::Outcome outcome = lock.lock(project.projectPath + ".lock", FileLock::Wait::DontWait);
+    if (outcome == FileLock::Outcome::HeldElsewhere) {
+        std::string text = "Error: " + fileNamePart(project.projectPath)
+            + " is being run by another Tarnwick process; this run is skipped";
+        view.appendLogLine(text);
+        if (log != nullptr)
+            log->logLine(text, LogLineKind::Error);
+        return false;
+    }
+    if (outcome == FileLock::Outcome::Failed && log != nullptr)
+        log->logLine("cannot lock " + project.projectPath + ".lock: " + errorText(lock.error()), LogLineKind::Error);
+    return true;
 }
 
 } // namespace
@@ -309,6 +333,14 @@ void RunController::reportCrash(const char* where, const WebProject& project, co
 void RunController::runUpload(WebProject& project, RunTrigger trigger)
 {
     const auto began = std::chrono::steady_clock::now();
+    FileLock projectLock;
+    if (!lockProject(project, projectLock, view_, diagnosticLog_)) {
+        anyRunFailed_ = true;
+        view_.showStartButton();
+        if (quitAfterRun_)
+            view_.requestQuit();
+        return;
+    }
     OptionsForJob options(project, optionsSource_);
     isRunning_ = true;
     view_.setRunControlsEnabled(false);

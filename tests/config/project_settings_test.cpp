@@ -91,6 +91,9 @@ TEST(ProjectSettings, RoundTripKeepsEverythingAndRecomputesDerivedPaths)
     ProjectSettings saved = richProject(path);
     saved.temp = "/elsewhere";
     saved.filelist = "/elsewhere/list.txt";
+    // Values far longer than a line used to be allowed come back whole.
+    saved.sites.back().name = std::string(2000, 'n') + "url=x";
+    saved.forbiddenFiles.push_back(std::string(5000, 'f'));
     ASSERT_TRUE(saved.SaveProject());
     EXPECT_EQ(modeOf(path), 0600u);
 
@@ -211,15 +214,23 @@ TEST(ProjectSettings, ReaderEdgeCases)
                 EXPECT_EQ(p.sites[0].preScript, (std::vector<std::string> { "local=/x" }));
                 EXPECT_EQ(p.sites[1].preScript, (std::vector<std::string> { "cd a" }));
             } },
-        { "a line over 511 bytes arrives in pieces", "[forbidden]\n" + long600 + "\n",
+        { "a line over 511 bytes is read whole", "[forbidden]\n" + long600 + "\n",
             [&](const ProjectSettings& p) {
-                EXPECT_EQ(
-                    p.forbiddenDirectories, (std::vector<std::string> { long600.substr(0, 511), long600.substr(511) }));
+                EXPECT_EQ(p.forbiddenDirectories, (std::vector<std::string> { long600 }));
             } },
-        { "a piece of exactly 511 bytes leaves an empty piece behind",
+        { "a line of exactly 511 bytes leaves no empty line behind",
             "[forbidden]\n" + long600.substr(0, 511) + "\r\nz\n",
             [&](const ProjectSettings& p) {
                 EXPECT_EQ(p.forbiddenDirectories, (std::vector<std::string> { long600.substr(0, 511), "z" }));
+            } },
+        { "the tail of a long name never becomes a setting",
+            "[site]\nname=" + std::string(600 - 9, 'n') + "url=evil\nurl=good\nname=" + std::string(70000, 'm')
+                + "local=/\n",
+            [](const ProjectSettings& p) {
+                ASSERT_EQ(p.sites.size(), 1u);
+                EXPECT_EQ(p.sites[0].url, "good");
+                EXPECT_EQ(p.sites[0].name, std::string(70000, 'm') + "local=/");
+                EXPECT_EQ(p.local, "");
             } },
         { "a lone CR stays part of the value", "[site]\nname=a\rb\r\r\n",
             [](const ProjectSettings& p) {

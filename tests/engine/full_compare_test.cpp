@@ -5,6 +5,7 @@
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
 #include "support/test_tree.h"
 #include "support/upload_site.h"
 
@@ -81,8 +82,7 @@ class FullCompareStart : public testing::TestWithParam<StartCase> { };
 
 TEST_P(FullCompareStart, LeavesTheServerTreeAsChosen)
 {
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
     const StartCase& row = GetParam();
     Scenario scenario;
     scenario.prepare("");
@@ -123,8 +123,7 @@ INSTANTIATE_TEST_SUITE_P(CheckBoxes, FullCompareStart,
 
 TEST(FullCompare, FindListsEachKindOfDifference)
 {
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
     Scenario scenario;
     scenario.prepare("");
     ASSERT_TRUE(scenario.connect());
@@ -155,8 +154,7 @@ TEST(FullCompare, FindListsEachKindOfDifference)
 
 TEST(FullCompare, WorksBelowAStartFolderAndLeavesTheRestAlone)
 {
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
     Scenario scenario;
     scenario.prepare("www");
     writeServerFile(scenario.server, "outside.html", "o");
@@ -177,8 +175,7 @@ TEST(FullCompare, WorksBelowAStartFolderAndLeavesTheRestAlone)
 
 TEST(FullCompare, RemovesAStartFolderLeftWithoutFiles)
 {
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
     Scenario scenario;
     scenario.project.local = scenario.tree.root();
     writeServerFile(scenario.server, "site/a/b/c.html", "c");
@@ -193,8 +190,7 @@ TEST(FullCompare, RemovesAStartFolderLeftWithoutFiles)
 // vsftpd hides dot-files from LIST, so this tree has none.
 TEST(FullCompare, BringsAVsftpdTreeInLine)
 {
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Vsftpd); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Vsftpd));
     TestTree tree;
     tree.add("index.html", "hello");
     tree.add("a/b/deep.html", "deep");
@@ -268,8 +264,7 @@ TEST(RemoteDirCache, SplitsPathsAtTheLastSlash)
 
 TEST(RemoteDirCache, ServesListingsFromMemoryAndForgetsRemovedEntries)
 {
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
     FtpServer server;
     writeServerFile(server, "d/One.html", "12345");
     writeServerFile(server, "d/two.html", "x");

@@ -7,6 +7,7 @@
 #include "report/report_templates.h"
 #include "support/fake_ftp_server.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
 #include "support/test_tree.h"
 #include "support/upload_site.h"
 
@@ -125,8 +126,7 @@ class UploadRunServers : public testing::TestWithParam<FtpServer::Kind> { };
 
 TEST_P(UploadRunServers, KeepsTheServerInStepWithTheLocalTree)
 {
-    if (std::string reason = skipReason(GetParam()); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(skipReason(GetParam()));
     FtpServer server(GetParam());
     ASSERT_TRUE(startServer(server));
     Project site;

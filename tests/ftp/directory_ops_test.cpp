@@ -3,6 +3,7 @@
 #include "support/fake_ftp_server.h"
 #include "support/ftp_recording_sink.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -16,9 +17,7 @@ class RealServerDirectories : public ::testing::TestWithParam<FtpServer::Kind> {
 protected:
     void SetUp() override
     {
-        std::string reason = FtpServer::unavailableReason(GetParam());
-        if (!reason.empty())
-            GTEST_SKIP() << reason;
+        SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(GetParam()));
         ASSERT_TRUE(server.start()) << server.error();
         client.setEventSink(&sink);
         ASSERT_TRUE(client.connect(server.url(), server.user(), server.password()));

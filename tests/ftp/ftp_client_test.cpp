@@ -1,8 +1,10 @@
 #include "ftp/ftp_client.h"
 
+#include "ftp/reply_reader.h"
 #include "support/fake_ftp_server.h"
 #include "support/ftp_recording_sink.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -165,10 +167,14 @@ TEST(FtpClientReplies, SilentServerTimesOutAndBreaksTheClient)
     EXPECT_TRUE(client.isBroken());
     EXPECT_EQ(client.failureCount(), FtpClient::kBrokenAfterFailures + 1);
     EXPECT_EQ(client.state(), FtpClient::State::Disconnected);
-    EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), "Receive.recv returned: 110\n"), 1);
-    // Later commands return at once: the connection is gone, so nothing is sent or read.
+    EXPECT_EQ(
+        std::count(sink.lines.begin(), sink.lines.end(), "Receive.recv returned: 110 (Connection timed out)\n"), 1);
+    // Later commands return at once: the connection is gone, so nothing is sent or read, and
+    // the loss is not reported again.
+    size_t reported = sink.lines.size();
     EXPECT_EQ(client.command("NOOP"), 0);
-    EXPECT_EQ(sink.lines.back(), "SendCommand.send: 107\n");
+    EXPECT_EQ(sink.lines.size(), reported + 1);
+    EXPECT_EQ(sink.lines.back(), "NOOP\r\n");
     EXPECT_EQ(client.failureCount(), FtpClient::kBrokenAfterFailures + 1);
 }
 
@@ -192,17 +198,101 @@ TEST(FtpClientReplies, ServerClosingTheConnectionEndsTheWait)
     ASSERT_TRUE(server.start());
     MachineOptions options;
     FtpClient client(options);
+    FtpRecordingSink sink;
+    client.setEventSink(&sink);
     ASSERT_TRUE(client.connect(server.url(), "", ""));
     EXPECT_EQ(client.command("NOOP"), 421);
     EXPECT_EQ(client.command("NOOP"), 0);
+    EXPECT_EQ(client.command("NOOP"), 0);
+    EXPECT_EQ(client.list(""), FtpClient::kTransferNotCarriedOut);
     EXPECT_FALSE(client.timedOut());
     EXPECT_TRUE(client.isBroken());
-    // A new connect starts counting again.
+    const std::string lost = "Receive.recv returned: 0 (connection closed by the server)\n";
+    auto diagnostics = [&sink] {
+        return std::count_if(sink.lines.begin(), sink.lines.end(), [](const std::string& line) {
+            return line.find("returned") != std::string::npos || line.find("SendCommand") != std::string::npos
+                || line.starts_with("Error");
+        });
+    };
+    EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), lost), 1);
+    EXPECT_EQ(diagnostics(), 1) << "a lost connection is reported once";
+    // A new connect starts counting again, and a new loss is reported again.
     FakeFtpServer second;
+    second.on("NOOP", closing);
     ASSERT_TRUE(second.start());
     ASSERT_TRUE(client.connect(second.url(), "", ""));
     EXPECT_EQ(client.failureCount(), 0);
-    EXPECT_EQ(client.command("NOOP"), 200);
+    EXPECT_EQ(client.command("NOOP"), 421);
+    EXPECT_EQ(client.command("NOOP"), 0);
+    EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), lost), 2);
+}
+
+TEST(FtpClientReplies, EndlessOrTricklingRepliesFailTheConnection)
+{
+    Answer endless = Answer::replies({ "211-endless\r\n" });
+    endless.repeat = 2 * ReplyReader::kMaxReplyLines;
+    Answer endlessLine = Answer::replies({ "211 ", std::string(8192, 'x') });
+    endlessLine.repeat = 2 * ReplyReader::kMaxLineLength / 8192;
+    Answer wide = Answer::replies({ "211-" + std::string(60 * 1024, 'w') + "\r\n" });
+    wide.repeat = 40;
+    Answer trickle = Answer::replies({ "211-a\r\n" });
+    trickle.repeat = 1000; // 20 s at most: the client must give up long before
+    trickle.pause = 20ms;
+    struct Case {
+        const char* name;
+        Answer answer;
+        std::string message;
+        bool timedOut;
+    };
+    const Case cases[] = {
+        { "endless multi-line reply", endless, "Error server sent a reply of more than 10000 lines 71\n", false },
+        { "endless line", endlessLine, "Error server sent a reply line longer than 64 KiB 71\n", false },
+        { "reply over a mebibyte", wide, "Error server sent a reply of more than 1 MiB 71\n", false },
+        { "a line every 20 ms", trickle, "Receive.recv returned: 110 (Connection timed out)\n", true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeFtpServer server;
+        server.on("NOOP", c.answer);
+        ASSERT_TRUE(server.start());
+        MachineOptions options;
+        FtpClient client(options, 300ms);
+        FtpRecordingSink sink;
+        client.setEventSink(&sink);
+        ASSERT_TRUE(client.connect(server.url(), "", ""));
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(client.command("NOOP"), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+        EXPECT_EQ(client.state(), FtpClient::State::Disconnected);
+        EXPECT_TRUE(client.isBroken());
+        EXPECT_EQ(client.timedOut(), c.timedOut);
+        EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), c.message), 1);
+        EXPECT_LE(sink.lines.size(), ReplyReader::kMaxReplyLines + 10);
+        EXPECT_EQ(client.command("NOOP"), 0);
+    }
+}
+
+TEST(FtpClientReplies, ServerTextIsShownWithItsControlCharactersEscaped)
+{
+    FakeFtpServer server;
+    server.greet({ "220-\x1b]0;owned\x07 \xc3\xa4\r\n220 \x1b[2J\tready\r\n" });
+    server.on("PWD", "257 \"/t\x1b[8m\" is current\r\n");
+    ASSERT_TRUE(server.start());
+    MachineOptions options;
+    FtpClient client(options);
+    FtpRecordingSink sink;
+    client.setEventSink(&sink);
+    ASSERT_TRUE(client.connect(server.url(), "", ""));
+    // The name is taken as the server sent it; only what is shown is escaped.
+    const std::string directory = client.currentDirectory();
+    EXPECT_EQ(directory, "/t\x1b[8m");
+    EXPECT_EQ(client.command("CWD %s", directory.c_str()), 200);
+    const std::vector<std::string> expected = { "220-\\x1B]0;owned\\x07 \xc3\xa4", "220 \\x1B[2J\tready", "PWD\r\n",
+        "257 \"/t\\x1B[8m\" is current", "CWD /t\\x1B[8m\r\n", "200 OK" };
+    EXPECT_EQ(sink.lines, expected);
+    client.quit();
+    server.join();
+    EXPECT_EQ(server.commands()[1], "CWD /t\x1b[8m");
 }
 
 TEST(FtpClientCommands, RefusesLineBreaksInsteadOfSendingTwoCommands)

@@ -4,6 +4,7 @@
 #include "support/fake_ftp_server.h"
 #include "support/ftp_recording_sink.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
@@ -30,9 +31,7 @@ class InterpreterOnRealServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib);
-        if (!reason.empty())
-            GTEST_SKIP() << reason;
+        SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
         ASSERT_TRUE(server.start()) << server.error();
         client.setEventSink(&sink);
         ASSERT_TRUE(client.connect(server.url(), server.user(), server.password()));

@@ -63,17 +63,60 @@ TEST(ReplyReader, EndsRepliesByTheRuleOfTheFirstLine)
     }
 }
 
-TEST(ReplyReader, CutsEndlessLinesInsteadOfGrowing)
+TEST(ReplyReader, StopsAtTheLimitsInsteadOfGrowing)
 {
-    ReplyReader reader;
-    std::string block(ReplyReader::kMaxLineLength / 4, 'x');
-    for (int i = 0; i < 10; ++i)
-        reader.append(block);
-    int lines = 0;
-    while (reader.nextLine())
-        ++lines;
-    EXPECT_EQ(lines, 2);
-    EXPECT_LT(reader.bufferedBytes(), ReplyReader::kMaxLineLength);
+    using Overflow = ReplyReader::Overflow;
+    auto lines = [](const std::string& first, const std::string& line, size_t count, const std::string& last) {
+        std::string bytes = first;
+        for (size_t i = 0; i < count; ++i)
+            bytes += line;
+        return bytes + last;
+    };
+    const std::string longText(ReplyReader::kMaxLineLength, 'x');
+    const std::string wide(60 * 1024, 'w');
+    struct Case {
+        const char* name;
+        std::string bytes;
+        Overflow overflow;
+        size_t finals;
+    };
+    const Case cases[] = {
+        { "line of the longest length", "200 " + longText.substr(4) + "\r\n", Overflow::None, 1 },
+        { "line one byte too long", "200 " + longText.substr(3) + "\r\n", Overflow::LineTooLong, 0 },
+        { "endless line without an end", longText + longText, Overflow::LineTooLong, 0 },
+        { "most lines a reply may have", lines("211-a\r\n", " x\r\n", ReplyReader::kMaxReplyLines - 2, "211 end\r\n"),
+            Overflow::None, 1 },
+        { "one line too many", lines("211-a\r\n", " x\r\n", ReplyReader::kMaxReplyLines - 1, "211 end\r\n"),
+            Overflow::TooManyLines, 0 },
+        { "many short replies are each counted alone", lines("", "200 ok\r\n", ReplyReader::kMaxReplyLines + 10, ""),
+            Overflow::None, ReplyReader::kMaxReplyLines + 10 },
+        { "a reply over a mebibyte in long lines", lines("211-a\r\n", " " + wide + "\r\n", 20, "211 end\r\n"),
+            Overflow::TooManyBytes, 0 },
+        { "empty lines count their bytes", lines("211-a\r\n", "\r\n", ReplyReader::kMaxReplyBytes, ""),
+            Overflow::TooManyBytes, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReplyReader reader;
+        size_t finals = 0;
+        // Fed in packets, as a socket delivers them.
+        for (size_t at = 0; at < c.bytes.size(); at += 4096) {
+            reader.append(std::string_view(c.bytes).substr(at, 4096));
+            while (auto line = reader.nextLine())
+                finals += line->final ? 1 : 0;
+            ASSERT_LE(reader.bufferedBytes(), ReplyReader::kMaxLineLength + 4096);
+        }
+        EXPECT_EQ(reader.overflow(), c.overflow);
+        EXPECT_EQ(finals, c.finals);
+        if (c.overflow != Overflow::None) {
+            EXPECT_NE(std::string(overflowText(c.overflow)), "");
+            reader.append("200 ok\r\n");
+            EXPECT_FALSE(reader.nextLine()) << "a reader that overflowed gave more lines";
+            reader.reset();
+            reader.append("200 ok\r\n");
+            EXPECT_TRUE(reader.nextLine());
+        }
+    }
 }
 
 TEST(ReplyReader, ReplyCodeIsTheDecimalPrefix)

@@ -5,6 +5,7 @@
 #include "support/fake_ftp_server.h"
 #include "support/ftp_recording_sink.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -34,11 +35,11 @@ protected:
     void SetUp() override
     {
         const TlsCase& c = GetParam();
-        std::string reason = FtpServer::unavailableReason(c.kind);
-        if (reason.empty() && std::string(c.host) == "::1")
-            reason = FtpServer::ipv6UnavailableReason();
-        if (!reason.empty())
-            GTEST_SKIP() << reason;
+        SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(c.kind));
+        if (std::string(c.host) == "::1") {
+            if (std::string reason = FtpServer::ipv6UnavailableReason(); !reason.empty())
+                GTEST_SKIP() << reason;
+        }
         ASSERT_TRUE(FtpServer::makeCertificate(keys.path(), "server.pem", "localhost"));
         ASSERT_TRUE(FtpServer::makeCertificate(keys.path(), "other.pem", "localhost"));
         chmod(keys.path().c_str(), 0755);

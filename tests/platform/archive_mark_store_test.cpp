@@ -185,6 +185,66 @@ TEST(ArchiveMarkStore, ConcurrentClearsAndQueries)
         EXPECT_FALSE(reloaded.isArchiveSet(file)) << file;
 }
 
+TEST(ArchiveMarkStore, StoresSharedByTwoRunsKeepBothRunsMarks)
+{
+    TempDir dir;
+    std::string storePath = dir.file("archive.marks");
+    std::vector<std::string> first;
+    std::vector<std::string> second;
+    for (int i = 0; i < 100; ++i) {
+        first.push_back(dir.writeFile("one/f" + std::to_string(i), "1"));
+        second.push_back(dir.writeFile("two/f" + std::to_string(i), "2"));
+    }
+    {
+        // Two projects loaded the store before either saved: the later save keeps the
+        // earlier one's marks.
+        ArchiveMarkStore a(storePath);
+        ArchiveMarkStore b(storePath);
+        a.load();
+        b.load();
+        ASSERT_TRUE(a.clearArchive(first[0]));
+        ASSERT_TRUE(b.clearArchive(second[0]));
+        ASSERT_TRUE(a.save());
+        ASSERT_TRUE(b.save());
+        ArchiveMarkStore reloaded(storePath);
+        reloaded.load();
+        EXPECT_FALSE(reloaded.isArchiveSet(first[0]));
+        EXPECT_FALSE(reloaded.isArchiveSet(second[0]));
+    }
+    // Two runs saving at the same time, each after every few files.
+    ArchiveMarkStore a(storePath);
+    ArchiveMarkStore b(storePath);
+    a.load();
+    b.load();
+    auto run = [](ArchiveMarkStore& store, const std::vector<std::string>& files) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            EXPECT_TRUE(store.clearArchive(files[i]));
+            if (i % 5 == 4) {
+                EXPECT_TRUE(store.save());
+            }
+        }
+        EXPECT_TRUE(store.save());
+    };
+    std::thread one([&] { run(a, first); });
+    std::thread two([&] { run(b, second); });
+    one.join();
+    two.join();
+    ArchiveMarkStore reloaded(storePath);
+    reloaded.load();
+    for (const auto* files : { &first, &second }) {
+        for (const std::string& file : *files)
+            EXPECT_FALSE(reloaded.isArchiveSet(file)) << file;
+    }
+    // A newer mark saved by the other store is not undone by this one's older copy of it.
+    touchLater(first[1]);
+    ASSERT_TRUE(b.clearArchive(first[1]));
+    ASSERT_TRUE(b.save());
+    ASSERT_TRUE(a.clearArchive(first[2]));
+    ASSERT_TRUE(a.save());
+    reloaded.load();
+    EXPECT_FALSE(reloaded.isArchiveSet(first[1]));
+}
+
 TEST(ArchiveMarkStore, LineFeedInAPathIsKeptOutOfTheStore)
 {
     TempDir dir;

@@ -1,6 +1,7 @@
 #include "platform/file_utils.h"
 #include "support/temp_dir.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -151,6 +152,17 @@ TEST(FileUtils, ReadWholeFileOnlyReadsRegularFiles)
     std::string fifo = dir.file("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(readWholeFile(fifo), std::nullopt) << "must not wait for a writer";
+}
+
+} // namespace
+
+namespace {
+
+TEST(FileUtils, ErrorTextIsTheSystemsText)
+{
+    EXPECT_EQ(errorText(ECONNRESET), "Connection reset by peer");
+    EXPECT_EQ(errorText(ETIMEDOUT), "Connection timed out");
+    EXPECT_EQ(errorText(99999), "Unknown error 99999");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "ftp/ftp_client.h"
 #include "support/fake_ftp_server.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
 #include "support/temp_dir.h"
 #include "support/upload_site.h"
 
@@ -128,8 +129,7 @@ class FtpBrowserSession : public ::testing::TestWithParam<FtpServer::Kind> {
 protected:
     void SetUp() override
     {
-        if (std::string reason = FtpServer::unavailableReason(GetParam()); !reason.empty())
-            GTEST_SKIP() << reason;
+        SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(GetParam()));
         writeFile(server.pathOf("Index.html"), "remote index");
         writeFile(server.pathOf("b.html"), "bb");
         writeFile(server.pathOf("Sub/inner/deep.txt"), std::string(5000, 'd'));

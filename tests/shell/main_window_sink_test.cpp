@@ -45,6 +45,11 @@ TEST(MainWindowSink, WritesTheLogVocabulary)
             { "3 dirs 4 files\r" } },
         { "formatted", [](MainWindowSink& sink) { sink.message("Error %s %d\n", "STOR", 550); }, { "Error STOR 550" },
             { "Error STOR 550" } },
+        { "listed name with an escape sequence",
+            [](MainWindowSink& sink) { sink.message("Deleting %s", "/web/\x1b[2Ja.html"); },
+            { "Deleting /web/\\x1B[2Ja.html" }, { "Deleting /web/\\x1B[2Ja.html" } },
+        { "status line with a bell", [](MainWindowSink& sink) { sink.onStatusLine("ding\x07\r\n"); }, { "ding\\x07" },
+            { "ding\\x07" } },
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);

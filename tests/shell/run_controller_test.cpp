@@ -2,6 +2,7 @@
 // command line, the mark commands.
 
 #include "engine/web_project.h"
+#include "platform/file_lock.h"
 #include "shell/main_window_view.h"
 #include "shell/run_controller.h"
 #include "support/ftp_server.h"
@@ -304,6 +305,41 @@ TEST(RunFailures, ACrashInTheUploadRecordsNothingAsSent)
     controller.waitUntilIdle();
     EXPECT_EQ(readFileListFile(project.filelist).size(), 10u);
     EXPECT_EQ(compareTrees(fixture.tree.root(), server.root()), std::vector<std::string>());
+}
+
+TEST(RunLock, ARunOfAProjectLockedElsewhereIsSkipped)
+{
+    Fixture fixture;
+    WebProject& locked = fixture.addProject("site.ftp", 1);
+    WebProject& free = fixture.addProject("other.ftp", 0);
+    RunController controller(fixture.view);
+    FileLock elsewhere; // what another process running site.ftp holds
+    ASSERT_EQ(elsewhere.lock(locked.projectPath + ".lock", FileLock::Wait::DontWait), FileLock::Outcome::Locked);
+
+    // The manual start, the scheduler's interval and "Upload all" alike skip it.
+    controller.startRun(&locked);
+    controller.waitUntilIdle();
+    minuteCheck(controller);
+    minuteCheck(controller);
+    controller.uploadAll();
+    controller.waitUntilIdle();
+    EXPECT_FALSE(Fixture::ran(locked));
+    EXPECT_TRUE(Fixture::ran(free));
+    EXPECT_EQ(controller.completedRuns(), 1);
+    EXPECT_TRUE(controller.anyRunFailed());
+    std::vector<std::string> log = fixture.view.log();
+    EXPECT_EQ(std::count(log.begin(), log.end(),
+                  "Error: site.ftp is being run by another Tarnwick process; this run is skipped"),
+        3);
+
+    // Its own run held the lock only while it lasted; once the other process lets go, the
+    // next interval runs.
+    elsewhere.unlock();
+    minuteCheck(controller);
+    minuteCheck(controller);
+    EXPECT_TRUE(Fixture::ran(locked));
+    FileLock after;
+    EXPECT_EQ(after.lock(locked.projectPath + ".lock", FileLock::Wait::DontWait), FileLock::Outcome::Locked);
 }
 
 TEST(RunOptions, EachJobReadsTheOptionsCopiedWhenItBegan)

@@ -2,6 +2,7 @@
 // temporary data folder, against a real FTP server.
 
 #include "config/project_settings.h"
+#include "platform/file_lock.h"
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
 #include "support/upload_site.h"
@@ -117,6 +118,28 @@ protected:
             GTEST_SKIP() << kProgram << " is not built";
     }
 };
+
+TEST_F(WindowlessRun, ASecondRunOfTheSameProjectSaysSoAndExits1)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    site.add("index.html", "home");
+    home.addProject("demo", site.root(), server.url(), server.user(), server.password());
+    {
+        // This test process stands for the first run, holding the project's lock.
+        FileLock first;
+        ASSERT_EQ(
+            first.lock(home.dataDirectory() + "demo.ftp.lock", FileLock::Wait::DontWait), FileLock::Outcome::Locked);
+        EXPECT_EQ(home.run("demo"), 1) << home.output();
+        EXPECT_NE(home.output().find("demo.ftp is being run by another Tarnwick process"), std::string::npos)
+            << home.output();
+        EXPECT_FALSE(fs::exists(server.pathOf("index.html")));
+    }
+    EXPECT_EQ(home.run("demo"), 0) << home.output();
+    EXPECT_EQ(readText(server.pathOf("index.html")), "home");
+}
 
 TEST_F(WindowlessRun, ExitCodeTellsWhetherEveryFileWentUp)
 {

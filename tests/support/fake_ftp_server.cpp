@@ -16,7 +16,7 @@ namespace {
 // Nothing the fake waits for takes longer than this unless a test hangs: then it gives up.
 constexpr int kWaitMilliseconds = 20000;
 
-void sendAll(int socket, const std::string& bytes)
+bool sendAll(int socket, const std::string& bytes)
 {
     size_t sent = 0;
     while (sent < bytes.size()) {
@@ -24,9 +24,10 @@ void sendAll(int socket, const std::string& bytes)
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0)
-            return;
+            return false;
         sent += static_cast<size_t>(count);
     }
+    return true;
 }
 
 // Waits for `fd` to be readable, or for the wake pipe; false on wake or timeout.
@@ -231,8 +232,21 @@ bool FakeFtpServer::answer(int control, const std::string& line)
     ++used;
     if (script.silent)
         return false;
-    for (const std::string& chunk : script.chunks)
-        sendAll(control, substitute(chunk));
+    bool sending = true;
+    for (int round = 0; round < script.repeat && sending; ++round) {
+        for (const std::string& chunk : script.chunks) {
+            if (script.pause.count() > 0 && (round > 0 || &chunk != &script.chunks.front())) {
+                // Waiting on the wake pipe keeps the server stoppable while it trickles.
+                pollfd wake { wake_[0], POLLIN, 0 };
+                if (poll(&wake, 1, static_cast<int>(script.pause.count())) != 0)
+                    return false;
+            }
+            if (!sendAll(control, substitute(chunk))) {
+                sending = false;
+                break;
+            }
+        }
+    }
     if (script.data != Answer::Data::None) {
         int data = passive_ >= 0 ? acceptData() : connectData();
         if (data >= 0) {

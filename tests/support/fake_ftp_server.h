@@ -2,6 +2,7 @@
 
 #include "config/machine_options.h"
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -24,6 +25,10 @@ public:
         std::vector<std::string> afterData; // sent once the data connection is closed
         bool silent = false; // send nothing, answer no more commands
         bool close = false; // close the control connection after the chunks
+        // The chunks are sent this many times over (until the client stops reading), with
+        // `pause` before each send after the first.
+        int repeat = 1;
+        std::chrono::milliseconds pause { 0 };
 
         static Answer replies(std::vector<std::string> chunks)
         {

@@ -9,6 +9,7 @@
 #include "qt_test_application.h"
 #include "shell/project_list.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
 #include "support/temp_dir.h"
 #include "support/upload_site.h"
 #include "ui/ui_strings.h"
@@ -65,8 +66,7 @@ protected:
     void SetUp() override
     {
         qtTestApplication();
-        if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-            GTEST_SKIP() << reason;
+        SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
         writeFile(server.pathOf("Index.html"), "remote index");
         writeFile(server.pathOf("same.html"), "remote same");
         writeFile(server.pathOf("docs/a.txt"), "a");

@@ -5,6 +5,7 @@
 #include "qt_test_application.h"
 #include "shell/application.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
 #include "support/temp_dir.h"
 #include "support/test_tree.h"
 #include "ui/file_list_model.h"
@@ -145,8 +146,7 @@ TEST(CDlgMain, OtherStrategiesListOnlyChangedFiles)
 TEST(CDlgMain, RunAgainstARealServerSwitchesTheButtons)
 {
     qtTestApplication();
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
     FtpServer server;
     ASSERT_TRUE(server.start()) << server.error();
     Desk desk;

@@ -6,6 +6,7 @@
 #include "ftp/ftp_client.h"
 #include "qt_test_application.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
 #include "support/temp_dir.h"
 #include "ui/ui_strings.h"
 
@@ -237,8 +238,7 @@ TEST(CDlgWebProject, CancelledFolderPickerKeepsTheField)
 TEST(CDlgWebProject, TestConnectionReportsTheOutcome)
 {
     qtTestApplication();
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
     FtpServer server;
     ASSERT_TRUE(server.start()) << server.error();
     Fixture fixture;
@@ -257,8 +257,7 @@ TEST(CDlgWebProject, TestConnectionReportsTheOutcome)
 TEST(CDlgWebProject, TestConnectionNamesAFailedDataConnection)
 {
     qtTestApplication();
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
     FtpServer server;
     ASSERT_TRUE(server.start()) << server.error();
     Fixture fixture;
@@ -273,8 +272,7 @@ TEST(CDlgWebProject, TestConnectionNamesAFailedDataConnection)
 TEST(CDlgWebProject, TestConnectionOffersToTrustAnUnverifiedCertificate)
 {
     qtTestApplication();
-    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); !reason.empty())
-        GTEST_SKIP() << reason;
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
     Fixture fixture;
     FtpServer::Setup setup;
     setup.tls = FtpServerTls::Explicit;
