@@ -109,6 +109,7 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
     features_ = {};
     host_ = url;
     user_ = user;
+    password_ = password;
     failureCount_ = 0;
 
     if (!options_.dialUpEntry.empty()) {
