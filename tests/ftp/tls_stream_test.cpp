@@ -193,6 +193,42 @@ TEST(ProftpdSessionReuse, AThousandSmallFilesOnOneClientAllArrive)
     }
 }
 
+TEST(ImplicitTls, APlainFtpPortIsNamedAsSuchAndExplicitTlsSuggested)
+{
+    for (FtpServer::Kind kind : { FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd }) {
+        SCOPED_TRACE(FtpServer::nameOf(kind));
+        if (!FtpServer::unavailableReason(kind).empty())
+            continue;
+        FtpServer server(kind);
+        ASSERT_TRUE(server.start()) << server.error();
+        MachineOptions options;
+        FtpClient client(options);
+        FtpRecordingSink sink;
+        client.setEventSink(&sink);
+        EXPECT_FALSE(client.connect("ftps://" + server.hostAndPort(), server.user(), server.password()));
+        EXPECT_EQ(client.state(), FtpClient::State::Disconnected);
+        EXPECT_EQ(logged(sink, "Error connect.tls " + server.hostAndPort() + " answered in plain FTP, not TLS"), 1);
+        EXPECT_EQ(logged(sink, "use ftpes://" + server.hostAndPort()), 1);
+    }
+}
+
+TEST(ExplicitTls, AServerThatBreaksOffTheHandshakeIsNotTakenForPlainFtp)
+{
+    FakeFtpServer server;
+    FakeFtpServer::Answer hangUp = FakeFtpServer::Answer::replies({ "234 go ahead\r\n" });
+    hangUp.close = true;
+    server.on("AUTH", hangUp);
+    ASSERT_TRUE(server.start());
+    MachineOptions options;
+    FtpClient client(options);
+    FtpRecordingSink sink;
+    client.setEventSink(&sink);
+    EXPECT_FALSE(client.connect("ftpes://" + server.url(), "anna", "secret"));
+    EXPECT_EQ(logged(sink, "Error connect.tls"), 1);
+    EXPECT_EQ(logged(sink, "plain FTP"), 0);
+    server.join();
+}
+
 TEST(ExplicitTls, RefusedAuthFailsWithoutFallingBack)
 {
     FakeFtpServer server;
