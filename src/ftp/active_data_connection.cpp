@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -73,6 +74,10 @@ std::unique_ptr<ByteStream> ActiveDataConnection::establish(IoResult& result)
     for (;;) {
         int socket = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (socket >= 0) {
+            // As on connected sockets: TLS ends a transfer with small records (the last data,
+            // close_notify) that Nagle would hold back until the peer's delayed ACK, 40 ms a file.
+            int on = 1;
+            (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             closeListener();
             result = { IoResult::Status::Ok, 0, 0 };
             return std::make_unique<TcpStream>(socket, budget_);

@@ -21,9 +21,39 @@ std::unique_ptr<DataConnection> FtpClient::openDataConnection()
         addFailure();
         return nullptr;
     }
+    if (!ensureResumableSession())
+        return nullptr;
     if (options_.passive)
         return openPassiveConnection();
     return openActiveConnection();
+}
+
+bool FtpClient::ensureResumableSession()
+{
+    // A TLS 1.3 ticket may resume once only, and proftpd issues new ones after a full
+    // handshake alone: once the control connection's tickets are spent, the data connection
+    // would be refused (after proftpd has already emptied the target of an upload). A new
+    // login brings fresh tickets. TLS 1.2 sessions resume any number of times.
+    if (!protectData_ || !controlTls_ || controlTls_->version() != "TLSv1.3" || tlsContext_->hasSession())
+        return true;
+    std::string directory = currentDirectory();
+    char type = typeInEffect_;
+    int failures = failureCount_;
+    sink_->message("TLS session tickets used up: logging in again\n");
+    bool connected = connect(host_, user_, password_);
+    failureCount_ = failures;
+    if (connected && !directory.empty())
+        connected = nameCommand("CWD %s", directory) / 100 == 2;
+    if (connected && type != 0) {
+        connected = command("TYPE %c", type) / 100 == 2;
+        typeInEffect_ = connected ? type : 0;
+    }
+    if (!connected || !tlsContext_->hasSession()) {
+        addFailure();
+        sink_->message("Error %s %d\n", "open.tls cannot log in again for fresh TLS session tickets", EPROTO);
+        return false;
+    }
+    return true;
 }
 
 std::unique_ptr<DataConnection> FtpClient::openPassiveConnection()
@@ -119,10 +149,11 @@ std::unique_ptr<ByteStream> FtpClient::establishData(DataConnection& connection,
     if (stream && !protectData_)
         return stream;
     if (stream) {
-        // Servers that insist on it (vsftpd's require_ssl_reuse) refuse a data connection
-        // that does not continue the control connection's session.
+        // Servers that insist on it (vsftpd's require_ssl_reuse, proftpd by default) refuse a
+        // data connection that does not continue the control connection's session. A TLS 1.2
+        // session resumes again and again; a spent TLS 1.3 ticket would only be refused.
         SSL_SESSION* session = tlsContext_->takeSession();
-        if (!session && controlTls_)
+        if (!session && controlTls_ && controlTls_->version() != "TLSv1.3")
             session = controlTls_->session();
         TlsStream::Handshake handshake = TlsStream::connect(std::move(stream), tlsContext_, tlsHost_, session, budget_);
         if (session)

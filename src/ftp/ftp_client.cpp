@@ -112,6 +112,7 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
     features_ = {};
     host_ = url;
     user_ = user;
+    password_ = password;
     failureCount_ = 0;
     lossReported_ = false;
 
@@ -194,7 +195,13 @@ bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort
     if (!handshake.stream) {
         if (handshake.result.status == IoResult::Status::TimedOut)
             noteTimeout();
-        sink_->message("Error connect.tls %s\n", handshake.error.c_str());
+        if (handshake.plainFtpReply)
+            sink_->message("Error connect.tls %s answered in plain FTP, not TLS: ftps:// is only for ports that "
+                           "speak TLS from the first byte (usually 990); for TLS on this port use ftpes://%s "
+                           "(%s)\n",
+                hostAndPort.c_str(), hostAndPort.c_str(), handshake.error.c_str());
+        else
+            sink_->message("Error connect.tls %s\n", handshake.error.c_str());
         closeControl();
         return false;
     }

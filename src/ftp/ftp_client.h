@@ -209,6 +209,9 @@ private:
     [[nodiscard]] int nameCommand(const char* format, const std::string& name);
     void sendType(std::string_view localName);
     [[nodiscard]] std::unique_ptr<DataConnection> openDataConnection();
+    // Logs in again when a TLS 1.3 data connection would have no unused ticket to resume
+    // with; false when that fails.
+    [[nodiscard]] bool ensureResumableSession();
     [[nodiscard]] std::unique_ptr<DataConnection> openPassiveConnection();
     [[nodiscard]] std::unique_ptr<DataConnection> openActiveConnection();
     // Accepts or connects the data stream, reporting failures under `where`.
@@ -230,6 +233,7 @@ private:
     int failureCount_ = 0;
     std::string host_;
     std::string user_;
+    std::string password_; // kept for logging in again when the TLS tickets are used up
     std::string lastCommand_;
     std::string lastListing_;
     std::vector<std::string> asciiExtensions_;

@@ -2,10 +2,23 @@
 
 #include <openssl/ssl.h>
 
+#include <ctime>
+
 namespace {
 
 // Servers issue two tickets per handshake; more than this are never waiting to be used.
 constexpr size_t kMaxSessions = 16;
+// A ticket this close to its end could expire on the way: the server would answer with a
+// full handshake, which a server insisting on reuse refuses.
+constexpr time_t kExpiryMargin = 30;
+
+bool canResume(SSL_SESSION* session)
+{
+    if (!SSL_SESSION_is_resumable(session))
+        return false;
+    long timeout = SSL_SESSION_get_timeout(session);
+    return timeout <= 0 || SSL_SESSION_get_time(session) + timeout > std::time(nullptr) + kExpiryMargin;
+}
 
 } // namespace
 
@@ -51,16 +64,28 @@ int TlsContext::onNewSession(SSL* ssl, SSL_SESSION* session)
     return 1; // the reference is ours now
 }
 
+void TlsContext::dropUnusable()
+{
+    while (!sessions_.empty() && !canResume(sessions_.back())) {
+        SSL_SESSION_free(sessions_.back());
+        sessions_.pop_back();
+    }
+}
+
+bool TlsContext::hasSession()
+{
+    dropUnusable();
+    return !sessions_.empty();
+}
+
 SSL_SESSION* TlsContext::takeSession()
 {
-    while (!sessions_.empty()) {
-        SSL_SESSION* session = sessions_.back();
-        sessions_.pop_back();
-        if (SSL_SESSION_is_resumable(session))
-            return session;
-        SSL_SESSION_free(session);
-    }
-    return nullptr;
+    dropUnusable();
+    if (sessions_.empty())
+        return nullptr;
+    SSL_SESSION* session = sessions_.back();
+    sessions_.pop_back();
+    return session;
 }
 
 void TlsContext::clearSessions()

@@ -88,6 +88,24 @@ private:
     bool held_ = false;
 };
 
+// Keeps the first record header the peer sent: OpenSSL reports it before judging it, so a
+// plain-text answer can be told from a broken TLS one.
+void onRecord(
+    int writing, int /*version*/, int contentType, const void* bytes, size_t length, SSL* /*ssl*/, void* argument)
+{
+    auto* header = static_cast<std::string*>(argument);
+    if (!writing && contentType == SSL3_RT_HEADER && header->empty())
+        header->assign(static_cast<const char*>(bytes), length);
+}
+
+// "220 " or "220-": three digits and a separator open every FTP reply, and no TLS record
+// starts with a digit.
+bool isFtpReplyStart(const std::string& bytes)
+{
+    return bytes.size() >= 4 && bytes[0] >= '1' && bytes[0] <= '5' && bytes[1] >= '0' && bytes[1] <= '9'
+        && bytes[2] >= '0' && bytes[2] <= '9' && (bytes[3] == ' ' || bytes[3] == '-');
+}
+
 } // namespace
 
 TlsStream::TlsStream(
@@ -130,6 +148,9 @@ TlsStream::Handshake TlsStream::connect(std::unique_ptr<ByteStream> inner, std::
         SSL_set1_host(ssl, host.c_str());
     if (resume)
         SSL_set_session(ssl, resume);
+    std::string firstHeader;
+    SSL_set_msg_callback(ssl, &onRecord);
+    SSL_set_msg_callback_arg(ssl, &firstHeader);
     ERR_clear_error();
     SigpipeHeld held;
     for (;;) {
@@ -141,6 +162,7 @@ TlsStream::Handshake TlsStream::connect(std::unique_ptr<ByteStream> inner, std::
         if (step == Step::Again)
             continue;
         handshake.error = step == Step::TimedOut ? "no answer during the handshake" : lastOpenSslError();
+        handshake.plainFtpReply = step != Step::TimedOut && isFtpReplyStart(firstHeader);
         handshake.result = { step == Step::TimedOut ? IoResult::Status::TimedOut : IoResult::Status::Failed, 0,
             step == Step::TimedOut ? ETIMEDOUT : (error ? error : EPROTO) };
         // Without a finished handshake there is nothing to close politely.
@@ -148,6 +170,7 @@ TlsStream::Handshake TlsStream::connect(std::unique_ptr<ByteStream> inner, std::
         stream->ssl_ = nullptr;
         return handshake;
     }
+    SSL_set_msg_callback(ssl, nullptr);
     stream->readCertificate(host);
     handshake.stream = std::move(stream);
     return handshake;

@@ -31,6 +31,9 @@ public:
         std::unique_ptr<TlsStream> stream; // null on failure
         std::string error; // OpenSSL's reason when the handshake failed
         IoResult result; // TimedOut when the budget ran out
+        // The peer answered with a plain FTP reply ("220 ...") instead of TLS: the port
+        // speaks plain FTP.
+        bool plainFtpReply = false;
     };
     // `host` is checked against the certificate; `resume` (may be null) is the session a data
     // connection must continue.

@@ -198,10 +198,8 @@ TEST_P(UploadRunServers, FirstRunIntoAMissingStartDirectoryAndOddFolderNames)
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, UploadRunServers,
-    testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd),
-    [](const testing::TestParamInfo<FtpServer::Kind>& info) {
-        return info.param == FtpServer::Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
-    });
+    testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd),
+    [](const testing::TestParamInfo<FtpServer::Kind>& info) { return FtpServer::nameOf(info.param); });
 
 TEST(UploadRun, ArchivesReplacedAndDeletedFilesAndPrunesTheArchive)
 {

@@ -84,8 +84,8 @@ TEST_P(RealServerDirectories, ListEntriesDescribesFilesAndFolders)
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerDirectories,
-    ::testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd),
-    [](const auto& info) { return info.param == FtpServer::Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd"; });
+    ::testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd),
+    [](const auto& info) { return std::string(FtpServer::nameOf(info.param)); });
 
 // Runs `action` against a scripted server and answers the commands it received.
 std::vector<std::string> scripted(FakeFtpServer& server, const std::function<void(FtpClient&)>& action)

@@ -19,6 +19,7 @@ struct TlsCase {
     FtpServer::Tls tls;
     bool passive;
     const char* host;
+    FtpServer::Setup::Versions versions = FtpServer::Setup::Versions::Default;
 };
 
 // The log lines the client wrote that hold `text`.
@@ -43,7 +44,8 @@ protected:
         ASSERT_TRUE(FtpServer::makeCertificate(keys.path(), "server.pem", "localhost"));
         ASSERT_TRUE(FtpServer::makeCertificate(keys.path(), "other.pem", "localhost"));
         chmod(keys.path().c_str(), 0755);
-        server = std::make_unique<FtpServer>(c.kind, FtpServer::Setup { c.host, c.tls, keys.file("server.pem") });
+        server = std::make_unique<FtpServer>(
+            c.kind, FtpServer::Setup { c.host, c.tls, keys.file("server.pem"), c.versions });
         ASSERT_TRUE(server->start()) << server->error();
         options.passive = c.passive;
     }
@@ -126,8 +128,107 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealTlsServers,
         TlsCase { "vsftpd_explicit_passive", FtpServer::Kind::Vsftpd, FtpServer::Tls::Explicit, true, "127.0.0.1" },
         TlsCase { "vsftpd_explicit_active", FtpServer::Kind::Vsftpd, FtpServer::Tls::Explicit, false, "127.0.0.1" },
         TlsCase { "vsftpd_implicit_passive", FtpServer::Kind::Vsftpd, FtpServer::Tls::Implicit, true, "127.0.0.1" },
-        TlsCase { "vsftpd_explicit_ipv6_active", FtpServer::Kind::Vsftpd, FtpServer::Tls::Explicit, false, "::1" }),
+        TlsCase { "vsftpd_explicit_ipv6_active", FtpServer::Kind::Vsftpd, FtpServer::Tls::Explicit, false, "::1" },
+        TlsCase { "proftpd_explicit_passive", FtpServer::Kind::Proftpd, FtpServer::Tls::Explicit, true, "127.0.0.1" },
+        TlsCase { "proftpd_explicit_active", FtpServer::Kind::Proftpd, FtpServer::Tls::Explicit, false, "127.0.0.1" },
+        TlsCase { "proftpd_explicit_tls12_passive", FtpServer::Kind::Proftpd, FtpServer::Tls::Explicit, true,
+            "127.0.0.1", FtpServer::Setup::Versions::Tls12Only }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// proftpd's mod_tls refuses a data connection that does not resume the control connection's
+// session, and under TLS 1.3 a ticket resumes once: a client that runs out of tickets, or
+// offers one twice, gets 425 partway through a long run.
+TEST(ProftpdSessionReuse, AThousandSmallFilesOnOneClientAllArrive)
+{
+    struct Case {
+        const char* name;
+        FtpServer::Setup::Versions versions;
+        bool passive;
+        int files;
+        int newLogins; // at most: each login's two TLS 1.3 tickets serve two files
+    };
+    const Case cases[] = { { "tls13_passive", FtpServer::Setup::Versions::Default, true, 1000, 500 },
+        { "tls12_active", FtpServer::Setup::Versions::Tls12Only, false, 100, 0 } };
+    if (std::string reason = FtpServer::unavailableReason(FtpServer::Kind::Proftpd); !reason.empty())
+        GTEST_SKIP() << reason;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir keys;
+        TempDir local;
+        ASSERT_TRUE(FtpServer::makeCertificate(keys.path(), "server.pem", "localhost"));
+        chmod(keys.path().c_str(), 0755);
+        FtpServer server(FtpServer::Kind::Proftpd,
+            FtpServer::Setup { "127.0.0.1", FtpServer::Tls::Explicit, keys.file("server.pem"), c.versions });
+        ASSERT_TRUE(server.start()) << server.error();
+        MachineOptions options;
+        options.passive = c.passive;
+        FtpRecordingSink sink;
+        std::string fingerprint;
+        {
+            FtpClient probe(options);
+            probe.setTrustedCertificatesPath(keys.file("trusted-certs.txt"));
+            EXPECT_FALSE(probe.connect(server.url(), server.user(), server.password()));
+            fingerprint = probe.serverCertificate().fingerprint;
+        }
+        ASSERT_TRUE(TrustedCertificates(keys.file("trusted-certs.txt")).trust(server.hostAndPort(), fingerprint));
+        FtpClient client(options);
+        client.setTrustedCertificatesPath(keys.file("trusted-certs.txt"));
+        client.setEventSink(&sink);
+        ASSERT_TRUE(client.connect(server.url(), server.user(), server.password())) << server.log();
+        ASSERT_TRUE(client.setLocalDirectory(local.path()));
+        int refused = 0;
+        int different = 0;
+        for (int i = 0; i < c.files; ++i) {
+            std::string name = "f" + std::to_string(i) + ".bin";
+            std::string bytes = patternBytes(static_cast<size_t>(i % 97) * 13, static_cast<uint32_t>(i + 1));
+            local.writeFile(name, bytes);
+            if (client.upload(name, name) != 226)
+                ++refused;
+            else if (readWholeFile(server.pathOf(name)).value_or("<missing>") != bytes)
+                ++different;
+        }
+        EXPECT_EQ(refused, 0) << server.log().substr(0, 4000);
+        EXPECT_EQ(different, 0);
+        EXPECT_LE(logged(sink, "TLS session tickets used up"), c.newLogins);
+        client.quit();
+    }
+}
+
+TEST(ImplicitTls, APlainFtpPortIsNamedAsSuchAndExplicitTlsSuggested)
+{
+    for (FtpServer::Kind kind : { FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd }) {
+        SCOPED_TRACE(FtpServer::nameOf(kind));
+        if (!FtpServer::unavailableReason(kind).empty())
+            continue;
+        FtpServer server(kind);
+        ASSERT_TRUE(server.start()) << server.error();
+        MachineOptions options;
+        FtpClient client(options);
+        FtpRecordingSink sink;
+        client.setEventSink(&sink);
+        EXPECT_FALSE(client.connect("ftps://" + server.hostAndPort(), server.user(), server.password()));
+        EXPECT_EQ(client.state(), FtpClient::State::Disconnected);
+        EXPECT_EQ(logged(sink, "Error connect.tls " + server.hostAndPort() + " answered in plain FTP, not TLS"), 1);
+        EXPECT_EQ(logged(sink, "use ftpes://" + server.hostAndPort()), 1);
+    }
+}
+
+TEST(ExplicitTls, AServerThatBreaksOffTheHandshakeIsNotTakenForPlainFtp)
+{
+    FakeFtpServer server;
+    FakeFtpServer::Answer hangUp = FakeFtpServer::Answer::replies({ "234 go ahead\r\n" });
+    hangUp.close = true;
+    server.on("AUTH", hangUp);
+    ASSERT_TRUE(server.start());
+    MachineOptions options;
+    FtpClient client(options);
+    FtpRecordingSink sink;
+    client.setEventSink(&sink);
+    EXPECT_FALSE(client.connect("ftpes://" + server.url(), "anna", "secret"));
+    EXPECT_EQ(logged(sink, "Error connect.tls"), 1);
+    EXPECT_EQ(logged(sink, "plain FTP"), 0);
+    server.join();
+}
 
 TEST(ExplicitTls, RefusedAuthFailsWithoutFallingBack)
 {

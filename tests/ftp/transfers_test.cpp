@@ -151,10 +151,11 @@ TEST_P(RealServerTransfers, TypeFollowsTheAsciiExtensions)
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransfers,
-    ::testing::Combine(::testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd), ::testing::Bool()),
+    ::testing::Combine(::testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd),
+        ::testing::Bool()),
     [](const auto& info) {
-        std::string name = std::get<0>(info.param) == FtpServer::Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
-        return name + (std::get<1>(info.param) ? "_passive" : "_active");
+        return std::string(FtpServer::nameOf(std::get<0>(info.param)))
+            + (std::get<1>(info.param) ? "_passive" : "_active");
     });
 
 TEST(AsciiExtensions, FileLinesAreAppendedInOrder)

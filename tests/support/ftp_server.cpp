@@ -26,8 +26,10 @@ namespace {
 
 constexpr const char* kPython = "/usr/bin/python3";
 constexpr const char* kVsftpd = "/usr/sbin/vsftpd";
-constexpr const char* kVsftpdUser = "tarnwick-ftp";
-constexpr const char* kVsftpdPassword = "tarnwick-ftp-test";
+constexpr const char* kSystemUser = "tarnwick-ftp";
+constexpr const char* kSystemUserPassword = "tarnwick-ftp-test";
+// Unpacked, not installed: see scripts/unpack-proftpd.
+constexpr const char* kProftpdTree = TARNWICK_SOURCE_DIR "/.deps/proftpd";
 // Readiness is polled at most this often before the start counts as failed (about 10 s).
 constexpr int kReadinessAttempts = 400;
 
@@ -120,38 +122,66 @@ bool runTool(const std::string& commandLine, const std::string& input = {})
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool ensureVsftpdUser(std::string& error)
+// What a short command printed, or empty when it failed.
+std::string toolOutput(const std::string& commandLine)
+{
+    FILE* pipe = popen(commandLine.c_str(), "r");
+    if (!pipe)
+        return {};
+    std::string output;
+    char buffer[256];
+    for (size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, count);
+    int status = pclose(pipe);
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? output : std::string();
+}
+
+// The folder of the unpacked tree that holds proftpd's libraries (usr/lib/<triplet>), or empty.
+std::string proftpdLibraryFolder()
+{
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(kProftpdTree) + "/usr/lib", ignored)) {
+        std::string name = entry.path().filename().string();
+        if (entry.is_directory(ignored) && name.size() > 10 && name.ends_with("-linux-gnu"))
+            return entry.path().string();
+    }
+    return {};
+}
+
+// The system user the daemons that need root hand their sessions to (vsftpd logs in as it).
+bool ensureSystemUser(std::string& error)
 {
     struct stat home { };
-    if (system((std::string("id -u ") + kVsftpdUser + " >/dev/null 2>&1").c_str()) != 0) {
+    if (system((std::string("id -u ") + kSystemUser + " >/dev/null 2>&1").c_str()) != 0) {
         // Another test process may create it at the same moment; what counts is that it exists.
-        (void)runTool(std::string("useradd -m -s /bin/sh ") + kVsftpdUser + " >/dev/null 2>&1");
-        if (system((std::string("id -u ") + kVsftpdUser + " >/dev/null 2>&1").c_str()) != 0) {
-            error = "cannot create the system user " + std::string(kVsftpdUser);
+        (void)runTool(std::string("useradd -m -s /bin/sh ") + kSystemUser + " >/dev/null 2>&1");
+        if (system((std::string("id -u ") + kSystemUser + " >/dev/null 2>&1").c_str()) != 0) {
+            error = "cannot create the system user " + std::string(kSystemUser);
             return false;
         }
     }
-    std::string homePath = std::string("/home/") + kVsftpdUser;
+    std::string homePath = std::string("/home/") + kSystemUser;
     if (stat(homePath.c_str(), &home) != 0) {
         std::error_code ignored;
         std::filesystem::create_directories(homePath, ignored);
-        (void)runTool("chown " + std::string(kVsftpdUser) + " " + homePath);
+        (void)runTool("chown " + std::string(kSystemUser) + " " + homePath);
     }
     // Parallel test processes contend for the password file lock; a few tries settle it.
     bool passwordSet = false;
     for (int attempt = 0; attempt < 40 && !passwordSet; ++attempt) {
-        passwordSet = runTool("chpasswd 2>/dev/null", std::string(kVsftpdUser) + ":" + kVsftpdPassword + "\n");
+        passwordSet = runTool("chpasswd 2>/dev/null", std::string(kSystemUser) + ":" + kSystemUserPassword + "\n");
         if (!passwordSet)
             pause25ms();
     }
     if (!passwordSet) {
-        error = "chpasswd failed for " + std::string(kVsftpdUser);
+        error = "chpasswd failed for " + std::string(kSystemUser);
         return false;
     }
     return true;
 }
 
-pid_t spawnInOwnGroup(const std::vector<std::string>& arguments, int stdoutFd, const std::string& stderrPath)
+pid_t spawnInOwnGroup(const std::vector<std::string>& arguments, int stdoutFd, const std::string& stderrPath,
+    const std::vector<std::string>& extraEnvironment = {})
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -178,8 +208,15 @@ pid_t spawnInOwnGroup(const std::vector<std::string>& arguments, int stdoutFd, c
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    // The first of two equal names counts: the additions go first.
+    std::vector<char*> environment;
+    for (const std::string& variable : extraEnvironment)
+        environment.push_back(const_cast<char*>(variable.c_str()));
+    for (char** variable = environ; *variable; ++variable)
+        environment.push_back(*variable);
+    environment.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
+    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environment.data()) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
@@ -205,8 +242,8 @@ FtpServer::FtpServer(Kind kind, Setup setup)
         workFolder_ = pattern;
     root_ = workFolder_ + "/root";
     if (kind_ == Kind::Vsftpd) {
-        user_ = kVsftpdUser;
-        password_ = kVsftpdPassword;
+        user_ = kSystemUser;
+        password_ = kSystemUserPassword;
     } else {
         user_ = "tester";
         password_ = "secret-word";
@@ -231,11 +268,29 @@ std::string FtpServer::unavailableReason(Kind kind)
             return "python3-pyftpdlib is not installed for " + std::string(kPython);
         return {};
     }
+    if (kind == Kind::Proftpd) {
+        std::string binary = std::string(kProftpdTree) + "/usr/sbin/proftpd";
+        if (access(binary.c_str(), X_OK) != 0 || proftpdLibraryFolder().empty())
+            return binary + " is missing: run scripts/unpack-proftpd";
+        if (geteuid() != 0)
+            return "proftpd needs root to switch to its system user";
+        return {};
+    }
     if (access(kVsftpd, X_OK) != 0)
         return "vsftpd is not installed";
     if (geteuid() != 0)
         return "vsftpd needs root to switch to its system user";
     return {};
+}
+
+const char* FtpServer::nameOf(Kind kind)
+{
+    switch (kind) {
+    case Kind::Pyftpdlib: return "pyftpdlib";
+    case Kind::Vsftpd: return "vsftpd";
+    case Kind::Proftpd: return "proftpd";
+    }
+    return "unknown";
 }
 
 std::string FtpServer::hostAndPort() const
@@ -319,7 +374,12 @@ bool FtpServer::restart()
 
 bool FtpServer::launch()
 {
-    return kind_ == Kind::Pyftpdlib ? launchPyftpdlib() : launchVsftpd();
+    switch (kind_) {
+    case Kind::Pyftpdlib: return launchPyftpdlib();
+    case Kind::Vsftpd: return launchVsftpd();
+    case Kind::Proftpd: return launchProftpd();
+    }
+    return false;
 }
 
 bool FtpServer::launchPyftpdlib()
@@ -366,12 +426,12 @@ bool FtpServer::launchPyftpdlib()
 
 bool FtpServer::launchVsftpd()
 {
-    if (!ensureVsftpdUser(error_))
+    if (!ensureSystemUser(error_))
         return false;
     // vsftpd reaches root_ as its unprivileged user.
     chmod(workFolder_.c_str(), 0711);
-    if (!runTool("chown " + std::string(kVsftpdUser) + " " + root_)) {
-        error_ = "cannot hand " + root_ + " to " + kVsftpdUser;
+    if (!runTool("chown " + std::string(kSystemUser) + " " + root_)) {
+        error_ = "cannot hand " + root_ + " to " + kSystemUser;
         return false;
     }
     if (port_ == 0)
@@ -413,6 +473,78 @@ bool FtpServer::launchVsftpd()
     pid_ = spawnInOwnGroup({ kVsftpd, configPath }, -1, workFolder_ + "/stderr.log");
     if (pid_ <= 0) {
         error_ = "cannot start vsftpd";
+        return false;
+    }
+    return waitUntilAccepting();
+}
+
+bool FtpServer::launchProftpd()
+{
+    if (!ensureSystemUser(error_))
+        return false;
+    chmod(workFolder_.c_str(), 0711);
+    if (!runTool("chown " + std::string(kSystemUser) + " " + root_)) {
+        error_ = "cannot hand " + root_ + " to " + kSystemUser;
+        return false;
+    }
+    std::string uid = toolOutput(std::string("id -u ") + kSystemUser);
+    std::string gid = toolOutput(std::string("id -g ") + kSystemUser);
+    std::string hash = toolOutput("openssl passwd -6 '" + password_ + "'");
+    for (std::string* text : { &uid, &gid, &hash }) {
+        while (!text->empty() && (text->back() == '\n' || text->back() == '\r'))
+            text->pop_back();
+    }
+    if (uid.empty() || gid.empty() || hash.empty()) {
+        error_ = "cannot prepare the account for proftpd";
+        return false;
+    }
+    // The test's own account file: nothing of the machine's users is involved.
+    std::string passwdPath = workFolder_ + "/passwd";
+    {
+        std::ofstream out(passwdPath, std::ios::binary | std::ios::trunc);
+        out << user_ << ":" << hash << ":" << uid << ":" << gid << "::" << root_ << ":/bin/sh\n";
+        if (!out) {
+            error_ = "cannot write " + passwdPath;
+            return false;
+        }
+    }
+    chmod(passwdPath.c_str(), 0600);
+    if (port_ == 0)
+        port_ = freePort();
+    int passiveLow = 20000 + (port_ % 20) * 1000;
+    bool v6 = setup_.host.find(':') != std::string::npos;
+    std::ostringstream config;
+    config << "ServerType standalone\nServerName \"tarnwick test server\"\nDefaultAddress " << setup_.host
+           << "\nSocketBindTight on\nUseIPv6 " << (v6 ? "on" : "off") << "\nPort " << port_ << "\nPassivePorts "
+           << passiveLow << " " << passiveLow + 999 << "\nUser " << kSystemUser << "\nGroup " << kSystemUser
+           << "\nPidFile " << workFolder_ << "/proftpd.pid\nScoreboardFile " << workFolder_
+           << "/proftpd.scoreboard\nSystemLog " << workFolder_
+           << "/server.log\nTransferLog none\nWtmpLog off\nUseReverseDNS off\nDelayEngine off\n"
+              "AuthOrder mod_auth_file.c\nAuthUserFile "
+           << passwdPath
+           << "\nRequireValidShell off\nDefaultRoot ~\nAllowOverwrite on\nAllowStoreRestart on\nUmask 022\n"
+              "MaxInstances 256\n";
+    if (setup_.tls != Tls::None) {
+        // mod_tls keeps its defaults otherwise, session reuse on data connections included.
+        config << "ModulePath " << kProftpdTree << "/usr/lib/proftpd\nLoadModule mod_tls.c\nTLSEngine on\nTLSLog "
+               << workFolder_ << "/server.log\nTLSRequired on\nTLSECCertificateFile " << setup_.certificate
+               << "\nTLSECCertificateKeyFile " << setup_.certificate << "\n"
+               << (setup_.versions == FtpServerTlsVersions::Tls12Only ? "TLSProtocol TLSv1.2\n" : "");
+    }
+    std::string configPath = workFolder_ + "/proftpd.conf";
+    {
+        std::ofstream out(configPath, std::ios::binary | std::ios::trunc);
+        out << config.str();
+        if (!out) {
+            error_ = "cannot write " + configPath;
+            return false;
+        }
+    }
+    chmod(configPath.c_str(), 0600);
+    pid_ = spawnInOwnGroup({ std::string(kProftpdTree) + "/usr/sbin/proftpd", "-n", "-q", "-c", configPath }, -1,
+        workFolder_ + "/stderr.log", { "LD_LIBRARY_PATH=" + proftpdLibraryFolder() });
+    if (pid_ <= 0) {
+        error_ = "cannot start proftpd";
         return false;
     }
     return waitUntilAccepting();

@@ -9,10 +9,17 @@ enum class FtpServerTls {
     Implicit, // TLS from the first byte (vsftpd only)
 };
 
+enum class FtpServerTlsVersions {
+    Default, // what the server offers by default (TLS 1.3 with current OpenSSL)
+    Tls12Only, // proftpd only: TLSProtocol TLSv1.2
+};
+
 struct FtpServerSetup {
     std::string host = "127.0.0.1"; // or "::1"
     FtpServerTls tls = FtpServerTls::None;
     std::string certificate; // PEM file holding certificate and key (see makeCertificate)
+    using Versions = FtpServerTlsVersions;
+    Versions versions = Versions::Default;
 };
 
 // A real FTP server from the distribution, started on 127.0.0.1 and a free port, serving a
@@ -27,6 +34,10 @@ public:
     enum class Kind {
         Pyftpdlib, // /usr/bin/python3 with python3-pyftpdlib; runs as any user
         Vsftpd, // needs root: logs in as the system user "tarnwick-ftp", created on demand
+        // Needs root and the tree scripts/unpack-proftpd unpacks into .deps/proftpd; serves
+        // its own account as the system user "tarnwick-ftp", with mod_tls at its defaults
+        // (session reuse required on data connections).
+        Proftpd,
     };
 
     using Tls = FtpServerTls;
@@ -39,6 +50,8 @@ public:
 
     // Empty when this kind of server can run here, else why not (for GTEST_SKIP).
     [[nodiscard]] static std::string unavailableReason(Kind kind);
+    // "pyftpdlib", "vsftpd", "proftpd": for test names.
+    [[nodiscard]] static const char* nameOf(Kind kind);
     // Empty when the loopback interface has ::1, else why not.
     [[nodiscard]] static std::string ipv6UnavailableReason();
     // A new self-signed certificate for `commonName` with its key, in one PEM file in
@@ -76,6 +89,7 @@ private:
     [[nodiscard]] bool launch();
     [[nodiscard]] bool launchPyftpdlib();
     [[nodiscard]] bool launchVsftpd();
+    [[nodiscard]] bool launchProftpd();
     [[nodiscard]] bool waitUntilAccepting();
     void signalAndReap(int signal);
 
