@@ -8,9 +8,7 @@
 #include <functional>
 #include <optional>
 
-namespace {
-
-std::string quoted(std::string_view text)
+std::string quotedArgument(std::string_view text)
 {
     std::string result;
     result.reserve(text.size() + 2);
@@ -20,19 +18,17 @@ std::string quoted(std::string_view text)
     return result;
 }
 
-} // namespace
-
 std::string enterFolderLine(std::string_view serverDir)
 {
     // Quoted like the put lines: unquoted, "/two words" would make a folder "/two".
     if (serverDir.empty())
         return "cd \"/\"";
-    return "mkdir " + quoted(serverDir);
+    return "mkdir " + quotedArgument(serverDir);
 }
 
 std::string putLine(std::string_view localPath, std::string_view serverPath)
 {
-    return "put " + quoted(localPath) + " " + quoted(serverPath);
+    return "put " + quotedArgument(localPath) + " " + quotedArgument(serverPath);
 }
 
 std::string deleteLine(std::string_view serverFolder, std::string_view fileName)
@@ -40,7 +36,7 @@ std::string deleteLine(std::string_view serverFolder, std::string_view fileName)
     std::string path(serverFolder);
     path += '/';
     path += fileName;
-    return "dele " + quoted(path);
+    return "dele " + quotedArgument(path);
 }
 
 std::string archiveName(std::string_view fileName, std::string_view serverDir, const struct tm& localTime)
@@ -141,7 +137,7 @@ std::string archiveMoveLine(std::string_view startDir, std::string_view serverDi
 
 std::string moveLine(std::string_view source, std::string_view target)
 {
-    return "mv " + quoted(source) + " " + quoted(target);
+    return "mv " + quotedArgument(source) + " " + quotedArgument(target);
 }
 
 std::string applyStartDirectory(std::string_view line, std::string_view startDir)
@@ -152,11 +148,11 @@ std::string applyStartDirectory(std::string_view line, std::string_view startDir
     std::string command = nextToken(line, position);
     std::string prefixed = "/" + std::string(startDir);
     if (command == "cd" || command == "mkdir")
-        return command + " " + quoted(prefixed + nextToken(line, position));
+        return command + " " + quotedArgument(prefixed + nextToken(line, position));
     if (command == "put") {
         std::string localPath = nextToken(line, position);
         std::string serverPath = nextToken(line, position);
-        return "put " + quoted(localPath) + " " + quoted(prefixed + serverPath);
+        return "put " + quotedArgument(localPath) + " " + quotedArgument(prefixed + serverPath);
     }
     return std::string(line);
 }

@@ -11,6 +11,8 @@
 // as they are: the token rule knows no escapes, so a path holding a double quote cannot be
 // expressed (the scan refuses to queue such files).
 
+// `text` between double quotes: one argument for the interpreter, blanks and commas included.
+[[nodiscard]] std::string quotedArgument(std::string_view text);
 // mkdir "<serverDir>", or cd "/" for the root with an empty server path.
 [[nodiscard]] std::string enterFolderLine(std::string_view serverDir);
 // put "<localPath>" "<serverPath>"

@@ -20,12 +20,6 @@ bool isSuccess(int code)
     return code >= 200 && code <= 299;
 }
 
-// An argument for a directory operation, quoted so that blanks and commas stay in it.
-std::string quotedArgument(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
 // The file still is what the scan saw: same size and modification time.
 bool unchangedSinceScan(const FileItem& item)
 {
@@ -115,11 +109,16 @@ bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, 
     // it): that version would be lost.
     std::string name = uniqueArchiveName(
         move.archiveName, [&archive](const std::string& candidate) { return archive.names.count(candidate) > 0; });
-    std::string line = name == move.archiveName ? move.command : moveLine(move.archiveSource, archivdir + "/" + name);
-    for (FileItem& item : items) {
-        if (item.path == move.archivedFile) {
-            item.archivePath = archivdir + "/" + name;
-            break;
+    std::string line = move.command;
+    if (name != move.archiveName) {
+        line = moveLine(move.archiveSource, archivdir + "/" + name);
+        // The item still names the archive path chosen at scan time; only a renamed move
+        // needs the (rare) search.
+        for (FileItem& item : items) {
+            if (item.path == move.archivedFile) {
+                item.archivePath = archivdir + "/" + name;
+                break;
+            }
         }
     }
     bool moved = isSuccess(client.runScriptLine(line));
