@@ -58,7 +58,7 @@ int main(int argc, char** argv)
     }
 
     // A dry run and a quiet run report on the terminal even where a desktop is at hand.
-    const bool windowless = command.kind == CommandKind::Service || command.dryRun || command.quiet
+    [[maybe_unused]] const bool windowless = command.kind == CommandKind::Service || command.dryRun || command.quiet
         || (command.kind == CommandKind::Run && !hasDisplay());
 #ifdef TARNWICK_HAVE_UI
     if (!windowless && hasDisplay())
