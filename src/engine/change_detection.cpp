@@ -137,7 +137,7 @@ void WebProject::reportRunError(const std::string& text)
 void WebProject::DetectChanges()
 {
     changesPending = false;
-    cancelRequested = false;
+    clearCancel();
     runErrors.clear();
     scanFailed = false;
     deletionsHeld = false;
@@ -321,6 +321,12 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
     bool changed;
     if (strategy == 0 || strategy == 1) {
         changed = fileAttributes ? fileAttributes->isArchiveSet(path) : true;
+        // A run killed after this file went up never cleared its mark.
+        if (auto confirmed = journalUploads_.find(path); changed && confirmed != journalUploads_.end()
+            && !confirmed->second.differsFrom(found.seconds, found.nanoseconds, found.size)) {
+            changed = false;
+            marksToClear_.push_back(path);
+        }
     } else {
         auto recorded = timeMap.find(path);
         changed

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 // One local file found by a scan, or a recorded file that has since disappeared.
@@ -43,6 +45,12 @@ struct RecordedFile {
             || (size >= 0 && size != fileSize);
     }
 };
+
+// The value of a file-list line (after the last "="): "SECONDS[.FRACTION][ SIZE]"; nullopt
+// for one no writer makes.
+[[nodiscard]] std::optional<RecordedFile> parseRecordedFile(std::string_view text);
+// Appends "PATH=VALUE\n".
+void appendRecordedFile(std::string& content, const std::string& path, const RecordedFile& record);
 
 // One queued command line and the local file it uploads (empty for all but put lines).
 // An archive move also names the file whose previous version it moves and the archive name

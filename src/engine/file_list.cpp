@@ -1,5 +1,8 @@
 #include "engine/web_project.h"
 
+#include "engine/run_journal.h"
+#include "platform/file_attributes.h"
+
 #include "platform/file_utils.h"
 
 #include <cerrno>
@@ -7,6 +10,7 @@
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,11 +30,13 @@ std::optional<int64_t> parseDigits(std::string_view text, size_t& i)
     return value;
 }
 
+} // namespace
+
 // The value after the last "=": optional blanks, an optional "-", the seconds, then
 // optionally "." and the fraction of a second and, after a blank, the size. Older lists hold
 // the seconds alone (and a line whose seconds overflow 64 bits cannot come from any writer:
 // it is dropped). Whatever follows a part that cannot be read is ignored.
-std::optional<RecordedFile> parseRecord(std::string_view text)
+std::optional<RecordedFile> parseRecordedFile(std::string_view text)
 {
     size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
@@ -66,7 +72,7 @@ std::optional<RecordedFile> parseRecord(std::string_view text)
     return record;
 }
 
-void appendRecord(std::string& content, const std::string& path, const RecordedFile& record)
+void appendRecordedFile(std::string& content, const std::string& path, const RecordedFile& record)
 {
     content += path;
     content += '=';
@@ -83,8 +89,6 @@ void appendRecord(std::string& content, const std::string& path, const RecordedF
     content += '\n';
 }
 
-} // namespace
-
 std::string WebProject::fileListPath() const
 {
     if (!projectPath.empty())
@@ -92,13 +96,20 @@ std::string WebProject::fileListPath() const
     return filelist;
 }
 
-void WebProject::ReadFileList()
+std::string WebProject::journalPath() const
 {
-    timeMap.clear();
-    std::string path = filelist.empty() ? fileListPath() : filelist;
+    if (filelist.empty())
+        return {};
+    return fileListPath() + ".journal";
+}
+
+namespace {
+
+// The list's lines into `into`; a missing list (a first run) leaves it empty without a word.
+void readRecords(const std::string& path, std::map<std::string, RecordedFile>& into)
+{
     std::optional<std::string> content = path.empty() ? std::nullopt : readWholeFile(path);
     if (!content) {
-        // A first run has no list yet; that is no error worth a line.
         struct stat info { };
         if (!path.empty() && (::stat(path.c_str(), &info) == 0 || errno != ENOENT))
             std::printf("Error opening %s\n", path.c_str());
@@ -115,18 +126,39 @@ void WebProject::ReadFileList()
         size_t equals = line.rfind('=');
         if (equals == std::string_view::npos)
             continue;
-        std::optional<RecordedFile> record = parseRecord(line.substr(equals + 1));
+        std::optional<RecordedFile> record = parseRecordedFile(line.substr(equals + 1));
         if (!record)
             continue;
         // The first line for a path wins.
-        timeMap.emplace(std::string(line.substr(0, equals)), *record);
+        into.emplace(std::string(line.substr(0, equals)), *record);
     }
 }
 
-void WebProject::WriteFileList()
+} // namespace
+
+void WebProject::ReadFileList()
 {
-    if (filelist.empty() || cancelRequested || scanFailed)
+    timeMap.clear();
+    journalUploads_.clear();
+    marksToClear_.clear();
+    readRecords(filelist.empty() ? fileListPath() : filelist, timeMap);
+    // A run killed before its end left the list as it was before that run; what the servers
+    // had confirmed by then is in the journal.
+    const std::string journal = journalPath();
+    std::optional<RunJournal::Confirmed> confirmed = journal.empty() ? std::nullopt : RunJournal::read(journal);
+    if (!confirmed)
         return;
+    for (const auto& [file, record] : confirmed->uploads)
+        timeMap[file] = record;
+    for (const std::string& file : confirmed->deletions)
+        timeMap.erase(file);
+    journalUploads_ = std::move(confirmed->uploads);
+}
+
+bool WebProject::WriteFileList()
+{
+    if (filelist.empty() || scanFailed)
+        return false;
     filelist = fileListPath();
     std::string content;
     for (const FileItem& item : items) {
@@ -135,7 +167,7 @@ void WebProject::WriteFileList()
         if (item.path.find('\n') != std::string::npos)
             continue;
         if (!item.changed && !item.failed && !item.deleted) {
-            appendRecord(content, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
+            appendRecordedFile(content, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
             continue;
         }
         // A file that failed keeps what was recorded before: its server copy is still the
@@ -144,9 +176,19 @@ void WebProject::WriteFileList()
         if (item.failed) {
             auto recorded = timeMap.find(item.path);
             if (recorded != timeMap.end())
-                appendRecord(content, item.path, recorded->second);
+                appendRecordedFile(content, item.path, recorded->second);
         }
     }
-    if (!writeFileAtomically(filelist, content))
+    if (!writeFileAtomically(filelist, content)) {
         std::printf("Error opening %s\n", filelist.c_str());
+        return false;
+    }
+    if (fileAttributes != nullptr)
+        for (const std::string& path : marksToClear_)
+            (void)fileAttributes->clearArchive(path);
+    marksToClear_.clear();
+    journalUploads_.clear();
+    // Everything it held is in the list now (or was sent again and recorded anew).
+    (void)::unlink(journalPath().c_str());
+    return true;
 }

@@ -1,6 +1,7 @@
 #include "engine/web_project.h"
 
 #include "engine/command_lines.h"
+#include "engine/run_journal.h"
 #include "engine/upload_script.h"
 #include "ftp/ftp_client.h"
 #include "ftp/remote_entry.h"
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unordered_map>
 
 namespace {
 
@@ -137,6 +139,7 @@ void WebProject::RunUpload()
     detectionDone = false;
     reportRowsAppended = false;
     unreachableSites = 0;
+    siteOutcomes.clear();
     if (!changesPending)
         return;
     if (sites.empty()) {
@@ -151,6 +154,7 @@ void WebProject::RunUpload()
     FtpClient client(
         machineOptions != nullptr ? *machineOptions : defaults, std::chrono::milliseconds(clientBudgetMilliseconds));
     client.setEventSink(eventSink);
+    client.setStopSignal(&stopSignal);
     const auto broken = [&client] { return client.isBroken(); };
     const bool movesPending = !archivdir.empty()
         && (std::any_of(pendingCommands.begin(), pendingCommands.end(),
@@ -158,12 +162,30 @@ void WebProject::RunUpload()
             || (deleteRemoved == 1
                 && std::any_of(items.begin(), items.end(), [](const FileItem& item) { return item.deleted; })));
 
+    // Each confirmation goes to the journal as it arrives, so a run killed at any point has
+    // lost only what was in flight.
+    RunJournal journal;
+    if (const std::string path = journalPath(); !path.empty() && !journal.open(path, static_cast<int>(sites.size())))
+        eventSink->message("Warning the journal %s cannot be written: a run killed now would send its files again\n",
+            path.c_str());
+    std::unordered_map<std::string_view, const FileItem*> itemsByPath;
+    for (const FileItem& item : items)
+        if (item.changed)
+            itemsByPath.emplace(item.path, &item);
+
+    siteOutcomes.assign(sites.size(), SiteOutcome {});
     int siteNumber = 0;
     for (const FtpSite& site : sites) {
         ++siteNumber;
         currentSite = siteNumber;
-        if (cancelRequested)
+        if (cancelRequested) {
+            // Not confirmed by this site means not done.
+            MarkAllFailed();
+            for (size_t rest = static_cast<size_t>(siteNumber - 1); rest < siteOutcomes.size(); ++rest)
+                siteOutcomes[rest].failed = static_cast<int>(itemsByPath.size());
             break;
+        }
+        SiteOutcome& outcome = siteOutcomes[static_cast<size_t>(siteNumber - 1)];
         UploadScript transcript(temp, siteNumber);
         ArchiveFolder archive;
 
@@ -171,6 +193,7 @@ void WebProject::RunUpload()
         if (!connected) {
             ++unreachableSites;
             MarkAllFailed();
+            outcome.failed = static_cast<int>(itemsByPath.size());
         } else {
             if (!archivdir.empty())
                 (void)client.makeDirectory(quotedArgument(archivdir));
@@ -192,6 +215,7 @@ void WebProject::RunUpload()
             for (const PendingCommand& pending : pendingCommands) {
                 if (client.timedOut() || cancelRequested || broken()) {
                     MarkFailed(pending.localPath);
+                    outcome.failed += pending.localPath.empty() ? 0 : 1;
                     continue;
                 }
                 transcript.writeLine(pending.command);
@@ -203,12 +227,23 @@ void WebProject::RunUpload()
                 const std::string line
                     = site.startdir.empty() ? pending.command : applyStartDirectory(pending.command, site.startdir);
                 const int code = client.runScriptLine(line);
-                if ((!isSuccess(code) && !pending.localPath.empty()) || code == FtpClient::kTransferNotCarriedOut)
+                if ((!isSuccess(code) && !pending.localPath.empty()) || code == FtpClient::kTransferNotCarriedOut) {
                     MarkFailed(pending.localPath);
+                    if (!pending.localPath.empty())
+                        ++outcome.failed;
+                } else if (auto found = itemsByPath.find(pending.localPath); found != itemsByPath.end()) {
+                    const FileItem& item = *found->second;
+                    journal.recordUpload(siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
+                    ++outcome.uploaded;
+                }
             }
 
             if (deleteRemoved == 1 && !deletionsHeld)
-                removeDeletedFiles(client, site, archive);
+                removeDeletedFiles(client, site, archive, [&](const FileItem& item, bool done) {
+                    if (done)
+                        journal.recordDeletion(siteNumber, item.path);
+                    ++(done ? outcome.deleted : outcome.failed);
+                });
 
             for (const std::string& line : site.postScript) {
                 if (broken())
@@ -232,9 +267,11 @@ void WebProject::RunUpload()
     }
     currentSite = 0;
     client.hangUpIfDialed();
+    journal.close();
 }
 
-void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, ArchiveFolder& archive)
+void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, ArchiveFolder& archive,
+    const std::function<void(const FileItem&, bool)>& settled)
 {
     for (FileItem& item : items) {
         if (!item.deleted)
@@ -255,6 +292,8 @@ void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, Arch
         // A deletion not even tried is not done: the record keeps the file for the next run.
         if (client.timedOut() || cancelRequested || client.isBroken()) {
             item.failed = true;
+            if (settled)
+                settled(item, false);
             continue;
         }
         // The upload put the file below the project's remote folder; its deletion goes there too.
@@ -285,13 +324,17 @@ void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, Arch
             done = true;
         if (!done)
             item.failed = true;
+        if (settled)
+            settled(item, done);
     }
 }
 
 void WebProject::FinishRun()
 {
-    if (cancelRequested || scanFailed)
+    if (scanFailed)
         return;
+    // After a stop everything the servers confirmed is recorded; what was not reached is no
+    // error of its own (the stop is reported once, with the counts).
     for (FileItem& item : items) {
         if (!item.changed)
             continue;
@@ -299,7 +342,8 @@ void WebProject::FinishRun()
         if (item.failed && item.deleted && deletionsHeld)
             continue;
         if (item.failed) {
-            eventSink->onUploadBegins("Error " + item.path, 0);
+            if (!cancelRequested)
+                eventSink->onUploadBegins("Error " + item.path, 0);
             continue;
         }
         // A file edited after the scan keeps its mark: the edit has not necessarily gone up.

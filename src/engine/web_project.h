@@ -5,6 +5,7 @@
 #include "engine/file_item.h"
 #include "ftp/ftp_event_sink.h"
 #include "ftp/remote_entry.h"
+#include "platform/stop_signal.h"
 
 #include <atomic>
 #include <cstdint>
@@ -30,6 +31,21 @@ public:
 
     // Run state, never stored.
     std::atomic<bool> cancelRequested { false };
+    // Raised with cancelRequested: ends the run's waits on the server at once.
+    StopSignal stopSignal;
+    // From any thread (a signal's, the desktop's Stop button): the run ends within a moment,
+    // recording what the servers confirmed.
+    void requestCancel()
+    {
+        cancelRequested = true;
+        stopSignal.raise();
+    }
+    // Before a run or scan starts, never while one is in progress.
+    void clearCancel()
+    {
+        cancelRequested = false;
+        stopSignal.clear();
+    }
     bool changesPending = false;
     bool detectionDone = false;
     std::string currentStartDir;
@@ -48,11 +64,15 @@ public:
     // --- Detection (change_detection.cpp, file_list.cpp, command_lines.cpp) ---
     void ClearItems();
     // Reloads timeMap from the file list; an unreadable list leaves it empty (everything
-    // counts as changed under the file-list strategy).
+    // counts as changed under the file-list strategy). What the journal of a run that never
+    // finished holds as confirmed counts as recorded.
     void ReadFileList();
-    // Records every item without changed, failed and deleted marks. Does nothing when the
-    // file list setting is empty or a cancel was requested.
-    void WriteFileList();
+    // Records every item without changed, failed and deleted marks; then the journal is no
+    // longer needed and goes. Does nothing when the file list setting is empty or the scan
+    // failed. False when the list could not be written.
+    bool WriteFileList();
+    // Beside the file list: what the servers confirmed during the last run that did not finish.
+    [[nodiscard]] std::string journalPath() const;
     // Appends to items and pendingCommands; never empties them.
     void DetectChanges();
     // Returns the archive move line for `fileName` in `serverDir` and sets item.archivePath.
@@ -82,7 +102,8 @@ public:
     // are pending.
     void RunUpload();
     // Hands "OK "/"Error " result lines to the sink, clears the archive marks of the files
-    // that went up (strategy 1) and rewrites the file list. Records nothing after a cancel.
+    // that went up (strategy 1) and rewrites the file list. After a cancel it records what
+    // every site confirmed (RunUpload marks the rest failed) and prints no Error lines.
     void FinishRun();
     void MarkFailed(const std::string& localPath);
     // Adds to runErrors and hands "Error <text>" to the sink.
@@ -100,9 +121,18 @@ public:
         std::set<std::string> names;
     };
     // Deletes (or, with archivdir, archives) the server copies of the deleted items. A
-    // deletion that is refused, or not tried, marks its item failed.
-    void removeDeletedFiles(class FtpClient& client, const FtpSite& site, ArchiveFolder& archive);
+    // deletion that is refused, or not tried, marks its item failed. `settled` hears of each
+    // deleted item, with whether it is gone from the server.
+    void removeDeletedFiles(class FtpClient& client, const FtpSite& site, ArchiveFolder& archive,
+        const std::function<void(const FileItem&, bool)>& settled = {});
     int unreachableSites = 0; // sites the last RunUpload could not log in to
+    // What each site confirmed in the last RunUpload, in the order of sites.
+    struct SiteOutcome {
+        int uploaded = 0;
+        int deleted = 0;
+        int failed = 0;
+    };
+    std::vector<SiteOutcome> siteOutcomes;
     std::atomic<int> currentSite { 0 }; // 1-based site RunUpload is serving, 0 outside the site loop
     int clientBudgetMilliseconds = 30000; // how long one blocking socket call may hang
 
@@ -113,6 +143,11 @@ public:
 
 private:
     struct ScanContext;
+    // Uploads an unfinished run's journal confirmed, for the archive-mark strategies: a file
+    // still as it was then went up although its mark is set.
+    std::map<std::string, RecordedFile> journalUploads_;
+    // Marks the journal showed to be stale; cleared once the file list holds the files.
+    std::vector<std::string> marksToClear_;
     void pruneArchiveEntries(class FtpClient& client, std::vector<RemoteEntry> entries);
     // Carries out an archive move under a name not yet in the archive; true when the server
     // confirmed it.

@@ -8,10 +8,12 @@
 #include <poll.h>
 #include <unistd.h>
 
-ActiveDataConnection::ActiveDataConnection(int socket, const SocketAddress& address, std::chrono::milliseconds budget)
+ActiveDataConnection::ActiveDataConnection(
+    int socket, const SocketAddress& address, std::chrono::milliseconds budget, int stopDescriptor)
     : listener_(socket)
     , address_(address)
     , budget_(budget)
+    , stopDescriptor_(stopDescriptor)
 {
 }
 
@@ -28,7 +30,7 @@ void ActiveDataConnection::closeListener()
 }
 
 ActiveDataConnection::Listening ActiveDataConnection::listen(
-    const SocketAddress* local, std::chrono::milliseconds budget)
+    const SocketAddress* local, std::chrono::milliseconds budget, int stopDescriptor)
 {
     SocketAddress bindTo;
     if (local && (local->family() == AF_INET || local->family() == AF_INET6)) {
@@ -60,7 +62,7 @@ ActiveDataConnection::Listening ActiveDataConnection::listen(
         ::close(socket);
         return result;
     }
-    result.connection.reset(new ActiveDataConnection(socket, bound, budget));
+    result.connection.reset(new ActiveDataConnection(socket, bound, budget, stopDescriptor));
     return result;
 }
 
@@ -80,7 +82,7 @@ std::unique_ptr<ByteStream> ActiveDataConnection::establish(IoResult& result)
             (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             closeListener();
             result = { IoResult::Status::Ok, 0, 0 };
-            return std::make_unique<TcpStream>(socket, budget_);
+            return std::make_unique<TcpStream>(socket, budget_, stopDescriptor_);
         }
         if (errno == EINTR || errno == ECONNABORTED)
             continue;
@@ -89,14 +91,10 @@ std::unique_ptr<ByteStream> ActiveDataConnection::establish(IoResult& result)
             closeListener();
             return nullptr;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd waiting { listener_, POLLIN, 0 };
-        int ready = left.count() > 0 ? poll(&waiting, 1, static_cast<int>(left.count())) : 0;
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0) {
-            result = { ready == 0 ? IoResult::Status::TimedOut : IoResult::Status::Failed, 0,
-                ready == 0 ? ETIMEDOUT : errno };
+        int error = 0;
+        SocketWait wait = waitForSocket(listener_, POLLIN, deadline, stopDescriptor_, error);
+        if (wait != SocketWait::Ready) {
+            result = { wait == SocketWait::TimedOut ? IoResult::Status::TimedOut : IoResult::Status::Failed, 0, error };
             closeListener();
             return nullptr;
         }

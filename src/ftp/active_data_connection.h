@@ -15,7 +15,9 @@ public:
         bool socketCreated = false; // false: the socket itself could not be made
     };
     // Listens on `local` with port 0 (any address of its family when `local` is null).
-    [[nodiscard]] static Listening listen(const SocketAddress* local, std::chrono::milliseconds budget);
+    // The accept wait also ends when `stopDescriptor` turns readable (-1: none).
+    [[nodiscard]] static Listening listen(
+        const SocketAddress* local, std::chrono::milliseconds budget, int stopDescriptor = -1);
 
     ~ActiveDataConnection() override;
     ActiveDataConnection(const ActiveDataConnection&) = delete;
@@ -26,10 +28,12 @@ public:
     [[nodiscard]] std::unique_ptr<ByteStream> establish(IoResult& result) override;
 
 private:
-    ActiveDataConnection(int socket, const SocketAddress& address, std::chrono::milliseconds budget);
+    ActiveDataConnection(
+        int socket, const SocketAddress& address, std::chrono::milliseconds budget, int stopDescriptor);
     void closeListener();
 
     int listener_ = -1;
     SocketAddress address_;
     std::chrono::milliseconds budget_;
+    int stopDescriptor_ = -1;
 };

@@ -47,4 +47,6 @@ public:
     [[nodiscard]] virtual std::optional<SocketAddress> peerAddress() const = 0;
     // The socket underneath, for a layer that runs its own protocol over it; -1 when closed.
     [[nodiscard]] virtual int descriptor() const = 0;
+    // What ends the waits of this stream early (see StopSignal); -1 when nothing does.
+    [[nodiscard]] virtual int stopDescriptor() const { return -1; }
 };

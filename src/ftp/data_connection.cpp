@@ -99,7 +99,7 @@ std::unique_ptr<DataConnection> FtpClient::openPassiveConnection()
             return nullptr;
         }
     }
-    TcpStream::Connected connected = TcpStream::connect(*peer, target->port, budget_);
+    TcpStream::Connected connected = TcpStream::connect(*peer, target->port, budget_, stopDescriptor());
     if (!connected.stream) {
         if (connected.error == ETIMEDOUT)
             noteTimeout();
@@ -113,7 +113,7 @@ std::unique_ptr<DataConnection> FtpClient::openPassiveConnection()
 std::unique_ptr<DataConnection> FtpClient::openActiveConnection()
 {
     std::optional<SocketAddress> local = control_ ? control_->localAddress() : std::nullopt;
-    ActiveDataConnection::Listening listening = ActiveDataConnection::listen(local ? &*local : nullptr, budget_);
+    ActiveDataConnection::Listening listening = ActiveDataConnection::listen(local ? &*local : nullptr, budget_, stopDescriptor());
     if (!listening.connection) {
         if (!listening.socketCreated) {
             addFailure();
@@ -171,6 +171,8 @@ std::unique_ptr<ByteStream> FtpClient::establishData(DataConnection& connection,
     if (result.status == IoResult::Status::TimedOut)
         noteTimeout();
     addFailure();
+    if (endSessionIfStopped())
+        return nullptr;
     sink_->message("Error %s %d\n", where, result.error);
     // The server answers the transfer command once more (425 and the like); left unread, that
     // answer would be taken for the reply to the next command.

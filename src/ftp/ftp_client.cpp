@@ -1,5 +1,7 @@
 #include "ftp/ftp_client.h"
 
+#include "platform/stop_signal.h"
+
 #include "ftp/byte_stream.h"
 #include "ftp/data_connection.h"
 #include "ftp/reply_reader.h"
@@ -9,6 +11,7 @@
 #include "ftp/trusted_certificates.h"
 #include "platform/dial_up.h"
 #include "platform/file_utils.h"
+#include "platform/stop_signal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +19,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -79,6 +83,35 @@ void FtpClient::setState(State state)
     state_ = state;
 }
 
+void FtpClient::setStopSignal(const StopSignal* signal)
+{
+    stopSignal_ = signal;
+}
+
+bool FtpClient::stopped() const
+{
+    return stopSignal_ != nullptr && stopSignal_->raised();
+}
+
+int FtpClient::stopDescriptor() const
+{
+    return stopSignal_ != nullptr ? stopSignal_->descriptor() : -1;
+}
+
+bool FtpClient::endSessionIfStopped()
+{
+    if (!stopped())
+        return false;
+    if (control_ && control_->isOpen() && controlTls_ == nullptr) {
+        // Never waits: a full send buffer means the server is not listening anyway.
+        static constexpr char kAbort[] = "ABOR\r\n";
+        (void)::send(control_->descriptor(), kAbort, sizeof kAbort - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    if (control_)
+        closeControl();
+    return true;
+}
+
 void FtpClient::addFailure()
 {
     if (failureCount_ < 0x7fffffff)
@@ -129,9 +162,10 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
     std::optional<ServerAddress> address = ServerAddress::parse(url);
     TcpStream::Connected connected { nullptr, EINVAL };
     if (address)
-        connected = TcpStream::connect(address->host, address->port, budget_);
+        connected = TcpStream::connect(address->host, address->port, budget_, stopDescriptor());
     if (!connected.stream) {
-        sink_->message("Error %d in connect.connect\n", connected.error);
+        if (!stopped())
+            sink_->message("Error %d in connect.connect\n", connected.error);
         return false;
     }
     control_ = std::move(connected.stream);
@@ -298,12 +332,16 @@ std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
     size_t lineEnd = body.size();
     while (lineEnd > 0 && (body[lineEnd - 1] == '\r' || body[lineEnd - 1] == '\n'))
         --lineEnd;
+    if (endSessionIfStopped())
+        return {};
     sink_->onLine(printableServerText(body.substr(0, lineEnd)) + std::string(body.substr(lineEnd)));
     if (!control_ || !control_->isOpen()) {
         reportLoss("SendCommand.send: %d (%s)\n", IoResult { IoResult::Status::Failed, 0, ENOTCONN });
         return {};
     }
     IoResult sent = control_->sendAll(text.data(), text.size());
+    if (!sent.ok() && endSessionIfStopped())
+        return {};
     if (!sent.ok()) {
         if (sent.status == IoResult::Status::TimedOut)
             noteTimeout();
@@ -332,6 +370,8 @@ std::string FtpClient::readReply(std::vector<std::string>* lines)
     };
     if (drain())
         return last;
+    if (endSessionIfStopped())
+        return {};
     // Each receive has the budget without progress; a reply, once it has begun to arrive,
     // has the budget as a whole as well, so a server that trickles a byte at a time cannot
     // hold the client for longer than about twice the budget.
@@ -344,6 +384,8 @@ std::string FtpClient::readReply(std::vector<std::string>* lines)
             if (!deadline)
                 deadline = std::chrono::steady_clock::now() + budget_;
             replies_->append(std::string_view(chunk.data(), received.count));
+        } else if (endSessionIfStopped()) {
+            return {};
         } else {
             if (received.status == IoResult::Status::TimedOut)
                 noteTimeout();

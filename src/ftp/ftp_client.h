@@ -15,6 +15,7 @@
 #include <vector>
 
 class ByteStream;
+class StopSignal;
 class DataConnection;
 class DialUp;
 class ReplyReader;
@@ -98,7 +99,14 @@ public:
 
     [[nodiscard]] State state() const { return state_; }
     [[nodiscard]] int failureCount() const { return failureCount_; }
-    [[nodiscard]] bool isBroken() const { return failureCount_ > kBrokenAfterFailures; }
+    // A stopped client is broken too: nothing more is sent or waited for.
+    [[nodiscard]] bool isBroken() const { return failureCount_ > kBrokenAfterFailures || stopped(); }
+    // Every wait of this client also ends once `signal` is raised, within milliseconds, even
+    // inside a stalled transfer; the client then says ABOR where it can, closes its
+    // connections and fails every call that follows. `signal` must outlive the client;
+    // nullptr: only the budget ends a wait.
+    void setStopSignal(const StopSignal* signal);
+    [[nodiscard]] bool stopped() const;
     // Set when a blocking call used up its budget; only a new client clears it.
     [[nodiscard]] bool timedOut() const { return timedOut_; }
     // With its CR LF; a PASS command is kept as "PASS ****".
@@ -188,6 +196,10 @@ private:
     void closeControl();
     // A reply broke a limit or its deadline: the connection is closed and the client broken.
     void failConnection();
+    // Once a stop was raised: ends the session at once (ABOR on a plain control connection
+    // tells the server to drop a transfer in progress). True when stopped.
+    bool endSessionIfStopped();
+    [[nodiscard]] int stopDescriptor() const;
     // Reports a failure of the control connection (`format` takes the code and its text),
     // once per connection.
     void reportLoss(const char* format, const IoResult& result);
@@ -250,4 +262,5 @@ private:
     PeerCertificate certificate_;
     std::string trustedCertificatesPath_; // empty: the data directory's, found when first needed
     std::string localDirectory_;
+    const StopSignal* stopSignal_ = nullptr;
 };

@@ -28,7 +28,7 @@ bool setNonBlocking(int socket)
 }
 
 // Connects one resolved address within the budget; answers the socket or -1 with `error`.
-int connectWithin(const addrinfo& address, std::chrono::milliseconds budget, int& error)
+int connectWithin(const addrinfo& address, std::chrono::milliseconds budget, int stopDescriptor, int& error)
 {
     int socket = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, address.ai_protocol);
     if (socket < 0) {
@@ -42,35 +42,51 @@ int connectWithin(const addrinfo& address, std::chrono::milliseconds budget, int
         ::close(socket);
         return -1;
     }
-    Clock::time_point deadline = Clock::now() + budget;
-    for (;;) {
-        pollfd waiting { socket, POLLOUT, 0 };
-        int ready = poll(&waiting, 1, remainingMilliseconds(deadline));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0) {
-            error = ready == 0 ? ETIMEDOUT : errno;
-            ::close(socket);
-            return -1;
-        }
-        int pending = 0;
-        socklen_t length = sizeof pending;
-        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &pending, &length) != 0)
-            pending = errno;
-        if (pending != 0) {
-            error = pending;
-            ::close(socket);
-            return -1;
-        }
-        return socket;
+    if (waitForSocket(socket, POLLOUT, Clock::now() + budget, stopDescriptor, error) != SocketWait::Ready) {
+        ::close(socket);
+        return -1;
     }
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &pending, &length) != 0)
+        pending = errno;
+    if (pending != 0) {
+        error = pending;
+        ::close(socket);
+        return -1;
+    }
+    return socket;
 }
 
 } // namespace
 
-TcpStream::TcpStream(int socket, std::chrono::milliseconds budget)
+SocketWait waitForSocket(int socket, short events, Clock::time_point deadline, int stopDescriptor, int& error)
+{
+    for (;;) {
+        pollfd waiting[2] = { { socket, events, 0 }, { stopDescriptor, POLLIN, 0 } };
+        int ready = poll(waiting, stopDescriptor >= 0 ? 2 : 1, remainingMilliseconds(deadline));
+        // A stop wins over a ready socket: the run is ending, whatever the peer does.
+        if (ready > 0 && stopDescriptor >= 0 && (waiting[1].revents & POLLIN) != 0) {
+            error = ECANCELED;
+            return SocketWait::Stopped;
+        }
+        if (ready > 0)
+            return SocketWait::Ready; // errors and hang-ups surface in the following call
+        if (ready == 0) {
+            error = ETIMEDOUT;
+            return SocketWait::TimedOut;
+        }
+        if (errno != EINTR) {
+            error = errno;
+            return SocketWait::Failed;
+        }
+    }
+}
+
+TcpStream::TcpStream(int socket, std::chrono::milliseconds budget, int stopDescriptor)
     : socket_(socket)
     , budget_(budget)
+    , stopDescriptor_(stopDescriptor)
 {
     if (socket_ >= 0)
         (void)setNonBlocking(socket_);
@@ -81,7 +97,8 @@ TcpStream::~TcpStream()
     close();
 }
 
-TcpStream::Connected TcpStream::connect(const std::string& host, int port, std::chrono::milliseconds budget)
+TcpStream::Connected TcpStream::connect(
+    const std::string& host, int port, std::chrono::milliseconds budget, int stopDescriptor)
 {
     addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
@@ -93,20 +110,23 @@ TcpStream::Connected TcpStream::connect(const std::string& host, int port, std::
         return { nullptr, EINVAL };
     Connected result { nullptr, EINVAL };
     for (addrinfo* address = found; address; address = address->ai_next) {
-        int socket = connectWithin(*address, budget, result.error);
+        int socket = connectWithin(*address, budget, stopDescriptor, result.error);
         if (socket >= 0) {
             int on = 1;
             (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            result.stream = std::make_unique<TcpStream>(socket, budget);
+            result.stream = std::make_unique<TcpStream>(socket, budget, stopDescriptor);
             result.error = 0;
             break;
         }
+        if (result.error == ECANCELED)
+            break;
     }
     freeaddrinfo(found);
     return result;
 }
 
-TcpStream::Connected TcpStream::connect(const SocketAddress& address, int port, std::chrono::milliseconds budget)
+TcpStream::Connected TcpStream::connect(
+    const SocketAddress& address, int port, std::chrono::milliseconds budget, int stopDescriptor)
 {
     SocketAddress target = address;
     if (target.family() == AF_INET)
@@ -121,32 +141,18 @@ TcpStream::Connected TcpStream::connect(const SocketAddress& address, int port, 
     one.ai_addr = reinterpret_cast<sockaddr*>(&target.storage);
     one.ai_addrlen = target.length;
     Connected result { nullptr, 0 };
-    int socket = connectWithin(one, budget, result.error);
+    int socket = connectWithin(one, budget, stopDescriptor, result.error);
     if (socket >= 0) {
         int on = 1;
         (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        result.stream = std::make_unique<TcpStream>(socket, budget);
+        result.stream = std::make_unique<TcpStream>(socket, budget, stopDescriptor);
     }
     return result;
 }
 
-TcpStream::Wait TcpStream::waitFor(short events, int& error)
+SocketWait TcpStream::waitFor(short events, int& error)
 {
-    Clock::time_point deadline = Clock::now() + budget_;
-    for (;;) {
-        pollfd waiting { socket_, events, 0 };
-        int ready = poll(&waiting, 1, remainingMilliseconds(deadline));
-        if (ready > 0)
-            return Wait::Ready; // errors and hang-ups surface in the following call
-        if (ready == 0) {
-            error = ETIMEDOUT;
-            return Wait::TimedOut;
-        }
-        if (errno != EINTR) {
-            error = errno;
-            return Wait::Failed;
-        }
-    }
+    return waitForSocket(socket_, events, Clock::now() + budget_, stopDescriptor_, error);
 }
 
 IoResult TcpStream::fail(IoResult::Status status, int error, size_t count)
@@ -170,10 +176,10 @@ IoResult TcpStream::receive(char* buffer, size_t capacity)
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return fail(IoResult::Status::Failed, errno);
         int error = 0;
-        Wait wait = waitFor(POLLIN, error);
-        if (wait == Wait::TimedOut)
+        SocketWait wait = waitFor(POLLIN, error);
+        if (wait == SocketWait::TimedOut)
             return fail(IoResult::Status::TimedOut, error);
-        if (wait == Wait::Failed)
+        if (wait != SocketWait::Ready)
             return fail(IoResult::Status::Failed, error);
     }
 }
@@ -195,10 +201,10 @@ IoResult TcpStream::sendAll(const char* data, size_t size)
             return fail(IoResult::Status::Failed, errno, sent);
         // The budget restarts with every block that leaves: only a stall counts.
         int error = 0;
-        Wait wait = waitFor(POLLOUT, error);
-        if (wait == Wait::TimedOut)
+        SocketWait wait = waitFor(POLLOUT, error);
+        if (wait == SocketWait::TimedOut)
             return fail(IoResult::Status::TimedOut, error, sent);
-        if (wait == Wait::Failed)
+        if (wait != SocketWait::Ready)
             return fail(IoResult::Status::Failed, error, sent);
     }
     return { IoResult::Status::Ok, sent, 0 };

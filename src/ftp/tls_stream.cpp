@@ -1,5 +1,7 @@
 #include "ftp/tls_stream.h"
 
+#include "ftp/tcp_stream.h"
+
 #include <cerrno>
 #include <csignal>
 #include <openssl/err.h>
@@ -214,23 +216,13 @@ TlsStream::Step TlsStream::waitAfter(int code, int& error)
     case SSL_ERROR_SYSCALL: error = errno == EAGAIN ? 0 : errno; return Step::Failed;
     default: return Step::Failed;
     }
-    int fd = inner_->descriptor();
-    Clock::time_point deadline = Clock::now() + budget_;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd waiting { fd, events, 0 };
-        int ready = poll(&waiting, 1, left > 0 ? static_cast<int>(std::min<long long>(left, 0x7fffffff)) : 0);
-        if (ready > 0)
-            return Step::Again;
-        if (ready == 0) {
-            error = ETIMEDOUT;
-            return Step::TimedOut;
-        }
-        if (errno != EINTR) {
-            error = errno;
-            return Step::Failed;
-        }
+    switch (waitForSocket(inner_->descriptor(), events, Clock::now() + budget_, inner_->stopDescriptor(), error)) {
+    case SocketWait::Ready: return Step::Again;
+    case SocketWait::TimedOut: return Step::TimedOut;
+    case SocketWait::Stopped:
+    case SocketWait::Failed: return Step::Failed;
     }
+    return Step::Failed;
 }
 
 IoResult TlsStream::fail(IoResult::Status status, int error, size_t count)

@@ -47,6 +47,7 @@ public:
     [[nodiscard]] bool isOpen() const override;
     [[nodiscard]] std::optional<SocketAddress> localAddress() const override { return inner_->localAddress(); }
     [[nodiscard]] std::optional<SocketAddress> peerAddress() const override { return inner_->peerAddress(); }
+    [[nodiscard]] int stopDescriptor() const override { return inner_ ? inner_->stopDescriptor() : -1; }
     [[nodiscard]] int descriptor() const override { return inner_->descriptor(); }
 
     // close() then waits (within the budget) for the peer's close_notify too.

@@ -183,7 +183,7 @@ void RunController::prepareAndRun(WebProject& project)
     project.ClearItems();
     project.pendingCommands.clear();
     project.ReadFileList();
-    project.cancelRequested = false;
+    project.clearCancel();
     runUpload(project);
 }
 
@@ -245,7 +245,7 @@ void RunController::onTimerTick()
 void RunController::requestStop()
 {
     if (WebProject* project = running_)
-        project->cancelRequested = true;
+        project->requestCancel();
 }
 
 void RunController::rescan(WebProject* project)
@@ -354,6 +354,9 @@ void RunController::runUpload(WebProject& project, RunTrigger trigger)
         project.eventSink = &sink;
         project.ReadFileList();
         project.DetectChanges();
+        // A stop that came while detection began would have been cleared with the last run's.
+        if (shuttingDown_)
+            project.requestCancel();
         sink.beginUploads(queuedUploads(project), queuedBytes(project));
         project.RunUpload();
     } catch (const std::exception& error) {
@@ -395,6 +398,19 @@ void RunController::runUpload(WebProject& project, RunTrigger trigger)
         outcome.tally = tallyFinishedRun(project, changed);
         outcome.tally.stopped = project.cancelRequested;
         outcome.tally.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        if (project.sites.size() > 1) {
+            for (size_t index = 0; index < project.sites.size(); ++index) {
+                RunTally site;
+                if (index < project.siteOutcomes.size()) {
+                    site.uploaded = project.siteOutcomes[index].uploaded;
+                    site.deleted = project.siteOutcomes[index].deleted;
+                    site.failed = project.siteOutcomes[index].failed;
+                }
+                site.stopped = outcome.tally.stopped;
+                site.seconds = outcome.tally.seconds;
+                outcome.sites.emplace_back(project.sites[index].name, site);
+            }
+        }
         outcome.unreachableSites = project.unreachableSites;
         outcome.failed = failed;
         runObserver_(outcome);

@@ -43,8 +43,9 @@ RunTally tallyFinishedRun(const WebProject& project, const std::vector<size_t>& 
 std::string summaryLine(const RunTally& tally)
 {
     char text[160];
-    std::snprintf(text, sizeof text, "%d uploaded, %d deleted, %d failed in %.1f s%s", tally.uploaded, tally.deleted,
-        tally.failed, tally.seconds, tally.stopped ? " (stopped, nothing recorded)" : "");
+    // After a stop the files not reached are no failures: they simply go with the next run.
+    std::snprintf(text, sizeof text, "%s%d uploaded, %d deleted, %d %s in %.1f s", tally.stopped ? "stopped: " : "",
+        tally.uploaded, tally.deleted, tally.failed, tally.stopped ? "left for the next run" : "failed", tally.seconds);
     return text;
 }
 
@@ -52,14 +53,20 @@ std::vector<std::string> summaryLines(const std::vector<RunOutcome>& outcomes)
 {
     if (outcomes.empty())
         return { summaryLine(RunTally {}) };
-    if (outcomes.size() == 1)
-        return { summaryLine(outcomes.front().tally) };
     std::vector<std::string> lines;
+    const bool several = outcomes.size() > 1;
     RunTally total;
     for (const RunOutcome& outcome : outcomes) {
-        lines.push_back(outcome.projectName + ": " + summaryLine(outcome.tally));
+        const std::string project = several ? outcome.projectName + ", " : std::string();
+        for (const auto& [name, tally] : outcome.sites)
+            lines.push_back(project + "site \"" + name + "\": " + summaryLine(tally));
+        if (several)
+            lines.push_back(outcome.projectName + ": " + summaryLine(outcome.tally));
         total += outcome.tally;
     }
-    lines.push_back("total: " + summaryLine(total));
+    if (several || !outcomes.front().sites.empty())
+        lines.push_back("total: " + summaryLine(total));
+    else
+        lines.push_back(summaryLine(total));
     return lines;
 }

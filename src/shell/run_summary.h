@@ -11,7 +11,7 @@ struct RunTally {
     int deleted = 0;
     int failed = 0;
     double seconds = 0;
-    bool stopped = false; // cancelled: nothing was recorded
+    bool stopped = false; // cancelled: what was confirmed is recorded, `failed` were not reached
 
     RunTally& operator+=(const RunTally& other);
 };
@@ -25,7 +25,9 @@ enum class RunTrigger {
 struct RunOutcome {
     std::string projectName; // the project file's name, "name.ftp"
     RunTrigger trigger = RunTrigger::Manual;
-    RunTally tally;
+    RunTally tally; // a file counts as uploaded once every site has it
+    // With several sites: what each confirmed, under the site's name.
+    std::vector<std::pair<std::string, RunTally>> sites;
     int unreachableSites = 0;
     bool failed = false; // what makes the exit code 1
 };
@@ -36,7 +38,10 @@ struct RunOutcome {
 // one still marked failed. `changed` comes from changedItemIndexes before FinishRun.
 [[nodiscard]] RunTally tallyFinishedRun(const WebProject& project, const std::vector<size_t>& changed);
 
-// "3 uploaded, 1 deleted, 0 failed in 2.4 s"
+// "3 uploaded, 1 deleted, 0 failed in 2.4 s"; after a stop
+// "stopped: 300 uploaded, 0 deleted, 400 left for the next run in 5.1 s"
 [[nodiscard]] std::string summaryLine(const RunTally& tally);
-// One line for a single run; for several, one per project ("name.ftp: ...") and a total.
+// One line for a single run to one site. A project with several sites gets a line per site
+// ("site \"name\": ...") before its own; several runs get one per project ("name.ftp: ...")
+// and a total.
 [[nodiscard]] std::vector<std::string> summaryLines(const std::vector<RunOutcome>& outcomes);

@@ -200,9 +200,12 @@ int WindowlessRunner::run(const std::string& argument)
     }
 
     if (interrupted) {
-        // The run in progress sees its cancel flag, ends at its next check and records
-        // nothing; the controller's destructor waits for it.
+        // The run in progress ends within a moment, even inside a stalled transfer, and
+        // records what the servers confirmed; the controller's destructor waits for it. A
+        // second Ctrl-C is not asked to wait: with the signals unblocked here, their default
+        // action ends the process.
         controller.requestStop();
+        pthread_sigmask(SIG_UNBLOCK, &blocked.set(), nullptr);
         owned.reset();
         if (service) {
             application_.log().logLine("Stopping Tarnwick", LogLineKind::Plain);

@@ -1,5 +1,7 @@
 #include "engine/web_project.h"
 
+#include "engine/run_journal.h"
+
 #include "platform/file_utils.h"
 #include "support/temp_dir.h"
 
@@ -104,18 +106,81 @@ TEST_F(FileList, WriteRecordsOnlySettledItemsAndReadsBack)
             { "/w/a.html", { -3, 0, 0 } }, { "/w/failed-again.html", 7 }, { "/w/not-deleted.html", { 6, 1, 2 } } }));
 }
 
-TEST_F(FileList, WriteDoesNothingWithoutSettingOrAfterCancel)
+TEST_F(FileList, WriteNeedsTheSettingAndATrustedScan)
 {
     FileItem item;
     item.path = "/w/a.html";
     project.items = { item };
-    project.cancelRequested = true;
-    project.WriteFileList();
+    project.scanFailed = true;
+    EXPECT_FALSE(project.WriteFileList());
     EXPECT_FALSE(readWholeFile(project.filelist));
-    project.cancelRequested = false;
+    project.scanFailed = false;
     project.filelist.clear();
-    project.WriteFileList();
+    EXPECT_FALSE(project.WriteFileList());
     EXPECT_FALSE(readWholeFile(project.projectPath + ".txt"));
+}
+
+// A journal left by runs that never finished counts as recorded, but only for what every
+// site of its run confirmed, and only in whole lines.
+TEST_F(FileList, JournalOfUnfinishedRunsCountsWhatEverySiteConfirmed)
+{
+    struct Row {
+        const char* name;
+        std::string journal;
+        std::map<std::string, RecordedFile> expected; // over a list holding /w/a=1 and /w/b=2
+    };
+    const std::string one = "tarnwick journal 1 sites=1\n";
+    const std::string two = "tarnwick journal 1 sites=2\n";
+    const Row rows[] = {
+        { "upload and deletion", one + "u 1 /w/a=5.000000007 9\nd 1 /w/b\nu 1 /w/new=3\n",
+            { { "/w/a", { 5, 7, 9 } }, { "/w/new", 3 } } },
+        { "line cut short by a crash", one + "u 1 /w/a=5\nu 1 /w/new=3", { { "/w/a", 5 }, { "/w/b", 2 } } },
+        { "one site of two", two + "u 1 /w/a=5\nu 2 /w/new=3\nu 1 /w/new=3\nd 2 /w/b\n",
+            { { "/w/a", 1 }, { "/w/b", 2 }, { "/w/new", 3 } } },
+        { "sites confirmed different records", two + "u 1 /w/a=5\nu 2 /w/a=6\n", { { "/w/a", 1 }, { "/w/b", 2 } } },
+        { "later segment wins", one + "u 1 /w/a=5\n" + one + "u 1 /w/a=6\nd 1 /w/new\n",
+            { { "/w/a", 6 }, { "/w/b", 2 } } },
+        { "equals in path", one + "u 1 /w/c=d=4 1\n", { { "/w/a", 1 }, { "/w/b", 2 }, { "/w/c=d", { 4, -1, 1 } } } },
+        { "no header, bad header, site out of range",
+            "u 1 /w/a=5\ntarnwick journal 1 sites=x\nu 1 /w/a=6\n" + one + "u 2 /w/a=7\nu 0 /w/a=7\nq 1 /w/a\n",
+            { { "/w/a", 1 }, { "/w/b", 2 } } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        dir.writeFile("site.ftp.txt.journal", row.journal);
+        readFrom("/w/a=1\n/w/b=2\n");
+        EXPECT_EQ(project.timeMap, row.expected);
+    }
+}
+
+TEST_F(FileList, WritingTheListRetiresTheJournal)
+{
+    RunJournal journal;
+    ASSERT_TRUE(journal.open(project.journalPath(), 1));
+    journal.recordUpload(1, "/w/a.html", { 7, 8, 9 });
+    journal.close();
+    readFrom("");
+    EXPECT_EQ(project.timeMap, (std::map<std::string, RecordedFile> { { "/w/a.html", { 7, 8, 9 } } }));
+    FileItem item;
+    item.path = "/w/a.html";
+    item.mtime = 7;
+    item.mtimeNanoseconds = 8;
+    item.size = 9;
+    project.items = { item };
+    ASSERT_TRUE(project.WriteFileList());
+    EXPECT_FALSE(readWholeFile(project.journalPath()));
+
+    // A run killed mid-line leaves a tail the next run's segment must not make whole.
+    dir.writeFile("site.ftp.txt.journal", "tarnwick journal 1 sites=1\nu 1 /w/b.html=5\nd 1 /w/a.ht");
+    ASSERT_TRUE(journal.open(project.journalPath(), 1));
+    journal.recordUpload(1, "/w/c.html", { 3 });
+    journal.close();
+    std::optional<RunJournal::Confirmed> confirmed = RunJournal::read(project.journalPath());
+    ASSERT_TRUE(confirmed);
+    EXPECT_EQ(confirmed->uploads,
+        (std::map<std::string, RecordedFile> { { "/w/b.html", 5 }, { "/w/c.html", 3 } }));
+    EXPECT_TRUE(confirmed->deletions.empty());
+    EXPECT_EQ(readWholeFile(project.filelist), "/w/a.html=7.000000008 9\n");
 }
 
 TEST_F(FileList, LargeListRoundTrips)

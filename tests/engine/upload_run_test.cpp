@@ -4,6 +4,7 @@
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
 #include "platform/archive_mark_store.h"
+#include "platform/file_utils.h"
 #include "report/report_templates.h"
 #include "support/fake_ftp_server.h"
 #include "support/ftp_server.h"
@@ -337,7 +338,10 @@ TEST(UploadRunFaults, ServerKilledMidRunLosesNothing)
     EXPECT_EQ(site.fileList().size(), 1000u);
 }
 
-TEST(UploadRunFaults, CancelRecordsNothingAndTheNextRunCompletes)
+// A stop (Ctrl-C, the Stop button) in the middle of a transfer ends the run at once and
+// records what arrived; a run killed outright leaves the same in its journal. Either way
+// the next run sends only the rest.
+TEST(UploadRunFaults, StoppedOrKilledRunsKeepWhatArrived)
 {
     FtpServer server;
     ASSERT_TRUE(startServer(server));
@@ -347,25 +351,49 @@ TEST(UploadRunFaults, CancelRecordsNothingAndTheNextRunCompletes)
     site.tree.add("first.html", "x");
     site.run();
     ASSERT_EQ(site.fileList().size(), 61u);
+    const auto touchAll = [&](int64_t offset) {
+        for (const std::string& file : listFiles(site.tree.root()))
+            site.tree.setTime(file, TestTree::kDefaultTime + offset);
+    };
 
-    std::vector<std::string> files = listFiles(site.tree.root());
-    for (const std::string& file : files)
-        site.tree.setTime(file, TestTree::kDefaultTime + 9999);
-    const std::string before = readText(site.project.filelist);
+    // Stopped while the 20th file is on its way.
+    touchAll(9999);
     site.sink.afterUploadBegins = [&](size_t count) {
         if (count == 20)
-            site.project.cancelRequested = true;
+            site.project.requestCancel();
     };
     site.run();
     site.sink.afterUploadBegins = nullptr;
     EXPECT_EQ(site.sink.uploads.size(), 20u);
-    EXPECT_TRUE(site.sink.results.empty());
-    EXPECT_EQ(readText(site.project.filelist), before);
-
+    EXPECT_EQ(site.sink.count("Error "), 0u);
+    const size_t arrived = site.sink.count("OK ");
+    EXPECT_EQ(arrived, 19u);
+    EXPECT_FALSE(fs::exists(site.project.journalPath()));
     site.run();
-    EXPECT_EQ(site.sink.uploads.size(), 61u);
-    EXPECT_EQ(site.sink.count("OK "), 61u);
+    EXPECT_EQ(site.sink.uploads.size(), 61u - arrived);
     EXPECT_EQ(compareTrees(site.tree.root(), server.root()), std::vector<std::string>());
+
+    // Killed after the 30th file: the list is still the one from before, the journal holds
+    // what was confirmed by then.
+    touchAll(20000);
+    const std::string listBefore = readText(site.project.filelist);
+    std::string journalAtKill;
+    site.sink.afterUploadBegins = [&](size_t count) {
+        if (count == 31)
+            journalAtKill = readText(site.project.journalPath());
+    };
+    site.run();
+    site.sink.afterUploadBegins = nullptr;
+    ASSERT_FALSE(journalAtKill.empty());
+    ASSERT_TRUE(writeFileAtomically(site.project.filelist, listBefore));
+    ASSERT_TRUE(writeFileAtomically(site.project.journalPath(), journalAtKill));
+    site.run();
+    EXPECT_EQ(site.sink.uploads.size(), 31u);
+    EXPECT_EQ(site.sink.count("Error "), 0u);
+    EXPECT_FALSE(fs::exists(site.project.journalPath()));
+    EXPECT_EQ(site.fileList().size(), 61u);
+    site.run();
+    EXPECT_TRUE(site.sink.uploads.empty());
 }
 
 // Running as root, permissions do not stop reads: the file is swapped for something that

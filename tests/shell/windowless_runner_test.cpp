@@ -2,6 +2,7 @@
 // temporary data folder, against a real FTP server.
 
 #include "config/project_settings.h"
+#include "engine/web_project.h"
 #include "platform/file_lock.h"
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
@@ -15,6 +16,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -308,7 +311,41 @@ TEST_F(WindowlessRun, ServiceRunsUntilSigterm)
     EXPECT_EQ(readText(log), "Starting Tarnwick\nStopping Tarnwick\n");
 }
 
-TEST_F(WindowlessRun, SigtermDuringARunCancelsItAndRecordsNothing)
+// Paths the program's output names as begun ("-->/path"), without the result lines.
+std::vector<std::string> begunUploads(const std::string& output)
+{
+    std::vector<std::string> paths;
+    size_t at = 0;
+    while ((at = output.find("\n-->/", at)) != std::string::npos) {
+        at += 4;
+        size_t end = output.find('\n', at);
+        paths.push_back(output.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    }
+    return paths;
+}
+
+size_t filesBelow(const std::string& root)
+{
+    std::error_code error;
+    size_t count = 0;
+    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        count += it->is_regular_file(error) ? 1 : 0;
+    return count;
+}
+
+// Waits (bounded) until `ready` holds; false when it never did.
+bool waitFor(const std::function<bool()>& ready)
+{
+    for (int attempt = 0; attempt < 3000; ++attempt) {
+        if (ready())
+            return true;
+        pause10ms();
+    }
+    return false;
+}
+
+TEST_F(WindowlessRun, SigtermDuringARunRecordsWhatArrivedAndSaysSo)
 {
     FtpServer server;
     ASSERT_TRUE(server.start()) << server.error();
@@ -317,20 +354,108 @@ TEST_F(WindowlessRun, SigtermDuringARunCancelsItAndRecordsNothing)
     generateSite(site, 200, 11);
     home.addProject("big", site.root(), server.url(), server.user(), server.password());
     pid_t child = home.start("big");
-    bool uploading = false;
-    for (int attempt = 0; attempt < 3000 && !uploading; ++attempt) {
-        uploading = readText(home.outputPath()).find("-->") != std::string::npos;
-        if (!uploading)
-            pause10ms();
-    }
-    ASSERT_TRUE(uploading) << home.output();
+    ASSERT_TRUE(waitFor([&] { return begunUploads(home.standardOutput()).size() >= 20; })) << home.output();
     ASSERT_EQ(::kill(child, SIGTERM), 0);
     EXPECT_EQ(home.wait(child), 1) << home.output();
-    EXPECT_EQ(home.output().find("-->OK "), std::string::npos);
-    EXPECT_FALSE(fs::exists(home.dataDirectory() + "big.ftp.txt"));
+    const std::string output = home.standardOutput();
+    const size_t begun = begunUploads(output).size();
+    EXPECT_NE(output.find("\nstopped: "), std::string::npos) << output;
+    EXPECT_EQ(output.find("-->Error "), std::string::npos) << output;
+    const std::map<std::string, int64_t> recorded = readFileListFile(home.dataDirectory() + "big.ftp.txt");
+    EXPECT_GE(recorded.size(), 19u);
+    EXPECT_LE(recorded.size(), begun);
 
     EXPECT_EQ(home.run("big"), 0) << home.output();
+    EXPECT_EQ(begunUploads(home.standardOutput()).size(), 200u - recorded.size());
     EXPECT_EQ(compareTrees(site.root(), server.root()), std::vector<std::string>());
+}
+
+// SIGKILL leaves no chance to write the file list: the journal must carry the run. Killed at
+// several points, each next run sends only what no journal or list holds as confirmed, and
+// nothing is recorded that is not on the server.
+TEST_F(WindowlessRun, KilledAtSeveralPointsTheNextRunsSendOnlyTheRest)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    generateSite(site, 1000, 12);
+    home.addProject("big", site.root(), server.url(), server.user(), server.password());
+    const std::string list = home.dataDirectory() + "big.ftp.txt";
+    for (size_t killAt : { 5u, 300u, 700u }) {
+        SCOPED_TRACE(killAt);
+        pid_t child = home.start("big");
+        ASSERT_TRUE(waitFor([&] { return filesBelow(server.root()) >= killAt; })) << home.output();
+        ASSERT_EQ(::kill(child, SIGKILL), 0);
+        ASSERT_EQ(home.wait(child), 128 + SIGKILL);
+
+        WebProject recorded;
+        recorded.projectPath = home.dataDirectory() + "big.ftp";
+        recorded.filelist = list;
+        recorded.ReadFileList();
+        for (const auto& [path, record] : recorded.timeMap) {
+            const std::string relative = path.substr(site.root().size() + 1);
+            ASSERT_EQ(readText(server.pathOf(relative)), readText(path)) << relative;
+        }
+        // The next run, killed at the next point or finishing, begins only unconfirmed files.
+        pid_t next = home.start("big");
+        ASSERT_TRUE(waitFor([&] { return begunUploads(home.standardOutput()).size() >= 3; })) << home.output();
+        ::kill(next, SIGKILL);
+        (void)home.wait(next);
+        for (const std::string& path : begunUploads(home.standardOutput()))
+            ASSERT_EQ(recorded.timeMap.count(path), 0u) << path << " was confirmed and is sent again";
+    }
+    EXPECT_EQ(home.run("big"), 0) << home.output();
+    EXPECT_EQ(compareTrees(site.root(), server.root()), std::vector<std::string>());
+    EXPECT_EQ(readFileListFile(list).size(), 1000u);
+    EXPECT_FALSE(fs::exists(list + ".journal"));
+    EXPECT_EQ(home.run("big"), 0) << home.output();
+    EXPECT_TRUE(begunUploads(home.standardOutput()).empty()) << home.output();
+}
+
+// A server that stops answering in the middle of a 50 MB upload: Ctrl-C ends the run at
+// once, not after the transfer's budget, and keeps the record of the files before it; a
+// second Ctrl-C ends the process without waiting at all.
+TEST_F(WindowlessRun, CtrlCInAStalledTransferEndsTheRunAtOnce)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    for (int index = 0; index < 5; ++index)
+        site.add("a" + std::to_string(index) + ".html", "small " + std::to_string(index));
+    site.add("z-big.bin", std::string(50 << 20, 'z'));
+    home.addProject("big", site.root(), server.url(), server.user(), server.password());
+    pid_t child = home.start("big");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(server.pathOf("z-big.bin")); })) << home.output();
+    server.freeze(true);
+    // Long enough for the socket buffers to fill: the client is now waiting on the server.
+    for (int pause = 0; pause < 50; ++pause)
+        pause10ms();
+    const auto interrupted = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(child, SIGINT), 0);
+    const int code = home.wait(child);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count();
+    server.freeze(false);
+    EXPECT_EQ(code, 1) << home.output();
+    // The transfer's budget is 30 s; a stop that waited for it would show here.
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_NE(home.standardOutput().find("\nstopped: 5 uploaded, 0 deleted, 1 left for the next run"),
+        std::string::npos)
+        << home.output();
+    EXPECT_EQ(readFileListFile(home.dataDirectory() + "big.ftp.txt").size(), 5u);
+
+    // Twice: the first asks the run to stop, the second ends the process.
+    child = home.start("big");
+    ASSERT_TRUE(waitFor([&] { return begunUploads(home.standardOutput()).size() == 1; })) << home.output();
+    server.freeze(true);
+    for (int pause = 0; pause < 50; ++pause)
+        pause10ms();
+    ASSERT_EQ(::kill(child, SIGINT), 0);
+    ASSERT_EQ(::kill(child, SIGINT), 0);
+    const int second = home.wait(child);
+    server.freeze(false);
+    EXPECT_TRUE(second == 128 + SIGINT || second == 1) << second;
 }
 
 } // namespace

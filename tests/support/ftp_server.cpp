@@ -578,12 +578,20 @@ void FtpServer::kill()
     signalAndReap(SIGKILL);
 }
 
+void FtpServer::freeze(bool frozen)
+{
+    if (pid_ > 0)
+        ::kill(-pid_, frozen ? SIGSTOP : SIGCONT);
+}
+
 void FtpServer::signalAndReap(int signal)
 {
     if (pid_ <= 0)
         return;
-    // The whole group: vsftpd serves each session from a process of its own.
+    // The whole group: vsftpd serves each session from a process of its own. A frozen one
+    // only sees the signal once it goes on.
     ::kill(-pid_, signal);
+    ::kill(-pid_, SIGCONT);
     int status = 0;
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) { }
     if (signal != SIGKILL)

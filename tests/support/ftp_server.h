@@ -66,6 +66,9 @@ public:
     void stop();
     // Ends the server at once (SIGKILL): open connections break mid-transfer.
     void kill();
+    // Stops every process of the server (SIGSTOP) or lets them go on: a server that stalls
+    // mid-transfer while its connections stay open.
+    void freeze(bool frozen);
     // Starts again on the same port and folder after stop() or kill().
     [[nodiscard]] bool restart();
     [[nodiscard]] bool isRunning() const { return pid_ > 0; }
