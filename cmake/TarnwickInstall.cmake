@@ -18,7 +18,9 @@ set(CPACK_PACKAGE_NAME "tarnwick")
 set(CPACK_PACKAGE_VENDOR "Morvane")
 set(CPACK_PACKAGE_CONTACT "Tarnwick developers <tarnwick@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keeps web sites on FTP servers in step with local folders")
-set(CPACK_PACKAGE_DESCRIPTION
+# One string: separate arguments would become a list, and its semicolons would reach the
+# package's description.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Tarnwick uploads what changed in a local folder to one or more FTP or FTPS servers, deletes\n"
   "what disappeared, keeps an archive of replaced files and an HTML report, and records only\n"
   "what succeeded. It runs in the notification area, from cron or as a systemd user service.")
@@ -32,7 +34,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARNWICK_UI)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 endif()
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "network-manager")
+# FTPS checks server certificates against the system store, which a minimal system lacks.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, network-manager")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR "DEB")
