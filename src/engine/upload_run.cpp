@@ -166,8 +166,8 @@ void WebProject::RunUpload()
     // lost only what was in flight.
     RunJournal journal;
     if (const std::string path = journalPath(); !path.empty() && !journal.open(path, static_cast<int>(sites.size())))
-        eventSink->message("Warning the journal %s cannot be written: a run killed now would send its files again\n",
-            path.c_str());
+        eventSink->message(
+            "Warning the journal %s cannot be written: a run killed now would send its files again\n", path.c_str());
     std::unordered_map<std::string_view, const FileItem*> itemsByPath;
     for (const FileItem& item : items)
         if (item.changed)

@@ -113,7 +113,8 @@ std::unique_ptr<DataConnection> FtpClient::openPassiveConnection()
 std::unique_ptr<DataConnection> FtpClient::openActiveConnection()
 {
     std::optional<SocketAddress> local = control_ ? control_->localAddress() : std::nullopt;
-    ActiveDataConnection::Listening listening = ActiveDataConnection::listen(local ? &*local : nullptr, budget_, stopDescriptor());
+    ActiveDataConnection::Listening listening
+        = ActiveDataConnection::listen(local ? &*local : nullptr, budget_, stopDescriptor());
     if (!listening.connection) {
         if (!listening.socketCreated) {
             addFailure();

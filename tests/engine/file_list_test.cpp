@@ -177,8 +177,7 @@ TEST_F(FileList, WritingTheListRetiresTheJournal)
     journal.close();
     std::optional<RunJournal::Confirmed> confirmed = RunJournal::read(project.journalPath());
     ASSERT_TRUE(confirmed);
-    EXPECT_EQ(confirmed->uploads,
-        (std::map<std::string, RecordedFile> { { "/w/b.html", 5 }, { "/w/c.html", 3 } }));
+    EXPECT_EQ(confirmed->uploads, (std::map<std::string, RecordedFile> { { "/w/b.html", 5 }, { "/w/c.html", 3 } }));
     EXPECT_TRUE(confirmed->deletions.empty());
     EXPECT_EQ(readWholeFile(project.filelist), "/w/a.html=7.000000008 9\n");
 }

@@ -283,6 +283,18 @@ TEST(UploadRun, ServesTwoSitesWithTheirOwnStartDirectoriesAndTranscripts)
     EXPECT_EQ(site.transcript(1), site.transcript(2));
     EXPECT_EQ(site.transcript(1).find("/www"), std::string::npos);
     EXPECT_TRUE(site.transcript(2).ends_with("quit\n"));
+    ASSERT_EQ(site.project.siteOutcomes.size(), 2u);
+    EXPECT_EQ(site.project.siteOutcomes[1].uploaded, 30);
+
+    // The second site gone: what each site confirmed is counted on its own.
+    second.stop();
+    site.tree.add("late.html", "late");
+    site.run();
+    ASSERT_EQ(site.project.siteOutcomes.size(), 2u);
+    EXPECT_EQ(site.project.siteOutcomes[0].uploaded, 1);
+    EXPECT_EQ(site.project.siteOutcomes[0].failed, 0);
+    EXPECT_EQ(site.project.siteOutcomes[1].uploaded, 0);
+    EXPECT_EQ(site.project.siteOutcomes[1].failed, 1);
 }
 
 TEST(UploadRun, ASiteThatCannotBeReachedFailsEveryFileAndRecordsNothing)

@@ -440,8 +440,8 @@ TEST_F(WindowlessRun, CtrlCInAStalledTransferEndsTheRunAtOnce)
     EXPECT_EQ(code, 1) << home.output();
     // The transfer's budget is 30 s; a stop that waited for it would show here.
     EXPECT_LT(seconds, 5.0);
-    EXPECT_NE(home.standardOutput().find("\nstopped: 5 uploaded, 0 deleted, 1 left for the next run"),
-        std::string::npos)
+    EXPECT_NE(
+        home.standardOutput().find("\nstopped: 5 uploaded, 0 deleted, 1 left for the next run"), std::string::npos)
         << home.output();
     EXPECT_EQ(readFileListFile(home.dataDirectory() + "big.ftp.txt").size(), 5u);
 
