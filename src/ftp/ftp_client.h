@@ -126,7 +126,8 @@ public:
         const std::string& remoteName, const std::string& localName, TransferMode mode = TransferMode::Image);
     // With atomic uploads on, the file goes to uploadPartName(remoteName) and is renamed onto
     // remoteName once complete; a failed send removes the part (as far as the server still
-    // listens), and a refused rename answers kTransferNotCarriedOut.
+    // listens), and a refused rename answers kTransferNotCarriedOut. Success answers the
+    // transfer's reply either way.
     [[nodiscard]] int upload(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
     // Creates the remote folder when the first attempt cannot be carried out, and (with
@@ -192,9 +193,8 @@ private:
 
     // Renames a completely sent part onto `remoteName`; a server that refuses to rename onto
     // an existing name gets the old file moved aside first and back again when the part
-    // cannot follow. Answers the RNTO reply that put the part in place, else
-    // kTransferNotCarriedOut (the part is then removed).
-    [[nodiscard]] int moveIntoPlace(const std::string& part, const std::string& remoteName);
+    // cannot follow. False when the part could not be put in place (it is then removed).
+    [[nodiscard]] bool moveIntoPlace(const std::string& part, const std::string& remoteName);
     // RNFR then RNTO: the RNTO reply, or the refused RNFR reply (never a 2xx one).
     [[nodiscard]] int renameOnServer(const std::string& from, const std::string& to);
     // Best effort: a dead connection is not asked again.

@@ -226,9 +226,9 @@ int FtpClient::upload(
     UploadAttempt attempt = uploadOnce(target, localName, mode, expectedSize);
     int code = attempt.code;
     if (atomic) {
-        if (code / 100 == 2)
-            code = moveIntoPlace(target, remoteName);
-        else if (attempt.stored)
+        if (code / 100 == 2 && !moveIntoPlace(target, remoteName))
+            code = kTransferNotCarriedOut;
+        else if (code / 100 != 2 && attempt.stored)
             discardPart(target);
     }
     if (code == kTransferNotCarriedOut)
@@ -251,11 +251,11 @@ void FtpClient::discardPart(const std::string& part)
     (void)nameCommand("DELE %s", part);
 }
 
-int FtpClient::moveIntoPlace(const std::string& part, const std::string& remoteName)
+bool FtpClient::moveIntoPlace(const std::string& part, const std::string& remoteName)
 {
     const auto failed = [&] {
         discardPart(part);
-        return kTransferNotCarriedOut;
+        return false;
     };
     int from = nameCommand("RNFR %s", part);
     if (from != 350) {
@@ -269,7 +269,7 @@ int FtpClient::moveIntoPlace(const std::string& part, const std::string& remoteN
     }
     int to = nameCommand("RNTO %s", remoteName);
     if (to / 100 == 2)
-        return to;
+        return true;
     if (to < 400 || state_ == State::Disconnected || isBroken())
         return failed();
 
@@ -296,7 +296,7 @@ int FtpClient::moveIntoPlace(const std::string& part, const std::string& remoteN
     int placed = renameOnServer(part, remoteName);
     if (placed / 100 == 2) {
         (void)nameCommand("DELE %s", old);
-        return placed;
+        return true;
     }
     if (renameOnServer(old, remoteName) / 100 != 2)
         sink_->message("Error %s %s is kept as %s\n", "could not move the previous version back:", remoteName.c_str(),
@@ -412,10 +412,11 @@ int FtpClient::uploadWithRetry(
         if (!options_.checkFileSize || mode == TransferMode::Ascii || sameSizeOnServer(target, localName)) {
             if (!atomic)
                 return result.code;
-            int placed = moveIntoPlace(target, remoteName);
-            if (placed == kTransferNotCarriedOut)
-                sink_->onTransferFailed(localName);
-            return placed;
+            // The server's reply to the transfer stands for the whole upload.
+            if (moveIntoPlace(target, remoteName))
+                return result.code;
+            sink_->onTransferFailed(localName); // the part is gone already
+            return kTransferNotCarriedOut;
         }
         if (attempt >= kUploadAttempts || isBroken()) {
             // The server kept something else than was sent: reporting success would leave a
