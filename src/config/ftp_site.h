@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-// One FTP account. Project files store name, url, user, pass, startdir and the scripts;
-// the sites book stores name, url, user, pass, startdir and localDirectory.
+// One FTP account. Project files store name, url, user, pass, startdir, atomic and the
+// scripts; the sites book stores name, url, user, pass, startdir and localDirectory.
 struct FtpSite {
     std::string name;
     std::string url; // "host", "host:port" or "[v6-address]:port"
@@ -14,6 +14,9 @@ struct FtpSite {
     std::string localDirectory;
     std::vector<std::string> preScript;
     std::vector<std::string> postScript;
+    // Uploads go to a temporary name and are renamed over the live file, so a broken
+    // transfer never leaves a truncated page. Off only for servers that cannot rename.
+    bool atomic = true;
 
     bool operator==(const FtpSite&) const = default;
 };

@@ -196,6 +196,8 @@ void ProjectSettings::LoadProject(const std::string& path)
                 site->pass = std::string(value);
             else if (equalsIgnoringCase(key, "startdir"))
                 site->startdir = std::string(value);
+            else if (equalsIgnoringCase(key, "atomic"))
+                site->atomic = decimalValue(value) != 0;
             break;
         }
     }
@@ -229,6 +231,7 @@ std::string ProjectSettings::serialize() const
         appendLine(out, "user", site.user);
         appendLine(out, "pass", site.pass);
         appendLine(out, "startdir", site.startdir);
+        appendLine(out, "atomic", site.atomic ? 1 : 0);
         appendList(out, "[pre]", site.preScript);
         appendList(out, "[post]", site.postScript);
     }

@@ -8,6 +8,7 @@
 #include "ui/app_icons.h"
 #include "ui/ui_strings.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -34,6 +35,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     , maximum_(new QLineEdit(this))
     , directories_(new QPlainTextEdit(this))
     , files_(new QPlainTextEdit(this))
+    , atomic_(new QCheckBox(strings("expert.atomic"), this))
     , hint_(new QLabel(strings("hints.initial"), this))
 {
     setWindowTitle(strings("expert.title"));
@@ -70,6 +72,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     auto* filesLayout = new QVBoxLayout(skipFiles);
     filesLayout->addWidget(files_);
     layout->addWidget(skipFiles, 1, 1);
+    layout->addWidget(atomic_, 2, 0, 1, 2);
 
     auto* hints = new QGroupBox(strings("hints.group"), this);
     auto* hintLayout = new QVBoxLayout(hints);
@@ -77,7 +80,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     hint_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     hint_->setMinimumHeight(60);
     hintLayout->addWidget(hint_);
-    layout->addWidget(hints, 2, 0, 1, 2);
+    layout->addWidget(hints, 3, 0, 1, 2);
 
     auto* buttons = new QVBoxLayout();
     auto* scripts = new QLabel(strings("expert.scripts"), this);
@@ -97,7 +100,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     ok->setDefault(true);
-    layout->addLayout(buttons, 0, 2, 3, 1);
+    layout->addLayout(buttons, 0, 2, 4, 1);
     layout->setRowStretch(1, 1);
 
     connect(modify, &QPushButton::clicked, this, &CDlgExpert::editDirectoryRules);
@@ -115,6 +118,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     filter->watch(maximum_, 1072);
     filter->watch(directories_, 1019);
     filter->watch(files_, 1023);
+    filter->watch(atomic_, 1073);
 
     editScript_ = [this](const QString& text) -> std::optional<QString> {
         CDlgEditText dialog(strings_, text, this);
@@ -134,6 +138,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     maximum_->setText(QString::number(project.archmax));
     directories_->setPlainText(shownLines(joinSeparated(project.forbiddenDirectories)));
     files_->setPlainText(shownLines(joinSeparated(project.forbiddenFiles)));
+    atomic_->setChecked(project.sites.front().atomic);
     resize(720, 560);
 }
 
@@ -144,6 +149,7 @@ void CDlgExpert::accept()
     project_.archmax = dialog_text::readLeadingInt(maximum_->text());
     project_.forbiddenDirectories = splitLines(directories_->toPlainText());
     project_.forbiddenFiles = splitLines(files_->toPlainText());
+    project_.sites.front().atomic = atomic_->isChecked();
     QDialog::accept();
 }
 

@@ -8,13 +8,14 @@
 #include <optional>
 
 class ProjectSettings;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class UiStrings;
 
-// The less common settings of one project: report, archive, skip lists and the scripts of
-// its first site. Changes go into the project object; the project editor writes the file.
+// The less common settings of one project: report, archive, skip lists, and the scripts and
+// atomic replacement of its first site. Changes go into the project object; the project editor writes the file.
 class CDlgExpert final : public QDialog {
     Q_OBJECT
 public:
@@ -38,6 +39,7 @@ public:
     [[nodiscard]] QLineEdit* maximumField() const { return maximum_; }
     [[nodiscard]] QPlainTextEdit* directoriesField() const { return directories_; }
     [[nodiscard]] QPlainTextEdit* filesField() const { return files_; }
+    [[nodiscard]] QCheckBox* atomicBox() const { return atomic_; }
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
 private:
@@ -52,5 +54,6 @@ private:
     QLineEdit* maximum_;
     QPlainTextEdit* directories_;
     QPlainTextEdit* files_;
+    QCheckBox* atomic_;
     QLabel* hint_;
 };

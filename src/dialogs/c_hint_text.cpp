@@ -17,6 +17,7 @@ const std::vector<HintKey>& CHintText::projectKeys()
         { 1070, "IDC_EDIT_HTMLREPORT" },
         { 1071, "IDC_EDIT_ARCHIV" },
         { 1072, "IDC_EDIT_MAX" },
+        { 1073, "IDC_CHECK_ATOMIC" },
     };
     return keys;
 }

@@ -2,6 +2,7 @@
 
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
+#include "ftp/upload_names.h"
 
 #include <utility>
 
@@ -92,6 +93,7 @@ void FullCompare::Find()
 {
     items_.clear();
     remoteFileMap_.clear();
+    leftovers_.clear();
     cache_.clear();
     scanLocal();
     for (size_t i = 0; i < items_.size(); ++i) {
@@ -120,7 +122,9 @@ void FullCompare::walk(const std::string& directory, int depth)
             continue;
         }
         auto local = remoteFileMap_.find(path);
-        if (local == remoteFileMap_.end()) {
+        if (local == remoteFileMap_.end() && isUploadLeftover(path)) {
+            leftovers_.push_back(std::move(path));
+        } else if (local == remoteFileMap_.end()) {
             FileItem serverOnly;
             serverOnly.deleted = true;
             serverOnly.path = path;
@@ -179,7 +183,24 @@ void FullCompare::Start(Deletion deletion, Resend resend)
         sink_.message("Sending %s", item.path.c_str());
         (void)client_.uploadWithRetry(remotePath, item.path, TransferMode::Image, -1);
     }
+    // After the uploads: a live file missing at Find has been sent again by now.
+    removeLeftovers();
     removeEmptyDirectories(remoteStart_, 0);
+}
+
+void FullCompare::removeLeftovers()
+{
+    for (const std::string& path : leftovers_) {
+        if (client_.isBroken())
+            return;
+        if (isReplacedFileLeftover(path) && client_.remoteFileExists(leftoverLiveName(path)) != true) {
+            sink_.message("Keeping %s: %s is missing", path.c_str(), leftoverLiveName(path).c_str());
+            continue;
+        }
+        sink_.message("Deleting %s", path.c_str());
+        if (client_.deleteFile(path) / 100 == 2)
+            cache_.remove(path);
+    }
 }
 
 void FullCompare::removeEmptyDirectories(const std::string& directory, int depth)

@@ -40,12 +40,16 @@ public:
     // Scans, maps and walks the server afresh (the cache is emptied first, so a repeated
     // Find sees what an earlier Start changed).
     void Find();
-    // Applies the result of the last Find. Asks nothing: the caller confirms first.
+    // Applies the result of the last Find. Asks nothing: the caller confirms first. Whatever
+    // `deletion` says, the files a killed upload left behind go as well (they never were
+    // the user's), except an old file whose live name is missing: it is the only copy.
     void Start(Deletion deletion, Resend resend);
 
     // Scan items in scan order, then one server-only item (deleted set, path = server path)
-    // per file found only on the server.
+    // per file found only on the server. Upload leftovers are no server-only files.
     [[nodiscard]] const std::vector<FileItem>& items() const { return items_; }
+    // Server paths of the part and old files (see isUploadLeftover) the last Find met.
+    [[nodiscard]] const std::vector<std::string>& leftovers() const { return leftovers_; }
     [[nodiscard]] Counts counts() const;
     // `format` with its "%d" fields filled by deleted, changed and same-size counts in turn;
     // any other '%' stays as it is, so a translated format can never misread arguments.
@@ -64,6 +68,7 @@ private:
     void scanLocal();
     void walk(const std::string& directory, int depth);
     void removeEmptyDirectories(const std::string& directory, int depth);
+    void removeLeftovers();
 
     FtpClient& client_;
     const ProjectSettings& project_;
@@ -73,4 +78,5 @@ private:
     RemoteDirCache cache_;
     std::vector<FileItem> items_;
     std::map<std::string, size_t> remoteFileMap_; // server path -> index into items_
+    std::vector<std::string> leftovers_;
 };

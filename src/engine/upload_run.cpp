@@ -190,6 +190,7 @@ void WebProject::RunUpload()
         ArchiveFolder archive;
 
         const bool connected = client.connect(site.url, site.user, site.pass);
+        client.setAtomicUploads(site.atomic);
         if (!connected) {
             ++unreachableSites;
             MarkAllFailed();

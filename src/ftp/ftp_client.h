@@ -118,6 +118,10 @@ public:
     [[nodiscard]] bool isEncrypted() const { return controlTls_ != nullptr; }
     // Where trusted fingerprints are read; the data directory's file unless changed.
     void setTrustedCertificatesPath(std::string path) { trustedCertificatesPath_ = std::move(path); }
+    // Off unless set: uploads then write straight to the live name, as the interactive
+    // commands expect. See upload().
+    void setAtomicUploads(bool on) { atomicUploads_ = on; }
+    [[nodiscard]] bool atomicUploads() const { return atomicUploads_; }
 
     // Installs `sink` for a job and answers the previous one so the owner can put it back.
     // nullptr installs the client's own do-nothing sink. The sink must outlive its use.
@@ -128,12 +132,17 @@ public:
     // never overwrites an existing local file and removes what it wrote when it fails.
     [[nodiscard]] int download(
         const std::string& remoteName, const std::string& localName, TransferMode mode = TransferMode::Image);
+    // With atomic uploads on, the file goes to uploadPartName(remoteName) and is renamed onto
+    // remoteName once complete; a failed send removes the part (as far as the server still
+    // listens), and a refused rename answers kTransferNotCarriedOut. Success answers the
+    // transfer's reply either way.
     [[nodiscard]] int upload(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
     // Creates the remote folder when the first attempt cannot be carried out, and (with
     // CheckFileSize, mode Image) re-sends up to kUploadAttempts times in all while the listed
     // size differs; a size that never agrees answers kTransferNotCarriedOut. Only the final
-    // outcome is reported to the sink (onTransferFailed).
+    // outcome is reported to the sink (onTransferFailed). Atomic uploads check the size of
+    // the part and rename it only once it agrees.
     [[nodiscard]] int uploadWithRetry(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
     // True when the sizes agree or cannot be compared.
@@ -184,10 +193,20 @@ private:
     struct UploadAttempt {
         int code = 0;
         bool localFailure = false; // the local file could not be read: no point in retrying
+        bool stored = false; // STOR was accepted: the server may hold (part of) a file
     };
     // One send without telling the sink of a failure: the caller decides whether it was the last.
     [[nodiscard]] UploadAttempt uploadOnce(
         const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize);
+
+    // Renames a completely sent part onto `remoteName`; a server that refuses to rename onto
+    // an existing name gets the old file moved aside first and back again when the part
+    // cannot follow. False when the part could not be put in place (it is then removed).
+    [[nodiscard]] bool moveIntoPlace(const std::string& part, const std::string& remoteName);
+    // RNFR then RNTO: the RNTO reply, or the refused RNFR reply (never a 2xx one).
+    [[nodiscard]] int renameOnServer(const std::string& from, const std::string& to);
+    // Best effort: a dead connection is not asked again.
+    void discardPart(const std::string& part);
 
     void setState(State state);
     void addFailure();
@@ -258,6 +277,7 @@ private:
     std::shared_ptr<TlsContext> tlsContext_;
     TlsStream* controlTls_ = nullptr; // control_ itself when it is encrypted
     bool protectData_ = false;
+    bool atomicUploads_ = false;
     std::string tlsHost_;
     PeerCertificate certificate_;
     std::string trustedCertificatesPath_; // empty: the data directory's, found when first needed

@@ -4,6 +4,7 @@
 #include "ftp/listing_parser.h"
 #include "ftp/mlsd_parser.h"
 #include "ftp/reply_reader.h"
+#include "ftp/upload_names.h"
 #include "platform/file_utils.h"
 
 #include <cerrno>
@@ -25,6 +26,14 @@ constexpr size_t kMaxListing = 64 * 1024 * 1024;
 bool holdsUnsafeByte(std::string_view name)
 {
     return name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// A name that can get a hidden sibling: not a folder path, nor "." or "..".
+bool sendsThroughPart(std::string_view remoteName)
+{
+    size_t slash = remoteName.rfind('/');
+    std::string_view name = slash == std::string_view::npos ? remoteName : remoteName.substr(slash + 1);
+    return !name.empty() && name != "." && name != "..";
 }
 
 bool hasParentStep(std::string_view path)
@@ -212,10 +221,89 @@ int FtpClient::download(const std::string& remoteName, const std::string& localN
 int FtpClient::upload(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
 {
-    UploadAttempt attempt = uploadOnce(remoteName, localName, mode, expectedSize);
-    if (attempt.code == kTransferNotCarriedOut)
+    const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
+    const std::string target = atomic ? uploadPartName(remoteName) : remoteName;
+    UploadAttempt attempt = uploadOnce(target, localName, mode, expectedSize);
+    int code = attempt.code;
+    if (atomic) {
+        if (code / 100 == 2 && !moveIntoPlace(target, remoteName))
+            code = kTransferNotCarriedOut;
+        else if (code / 100 != 2 && attempt.stored)
+            discardPart(target);
+    }
+    if (code == kTransferNotCarriedOut)
         sink_->onTransferFailed(localName);
-    return attempt.code;
+    return code;
+}
+
+int FtpClient::renameOnServer(const std::string& from, const std::string& to)
+{
+    int code = nameCommand("RNFR %s", from);
+    if (code != 350)
+        return code / 100 == 2 ? 0 : code;
+    return nameCommand("RNTO %s", to);
+}
+
+void FtpClient::discardPart(const std::string& part)
+{
+    if (state_ == State::Disconnected || isBroken() || timedOut_)
+        return;
+    (void)nameCommand("DELE %s", part);
+}
+
+bool FtpClient::moveIntoPlace(const std::string& part, const std::string& remoteName)
+{
+    const auto failed = [&] {
+        discardPart(part);
+        return false;
+    };
+    int from = nameCommand("RNFR %s", part);
+    if (from != 350) {
+        // Sending straight to the live name instead would bring back the truncated files
+        // this avoids; the user has to choose that for the site.
+        if (from != 0)
+            sink_->message("Error %s %s (RNFR answered %d); if the server cannot rename files, set atomic=0 for "
+                           "this site\n",
+                "the server refused to rename the uploaded", part.c_str(), from);
+        return failed();
+    }
+    int to = nameCommand("RNTO %s", remoteName);
+    if (to / 100 == 2)
+        return true;
+    if (to < 400 || state_ == State::Disconnected || isBroken())
+        return failed();
+
+    // Some servers refuse to rename onto an existing name. The old file steps aside for the
+    // moment the second rename takes, and comes back if the part cannot follow: the live
+    // name holds the old or the new file, never a part.
+    const std::string old = uploadOldName(remoteName);
+    const auto refused = [&](int code) {
+        sink_->message("Error %s %s (RNTO answered %d)\n", "the server refused to replace", remoteName.c_str(), code);
+        return failed();
+    };
+    // Without a live file to take, the refusal had another cause.
+    if (nameCommand("RNFR %s", remoteName) != 350)
+        return refused(to);
+    int aside = nameCommand("RNTO %s", old);
+    if (aside >= 400 && state_ != State::Disconnected && !isBroken()) {
+        // The old name is taken by what a killed run left; while the live name holds a file,
+        // that copy is stale.
+        (void)nameCommand("DELE %s", old);
+        aside = renameOnServer(remoteName, old);
+    }
+    if (aside / 100 != 2)
+        return refused(to);
+    int placed = renameOnServer(part, remoteName);
+    if (placed / 100 == 2) {
+        (void)nameCommand("DELE %s", old);
+        return true;
+    }
+    if (renameOnServer(old, remoteName) / 100 != 2)
+        sink_->message("Error %s %s is kept as %s\n", "could not move the previous version back:", remoteName.c_str(),
+            old.c_str());
+    else
+        sink_->message("Error %s %s (RNTO answered %d)\n", "the server refused to replace", remoteName.c_str(), placed);
+    return failed();
 }
 
 FtpClient::UploadAttempt FtpClient::uploadOnce(
@@ -249,7 +337,7 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
     std::unique_ptr<ByteStream> stream = establishData(*connection, "receive.accept");
     connection.reset();
     if (!stream) {
-        return { kTransferNotCarriedOut, false };
+        return { kTransferNotCarriedOut, false, true };
     }
 
     sink_->onUploadBegins(localName, expectedSize);
@@ -283,8 +371,8 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
     // The server cannot tell a cut-off stream from the end of the file, so its 226 proves
     // nothing here.
     if (!complete)
-        return { kTransferNotCarriedOut, false };
-    return { reply, false };
+        return { kTransferNotCarriedOut, false, true };
+    return { reply, false, true };
 }
 
 int FtpClient::uploadWithRetry(
@@ -292,26 +380,44 @@ int FtpClient::uploadWithRetry(
 {
     // Only the outcome of the last attempt reaches the sink: a file that arrives after the
     // folder was made, or on a second send, has not failed.
+    // Every attempt goes to the same part name, so a re-send replaces the part that failed
+    // the size check, and the live name changes only once.
+    const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
+    const std::string target = atomic ? uploadPartName(remoteName) : remoteName;
+    bool partMayExist = false;
     const auto failed = [&] {
+        if (partMayExist)
+            discardPart(target);
         sink_->onTransferFailed(localName);
         return kTransferNotCarriedOut;
     };
     for (int attempt = 1;; ++attempt) {
-        UploadAttempt result = uploadOnce(remoteName, localName, mode, expectedSize);
+        UploadAttempt result = uploadOnce(target, localName, mode, expectedSize);
+        partMayExist = partMayExist || (atomic && result.stored);
         if (result.code == kTransferNotCarriedOut && !result.localFailure && !isBroken()) {
             std::string folder = directoryPart(remoteName);
             if (!folder.empty())
                 (void)makeDirectory("\"" + folder + "\"");
-            result = uploadOnce(remoteName, localName, mode, expectedSize);
+            result = uploadOnce(target, localName, mode, expectedSize);
+            partMayExist = partMayExist || (atomic && result.stored);
         }
         if (result.code == kTransferNotCarriedOut)
             return failed();
         if (result.code / 100 != 2) {
+            if (partMayExist)
+                discardPart(target);
             sink_->onTransferFailed(localName);
             return result.code;
         }
-        if (!options_.checkFileSize || mode == TransferMode::Ascii || sameSizeOnServer(remoteName, localName))
-            return result.code;
+        if (!options_.checkFileSize || mode == TransferMode::Ascii || sameSizeOnServer(target, localName)) {
+            if (!atomic)
+                return result.code;
+            // The server's reply to the transfer stands for the whole upload.
+            if (moveIntoPlace(target, remoteName))
+                return result.code;
+            sink_->onTransferFailed(localName); // the part is gone already
+            return kTransferNotCarriedOut;
+        }
         if (attempt >= kUploadAttempts || isBroken()) {
             // The server kept something else than was sent: reporting success would leave a
             // damaged file public and never repair it.

@@ -47,6 +47,7 @@ ProjectSettings richProject(const std::string& path)
     second.name = "Mirror";
     second.url = "[::1]:21";
     second.pass = "ü€";
+    second.atomic = false;
     project.sites = { first, second };
     project.forbiddenDirectories = { "*/_vti_cnf", "*/.git" };
     project.forbiddenFiles = { "*.bak", "*~" };
@@ -118,7 +119,7 @@ TEST(ProjectSettings, WritesKeysInOrderAndOnlyTheHeadersThatHaveLines)
     EXPECT_EQ(project.serialize(),
         "ftp=\nstrategy=1\nhtmlreport=\narchivdir=\narchmax=10\nall=0\nremote=\nlocal=\ntemp=/d\n"
         "filelist=/d/p.ftp.txt\nminutes=0\ndelete=0\nmaxdelete=50\n"
-        "[site]\nname=s\nurl=\nuser=\npass=\nstartdir=\n[post]\nbye\n");
+        "[site]\nname=s\nurl=\nuser=\npass=\nstartdir=\natomic=1\n[post]\nbye\n");
 }
 
 TEST(ProjectSettings, CrLfFileLoadsLikeLfFile)
@@ -231,6 +232,21 @@ TEST(ProjectSettings, ReaderEdgeCases)
                 EXPECT_EQ(p.sites[0].url, "good");
                 EXPECT_EQ(p.sites[0].name, std::string(70000, 'm') + "local=/");
                 EXPECT_EQ(p.local, "");
+            } },
+        { "atomic is on unless a site turns it off; any non-zero number is on",
+            "[site]\n[site]\natomic=0\n[site]\nATOMIC=7\n[site]\natomic=\n",
+            [](const ProjectSettings& p) {
+                ASSERT_EQ(p.sites.size(), 4u);
+                EXPECT_TRUE(p.sites[0].atomic);
+                EXPECT_FALSE(p.sites[1].atomic);
+                EXPECT_TRUE(p.sites[2].atomic);
+                EXPECT_FALSE(p.sites[3].atomic);
+            } },
+        { "atomic in a script or outside a site is no site setting", "atomic=0\n[site]\n[pre]\natomic=0\n",
+            [](const ProjectSettings& p) {
+                ASSERT_EQ(p.sites.size(), 1u);
+                EXPECT_TRUE(p.sites[0].atomic);
+                EXPECT_EQ(p.sites[0].preScript, (std::vector<std::string> { "atomic=0" }));
             } },
         { "a lone CR stays part of the value", "[site]\nname=a\rb\r\r\n",
             [](const ProjectSettings& p) {

@@ -4,6 +4,7 @@
 #include "engine/full_compare.h"
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
+#include "ftp/upload_names.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"
 #include "support/test_tree.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -57,6 +59,11 @@ struct Scenario {
         writeServerFile(server, base + ".fp_folder_info", "fp");
         writeServerFile(server, base + "old/gone.html", "g");
         writeServerFile(server, base + "keep/.hidden", "h");
+        // What killed runs left: a part, an old file beside its live one, and an old file
+        // that is all the server has of its name.
+        writeServerFile(server, base + "sub/.new.html.tarnwick-part", "ne");
+        writeServerFile(server, base + ".index.html.tarnwick-old", "HELL");
+        writeServerFile(server, base + "keep/.lost.html.tarnwick-old", "lost");
         fs::create_directories(server.pathOf(base + "empty/inner"));
         project.local = tree.root();
         project.forbiddenDirectories = { "*/_private" };
@@ -105,10 +112,11 @@ TEST_P(FullCompareStart, LeavesTheServerTreeAsChosen)
     EXPECT_FALSE(fs::exists(scenario.server.pathOf("_private")));
 }
 
+// Leftovers go whatever the boxes say, except the only copy of keep/lost.html.
 const std::vector<std::string> kAllKept = { ".fp_folder_info", ".htaccess", "about.html", "docs/a.txt", "extra.html",
-    "index.html", "keep/.hidden", "old/gone.html", "sub/new.html" };
-const std::vector<std::string> kServerOnlyDeleted
-    = { ".htaccess", "about.html", "docs/a.txt", "index.html", "keep/.hidden", "sub/new.html" };
+    "index.html", "keep/.hidden", "keep/.lost.html.tarnwick-old", "old/gone.html", "sub/new.html" };
+const std::vector<std::string> kServerOnlyDeleted = { ".htaccess", "about.html", "docs/a.txt", "index.html",
+    "keep/.hidden", "keep/.lost.html.tarnwick-old", "sub/new.html" };
 
 INSTANTIATE_TEST_SUITE_P(CheckBoxes, FullCompareStart,
     testing::Values(StartCase { "NeitherBox", FullCompare::Deletion::KeepServerOnlyFiles,
@@ -145,6 +153,11 @@ TEST(FullCompare, FindListsEachKindOfDifference)
         { "/keep/.hidden", "server only" },
     };
     EXPECT_EQ(kinds, expected);
+    std::vector<std::string> leftovers = compare.leftovers();
+    std::sort(leftovers.begin(), leftovers.end());
+    EXPECT_EQ(leftovers,
+        (std::vector<std::string> {
+            "/.index.html.tarnwick-old", "/keep/.lost.html.tarnwick-old", "/sub/.new.html.tarnwick-part" }));
     // The local scan comes first, the server-only files after it.
     EXPECT_FALSE(compare.items().front().deleted);
     EXPECT_TRUE(compare.items().back().deleted);
@@ -166,7 +179,7 @@ TEST(FullCompare, WorksBelowAStartFolderAndLeavesTheRestAlone)
 
     EXPECT_EQ(listFiles(scenario.server.root()),
         (std::vector<std::string> { "outside.html", "www/.htaccess", "www/about.html", "www/docs/a.txt",
-            "www/index.html", "www/keep/.hidden", "www/sub/new.html" }));
+            "www/index.html", "www/keep/.hidden", "www/keep/.lost.html.tarnwick-old", "www/sub/new.html" }));
 
     // A second Find sees the server as Start left it.
     compare.Find();
@@ -243,6 +256,29 @@ TEST(FullCompare, ProtectsDotFilesExceptTheFolderInfo)
              Row { "/a/.fp_folder_info", false }, Row { "/a.b", false }, Row { ".x", true }, Row { "ab", false },
              Row { "/a/", false } })
         EXPECT_EQ(FullCompare::isProtectedServerFile(row.path), row.isProtected) << row.path;
+}
+
+TEST(FullCompare, KnowsUploadLeftoversAndTheirLiveNames)
+{
+    struct Row {
+        const char* path;
+        bool leftover;
+        bool replaced;
+        const char* live;
+    };
+    for (const Row& row : { Row { "/a/.x.html.tarnwick-part", true, false, "/a/x.html" },
+             Row { ".x.tarnwick-old", true, true, "x" }, Row { "/..htaccess.tarnwick-part", true, false, "/.htaccess" },
+             Row { "/a/x.html.tarnwick-part", false, false, "" }, Row { "/a/..tarnwick-part", false, false, "" },
+             Row { "/a/.tarnwick-old", false, false, "" }, Row { "/.x.tarnwick-old/y", false, false, "" },
+             Row { "/.x.tarnwick-partial", false, false, "" } }) {
+        EXPECT_EQ(isUploadLeftover(row.path), row.leftover) << row.path;
+        EXPECT_EQ(isReplacedFileLeftover(row.path), row.replaced) << row.path;
+        EXPECT_EQ(leftoverLiveName(row.path), row.live) << row.path;
+    }
+    for (const char* live : { "x.html", "/a b/c.html", ".htaccess" }) {
+        EXPECT_EQ(leftoverLiveName(uploadPartName(live)), live);
+        EXPECT_EQ(leftoverLiveName(uploadOldName(live)), live);
+    }
 }
 
 TEST(RemoteDirCache, SplitsPathsAtTheLastSlash)

@@ -198,6 +198,43 @@ TEST_P(UploadRunServers, FirstRunIntoAMissingStartDirectoryAndOddFolderNames)
     EXPECT_EQ(site.fileList().size(), 4u);
 }
 
+// A replaced file goes up under its part name and is renamed into place, leaving nothing
+// beside it; a site with atomic=0 gets plain STOR onto the live name.
+TEST_P(UploadRunServers, ReplacesFilesThroughAPartUnlessTheSiteTurnsItOff)
+{
+    SKIP_UNLESS_SERVER_RUNS(skipReason(GetParam()));
+    FtpServer server(GetParam());
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server, "www");
+    site.tree.add("index.html", "first");
+    site.tree.add("sub/page.html", "page");
+    site.run();
+    ASSERT_EQ(site.sink.count("OK "), 2u) << testing::PrintToString(site.sink.lines);
+
+    const auto sent = [&site](const std::string& prefix) {
+        return std::count_if(site.sink.lines.begin(), site.sink.lines.end(),
+            [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+    };
+    const auto replace = [&site](const std::string& content, int64_t time) {
+        site.tree.add("index.html", content, time);
+        site.tree.add("sub/page.html", content + " page", time);
+        site.run();
+    };
+    replace("second, longer than the first", TestTree::kDefaultTime + 1000);
+    EXPECT_EQ(site.sink.count("OK "), 2u) << testing::PrintToString(site.sink.lines);
+    EXPECT_EQ(sent("STOR /www/.index.html.tarnwick-part"), 1);
+    EXPECT_EQ(sent("RNTO /www/sub/page.html"), 1);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.pathOf("www")), std::vector<std::string>()) << server.log();
+
+    site.project.sites.front().atomic = false;
+    replace("third", TestTree::kDefaultTime + 2000);
+    EXPECT_EQ(site.sink.count("OK "), 2u) << testing::PrintToString(site.sink.lines);
+    EXPECT_EQ(sent("STOR /www/index.html"), 1);
+    EXPECT_EQ(sent("RNFR"), 0);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.pathOf("www")), std::vector<std::string>()) << server.log();
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, UploadRunServers,
     testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd),
     [](const testing::TestParamInfo<FtpServer::Kind>& info) { return FtpServer::nameOf(info.param); });

@@ -1,17 +1,21 @@
 #include "ftp/ftp_client.h"
 
+#include "ftp/upload_names.h"
 #include "platform/file_utils.h"
 #include "support/fake_ftp_server.h"
 #include "support/ftp_recording_sink.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"
 #include "support/temp_dir.h"
+#include "support/upload_site.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <strings.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -150,6 +154,48 @@ TEST_P(RealServerTransfers, TypeFollowsTheAsciiExtensions)
     EXPECT_EQ(contentOf(server.pathOf("b.html")), "<html>\n</html>\n");
 }
 
+// The live name changes once, to the complete file: the size check looks at the part, and a
+// re-send replaces the part. Turned off, STOR goes to the live name as before.
+TEST_P(RealServerTransfers, AtomicUploadsReplaceThroughAHiddenPart)
+{
+    std::ofstream(server.pathOf("page.bin"), std::ios::binary) << "old version";
+    std::filesystem::permissions(server.pathOf("page.bin"), std::filesystem::perms::all);
+    std::string bytes = patternBytes(300000);
+    local.writeFile("page.bin", bytes);
+    client.setAtomicUploads(true);
+    options.checkFileSize = true;
+    bool truncated = false;
+    sink.lineHook = [&](const std::string& line) {
+        if (!truncated && line.rfind("226", 0) == 0 && sink.count("STOR") == 1) {
+            truncated = true;
+            EXPECT_EQ(contentOf(server.pathOf("page.bin")), "old version");
+            ASSERT_EQ(truncate(server.pathOf(".page.bin.tarnwick-part").c_str(), 10), 0);
+        }
+    };
+    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin"), 226);
+    sink.lineHook = nullptr;
+    EXPECT_TRUE(truncated);
+    EXPECT_EQ(sink.count("STOR .page.bin.tarnwick-part"), 2);
+    EXPECT_EQ(sink.count("RNTO page.bin"), 1);
+    EXPECT_TRUE(contentOf(server.pathOf("page.bin")) == bytes);
+
+    local.writeFile("x.html", "<p>x</p>");
+    EXPECT_EQ(client.uploadWithRetry("/new/deeper/x.html", "x.html"), 226);
+    EXPECT_EQ(sink.count("STOR /new/deeper/.x.html.tarnwick-part"), 2);
+    EXPECT_EQ(client.upload("x.html", "x.html"), 226);
+    EXPECT_EQ(listFiles(server.root()), (std::vector<std::string> { "new/deeper/x.html", "page.bin", "x.html" }));
+    EXPECT_EQ(contentOf(server.pathOf("new/deeper/x.html")), "<p>x</p>");
+    EXPECT_TRUE(sink.failedTransfers.empty());
+
+    client.setAtomicUploads(false);
+    const int renames = sink.count("RNFR");
+    local.writeFile("x.html", "<p>y</p>");
+    EXPECT_EQ(client.uploadWithRetry("x.html", "x.html"), 226);
+    EXPECT_EQ(sink.count("STOR x.html"), 1);
+    EXPECT_EQ(sink.count("RNFR"), renames);
+    EXPECT_EQ(contentOf(server.pathOf("x.html")), "<p>y</p>");
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransfers,
     ::testing::Combine(::testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd),
         ::testing::Bool()),
@@ -157,6 +203,90 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransfers,
         return std::string(FtpServer::nameOf(std::get<0>(info.param)))
             + (std::get<1>(info.param) ? "_passive" : "_active");
     });
+
+// Holds the upload still once `pauseAfter` bytes are sent, until the test lets it go on.
+class PausingSink : public FtpRecordingSink {
+public:
+    int64_t pauseAfter = 0;
+    std::promise<void> reached;
+    std::promise<void> released;
+
+    void onBytes(int64_t count) override
+    {
+        FtpRecordingSink::onBytes(count);
+        if (!paused_ && bytes >= pauseAfter) {
+            paused_ = true;
+            reached.set_value();
+            (void)released.get_future().wait_for(std::chrono::seconds(60));
+        }
+    }
+
+private:
+    bool paused_ = false;
+};
+
+class KilledDuringReplacement : public ::testing::TestWithParam<FtpServer::Kind> { };
+
+// The server dies while a 30 MB replacement is on its way: the live name still holds the old
+// file, byte for byte, and the next upload replaces the part that was cut off.
+TEST_P(KilledDuringReplacement, LiveFileKeepsItsOldBytes)
+{
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(GetParam()));
+    constexpr size_t kSize = 30 * 1000 * 1000;
+    FtpServer server(GetParam());
+    ASSERT_TRUE(server.start()) << server.error();
+    const std::string oldBytes = patternBytes(kSize, 7);
+    const std::string newBytes = patternBytes(kSize, 8);
+    ASSERT_NE(oldBytes, newBytes);
+    std::ofstream(server.pathOf("big.bin"), std::ios::binary) << oldBytes;
+    std::filesystem::permissions(server.pathOf("big.bin"), std::filesystem::perms::all);
+    const std::string part = server.pathOf(uploadPartName("big.bin"));
+    TempDir local;
+    local.writeFile("big.bin", newBytes);
+
+    MachineOptions options;
+    PausingSink sink;
+    sink.pauseAfter = 8 * 1000 * 1000;
+    FtpClient client(options, std::chrono::milliseconds(5000));
+    client.setEventSink(&sink);
+    client.setAtomicUploads(true);
+    ASSERT_TRUE(client.connect(server.url(), server.user(), server.password()));
+    ASSERT_TRUE(client.setLocalDirectory(local.path()));
+
+    int code = 0;
+    std::future<void> reached = sink.reached.get_future();
+    {
+        std::jthread uploader([&] { code = client.uploadWithRetry("big.bin", "big.bin"); });
+        // Lets the upload go on however this block is left.
+        struct Release {
+            PausingSink& sink;
+            ~Release() { sink.released.set_value(); }
+        } release { sink };
+        ASSERT_EQ(reached.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+        std::error_code error;
+        for (int poll = 0; poll < 2000 && std::filesystem::file_size(part, error) < 1000 * 1000; ++poll)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_GE(std::filesystem::file_size(part, error), 1000u * 1000u) << "the part never grew";
+        server.kill();
+    }
+    EXPECT_EQ(code, FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(sink.failedTransfers, std::vector<std::string> { "big.bin" });
+    EXPECT_TRUE(contentOf(server.pathOf("big.bin")) == oldBytes) << "the live file changed";
+    EXPECT_LT(std::filesystem::file_size(part), kSize);
+
+    ASSERT_TRUE(server.restart()) << server.error();
+    FtpClient again(options, std::chrono::milliseconds(5000));
+    again.setAtomicUploads(true);
+    ASSERT_TRUE(again.connect(server.url(), server.user(), server.password()));
+    ASSERT_TRUE(again.setLocalDirectory(local.path()));
+    EXPECT_EQ(again.uploadWithRetry("big.bin", "big.bin"), 226);
+    EXPECT_TRUE(contentOf(server.pathOf("big.bin")) == newBytes);
+    EXPECT_EQ(listFiles(server.root()), std::vector<std::string> { "big.bin" });
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, KilledDuringReplacement,
+    ::testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd),
+    [](const auto& info) { return std::string(FtpServer::nameOf(info.param)); });
 
 TEST(AsciiExtensions, FileLinesAreAppendedInOrder)
 {
@@ -334,6 +464,120 @@ TEST_F(ScriptedTransfers, PortCarriesTheControlConnectionsAddressAndTheListening
     EXPECT_LT(p2, 256u);
     EXPECT_GT(p1 * 256 + p2, 0u);
     EXPECT_EQ(finish(), (std::vector<std::string> { "PORT", "LIST ", "bye" }));
+}
+
+// Servers that rename badly. Every row sends x.html through its part; RNFR answers 350
+// unless the row says otherwise.
+TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
+{
+    const std::string part = ".x.html.tarnwick-part";
+    const std::string old = ".x.html.tarnwick-old";
+    const std::vector<std::string> sent = { "TYPE I", "PORT", "STOR " + part, "RNFR " + part };
+    const auto then = [&](std::vector<std::string> rest) {
+        std::vector<std::string> all = sent;
+        all.insert(all.end(), rest.begin(), rest.end());
+        all.emplace_back("bye");
+        return all;
+    };
+    struct Row {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> replies; // verb, reply; in order per verb
+        int code;
+        std::vector<std::string> commands;
+        const char* message; // in the sink's lines, or nullptr
+    };
+    const Row rows[] = {
+        { "a plain rename", {}, 226, then({ "RNTO x.html" }), nullptr },
+        { "no rename onto an existing name: the old file steps aside",
+            { { "RNTO", "553 File exists\r\n" }, { "RNTO", "250 Ok\r\n" } }, 226,
+            then({ "RNTO x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html", "DELE " + old }),
+            nullptr },
+        { "a stale old file from a killed run is removed first",
+            { { "RNTO", "550 Exists\r\n" }, { "RNTO", "553 Exists\r\n" }, { "RNTO", "250 Ok\r\n" } }, 226,
+            then({ "RNTO x.html", "RNFR x.html", "RNTO " + old, "DELE " + old, "RNFR x.html", "RNTO " + old,
+                "RNFR " + part, "RNTO x.html", "DELE " + old }),
+            nullptr },
+        { "the part cannot follow: the old file comes back",
+            { { "RNTO", "553 Exists\r\n" }, { "RNTO", "250 Ok\r\n" }, { "RNTO", "553 No\r\n" },
+                { "RNTO", "250 Ok\r\n" } },
+            FtpClient::kTransferNotCarriedOut,
+            then({ "RNTO x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html", "RNFR " + old,
+                "RNTO x.html", "DELE " + part }),
+            "the server refused to replace x.html" },
+        { "the old file cannot come back either: the message names it",
+            { { "RNTO", "553 Exists\r\n" }, { "RNTO", "250 Ok\r\n" }, { "RNTO", "553 No\r\n" } },
+            FtpClient::kTransferNotCarriedOut,
+            then({ "RNTO x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html", "RNFR " + old,
+                "RNTO x.html", "DELE " + part }),
+            "x.html is kept as .x.html.tarnwick-old" },
+        { "RNTO refused and no live file to move aside",
+            { { "RNTO", "553 No\r\n" }, { "RNFR", "350 Ok\r\n" }, { "RNFR", "550 Not found\r\n" } },
+            FtpClient::kTransferNotCarriedOut, then({ "RNTO x.html", "RNFR x.html", "DELE " + part }),
+            "the server refused to replace x.html (RNTO answered 553)" },
+        // Falling back to STOR under the live name would bring the truncated files back.
+        { "no rename at all: fails and says how to turn it off", { { "RNFR", "502 Not implemented\r\n" } },
+            FtpClient::kTransferNotCarriedOut, then({ "DELE " + part }), "set atomic=0 for this site" },
+        { "RNFR answering 200 is no go-ahead", { { "RNFR", "200 Whatever\r\n" } }, FtpClient::kTransferNotCarriedOut,
+            then({ "DELE " + part }), "RNFR answered 200" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeFtpServer server;
+        server.on("STOR", Answer::receiving("150 Ok\r\n", "226 Done\r\n"));
+        bool rnfrScripted = false;
+        for (const auto& [verb, reply] : row.replies) {
+            server.on(verb, reply);
+            rnfrScripted = rnfrScripted || verb == "RNFR";
+        }
+        if (!rnfrScripted)
+            server.on("RNFR", "350 Ready\r\n");
+        MachineOptions options = activeModeOptions();
+        options.checkFileSize = false;
+        FtpClient client(options);
+        FtpRecordingSink sink;
+        TempDir local;
+        local.writeFile("x.html", "x");
+        ASSERT_TRUE(server.start());
+        client.setEventSink(&sink);
+        client.setAtomicUploads(true);
+        ASSERT_TRUE(client.connect(server.url(), "", ""));
+        ASSERT_TRUE(client.setLocalDirectory(local.path()));
+        EXPECT_EQ(client.uploadWithRetry("x.html", "x.html"), row.code);
+        EXPECT_EQ(sink.failedTransfers.size(), row.code == 226 ? 0u : 1u);
+        client.quit();
+        server.join();
+        std::vector<std::string> commands;
+        for (const std::string& command : server.commands())
+            commands.push_back(command.rfind("PORT ", 0) == 0 ? "PORT" : command);
+        EXPECT_EQ(commands, row.commands);
+        if (row.message) {
+            EXPECT_TRUE(std::any_of(sink.lines.begin(), sink.lines.end(), [&](const std::string& line) {
+                return line.find(row.message) != std::string::npos;
+            })) << testing::PrintToString(sink.lines);
+        }
+    }
+}
+
+// A transfer the server does not confirm, or a size that never agrees, leaves no part behind.
+TEST_F(ScriptedTransfers, FailedAtomicUploadsRemoveTheirPart)
+{
+    server.on("STOR", Answer::receiving("150 Ok\r\n", "451 Disk full\r\n"));
+    server.on("STOR", Answer::receiving("150 Ok\r\n", "226 Done\r\n"));
+    server.on("LIST",
+        Answer::sending("150 Here\r\n", "-rw-r--r-- 1 u g 1 Jan 01 2020 .x.bin.tarnwick-part\r\n", "226 Done\r\n"));
+    connect();
+    client.setAtomicUploads(true);
+    local.writeFile("x.bin", "12345");
+    EXPECT_EQ(client.upload("x.bin", "x.bin"), 451);
+    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin"), FtpClient::kTransferNotCarriedOut);
+    std::vector<std::string> commands = finish();
+    std::vector<std::string> expected = { "TYPE I", "PORT", "STOR .x.bin.tarnwick-part", "DELE .x.bin.tarnwick-part" };
+    for (int attempt = 0; attempt < FtpClient::kUploadAttempts; ++attempt) {
+        for (const char* command : { "PORT", "STOR .x.bin.tarnwick-part", "PORT", "LIST .x.bin.tarnwick-part" })
+            expected.emplace_back(command);
+    }
+    expected.insert(expected.end(), { "DELE .x.bin.tarnwick-part", "bye" });
+    EXPECT_EQ(commands, expected);
 }
 
 TEST_F(ScriptedTransfers, UnsafeLocalNamesAreRefusedBeforeAnythingIsSent)

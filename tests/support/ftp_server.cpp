@@ -578,23 +578,71 @@ void FtpServer::kill()
     signalAndReap(SIGKILL);
 }
 
+namespace {
+
+// Every process below `root`, found through the parents /proc names. vsftpd puts each
+// session into a session (and group) of its own, out of reach of a signal to the group.
+std::vector<pid_t> descendantsOf(pid_t root)
+{
+    std::vector<std::pair<pid_t, pid_t>> parents; // pid, parent
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        // "pid (comm) state ppid ...": the command may hold blanks and parentheses.
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        long parent = 0;
+        if (rest >> state >> parent)
+            parents.emplace_back(static_cast<pid_t>(std::stol(name)), static_cast<pid_t>(parent));
+    }
+    std::vector<pid_t> found { root };
+    for (size_t next = 0; next < found.size(); ++next) {
+        for (const auto& [pid, parent] : parents)
+            if (parent == found[next])
+                found.push_back(pid);
+    }
+    found.erase(found.begin());
+    return found;
+}
+
+} // namespace
+
 void FtpServer::freeze(bool frozen)
 {
-    if (pid_ > 0)
-        ::kill(-pid_, frozen ? SIGSTOP : SIGCONT);
+    if (pid_ <= 0)
+        return;
+    ::kill(-pid_, frozen ? SIGSTOP : SIGCONT);
+    for (pid_t session : descendantsOf(pid_))
+        ::kill(session, frozen ? SIGSTOP : SIGCONT);
 }
 
 void FtpServer::signalAndReap(int signal)
 {
     if (pid_ <= 0)
         return;
-    // The whole group: vsftpd serves each session from a process of its own. A frozen one
-    // only sees the signal once it goes on.
+    // The whole group, and the sessions that left it: vsftpd serves each session from a
+    // process of its own. A frozen one only sees the signal once it goes on.
+    const std::vector<pid_t> sessions = descendantsOf(pid_);
     ::kill(-pid_, signal);
     ::kill(-pid_, SIGCONT);
+    for (pid_t session : sessions) {
+        ::kill(session, signal);
+        ::kill(session, SIGCONT);
+    }
     int status = 0;
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) { }
-    if (signal != SIGKILL)
+    if (signal != SIGKILL) {
         ::kill(-pid_, SIGKILL);
+        for (pid_t session : sessions)
+            ::kill(session, SIGKILL);
+    }
     pid_ = -1;
 }

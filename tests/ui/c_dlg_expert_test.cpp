@@ -4,6 +4,7 @@
 #include "qt_test_application.h"
 #include "ui/ui_strings.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -78,8 +79,11 @@ TEST(CDlgExpert, OkStoresTheFieldsAndCancelKeepsThemButNotTheScripts)
         });
         dialog.editBeforeScript();
         dialog.directoriesField()->setPlainText("/changed");
+        EXPECT_TRUE(dialog.atomicBox()->isChecked());
+        dialog.atomicBox()->setChecked(false);
         dialog.reject();
     }
+    EXPECT_TRUE(settings.sites.front().atomic);
     EXPECT_EQ(settings.sites.front().preScript, (std::vector<std::string> { "cd /", "put a.html" }));
     EXPECT_EQ(settings.forbiddenDirectories, (std::vector<std::string> { "/a", "/b" }));
     {
@@ -94,8 +98,10 @@ TEST(CDlgExpert, OkStoresTheFieldsAndCancelKeepsThemButNotTheScripts)
             return QStringLiteral("/x\r\n/y \r\n/z");
         });
         dialog.editDirectoryRules();
+        dialog.atomicBox()->setChecked(false);
         dialog.accept();
     }
+    EXPECT_FALSE(settings.sites.front().atomic);
     EXPECT_EQ(settings.htmlreport, "/r.html");
     EXPECT_EQ(settings.archivdir, "/arch");
     EXPECT_EQ(settings.archmax, 1);
