@@ -427,7 +427,8 @@ TEST_F(WindowlessRun, CtrlCInAStalledTransferEndsTheRunAtOnce)
     site.add("z-big.bin", std::string(50 << 20, 'z'));
     home.addProject("big", site.root(), server.url(), server.user(), server.password());
     pid_t child = home.start("big");
-    ASSERT_TRUE(waitFor([&] { return fs::exists(server.pathOf("z-big.bin")); })) << home.output();
+    // The upload goes to its part name first; the live name appears only when it is whole.
+    ASSERT_TRUE(waitFor([&] { return fs::exists(server.pathOf(".z-big.bin.tarnwick-part")); })) << home.output();
     server.freeze(true);
     // Long enough for the socket buffers to fill: the client is now waiting on the server.
     for (int pause = 0; pause < 50; ++pause)
