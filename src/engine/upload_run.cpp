@@ -213,21 +213,33 @@ void WebProject::RunUpload()
                 (void)client.runScriptLine(line);
             }
 
-            for (const PendingCommand& pending : pendingCommands) {
+            for (size_t index = 0; index < pendingCommands.size(); ++index) {
+                const PendingCommand& pending = pendingCommands[index];
                 if (client.timedOut() || cancelRequested || broken()) {
+                    client.setBeforeReplace({});
                     MarkFailed(pending.localPath);
                     outcome.failed += pending.localPath.empty() ? 0 : 1;
                     continue;
                 }
                 transcript.writeLine(pending.command);
                 if (!pending.archiveName.empty()) {
-                    // A file new on the server has nothing to archive: a refused move is normal.
-                    (void)moveIntoArchive(client, pending, archive);
+                    // Moved only once its replacement is whole on the server: the live name is
+                    // never empty while the new version travels, and a failed upload leaves
+                    // the old one in place. A file new on the server has nothing to archive:
+                    // a refused move is normal.
+                    const bool replacedNext = index + 1 < pendingCommands.size()
+                        && pendingCommands[index + 1].localPath == pending.archivedFile;
+                    if (replacedNext)
+                        client.setBeforeReplace([&] { (void)moveIntoArchive(client, pending, archive); });
+                    else
+                        (void)moveIntoArchive(client, pending, archive);
                     continue;
                 }
                 const std::string line
                     = site.startdir.empty() ? pending.command : applyStartDirectory(pending.command, site.startdir);
                 const int code = client.runScriptLine(line);
+                // Only the put right after its archive move may take that move.
+                client.setBeforeReplace({});
                 if ((!isSuccess(code) && !pending.localPath.empty()) || code == FtpClient::kTransferNotCarriedOut) {
                     MarkFailed(pending.localPath);
                     if (!pending.localPath.empty())

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -121,6 +122,11 @@ public:
     // Off unless set: uploads then write straight to the live name, as the interactive
     // commands expect. See upload().
     void setAtomicUploads(bool on) { atomicUploads_ = on; }
+    // A step for the next upload to take just before its file replaces the live one (the
+    // run's archive move of the old version): with atomic uploads after the part is whole,
+    // otherwise before the transfer. Dropped when that upload fails, so a failed
+    // replacement leaves the old file live; forgotten after that upload either way.
+    void setBeforeReplace(std::function<void()> step) { beforeReplace_ = std::move(step); }
     [[nodiscard]] bool atomicUploads() const { return atomicUploads_; }
 
     // Installs `sink` for a job and answers the previous one so the owner can put it back.
@@ -278,6 +284,9 @@ private:
     TlsStream* controlTls_ = nullptr; // control_ itself when it is encrypted
     bool protectData_ = false;
     bool atomicUploads_ = false;
+    std::function<void()> beforeReplace_;
+    // Runs and forgets beforeReplace_.
+    void takeReplaceStep();
     std::string tlsHost_;
     PeerCertificate certificate_;
     std::string trustedCertificatesPath_; // empty: the data directory's, found when first needed

@@ -13,6 +13,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -218,11 +219,44 @@ int FtpClient::download(const std::string& remoteName, const std::string& localN
     return reply;
 }
 
+namespace {
+
+// Runs `action` when the scope ends, on every return path.
+template <typename Action> class Finally {
+public:
+    explicit Finally(Action action)
+        : action_(std::move(action))
+    {
+    }
+    ~Finally() { action_(); }
+    Finally(const Finally&) = delete;
+    Finally& operator=(const Finally&) = delete;
+
+private:
+    Action action_;
+};
+
+template <typename Action> Finally<Action> finally(Action action)
+{
+    return Finally<Action>(std::move(action));
+}
+
+} // namespace
+
+void FtpClient::takeReplaceStep()
+{
+    if (std::function<void()> step = std::exchange(beforeReplace_, {}))
+        step();
+}
+
 int FtpClient::upload(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
 {
     const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
     const std::string target = atomic ? uploadPartName(remoteName) : remoteName;
+    if (!atomic)
+        takeReplaceStep();
+    const auto forget = finally([this] { beforeReplace_ = {}; });
     UploadAttempt attempt = uploadOnce(target, localName, mode, expectedSize);
     int code = attempt.code;
     if (atomic) {
@@ -257,6 +291,7 @@ bool FtpClient::moveIntoPlace(const std::string& part, const std::string& remote
         discardPart(part);
         return false;
     };
+    takeReplaceStep();
     int from = nameCommand("RNFR %s", part);
     if (from != 350) {
         // Sending straight to the live name instead would bring back the truncated files
@@ -384,6 +419,9 @@ int FtpClient::uploadWithRetry(
     // the size check, and the live name changes only once.
     const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
     const std::string target = atomic ? uploadPartName(remoteName) : remoteName;
+    if (!atomic)
+        takeReplaceStep();
+    const auto forget = finally([this] { beforeReplace_ = {}; });
     bool partMayExist = false;
     const auto failed = [&] {
         if (partMayExist)

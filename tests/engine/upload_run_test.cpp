@@ -268,6 +268,15 @@ TEST(UploadRun, ArchivesReplacedAndDeletedFilesAndPrunesTheArchive)
     ASSERT_TRUE(fs::remove(site.tree.path("sub/gone.html")));
     site.run();
 
+    // The old version goes into the archive only once the new one is whole on the server,
+    // so the live name is never empty while it travels.
+    const auto at = [&site](const std::string& prefix) {
+        return std::find_if(site.sink.lines.begin(), site.sink.lines.end(), [&](const std::string& line) {
+            return line.rfind(prefix, 0) == 0;
+        }) - site.sink.lines.begin();
+    };
+    EXPECT_LT(at("STOR /.index.html.tarnwick-part"), at("RNFR /index.html"));
+    EXPECT_LT(at("RNFR /index.html"), at("RNFR /.index.html.tarnwick-part"));
     EXPECT_EQ(readText(server.pathOf("index.html")), "v2");
     EXPECT_EQ(readText(server.pathOf("sub/page.html")), "p2");
     EXPECT_FALSE(fs::exists(server.pathOf("sub/gone.html")));
