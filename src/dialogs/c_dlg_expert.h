@@ -15,7 +15,8 @@ class QPlainTextEdit;
 class UiStrings;
 
 // The less common settings of one project: report, archive, skip lists, and the scripts and
-// atomic replacement of its first site. Changes go into the project object; the project editor writes the file.
+// atomic replacement of its first site. Changes go into the project object; the project
+// editor writes the file.
 class CDlgExpert final : public QDialog {
     Q_OBJECT
 public:

@@ -1,7 +1,5 @@
 #include "ftp/ftp_client.h"
 
-#include "platform/stop_signal.h"
-
 #include "ftp/byte_stream.h"
 #include "ftp/data_connection.h"
 #include "ftp/reply_reader.h"

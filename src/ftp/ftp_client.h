@@ -205,10 +205,12 @@ private:
     [[nodiscard]] UploadAttempt uploadOnce(
         const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize);
 
-    // Renames a completely sent part onto `remoteName`; a server that refuses to rename onto
-    // an existing name gets the old file moved aside first and back again when the part
-    // cannot follow. False when the part could not be put in place (it is then removed).
-    [[nodiscard]] bool moveIntoPlace(const std::string& part, const std::string& remoteName);
+    // Renames a completely sent part onto `remoteName`, after `beforeReplace` (may be empty);
+    // a server that refuses to rename onto an existing name gets the old file moved aside
+    // first and back again when the part cannot follow. False when the part could not be put
+    // in place (it is then removed).
+    [[nodiscard]] bool moveIntoPlace(
+        const std::string& part, const std::string& remoteName, const std::function<void()>& beforeReplace);
     // RNFR then RNTO: the RNTO reply, or the refused RNFR reply (never a 2xx one).
     [[nodiscard]] int renameOnServer(const std::string& from, const std::string& to);
     // Best effort: a dead connection is not asked again.
@@ -285,8 +287,6 @@ private:
     bool protectData_ = false;
     bool atomicUploads_ = false;
     std::function<void()> beforeReplace_;
-    // Runs and forgets beforeReplace_.
-    void takeReplaceStep();
     std::string tlsHost_;
     PeerCertificate certificate_;
     std::string trustedCertificatesPath_; // empty: the data directory's, found when first needed

@@ -219,48 +219,19 @@ int FtpClient::download(const std::string& remoteName, const std::string& localN
     return reply;
 }
 
-namespace {
-
-// Runs `action` when the scope ends, on every return path.
-template <typename Action> class Finally {
-public:
-    explicit Finally(Action action)
-        : action_(std::move(action))
-    {
-    }
-    ~Finally() { action_(); }
-    Finally(const Finally&) = delete;
-    Finally& operator=(const Finally&) = delete;
-
-private:
-    Action action_;
-};
-
-template <typename Action> Finally<Action> finally(Action action)
-{
-    return Finally<Action>(std::move(action));
-}
-
-} // namespace
-
-void FtpClient::takeReplaceStep()
-{
-    if (std::function<void()> step = std::exchange(beforeReplace_, {}))
-        step();
-}
-
 int FtpClient::upload(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
 {
     const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
     const std::string target = atomic ? uploadPartName(remoteName) : remoteName;
-    if (!atomic)
-        takeReplaceStep();
-    const auto forget = finally([this] { beforeReplace_ = {}; });
+    // Taken by this upload whatever becomes of it: a later one must not run it.
+    const std::function<void()> beforeReplace = std::exchange(beforeReplace_, {});
+    if (!atomic && beforeReplace)
+        beforeReplace();
     UploadAttempt attempt = uploadOnce(target, localName, mode, expectedSize);
     int code = attempt.code;
     if (atomic) {
-        if (code / 100 == 2 && !moveIntoPlace(target, remoteName))
+        if (code / 100 == 2 && !moveIntoPlace(target, remoteName, beforeReplace))
             code = kTransferNotCarriedOut;
         else if (code / 100 != 2 && attempt.stored)
             discardPart(target);
@@ -285,13 +256,15 @@ void FtpClient::discardPart(const std::string& part)
     (void)nameCommand("DELE %s", part);
 }
 
-bool FtpClient::moveIntoPlace(const std::string& part, const std::string& remoteName)
+bool FtpClient::moveIntoPlace(
+    const std::string& part, const std::string& remoteName, const std::function<void()>& beforeReplace)
 {
     const auto failed = [&] {
         discardPart(part);
         return false;
     };
-    takeReplaceStep();
+    if (beforeReplace)
+        beforeReplace();
     int from = nameCommand("RNFR %s", part);
     if (from != 350) {
         // Sending straight to the live name instead would bring back the truncated files
@@ -419,9 +392,10 @@ int FtpClient::uploadWithRetry(
     // the size check, and the live name changes only once.
     const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
     const std::string target = atomic ? uploadPartName(remoteName) : remoteName;
-    if (!atomic)
-        takeReplaceStep();
-    const auto forget = finally([this] { beforeReplace_ = {}; });
+    // Taken by this upload whatever becomes of it: a later one must not run it.
+    const std::function<void()> beforeReplace = std::exchange(beforeReplace_, {});
+    if (!atomic && beforeReplace)
+        beforeReplace();
     bool partMayExist = false;
     const auto failed = [&] {
         if (partMayExist)
@@ -451,7 +425,7 @@ int FtpClient::uploadWithRetry(
             if (!atomic)
                 return result.code;
             // The server's reply to the transfer stands for the whole upload.
-            if (moveIntoPlace(target, remoteName))
+            if (moveIntoPlace(target, remoteName, beforeReplace))
                 return result.code;
             sink_->onTransferFailed(localName); // the part is gone already
             return kTransferNotCarriedOut;

@@ -213,37 +213,38 @@ TEST(ImplicitTls, APlainFtpPortIsNamedAsSuchAndExplicitTlsSuggested)
     }
 }
 
-TEST(ExplicitTls, AServerThatBreaksOffTheHandshakeIsNotTakenForPlainFtp)
+// A refused AUTH and a server that hangs up after agreeing to it both fail the connect:
+// no fallback to plain FTP, and the hang-up is not taken for a plain FTP answer.
+TEST(ExplicitTls, RefusedOrBrokenOffAuthFailsWithoutFallingBack)
 {
-    FakeFtpServer server;
+    struct Row {
+        const char* name;
+        FakeFtpServer::Answer auth;
+        const char* logged;
+    };
     FakeFtpServer::Answer hangUp = FakeFtpServer::Answer::replies({ "234 go ahead\r\n" });
     hangUp.close = true;
-    server.on("AUTH", hangUp);
-    ASSERT_TRUE(server.start());
-    MachineOptions options;
-    FtpClient client(options);
-    FtpRecordingSink sink;
-    client.setEventSink(&sink);
-    EXPECT_FALSE(client.connect("ftpes://" + server.url(), "anna", "secret"));
-    EXPECT_EQ(logged(sink, "Error connect.tls"), 1);
-    EXPECT_EQ(logged(sink, "plain FTP"), 0);
-    server.join();
-}
-
-TEST(ExplicitTls, RefusedAuthFailsWithoutFallingBack)
-{
-    FakeFtpServer server;
-    server.on("AUTH", "500 AUTH not understood\r\n");
-    ASSERT_TRUE(server.start());
-    MachineOptions options;
-    FtpClient client(options);
-    FtpRecordingSink sink;
-    client.setEventSink(&sink);
-    EXPECT_FALSE(client.connect("ftpes://" + server.url(), "anna", "secret"));
-    EXPECT_EQ(client.state(), FtpClient::State::Disconnected);
-    EXPECT_EQ(logged(sink, "Error connect.auth server refused AUTH TLS 500"), 1);
-    server.join();
-    EXPECT_EQ(server.commands(), std::vector<std::string> { "AUTH TLS" });
+    const Row rows[] = {
+        { "hangs up after 234", hangUp, "Error connect.tls" },
+        { "refuses AUTH", FakeFtpServer::Answer::replies({ "500 AUTH not understood\r\n" }),
+            "Error connect.auth server refused AUTH TLS 500" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeFtpServer server;
+        server.on("AUTH", row.auth);
+        ASSERT_TRUE(server.start());
+        MachineOptions options;
+        FtpClient client(options);
+        FtpRecordingSink sink;
+        client.setEventSink(&sink);
+        EXPECT_FALSE(client.connect("ftpes://" + server.url(), "anna", "secret"));
+        EXPECT_EQ(client.state(), FtpClient::State::Disconnected);
+        EXPECT_EQ(logged(sink, row.logged), 1);
+        EXPECT_EQ(logged(sink, "plain FTP"), 0);
+        server.join();
+        EXPECT_EQ(server.commands(), std::vector<std::string> { "AUTH TLS" });
+    }
 }
 
 } // namespace

@@ -424,6 +424,21 @@ bool FtpServer::launchPyftpdlib()
     return true;
 }
 
+bool FtpServer::writeConfig(const std::string& path, const std::string& text)
+{
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out) {
+            error_ = "cannot write " + path;
+            return false;
+        }
+    }
+    // Only the test's own user needs to read it.
+    chmod(path.c_str(), 0600);
+    return true;
+}
+
 bool FtpServer::launchVsftpd()
 {
     if (!ensureSystemUser(error_))
@@ -460,16 +475,9 @@ bool FtpServer::launchVsftpd()
            << "\nport_enable=YES\nconnect_from_port_20=NO\nuserlist_enable=NO\nmax_clients=0\nmax_per_ip=0\n"
               "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\nvsftpd_log_file="
            << workFolder_ << "/server.log\nsecure_chroot_dir=/var/run/vsftpd/empty\n";
-    std::string configPath = workFolder_ + "/vsftpd.conf";
-    {
-        std::ofstream out(configPath, std::ios::binary | std::ios::trunc);
-        out << config.str();
-        if (!out) {
-            error_ = "cannot write " + configPath;
-            return false;
-        }
-    }
-    chmod(configPath.c_str(), 0600);
+    const std::string configPath = workFolder_ + "/vsftpd.conf";
+    if (!writeConfig(configPath, config.str()))
+        return false;
     pid_ = spawnInOwnGroup({ kVsftpd, configPath }, -1, workFolder_ + "/stderr.log");
     if (pid_ <= 0) {
         error_ = "cannot start vsftpd";
@@ -531,16 +539,9 @@ bool FtpServer::launchProftpd()
                << "\nTLSECCertificateKeyFile " << setup_.certificate << "\n"
                << (setup_.versions == FtpServerTlsVersions::Tls12Only ? "TLSProtocol TLSv1.2\n" : "");
     }
-    std::string configPath = workFolder_ + "/proftpd.conf";
-    {
-        std::ofstream out(configPath, std::ios::binary | std::ios::trunc);
-        out << config.str();
-        if (!out) {
-            error_ = "cannot write " + configPath;
-            return false;
-        }
-    }
-    chmod(configPath.c_str(), 0600);
+    const std::string configPath = workFolder_ + "/proftpd.conf";
+    if (!writeConfig(configPath, config.str()))
+        return false;
     pid_ = spawnInOwnGroup({ std::string(kProftpdTree) + "/usr/sbin/proftpd", "-n", "-q", "-c", configPath }, -1,
         workFolder_ + "/stderr.log", { "LD_LIBRARY_PATH=" + proftpdLibraryFolder() });
     if (pid_ <= 0) {

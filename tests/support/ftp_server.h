@@ -92,6 +92,8 @@ private:
     [[nodiscard]] bool launch();
     [[nodiscard]] bool launchPyftpdlib();
     [[nodiscard]] bool launchVsftpd();
+    // Writes a server's configuration file (mode 0600); false, with error(), when it cannot.
+    [[nodiscard]] bool writeConfig(const std::string& path, const std::string& text);
     [[nodiscard]] bool launchProftpd();
     [[nodiscard]] bool waitUntilAccepting();
     void signalAndReap(int signal);
