@@ -17,6 +17,7 @@ struct FtpSite {
     // Uploads go to a temporary name and are renamed over the live file, so a broken
     // transfer never leaves a truncated page. Off only for servers that cannot rename.
     bool atomic = true;
+    int connections = 4;
 
     bool operator==(const FtpSite&) const = default;
 };

@@ -275,12 +275,19 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
             continue;
         }
         if (serverDir != scan.lastScriptDir) {
-            pendingCommands.push_back(PendingCommand::line(enterFolderLine(serverDir)));
+            // A folder that holds recorded files exists on the server: its MKD would only cost a
+            // round trip. Should someone have removed it there, the put makes it after all.
+            const bool known
+                = !timeMap.empty() && std::any_of(entries.begin(), entries.end(), [&](const DirectoryEntry& other) {
+                      return !other.folder && timeMap.contains(localDir + "/" + other.name);
+                  });
+            if (!known)
+                pendingCommands.push_back(enterFolderCommand(serverDir));
             scan.lastScriptDir = serverDir;
         }
         if (!archiveMove.command.empty())
             pendingCommands.push_back(std::move(archiveMove));
-        pendingCommands.push_back(PendingCommand::line(putLine(item.path, serverPath), item.path));
+        pendingCommands.push_back(putCommand(item.path, serverPath));
         ++scan.changedFileCount;
     }
 
@@ -344,7 +351,9 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
     if (scan.readAuthorMeta)
         (void)readFrontPageMeta(localDir, name, item.author, item.editor);
     item.changed = true;
-    if (!archivdir.empty())
+    // A file the list does not know has no previous version on the server to archive. Without
+    // any list (a first run over a site already online) every file may have one.
+    if (!archivdir.empty() && (timeMap.empty() || timeMap.contains(item.path)))
         archiveMove = archiveMoveCommand(name, serverDir, item);
     return true;
 }

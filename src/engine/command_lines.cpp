@@ -31,6 +31,32 @@ std::string putLine(std::string_view localPath, std::string_view serverPath)
     return "put " + quotedArgument(localPath) + " " + quotedArgument(serverPath);
 }
 
+PendingCommand enterFolderCommand(std::string_view serverDir)
+{
+    PendingCommand folder = PendingCommand::line(enterFolderLine(serverDir));
+    folder.kind = PendingCommand::Kind::EnterFolder;
+    folder.remotePath = serverDir;
+    return folder;
+}
+
+PendingCommand putCommand(std::string_view localPath, std::string_view serverPath)
+{
+    PendingCommand put = PendingCommand::line(putLine(localPath, serverPath), std::string(localPath));
+    put.kind = PendingCommand::Kind::Put;
+    put.remotePath = serverPath;
+    return put;
+}
+
+std::string serverPathAt(std::string_view startDir, std::string_view serverPath)
+{
+    if (startDir.empty())
+        return std::string(serverPath);
+    std::string path = "/";
+    path += startDir;
+    path += serverPath;
+    return path;
+}
+
 std::string deleteLine(std::string_view serverFolder, std::string_view fileName)
 {
     std::string path(serverFolder);
@@ -167,6 +193,7 @@ PendingCommand WebProject::archiveMoveCommand(
     const std::string& fileName, const std::string& serverDir, FileItem& item) const
 {
     PendingCommand move;
+    move.kind = PendingCommand::Kind::ArchiveMove;
     move.archiveName = archiveName(fileName, serverDir, localTimeOf(clock()));
     item.archivePath = archivdir + "/" + move.archiveName;
     move.command = archiveMoveLine(currentStartDir, serverDir, fileName, archivdir, move.archiveName);

@@ -38,6 +38,14 @@
 // mv "<source>" "<target>"
 [[nodiscard]] std::string moveLine(std::string_view source, std::string_view target);
 
+struct PendingCommand;
+// The folder line for `serverDir` (see enterFolderLine), typed.
+[[nodiscard]] PendingCommand enterFolderCommand(std::string_view serverDir);
+// The put of `localPath` to `serverPath` (see putLine), typed.
+[[nodiscard]] PendingCommand putCommand(std::string_view localPath, std::string_view serverPath);
+// `serverPath` as a site with start directory `startDir` names it: "/" + startDir in front.
+[[nodiscard]] std::string serverPathAt(std::string_view startDir, std::string_view serverPath);
+
 // The line to execute at a site with start directory `startDir`: put, cd and mkdir lines
 // (exact, case-sensitive command words) get "/" + startDir before their server path; every
 // other line, and every line for an empty start directory, stays as it is.

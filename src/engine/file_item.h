@@ -52,12 +52,23 @@ struct RecordedFile {
 // Appends "PATH=VALUE\n".
 void appendRecordedFile(std::string& content, const std::string& path, const RecordedFile& record);
 
-// One queued command line and the local file it uploads (empty for all but put lines).
+// One queued command and the local file it uploads (empty for all but puts). `command` is its
+// line in the command language, as transcripts and reports show it; the run carries out the
+// typed parts, so a folder or a put is never re-read from text. A line from elsewhere (a
+// script) has kind Line and goes through the interpreter.
 // An archive move also names the file whose previous version it moves and the archive name
 // it chose, so the run can pick another name when that one is taken on the server.
 struct PendingCommand {
+    enum class Kind : char {
+        Line,
+        EnterFolder, // mkdir of remotePath, or cd "/" when it is empty
+        Put, // localPath to remotePath
+        ArchiveMove,
+    };
+    Kind kind = Kind::Line;
     std::string command;
     std::string localPath;
+    std::string remotePath; // server path before any start directory (folders and puts)
     std::string archivedFile; // local path of the item, archive moves only
     std::string archiveSource; // server path moved away
     std::string archiveName; // name inside the archive folder

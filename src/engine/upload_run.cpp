@@ -1,5 +1,6 @@
 #include "engine/web_project.h"
 
+#include "engine/block_sink.h"
 #include "engine/command_lines.h"
 #include "engine/run_journal.h"
 #include "engine/upload_script.h"
@@ -12,7 +13,9 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -108,9 +111,15 @@ void WebProject::pruneArchiveEntries(FtpClient& client, std::vector<RemoteEntry>
 bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, ArchiveFolder& archive)
 {
     // A name already in the archive would be overwritten by the rename (most servers allow
-    // it): that version would be lost.
-    std::string name = uniqueArchiveName(
-        move.archiveName, [&archive](const std::string& candidate) { return archive.names.count(candidate) > 0; });
+    // it): that version would be lost. The name is taken before the move, so a move on
+    // another connection cannot choose it meanwhile.
+    std::string name;
+    {
+        std::lock_guard lock(archive.mutex);
+        name = uniqueArchiveName(
+            move.archiveName, [&archive](const std::string& candidate) { return archive.names.count(candidate) > 0; });
+        archive.names.insert(name);
+    }
     std::string line = move.command;
     if (name != move.archiveName) {
         line = moveLine(move.archiveSource, archivdir + "/" + name);
@@ -124,14 +133,262 @@ bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, 
         }
     }
     bool moved = isSuccess(client.runScriptLine(line));
+    std::lock_guard lock(archive.mutex);
     if (moved) {
-        archive.names.insert(name);
         RemoteEntry entry;
         entry.name = name;
         entry.fileName = name;
         archive.entries.push_back(std::move(entry));
+    } else {
+        archive.names.erase(name);
     }
     return moved;
+}
+
+struct WebProject::SiteRun {
+    const FtpSite& site;
+    int siteNumber;
+    UploadScript& transcript;
+    ArchiveFolder& archive;
+    RunJournal& journal;
+    const std::unordered_map<std::string_view, const FileItem*>& itemsByPath;
+    SiteOutcome& outcome;
+    // The most connections the server has taken in this run; it started as the site's cap.
+    int connectionLimit;
+    // Held for the transcript, the items, the outcome and the event sink while several
+    // connections serve the site.
+    std::mutex mutex {};
+};
+
+void WebProject::runQueuedCommands(FtpClient& client, SiteRun& run)
+{
+    std::vector<const PendingCommand*> folders;
+    std::vector<FileUnit> files;
+    // Folders before any file that may go into them; a line of another kind keeps its place
+    // between the files queued before and after it.
+    const auto sendStretch = [&] {
+        for (const PendingCommand* folder : folders)
+            runLine(client, run, *folder);
+        sendFiles(client, run, files);
+        folders.clear();
+        files.clear();
+    };
+    for (size_t index = 0; index < pendingCommands.size(); ++index) {
+        const PendingCommand& pending = pendingCommands[index];
+        switch (pending.kind) {
+        case PendingCommand::Kind::EnterFolder: folders.push_back(&pending); continue;
+        case PendingCommand::Kind::Put: files.push_back({ nullptr, &pending }); continue;
+        case PendingCommand::Kind::ArchiveMove:
+            if (index + 1 < pendingCommands.size() && pendingCommands[index + 1].kind == PendingCommand::Kind::Put
+                && pendingCommands[index + 1].localPath == pending.archivedFile) {
+                files.push_back({ &pending, &pendingCommands[index + 1] });
+                ++index;
+                continue;
+            }
+            break;
+        case PendingCommand::Kind::Line: break;
+        }
+        sendStretch();
+        runLine(client, run, pending);
+    }
+    sendStretch();
+}
+
+void WebProject::runLine(FtpClient& client, SiteRun& run, const PendingCommand& pending)
+{
+    if (client.timedOut() || cancelRequested || client.isBroken()) {
+        MarkFailed(pending.localPath);
+        run.outcome.failed += pending.localPath.empty() ? 0 : 1;
+        return;
+    }
+    run.transcript.writeLine(pending.command);
+    if (pending.kind == PendingCommand::Kind::ArchiveMove) {
+        // A file new on the server has nothing to archive: a refused move is normal.
+        (void)moveIntoArchive(client, pending, run.archive);
+        return;
+    }
+    const std::string& startdir = run.site.startdir;
+    const int code
+        = client.runScriptLine(startdir.empty() ? pending.command : applyStartDirectory(pending.command, startdir));
+    if ((!isSuccess(code) && !pending.localPath.empty()) || code == FtpClient::kTransferNotCarriedOut) {
+        MarkFailed(pending.localPath);
+        if (!pending.localPath.empty())
+            ++run.outcome.failed;
+    } else if (auto found = run.itemsByPath.find(pending.localPath); found != run.itemsByPath.end()) {
+        const FileItem& item = *found->second;
+        run.journal.recordUpload(run.siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
+        ++run.outcome.uploaded;
+    }
+}
+
+bool WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUnit& file)
+{
+    {
+        std::lock_guard lock(run.mutex);
+        if (file.move != nullptr)
+            run.transcript.writeLine(file.move->command);
+        run.transcript.writeLine(file.put->command);
+    }
+    // Moved only once its replacement is whole on the server: the live name is never empty
+    // while the new version travels, and a failed upload leaves the old one in place.
+    if (file.move != nullptr)
+        client.setBeforeReplace(
+            [this, &client, &run, &file] { (void)moveIntoArchive(client, *file.move, run.archive); });
+    const std::string remote = serverPathAt(run.site.startdir, file.put->remotePath);
+    client.eventSink().message("--------------- %s\n", putLine(file.put->localPath, remote).c_str());
+    const int code = client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
+    // Only this put may take that move.
+    client.setBeforeReplace({});
+    return isSuccess(code);
+}
+
+void WebProject::settleFile(SiteRun& run, const FileUnit& file, bool sent)
+{
+    if (!sent) {
+        MarkFailed(file.put->localPath);
+        ++run.outcome.failed;
+    } else if (auto found = run.itemsByPath.find(file.put->localPath); found != run.itemsByPath.end()) {
+        const FileItem& item = *found->second;
+        run.journal.recordUpload(run.siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
+        ++run.outcome.uploaded;
+    }
+}
+
+void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<FileUnit>& files)
+{
+    // A relative server path means the folder a script's cd chose, which only this
+    // connection has seen.
+    const bool relative = std::any_of(files.begin(), files.end(), [&run](const FileUnit& file) {
+        return !serverPathAt(run.site.startdir, file.put->remotePath).starts_with('/');
+    });
+    if (files.size() > 1 && run.connectionLimit > 1 && !relative) {
+        sendFilesInParallel(client, run, files);
+        return;
+    }
+    for (const FileUnit& file : files) {
+        if (client.timedOut() || cancelRequested || client.isBroken()) {
+            settleFile(run, file, false);
+            continue;
+        }
+        const bool sent = sendFile(client, run, file);
+        settleFile(run, file, sent);
+    }
+}
+
+void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std::vector<FileUnit>& files)
+{
+    const int wanted = static_cast<int>(std::min(static_cast<size_t>(run.connectionLimit), files.size()));
+    // Guarded by run.mutex.
+    size_t next = 0;
+    std::vector<size_t> handedBack; // files a connection lost on its way gave back
+    std::vector<char> settled(files.size(), 0);
+    std::vector<char> triedTwice(files.size(), 0);
+    int serving = 1; // connections taking files; the first is the run's own
+    int refused = 0;
+
+    const auto take = [&]() -> std::optional<size_t> {
+        if (!handedBack.empty()) {
+            size_t index = handedBack.back();
+            handedBack.pop_back();
+            return index;
+        }
+        if (next < files.size())
+            return next++;
+        return std::nullopt;
+    };
+    const auto serve = [&](FtpClient& connection, BlockSink& block) {
+        for (;;) {
+            std::optional<size_t> index;
+            {
+                std::lock_guard lock(run.mutex);
+                if (!cancelRequested && !connection.isBroken() && !connection.timedOut())
+                    index = take();
+                if (!index) {
+                    --serving;
+                    return;
+                }
+            }
+            const bool sent = sendFile(connection, run, files[*index]);
+            std::lock_guard lock(run.mutex);
+            const bool lost = !sent && (connection.isBroken() || connection.timedOut()) && !cancelRequested;
+            // A connection the server dropped (a host that allows fewer than it accepted,
+            // say) does not fail the file while another connection can still send it.
+            if (lost && serving > 1 && !triedTwice[*index]) {
+                triedTwice[*index] = 1;
+                handedBack.push_back(*index);
+                block.discard();
+                --serving;
+                return;
+            }
+            settleFile(run, files[*index], sent);
+            settled[*index] = 1;
+            block.flushLocked();
+        }
+    };
+
+    // The dial-up connection is the run's own; more connections only log in.
+    MachineOptions options = machineOptions != nullptr ? *machineOptions : MachineOptions {};
+    options.dialUpEntry.clear();
+    struct Connection {
+        Connection(
+            const MachineOptions& options, std::chrono::milliseconds budget, FtpEventSink& target, std::mutex& mutex)
+            : client(options, budget)
+            , sink(target, mutex)
+        {
+            client.setEventSink(&sink);
+        }
+        FtpClient client;
+        BlockSink sink;
+    };
+    std::vector<std::unique_ptr<Connection>> connections;
+    for (int count = 1; count < wanted; ++count) {
+        connections.push_back(std::make_unique<Connection>(
+            options, std::chrono::milliseconds(clientBudgetMilliseconds), *eventSink, run.mutex));
+        connections.back()->client.setStopSignal(&stopSignal);
+    }
+    {
+        std::vector<std::jthread> threads;
+        threads.reserve(connections.size());
+        for (const std::unique_ptr<Connection>& connection : connections) {
+            threads.emplace_back([&, &connection = *connection] {
+                const bool connected = connection.client.connect(run.site.url, run.site.user, run.site.pass);
+                {
+                    std::lock_guard lock(run.mutex);
+                    // A server at its limit answers 421 or closes: no error of the run.
+                    connection.sink.discard();
+                    if (!connected) {
+                        ++refused;
+                        return;
+                    }
+                    ++serving;
+                }
+                connection.client.setAtomicUploads(run.site.atomic);
+                serve(connection.client, connection.sink);
+                (void)connection.client.quit();
+                std::lock_guard lock(run.mutex);
+                connection.sink.flushLocked();
+            });
+        }
+        BlockSink block(*eventSink, run.mutex);
+        FtpEventSink* previous = client.setEventSink(&block);
+        serve(client, block);
+        client.setEventSink(previous);
+        std::lock_guard lock(run.mutex);
+        block.flushLocked();
+    } // every connection is done here
+
+    if (refused > 0) {
+        run.connectionLimit = std::max(1, wanted - refused);
+        eventSink->message("Warning %s took %d of %d connections: the files went over those\n", run.site.url.c_str(),
+            wanted - refused, wanted);
+    }
+    // What a lost connection gave back with none left to take it.
+    for (size_t index = 0; index < files.size(); ++index) {
+        if (settled[index])
+            continue;
+        const bool usable = !cancelRequested && !client.isBroken() && !client.timedOut();
+        settleFile(run, files[index], usable && sendFile(client, run, files[index]));
+    }
 }
 
 void WebProject::RunUpload()
@@ -213,43 +470,9 @@ void WebProject::RunUpload()
                 (void)client.runScriptLine(line);
             }
 
-            for (size_t index = 0; index < pendingCommands.size(); ++index) {
-                const PendingCommand& pending = pendingCommands[index];
-                if (client.timedOut() || cancelRequested || broken()) {
-                    client.setBeforeReplace({});
-                    MarkFailed(pending.localPath);
-                    outcome.failed += pending.localPath.empty() ? 0 : 1;
-                    continue;
-                }
-                transcript.writeLine(pending.command);
-                if (!pending.archiveName.empty()) {
-                    // Moved only once its replacement is whole on the server: the live name is
-                    // never empty while the new version travels, and a failed upload leaves
-                    // the old one in place. A file new on the server has nothing to archive:
-                    // a refused move is normal.
-                    const bool replacedNext = index + 1 < pendingCommands.size()
-                        && pendingCommands[index + 1].localPath == pending.archivedFile;
-                    if (replacedNext)
-                        client.setBeforeReplace([&] { (void)moveIntoArchive(client, pending, archive); });
-                    else
-                        (void)moveIntoArchive(client, pending, archive);
-                    continue;
-                }
-                const std::string line
-                    = site.startdir.empty() ? pending.command : applyStartDirectory(pending.command, site.startdir);
-                const int code = client.runScriptLine(line);
-                // Only the put right after its archive move may take that move.
-                client.setBeforeReplace({});
-                if ((!isSuccess(code) && !pending.localPath.empty()) || code == FtpClient::kTransferNotCarriedOut) {
-                    MarkFailed(pending.localPath);
-                    if (!pending.localPath.empty())
-                        ++outcome.failed;
-                } else if (auto found = itemsByPath.find(pending.localPath); found != itemsByPath.end()) {
-                    const FileItem& item = *found->second;
-                    journal.recordUpload(siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
-                    ++outcome.uploaded;
-                }
-            }
+            SiteRun run { site, siteNumber, transcript, archive, journal, itemsByPath, outcome,
+                std::clamp(site.connections, 1, 16) };
+            runQueuedCommands(client, run);
 
             if (deleteRemoved == 1 && !deletionsHeld)
                 removeDeletedFiles(client, site, archive, [&](const FileItem& item, bool done) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -119,6 +120,8 @@ public:
         bool listed = false;
         std::vector<RemoteEntry> entries;
         std::set<std::string> names;
+        // Moves from several connections of one site pick their names one at a time.
+        std::mutex mutex;
     };
     // Deletes (or, with archivdir, archives) the server copies of the deleted items. A
     // deletion that is refused, or not tried, marks its item failed. `settled` hears of each
@@ -149,6 +152,23 @@ private:
     // Marks the journal showed to be stale; cleared once the file list holds the files.
     std::vector<std::string> marksToClear_;
     void pruneArchiveEntries(class FtpClient& client, std::vector<RemoteEntry> entries);
+    // What the connections serving one site share (upload_run.cpp).
+    struct SiteRun;
+    // One file to send: its put and the archive move of its previous version, if any.
+    struct FileUnit {
+        const PendingCommand* move = nullptr;
+        const PendingCommand* put = nullptr;
+    };
+    // The queued commands for one site: folders first, then the files of each stretch between
+    // two lines that must keep their place, over as many connections as the site allows.
+    void runQueuedCommands(class FtpClient& client, SiteRun& run);
+    void runLine(class FtpClient& client, SiteRun& run, const PendingCommand& pending);
+    void sendFiles(class FtpClient& client, SiteRun& run, const std::vector<FileUnit>& files);
+    void sendFilesInParallel(class FtpClient& client, SiteRun& run, const std::vector<FileUnit>& files);
+    // Uploads one file (after its archive move); true when the server confirmed it.
+    [[nodiscard]] bool sendFile(class FtpClient& client, SiteRun& run, const FileUnit& file);
+    // Records the outcome of one file; the caller holds the run's mutex.
+    void settleFile(SiteRun& run, const FileUnit& file, bool sent);
     // Carries out an archive move under a name not yet in the archive; true when the server
     // confirmed it.
     bool moveIntoArchive(class FtpClient& client, const PendingCommand& move, ArchiveFolder& archive);

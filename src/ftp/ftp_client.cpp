@@ -76,8 +76,10 @@ void FtpClient::setState(State state)
         control_->close();
     if (state != State::LoggedIn)
         typeInEffect_ = 0;
-    if (state == State::Disconnected)
+    if (state == State::Disconnected) {
         epsvRefused_ = false;
+        renameApartOnly_ = false;
+    }
     state_ = state;
 }
 

@@ -211,6 +211,13 @@ private:
     // in place (it is then removed).
     [[nodiscard]] bool moveIntoPlace(
         const std::string& part, const std::string& remoteName, const std::function<void()>& beforeReplace);
+    struct RenameReplies {
+        int from = 0;
+        int to = 0;
+    };
+    // RNFR and RNTO sent together (see renameApartOnly_), with both replies; 0 for one that
+    // never came.
+    [[nodiscard]] RenameReplies renameTogether(const std::string& from, const std::string& to);
     // RNFR then RNTO: the RNTO reply, or the refused RNFR reply (never a 2xx one).
     [[nodiscard]] int renameOnServer(const std::string& from, const std::string& to);
     // Best effort: a dead connection is not asked again.
@@ -281,6 +288,8 @@ private:
     char typeInEffect_ = 0;
     // The server refused EPSV in this session: PASV from then on.
     bool epsvRefused_ = false;
+    // The server answered an RNTO sent right behind its RNFR as if the RNFR were missing.
+    bool renameApartOnly_ = false;
     ServerFeatures features_;
     std::shared_ptr<TlsContext> tlsContext_;
     TlsStream* controlTls_ = nullptr; // control_ itself when it is encrypted

@@ -119,8 +119,7 @@ int FtpClient::runScriptLine(std::string_view line)
     if (isWord(word, "mv")) {
         std::string oldName = nextToken(line, position);
         std::string newName = nextToken(line, position);
-        (void)nameCommand("RNFR %s", oldName);
-        return nameCommand("RNTO %s", newName);
+        return renameTogether(oldName, newName).to;
     }
     if (isWord(word, "cd"))
         return changeDirectory(rest);

@@ -239,6 +239,94 @@ INSTANTIATE_TEST_SUITE_P(Servers, UploadRunServers,
     testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd),
     [](const testing::TestParamInfo<FtpServer::Kind>& info) { return FtpServer::nameOf(info.param); });
 
+// Many files over several connections, also to a server that takes only two per address:
+// everything arrives whole, each file's lines stay together in the log, replaced and deleted
+// files reach the archive, and a stop records only what arrived.
+struct ParallelCase {
+    FtpServer::Kind kind;
+    int perAddress;
+};
+
+class UploadRunParallel : public testing::TestWithParam<ParallelCase> { };
+
+TEST_P(UploadRunParallel, ManyFilesArriveWholeInBlocksAndAStopKeepsWhatArrived)
+{
+    SKIP_UNLESS_SERVER_RUNS(skipReason(GetParam().kind));
+    FtpServer::Setup setup;
+    setup.connectionsPerAddress = GetParam().perAddress;
+    FtpServer server(GetParam().kind, setup);
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server, "www");
+    site.project.deleteRemoved = 1;
+    site.project.archivdir = "/archive";
+    site.project.archmax = 1000;
+    const std::vector<std::string> files = generateSite(site.tree, 1000);
+    site.run();
+    EXPECT_EQ(site.sink.count("Error "), 0u) << server.log();
+    EXPECT_EQ(site.sink.count("OK "), 1000u);
+    EXPECT_EQ(site.sink.uploads.size(), 1000u);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.pathOf("www")), std::vector<std::string>());
+    EXPECT_EQ(site.fileList().size(), 1000u);
+    const bool warned = std::any_of(site.sink.lines.begin(), site.sink.lines.end(),
+        [](const std::string& line) { return line.find("took 2 of 4 connections") != std::string::npos; });
+    EXPECT_EQ(warned, GetParam().perAddress == 2);
+
+    // Every STOR belongs to the put that opened its block.
+    std::string block;
+    size_t stores = 0;
+    for (const std::string& line : site.sink.lines) {
+        if (line.rfind("--------------- put ", 0) == 0) {
+            const size_t serverPath = line.rfind(" \"");
+            block = line.substr(serverPath + 2, line.size() - serverPath - 4);
+        } else if (line.rfind("STOR ", 0) == 0) {
+            ++stores;
+            const std::string name = block.substr(block.rfind('/') + 1);
+            EXPECT_NE(line.find(name), std::string::npos) << line << " in the block of " << block;
+        }
+    }
+    EXPECT_GE(stores, 1000u);
+
+    // Replacements and deletions: each previous version goes to the archive once.
+    for (int index = 0; index < 50; ++index)
+        site.tree.add(
+            files[static_cast<size_t>(index * 7)], "new " + std::to_string(index), TestTree::kDefaultTime + 5000);
+    for (int index = 0; index < 20; ++index)
+        ASSERT_TRUE(fs::remove(site.tree.path(files[static_cast<size_t>(index * 7 + 3)])));
+    site.run();
+    EXPECT_EQ(site.sink.count("Error "), 0u) << server.log();
+    EXPECT_EQ(compareTrees(site.tree.root(), server.pathOf("www")), std::vector<std::string>());
+    EXPECT_EQ(listFiles(server.pathOf("archive")).size(), 70u);
+    EXPECT_EQ(site.fileList().size(), 980u);
+
+    // A stop while the connections are busy: what the server confirmed is recorded, and the
+    // next run sends exactly the rest.
+    for (const std::string& file : listFiles(site.tree.root()))
+        site.tree.setTime(file, TestTree::kDefaultTime + 9000);
+    site.project.archivdir.clear();
+    site.sink.afterUploadBegins = [&](size_t count) {
+        if (count == 300)
+            site.project.requestCancel();
+    };
+    site.run();
+    site.sink.afterUploadBegins = nullptr;
+    const size_t arrived = site.sink.count("OK ");
+    EXPECT_GE(arrived, 300u);
+    EXPECT_LT(arrived, 980u);
+    EXPECT_EQ(site.sink.count("Error "), 0u);
+    site.run();
+    EXPECT_EQ(site.sink.uploads.size(), 980u - arrived);
+    EXPECT_EQ(site.sink.count("Error "), 0u);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.pathOf("www")), std::vector<std::string>());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, UploadRunParallel,
+    testing::Values(ParallelCase { FtpServer::Kind::Pyftpdlib, 0 }, ParallelCase { FtpServer::Kind::Pyftpdlib, 2 },
+        ParallelCase { FtpServer::Kind::Vsftpd, 0 }, ParallelCase { FtpServer::Kind::Vsftpd, 2 }),
+    [](const testing::TestParamInfo<ParallelCase>& info) {
+        return std::string(FtpServer::nameOf(info.param.kind)) + (info.param.perAddress > 0 ? "TwoPerAddress" : "");
+    });
+
 TEST(UploadRun, ArchivesReplacedAndDeletedFilesAndPrunesTheArchive)
 {
     FtpServer server;
@@ -405,6 +493,9 @@ TEST(UploadRunFaults, StoppedOrKilledRunsKeepWhatArrived)
     ASSERT_TRUE(startServer(server));
     Project site;
     site.addSite(server);
+    // One connection, so "the 20th file" is the one in flight; the parallel run's stop is
+    // the subject of UploadRunParallel.
+    site.project.sites.front().connections = 1;
     generateSite(site.tree, 60, 5);
     site.tree.add("first.html", "x");
     site.run();

@@ -40,7 +40,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 root, user, password, port, log = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
-host, certificate = sys.argv[6], sys.argv[7]
+host, certificate, per_ip = sys.argv[6], sys.argv[7], int(sys.argv[8])
 logging.basicConfig(filename=log, level=logging.INFO)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
@@ -58,6 +58,7 @@ Handler.authorizer = authorizer
 Handler.banner = "tarnwick test server ready"
 server = FTPServer((host, port), Handler)
 server.max_cons = 256
+server.max_cons_per_ip = per_ip
 sys.stdout.write("%d\n" % server.socket.getsockname()[1])
 sys.stdout.flush()
 server.serve_forever(handle_exit=True)
@@ -389,8 +390,9 @@ bool FtpServer::launchPyftpdlib()
         error_ = "pipe failed";
         return false;
     }
-    pid_ = spawnInOwnGroup({ kPython, "-c", kPyftpdlibScript, root_, user_, password_, std::to_string(port_),
-                               workFolder_ + "/server.log", setup_.host, setup_.certificate },
+    pid_ = spawnInOwnGroup(
+        { kPython, "-c", kPyftpdlibScript, root_, user_, password_, std::to_string(port_), workFolder_ + "/server.log",
+            setup_.host, setup_.certificate, std::to_string(setup_.connectionsPerAddress) },
         pipeFds[1], workFolder_ + "/stderr.log");
     close(pipeFds[1]);
     if (pid_ <= 0) {
@@ -472,9 +474,10 @@ bool FtpServer::launchVsftpd()
            << "\nchroot_local_user=YES\nallow_writeable_chroot=YES\npam_service_name=vsftpd\n"
               "pasv_enable=YES\npasv_min_port="
            << passiveLow << "\npasv_max_port=" << passiveLow + 999
-           << "\nport_enable=YES\nconnect_from_port_20=NO\nuserlist_enable=NO\nmax_clients=0\nmax_per_ip=0\n"
-              "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\nvsftpd_log_file="
-           << workFolder_ << "/server.log\nsecure_chroot_dir=/var/run/vsftpd/empty\n";
+           << "\nport_enable=YES\nconnect_from_port_20=NO\nuserlist_enable=NO\nmax_clients=0\nmax_per_ip="
+           << setup_.connectionsPerAddress
+           << "\nxferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\nvsftpd_log_file=" << workFolder_
+           << "/server.log\nsecure_chroot_dir=/var/run/vsftpd/empty\n";
     const std::string configPath = workFolder_ + "/vsftpd.conf";
     if (!writeConfig(configPath, config.str()))
         return false;

@@ -20,6 +20,8 @@ struct FtpServerSetup {
     std::string certificate; // PEM file holding certificate and key (see makeCertificate)
     using Versions = FtpServerTlsVersions;
     Versions versions = Versions::Default;
+    // Sessions one client address may hold at once (pyftpdlib, vsftpd); 0: no limit.
+    int connectionsPerAddress = 0;
 };
 
 // A real FTP server from the distribution, started on 127.0.0.1 and a free port, serving a
