@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-// One FTP account. Project files store name, url, user, pass, startdir, atomic and the
-// scripts; the sites book stores name, url, user, pass, startdir and localDirectory.
+// One FTP account. Project files store name, url, user, pass, startdir, atomic, connections
+// and the scripts; the sites book stores name, url, user, pass, startdir and localDirectory.
 struct FtpSite {
     std::string name;
     std::string url; // "host", "host:port" or "[v6-address]:port"
@@ -17,7 +17,13 @@ struct FtpSite {
     // Uploads go to a temporary name and are renamed over the live file, so a broken
     // transfer never leaves a truncated page. Off only for servers that cannot rename.
     bool atomic = true;
-    int connections = 4;
+    // Control connections one upload run may hold open to this server at the same time. It is
+    // capped because shared hosts limit, or block for a while, clients that open too many;
+    // 1 keeps to a single connection.
+    static constexpr int kMinConnections = 1;
+    static constexpr int kMaxConnections = 16;
+    static constexpr int kDefaultConnections = 4;
+    int connections = kDefaultConnections;
 
     bool operator==(const FtpSite&) const = default;
 };

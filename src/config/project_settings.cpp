@@ -4,6 +4,7 @@
 #include "config/line_piece_reader.h"
 #include "platform/file_utils.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -28,6 +29,23 @@ int decimalValue(std::string_view text)
     if (negative)
         return static_cast<int>(-value);
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+int clampedConnections(int value)
+{
+    return std::clamp(value, FtpSite::kMinConnections, FtpSite::kMaxConnections);
+}
+
+// A hand-edited count out of range is brought into range rather than dropped; text without
+// digits, which says nothing about the wanted count, gives the default.
+int connectionsValue(std::string_view text)
+{
+    size_t at = text.find_first_not_of(" \t\n\v\f\r");
+    if (at != std::string_view::npos && (text[at] == '+' || text[at] == '-'))
+        ++at;
+    if (at >= text.size() || text[at] < '0' || text[at] > '9')
+        return FtpSite::kDefaultConnections;
+    return clampedConnections(decimalValue(text));
 }
 
 // A value holding a line feed would turn into extra lines, and so into other settings, when
@@ -198,6 +216,8 @@ void ProjectSettings::LoadProject(const std::string& path)
                 site->startdir = std::string(value);
             else if (equalsIgnoringCase(key, "atomic"))
                 site->atomic = decimalValue(value) != 0;
+            else if (equalsIgnoringCase(key, "connections"))
+                site->connections = connectionsValue(value);
             break;
         }
     }
@@ -232,6 +252,7 @@ std::string ProjectSettings::serialize() const
         appendLine(out, "pass", site.pass);
         appendLine(out, "startdir", site.startdir);
         appendLine(out, "atomic", site.atomic ? 1 : 0);
+        appendLine(out, "connections", clampedConnections(site.connections));
         appendList(out, "[pre]", site.preScript);
         appendList(out, "[post]", site.postScript);
     }

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 using dialog_text::fromQt;
@@ -36,6 +37,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     , directories_(new QPlainTextEdit(this))
     , files_(new QPlainTextEdit(this))
     , atomic_(new QCheckBox(strings("expert.atomic"), this))
+    , connections_(new QSpinBox(this))
     , hint_(new QLabel(strings("hints.initial"), this))
 {
     setWindowTitle(strings("expert.title"));
@@ -72,7 +74,15 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     auto* filesLayout = new QVBoxLayout(skipFiles);
     filesLayout->addWidget(files_);
     layout->addWidget(skipFiles, 1, 1);
-    layout->addWidget(atomic_, 2, 0, 1, 2);
+    layout->addWidget(atomic_, 2, 0);
+    auto* connectionsRow = new QHBoxLayout();
+    auto* connectionsLabel = new QLabel(strings("expert.connections"), this);
+    connectionsLabel->setBuddy(connections_);
+    connections_->setRange(FtpSite::kMinConnections, FtpSite::kMaxConnections);
+    connectionsRow->addWidget(connectionsLabel);
+    connectionsRow->addWidget(connections_);
+    connectionsRow->addStretch(1);
+    layout->addLayout(connectionsRow, 2, 1);
 
     auto* hints = new QGroupBox(strings("hints.group"), this);
     auto* hintLayout = new QVBoxLayout(hints);
@@ -119,6 +129,8 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     filter->watch(directories_, 1019);
     filter->watch(files_, 1023);
     filter->watch(atomic_, 1073);
+    filter->watch(connectionsLabel, 1074);
+    filter->watch(connections_, 1074);
 
     editScript_ = [this](const QString& text) -> std::optional<QString> {
         CDlgEditText dialog(strings_, text, this);
@@ -139,6 +151,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     directories_->setPlainText(shownLines(joinSeparated(project.forbiddenDirectories)));
     files_->setPlainText(shownLines(joinSeparated(project.forbiddenFiles)));
     atomic_->setChecked(project.sites.front().atomic);
+    connections_->setValue(project.sites.front().connections);
     resize(720, 560);
 }
 
@@ -150,6 +163,7 @@ void CDlgExpert::accept()
     project_.forbiddenDirectories = splitLines(directories_->toPlainText());
     project_.forbiddenFiles = splitLines(files_->toPlainText());
     project_.sites.front().atomic = atomic_->isChecked();
+    project_.sites.front().connections = connections_->value();
     QDialog::accept();
 }
 

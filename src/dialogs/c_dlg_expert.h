@@ -12,11 +12,12 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QSpinBox;
 class UiStrings;
 
-// The less common settings of one project: report, archive, skip lists, and the scripts and
-// atomic replacement of its first site. Changes go into the project object; the project
-// editor writes the file.
+// The less common settings of one project: report, archive, skip lists, and the scripts,
+// atomic replacement and connection count of its first site. Changes go into the project
+// object; the project editor writes the file.
 class CDlgExpert final : public QDialog {
     Q_OBJECT
 public:
@@ -41,6 +42,7 @@ public:
     [[nodiscard]] QPlainTextEdit* directoriesField() const { return directories_; }
     [[nodiscard]] QPlainTextEdit* filesField() const { return files_; }
     [[nodiscard]] QCheckBox* atomicBox() const { return atomic_; }
+    [[nodiscard]] QSpinBox* connectionsBox() const { return connections_; }
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
 private:
@@ -56,5 +58,6 @@ private:
     QPlainTextEdit* directories_;
     QPlainTextEdit* files_;
     QCheckBox* atomic_;
+    QSpinBox* connections_;
     QLabel* hint_;
 };

@@ -18,6 +18,7 @@ const std::vector<HintKey>& CHintText::projectKeys()
         { 1071, "IDC_EDIT_ARCHIV" },
         { 1072, "IDC_EDIT_MAX" },
         { 1073, "IDC_CHECK_ATOMIC" },
+        { 1074, "IDC_SPIN_CONNECTIONS" },
     };
     return keys;
 }

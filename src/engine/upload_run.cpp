@@ -471,7 +471,7 @@ void WebProject::RunUpload()
             }
 
             SiteRun run { site, siteNumber, transcript, archive, journal, itemsByPath, outcome,
-                std::clamp(site.connections, 1, 16) };
+                std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) };
             runQueuedCommands(client, run);
 
             if (deleteRemoved == 1 && !deletionsHeld)

@@ -43,11 +43,13 @@ ProjectSettings richProject(const std::string& path)
     first.startdir = "htdocs/sub";
     first.preScript = { "cd /x", "dele \"a b.txt\"" };
     first.postScript = { "mkdir y" };
+    first.connections = 1;
     FtpSite second;
     second.name = "Mirror";
     second.url = "[::1]:21";
     second.pass = "ü€";
     second.atomic = false;
+    second.connections = 16;
     project.sites = { first, second };
     project.forbiddenDirectories = { "*/_vti_cnf", "*/.git" };
     project.forbiddenFiles = { "*.bak", "*~" };
@@ -116,10 +118,14 @@ TEST(ProjectSettings, WritesKeysInOrderAndOnlyTheHeadersThatHaveLines)
     project.sites.emplace_back();
     project.sites[0].name = "s";
     project.sites[0].postScript = { "bye" };
+    // A count set out of range in memory is written in range, so the file reads back the same.
+    project.sites.emplace_back();
+    project.sites[1].connections = 40;
     EXPECT_EQ(project.serialize(),
         "ftp=\nstrategy=1\nhtmlreport=\narchivdir=\narchmax=10\nall=0\nremote=\nlocal=\ntemp=/d\n"
         "filelist=/d/p.ftp.txt\nminutes=0\ndelete=0\nmaxdelete=50\n"
-        "[site]\nname=s\nurl=\nuser=\npass=\nstartdir=\natomic=1\n[post]\nbye\n");
+        "[site]\nname=s\nurl=\nuser=\npass=\nstartdir=\natomic=1\nconnections=4\n[post]\nbye\n"
+        "[site]\nname=\nurl=\nuser=\npass=\nstartdir=\natomic=1\nconnections=16\n");
 }
 
 TEST(ProjectSettings, CrLfFileLoadsLikeLfFile)
@@ -247,6 +253,15 @@ TEST(ProjectSettings, ReaderEdgeCases)
                 ASSERT_EQ(p.sites.size(), 1u);
                 EXPECT_TRUE(p.sites[0].atomic);
                 EXPECT_EQ(p.sites[0].preScript, (std::vector<std::string> { "atomic=0" }));
+            } },
+        { "connections out of range is held at 1 or 16; no number or no key is 4",
+            "[site]\nconnections=0\n[site]\nCONNECTIONS=99\n[site]\nconnections=x\n[site]\n[site]\nconnections=7\n"
+            "[site]\nconnections=-3\n[site]\nconnections=\n[site]\nconnections= 12 \n",
+            [](const ProjectSettings& p) {
+                std::vector<int> counts;
+                for (const FtpSite& site : p.sites)
+                    counts.push_back(site.connections);
+                EXPECT_EQ(counts, (std::vector<int> { 1, 16, 4, 4, 7, 1, 4, 12 }));
             } },
         { "a lone CR stays part of the value", "[site]\nname=a\rb\r\r\n",
             [](const ProjectSettings& p) {

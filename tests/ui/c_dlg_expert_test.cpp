@@ -5,8 +5,12 @@
 #include "ui/ui_strings.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 
 #include <gtest/gtest.h>
 
@@ -81,9 +85,12 @@ TEST(CDlgExpert, OkStoresTheFieldsAndCancelKeepsThemButNotTheScripts)
         dialog.directoriesField()->setPlainText("/changed");
         EXPECT_TRUE(dialog.atomicBox()->isChecked());
         dialog.atomicBox()->setChecked(false);
+        EXPECT_EQ(dialog.connectionsBox()->value(), FtpSite::kDefaultConnections);
+        dialog.connectionsBox()->setValue(9);
         dialog.reject();
     }
     EXPECT_TRUE(settings.sites.front().atomic);
+    EXPECT_EQ(settings.sites.front().connections, FtpSite::kDefaultConnections);
     EXPECT_EQ(settings.sites.front().preScript, (std::vector<std::string> { "cd /", "put a.html" }));
     EXPECT_EQ(settings.forbiddenDirectories, (std::vector<std::string> { "/a", "/b" }));
     {
@@ -99,12 +106,33 @@ TEST(CDlgExpert, OkStoresTheFieldsAndCancelKeepsThemButNotTheScripts)
         });
         dialog.editDirectoryRules();
         dialog.atomicBox()->setChecked(false);
+        dialog.connectionsBox()->setValue(7);
         dialog.accept();
     }
     EXPECT_FALSE(settings.sites.front().atomic);
+    EXPECT_EQ(settings.sites.front().connections, 7);
     EXPECT_EQ(settings.htmlreport, "/r.html");
     EXPECT_EQ(settings.archivdir, "/arch");
     EXPECT_EQ(settings.archmax, 1);
     EXPECT_EQ(settings.forbiddenDirectories, (std::vector<std::string> { "/x", "/y ", "/z" }));
     EXPECT_TRUE(settings.forbiddenFiles.empty());
+}
+
+TEST(CDlgExpert, ConnectionsLoadsTheSiteCountWithinRangeAndHasItsHint)
+{
+    qtTestApplication();
+    for (UiLanguage language : { UiLanguage::English, UiLanguage::German }) {
+        const UiStrings strings(language);
+        ProjectSettings settings = project();
+        settings.sites.front().connections = 12;
+        CDlgExpert dialog(strings, settings);
+        EXPECT_EQ(dialog.connectionsBox()->value(), 12);
+        dialog.connectionsBox()->setValue(40);
+        EXPECT_EQ(dialog.connectionsBox()->value(), FtpSite::kMaxConnections);
+        dialog.connectionsBox()->setValue(0);
+        EXPECT_EQ(dialog.connectionsBox()->value(), FtpSite::kMinConnections);
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(dialog.connectionsBox(), &enter);
+        EXPECT_TRUE(dialog.hintLabel()->text().contains("1–16")) << dialog.hintLabel()->text().toStdString();
+    }
 }
