@@ -10,11 +10,12 @@
 #
 # Environment: RTTS ("20 50", ms), FILES (1000), SIZE (4096 bytes), CHANGED (10), REPEATS (1,
 # median of), TARNWICK (build/src/app/tarnwick), CONNECTIONS (unset: the program's default),
-# FULL (0). NS and NET are passed on to wire.sh. Needs root for the namespace. Run by hand only.
+# FULL (0), NETLAB (../shared/netlab). NS and NET are passed on to wire.sh. Needs root for the
+# namespace. Run by hand only, never in CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
-netlab=$repo/../shared/netlab
+netlab=${NETLAB:-$repo/../shared/netlab}
 rtts=${RTTS:-20 50}
 files=${FILES:-1000}
 size=${SIZE:-4096}
@@ -24,6 +25,8 @@ program=${TARNWICK:-$repo/build/src/app/tarnwick}
 connections=${CONNECTIONS:-}
 full=${FULL:-0}
 ns=${NS:-twlat}
+# wire.sh keeps the delay line's pid there: a wire of another name must not share it.
+export WIRE_DIR=${WIRE_DIR:-${TMPDIR:-/tmp}/$ns-wire}
 server_ip=${NET:-10.77.0}.2
 python=/usr/bin/python3
 
@@ -258,7 +261,8 @@ pick() { # rtt scenario tool field
     awk -F'|' -v r="$1" -v s="$2" -v t="$3" -v f="$4" '$1 == r && $2 == s && $3 == t { print $f }' "$results" | median
 }
 echo
-echo "$files files of $size bytes; seconds (wall clock, median of $repeats) and commands per file sent"
+echo "$files files of $size bytes; seconds (wall clock, median of $repeats), commands per file sent,"
+echo "ratio = tarnwick / lftp -P4 seconds (above 1: tarnwick is slower)"
 printf '%6s  %-16s %10s %9s %10s %9s %7s %10s\n' "rtt" "scenario" "tarnwick" "cmd/file" "lftp -P4" "cmd/file" "ratio" "lftp -P1"
 for rtt in $rtts; do
     for scenario in "first upload" "$changed changed"; do
