@@ -13,6 +13,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <optional>
 #include <sys/stat.h>
 #include <thread>
@@ -285,6 +286,9 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
     std::vector<char> triedTwice(files.size(), 0);
     int serving = 1; // connections taking files; the first is the run's own
     int refused = 0;
+    // What a sink threw on any connection: the others stop taking files, and it reaches the
+    // run's caller from this thread, as it would from one connection.
+    std::exception_ptr thrown;
 
     const auto take = [&]() -> std::optional<size_t> {
         if (!handedBack.empty()) {
@@ -296,12 +300,12 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
             return next++;
         return std::nullopt;
     };
-    const auto serve = [&](FtpClient& connection, BlockSink& block) {
+    const auto serveFiles = [&](FtpClient& connection, BlockSink& block) {
         for (;;) {
             std::optional<size_t> index;
             {
                 std::lock_guard lock(run.mutex);
-                if (!cancelRequested && !connection.isBroken() && !connection.timedOut())
+                if (!thrown && !cancelRequested && !connection.isBroken() && !connection.timedOut())
                     index = take();
                 if (!index) {
                     --serving;
@@ -323,6 +327,16 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
             settleFile(run, files[*index], sent);
             settled[*index] = 1;
             block.flushLocked();
+        }
+    };
+    const auto serve = [&](FtpClient& connection, BlockSink& block) {
+        try {
+            serveFiles(connection, block);
+        } catch (...) {
+            std::lock_guard lock(run.mutex);
+            if (!thrown)
+                thrown = std::current_exception();
+            --serving;
         }
     };
 
@@ -365,17 +379,16 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
                 connection.client.setAtomicUploads(run.site.atomic);
                 serve(connection.client, connection.sink);
                 (void)connection.client.quit();
-                std::lock_guard lock(run.mutex);
-                connection.sink.flushLocked();
+                connection.sink.discard();
             });
         }
         BlockSink block(*eventSink, run.mutex);
         FtpEventSink* previous = client.setEventSink(&block);
         serve(client, block);
         client.setEventSink(previous);
-        std::lock_guard lock(run.mutex);
-        block.flushLocked();
     } // every connection is done here
+    if (thrown)
+        std::rethrow_exception(thrown);
 
     if (refused > 0) {
         run.connectionLimit = std::max(1, wanted - refused);

@@ -316,7 +316,7 @@ TEST_P(UploadRunParallel, ManyFilesArriveWholeInBlocksAndAStopKeepsWhatArrived)
     EXPECT_EQ(site.sink.count("Error "), 0u);
     site.run();
     EXPECT_EQ(site.sink.uploads.size(), 980u - arrived);
-    EXPECT_EQ(site.sink.count("Error "), 0u);
+    EXPECT_EQ(site.sink.count("Error "), 0u) << testing::PrintToString(site.sink.lines);
     EXPECT_EQ(compareTrees(site.tree.root(), server.pathOf("www")), std::vector<std::string>());
 }
 

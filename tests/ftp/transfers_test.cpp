@@ -100,7 +100,7 @@ TEST_P(RealServerTransfers, SizeCheckResendsAFileTruncatedBehindTheClientsBack)
 TEST_P(RealServerTransfers, UploadCreatesTheMissingFolderAndRetries)
 {
     local.writeFile("x.html", "<p>x</p>");
-    EXPECT_EQ(client.uploadWithRetry("/new/deeper/x.html", "x.html"), 226);
+    EXPECT_EQ(client.uploadWithRetry("/new/deeper/x.html", "x.html"), 226) << testing::PrintToString(sink.lines);
     EXPECT_EQ(contentOf(server.pathOf("new/deeper/x.html")), "<p>x</p>");
 }
 
@@ -467,7 +467,8 @@ TEST_F(ScriptedTransfers, PortCarriesTheControlConnectionsAddressAndTheListening
 }
 
 // Servers that rename badly. Every row sends x.html through its part; RNFR answers 350
-// unless the row says otherwise.
+// unless the row says otherwise. RNTO goes out with its RNFR in one round trip; after a
+// refused RNFR it renames nothing.
 TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
 {
     const std::string part = ".x.html.tarnwick-part";
@@ -516,9 +517,9 @@ TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
             "the server refused to replace x.html (RNTO answered 553)" },
         // Falling back to STOR under the live name would bring the truncated files back.
         { "no rename at all: fails and says how to turn it off", { { "RNFR", "502 Not implemented\r\n" } },
-            FtpClient::kTransferNotCarriedOut, then({ "DELE " + part }), "set atomic=0 for this site" },
+            FtpClient::kTransferNotCarriedOut, then({ "RNTO x.html", "DELE " + part }), "set atomic=0 for this site" },
         { "RNFR answering 200 is no go-ahead", { { "RNFR", "200 Whatever\r\n" } }, FtpClient::kTransferNotCarriedOut,
-            then({ "DELE " + part }), "RNFR answered 200" },
+            then({ "RNTO x.html", "DELE " + part }), "RNFR answered 200" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -428,7 +428,13 @@ TEST_F(WindowlessRun, CtrlCInAStalledTransferEndsTheRunAtOnce)
     home.addProject("big", site.root(), server.url(), server.user(), server.password());
     pid_t child = home.start("big");
     // The upload goes to its part name first; the live name appears only when it is whole.
-    ASSERT_TRUE(waitFor([&] { return fs::exists(server.pathOf(".z-big.bin.tarnwick-part")); })) << home.output();
+    // The small files travel on the other connections meanwhile.
+    ASSERT_TRUE(waitFor([&] {
+        bool smallOnes = true;
+        for (int index = 0; index < 5; ++index)
+            smallOnes = smallOnes && fs::exists(server.pathOf("a" + std::to_string(index) + ".html"));
+        return smallOnes && fs::exists(server.pathOf(".z-big.bin.tarnwick-part"));
+    })) << home.output();
     server.freeze(true);
     // Long enough for the socket buffers to fill: the client is now waiting on the server.
     for (int pause = 0; pause < 50; ++pause)
