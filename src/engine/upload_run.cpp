@@ -262,18 +262,20 @@ void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<Fi
     const bool relative = std::any_of(files.begin(), files.end(), [&run](const FileUnit& file) {
         return !serverPathAt(run.site.startdir, file.put->remotePath).starts_with('/');
     });
+    client.setPassiveAhead(files.size() > 1);
     if (files.size() > 1 && run.connectionLimit > 1 && !relative) {
         sendFilesInParallel(client, run, files);
-        return;
-    }
-    for (const FileUnit& file : files) {
-        if (client.timedOut() || cancelRequested || client.isBroken()) {
-            settleFile(run, file, false);
-            continue;
+    } else {
+        for (const FileUnit& file : files) {
+            if (client.timedOut() || cancelRequested || client.isBroken()) {
+                settleFile(run, file, false);
+                continue;
+            }
+            const bool sent = sendFile(client, run, file);
+            settleFile(run, file, sent);
         }
-        const bool sent = sendFile(client, run, file);
-        settleFile(run, file, sent);
     }
+    client.setPassiveAhead(false);
 }
 
 void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std::vector<FileUnit>& files)
@@ -377,6 +379,7 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
                     ++serving;
                 }
                 connection.client.setAtomicUploads(run.site.atomic);
+                connection.client.setPassiveAhead(true);
                 serve(connection.client, connection.sink);
                 (void)connection.client.quit();
                 connection.sink.discard();

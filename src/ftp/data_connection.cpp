@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <utility>
 
 // Every transfer and listing opens its data connection here.
 std::unique_ptr<DataConnection> FtpClient::openDataConnection()
@@ -65,6 +66,21 @@ std::unique_ptr<DataConnection> FtpClient::openPassiveConnection()
         return nullptr;
     }
     std::optional<PassiveReply> target;
+    const int portAhead = std::exchange(passivePortAhead_, 0);
+    if (portAhead != 0) {
+        // Asked for with the last upload's rename; should the server have dropped that port
+        // meanwhile, the usual request follows.
+        TcpStream::Connected connected = TcpStream::connect(*peer, portAhead, budget_, stopDescriptor());
+        if (connected.stream)
+            return std::make_unique<PassiveDataConnection>(std::move(connected.stream));
+        if (stopped() || connected.error == ETIMEDOUT) {
+            if (connected.error == ETIMEDOUT)
+                noteTimeout();
+            addFailure();
+            sink_->message("Error %s %d\n", "open.connect data connection", connected.error);
+            return nullptr;
+        }
+    }
     if (!epsvRefused_) {
         std::string reply = sendRaw("EPSV\r\n");
         int code = replyCode(reply);

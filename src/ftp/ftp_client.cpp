@@ -79,6 +79,7 @@ void FtpClient::setState(State state)
     if (state == State::Disconnected) {
         epsvRefused_ = false;
         renameApartOnly_ = false;
+        passivePortAhead_ = 0;
     }
     state_ = state;
 }
@@ -327,6 +328,10 @@ std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
     lastCommand_ = startsWithWord(text, "PASS") ? std::string("PASS ****\r\n") : text;
     if (startsWithWord(text, "TYPE"))
         typeInEffect_ = 0;
+    // A script's own passive or port request replaces the port asked for ahead.
+    for (const char* verb : { "EPSV", "PASV", "PORT", "EPRT", "REIN", "USER" })
+        if (startsWithWord(text, verb))
+            passivePortAhead_ = 0;
     // Names in commands may come from a server's listing; the line end stays as it is.
     std::string_view body(lastCommand_);
     size_t lineEnd = body.size();

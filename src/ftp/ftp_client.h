@@ -128,6 +128,10 @@ public:
     // replacement leaves the old file live; forgotten after that upload either way.
     void setBeforeReplace(std::function<void()> step) { beforeReplace_ = std::move(step); }
     [[nodiscard]] bool atomicUploads() const { return atomicUploads_; }
+    // More uploads are expected on this connection: the passive request for the next one
+    // goes out with the rename that ends an upload, saving a round trip per file. Plain
+    // passive connections only; off unless set.
+    void setPassiveAhead(bool on) { passiveAhead_ = on; }
 
     // Installs `sink` for a job and answers the previous one so the owner can put it back.
     // nullptr installs the client's own do-nothing sink. The sink must outlive its use.
@@ -288,6 +292,9 @@ private:
     char typeInEffect_ = 0;
     // The server refused EPSV in this session: PASV from then on.
     bool epsvRefused_ = false;
+    bool passiveAhead_ = false;
+    // The port of an EPSV sent ahead (see setPassiveAhead), not yet used.
+    int passivePortAhead_ = 0;
     // The server answered an RNTO sent right behind its RNFR as if the RNFR were missing.
     bool renameApartOnly_ = false;
     ServerFeatures features_;

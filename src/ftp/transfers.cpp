@@ -3,6 +3,7 @@
 #include "ftp/ftp_client.h"
 #include "ftp/listing_parser.h"
 #include "ftp/mlsd_parser.h"
+#include "ftp/passive_reply.h"
 #include "ftp/reply_reader.h"
 #include "ftp/upload_names.h"
 #include "platform/file_utils.h"
@@ -260,10 +261,22 @@ FtpClient::RenameReplies FtpClient::renameTogether(const std::string& from, cons
     // Both lines in one go: the rename costs one round trip instead of two. A refused RNFR
     // gets its RNTO answered with 503, which changes nothing.
     if (!renameApartOnly_) {
+        const bool passiveAhead
+            = passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && passivePortAhead_ == 0;
         (void)sendRaw("RNFR " + from + "\r\n", ReplyWait::DontWait);
         (void)sendRaw("RNTO " + to + "\r\n", ReplyWait::DontWait);
+        if (passiveAhead)
+            (void)sendRaw("EPSV\r\n", ReplyWait::DontWait);
         RenameReplies replies { readReplyCode(), 0 };
         replies.to = replies.from != 0 ? readReplyCode() : 0;
+        if (passiveAhead && replies.to != 0) {
+            std::string reply = readReply();
+            std::optional<PassiveReply> target
+                = replyCode(reply) == 229 ? PassiveReply::parseEpsv(reply) : std::nullopt;
+            passivePortAhead_ = target ? target->port : 0;
+            if (replyCode(reply) / 100 == 5)
+                epsvRefused_ = true;
+        }
         // A server that lost the RNTO it received too early is asked once more, one line at a
         // time, and from then on.
         if (replies.from != 350 || replies.to != 503)

@@ -327,6 +327,59 @@ INSTANTIATE_TEST_SUITE_P(Servers, UploadRunParallel,
         return std::string(FtpServer::nameOf(info.param.kind)) + (info.param.perAddress > 0 ? "TwoPerAddress" : "");
     });
 
+// What one small file costs on the wire, command by command, in a project with an archive:
+// a folder holding recorded files gets no MKD, a file the list does not know gets no archive
+// move, and only a replaced file pays for moving its previous version.
+TEST(UploadRunCommands, OneSmallFileSendsOnlyWhatItNeeds)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.archivdir = "/_archiv_";
+    site.tree.add("sub/page.html", "p1");
+    site.run();
+    ASSERT_EQ(site.sink.count("OK "), 1u);
+
+    struct Row {
+        const char* name;
+        const char* file;
+        std::vector<std::string> commands; // after the put line, {ARCHIVE} for the archive name
+    };
+    const std::string part = "/sub/.page.html.tarnwick-part";
+    const std::string newPart = "/sub/.new.html.tarnwick-part";
+    const Row rows[] = {
+        { "a replaced file: its old version goes to the archive just before the part replaces it", "sub/page.html",
+            { "EPSV", "STOR " + part, "SIZE " + part, "RNFR /sub/page.html", "RNTO {ARCHIVE}", "RNFR " + part,
+                "RNTO /sub/page.html" } },
+        { "a new file in a known folder: no MKD, no archive move", "sub/new.html",
+            { "EPSV", "STOR " + newPart, "SIZE " + newPart, "RNFR " + newPart, "RNTO /sub/new.html" } },
+    };
+    int64_t time = TestTree::kDefaultTime;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        site.tree.add(row.file, std::string("content of ") + row.file, time += 100);
+        site.run();
+        ASSERT_EQ(site.sink.count("OK "), 1u) << testing::PrintToString(site.sink.lines);
+        // From the put line to the rename onto the live name.
+        std::vector<std::string> sent;
+        bool inPut = false;
+        for (const std::string& line : site.sink.lines) {
+            if (line.rfind("--------------- put ", 0) == 0)
+                inPut = true;
+            else if (inPut && line.ends_with("\r\n") && line.rfind("TYPE", 0) != 0)
+                sent.push_back(std::regex_replace(line.substr(0, line.size() - 2),
+                    std::regex("^RNTO /_archiv_/_sub_page\\d{12}\\.html$"), "RNTO {ARCHIVE}"));
+            if (inPut && line == "RNTO /" + std::string(row.file) + "\r\n")
+                break;
+        }
+        EXPECT_EQ(sent, row.commands);
+        EXPECT_EQ(std::count_if(site.sink.lines.begin(), site.sink.lines.end(),
+                      [](const std::string& line) { return line.rfind("MKD /sub", 0) == 0; }),
+            0);
+    }
+}
+
 TEST(UploadRun, ArchivesReplacedAndDeletedFilesAndPrunesTheArchive)
 {
     FtpServer server;
