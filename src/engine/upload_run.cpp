@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -163,26 +164,38 @@ struct WebProject::SiteRun {
 
 void WebProject::runQueuedCommands(FtpClient& client, SiteRun& run)
 {
-    std::vector<const PendingCommand*> folders;
+    std::vector<const PendingCommand*> folders; // to make
+    std::vector<const PendingCommand*> roots; // cd "/": this connection's folder only
     std::vector<FileUnit> files;
-    // Folders before any file that may go into them; a line of another kind keeps its place
+    int lastFolder = -1;
+    // Folders before any file that goes into them; a line of another kind keeps its place
     // between the files queued before and after it.
     const auto sendStretch = [&] {
-        for (const PendingCommand* folder : folders)
-            runLine(client, run, *folder);
-        sendFiles(client, run, files);
+        for (const PendingCommand* root : roots)
+            runLine(client, run, *root);
+        sendFiles(client, run, folders, files);
         folders.clear();
+        roots.clear();
         files.clear();
+        lastFolder = -1;
     };
     for (size_t index = 0; index < pendingCommands.size(); ++index) {
         const PendingCommand& pending = pendingCommands[index];
         switch (pending.kind) {
-        case PendingCommand::Kind::EnterFolder: folders.push_back(&pending); continue;
-        case PendingCommand::Kind::Put: files.push_back({ nullptr, &pending }); continue;
+        case PendingCommand::Kind::EnterFolder:
+            if (pending.remotePath.empty()) {
+                roots.push_back(&pending);
+                lastFolder = -1;
+            } else {
+                lastFolder = static_cast<int>(folders.size());
+                folders.push_back(&pending);
+            }
+            continue;
+        case PendingCommand::Kind::Put: files.push_back({ nullptr, &pending, lastFolder }); continue;
         case PendingCommand::Kind::ArchiveMove:
             if (index + 1 < pendingCommands.size() && pendingCommands[index + 1].kind == PendingCommand::Kind::Put
                 && pendingCommands[index + 1].localPath == pending.archivedFile) {
-                files.push_back({ &pending, &pendingCommands[index + 1] });
+                files.push_back({ &pending, &pendingCommands[index + 1], lastFolder });
                 ++index;
                 continue;
             }
@@ -255,7 +268,8 @@ void WebProject::settleFile(SiteRun& run, const FileUnit& file, bool sent)
     }
 }
 
-void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<FileUnit>& files)
+void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
+    const std::vector<FileUnit>& files)
 {
     // A relative server path means the folder a script's cd chose, which only this
     // connection has seen.
@@ -264,8 +278,10 @@ void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<Fi
     });
     client.setPassiveAhead(files.size() > 1);
     if (files.size() > 1 && run.connectionLimit > 1 && !relative) {
-        sendFilesInParallel(client, run, files);
+        sendFilesInParallel(client, run, folders, files);
     } else {
+        for (const PendingCommand* folder : folders)
+            runLine(client, run, *folder);
         for (const FileUnit& file : files) {
             if (client.timedOut() || cancelRequested || client.isBroken()) {
                 settleFile(run, file, false);
@@ -278,10 +294,16 @@ void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<Fi
     client.setPassiveAhead(false);
 }
 
-void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std::vector<FileUnit>& files)
+void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
+    const std::vector<FileUnit>& files)
 {
     const int wanted = static_cast<int>(std::min(static_cast<size_t>(run.connectionLimit), files.size()));
-    // Guarded by run.mutex.
+    // Guarded by run.mutex. The folders are made first, spread over the connections like the
+    // files; a file waits only for its own folder. Their order among themselves does not
+    // matter: a folder whose parent is missing gets the parent made too.
+    size_t nextFolder = 0;
+    std::vector<char> folderDone(folders.size(), 0);
+    std::condition_variable folderMade;
     size_t next = 0;
     std::vector<size_t> handedBack; // files a connection lost on its way gave back
     std::vector<char> settled(files.size(), 0);
@@ -302,17 +324,46 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
             return next++;
         return std::nullopt;
     };
+    const auto usable = [&](FtpClient& connection) {
+        return !thrown && !cancelRequested && !connection.isBroken() && !connection.timedOut();
+    };
+    const auto makeFolders = [&](FtpClient& connection, BlockSink& block) {
+        for (;;) {
+            size_t index;
+            {
+                std::lock_guard lock(run.mutex);
+                if (nextFolder == folders.size())
+                    return;
+                index = nextFolder++;
+                if (usable(connection))
+                    run.transcript.writeLine(folders[index]->command);
+            }
+            if (usable(connection))
+                (void)connection.runScriptLine(run.site.startdir.empty()
+                        ? folders[index]->command
+                        : applyStartDirectory(folders[index]->command, run.site.startdir));
+            std::lock_guard lock(run.mutex);
+            folderDone[index] = 1;
+            block.flushLocked();
+            folderMade.notify_all();
+        }
+    };
     const auto serveFiles = [&](FtpClient& connection, BlockSink& block) {
+        makeFolders(connection, block);
         for (;;) {
             std::optional<size_t> index;
             {
-                std::lock_guard lock(run.mutex);
-                if (!thrown && !cancelRequested && !connection.isBroken() && !connection.timedOut())
+                std::unique_lock lock(run.mutex);
+                if (usable(connection))
                     index = take();
                 if (!index) {
                     --serving;
                     return;
                 }
+                // Every folder is in someone's hands by now; a broken connection marks its
+                // folder done as well, and the upload then makes the folder itself.
+                if (const int folder = files[*index].folder; folder >= 0)
+                    folderMade.wait(lock, [&] { return folderDone[static_cast<size_t>(folder)] || thrown; });
             }
             const bool sent = sendFile(connection, run, files[*index]);
             std::lock_guard lock(run.mutex);
@@ -339,6 +390,7 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
             if (!thrown)
                 thrown = std::current_exception();
             --serving;
+            folderMade.notify_all();
         }
     };
 

@@ -158,13 +158,16 @@ private:
     struct FileUnit {
         const PendingCommand* move = nullptr;
         const PendingCommand* put = nullptr;
+        int folder = -1; // the folder line it waits for, among those of its stretch
     };
     // The queued commands for one site: folders first, then the files of each stretch between
     // two lines that must keep their place, over as many connections as the site allows.
     void runQueuedCommands(class FtpClient& client, SiteRun& run);
     void runLine(class FtpClient& client, SiteRun& run, const PendingCommand& pending);
-    void sendFiles(class FtpClient& client, SiteRun& run, const std::vector<FileUnit>& files);
-    void sendFilesInParallel(class FtpClient& client, SiteRun& run, const std::vector<FileUnit>& files);
+    void sendFiles(class FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
+        const std::vector<FileUnit>& files);
+    void sendFilesInParallel(class FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
+        const std::vector<FileUnit>& files);
     // Uploads one file (after its archive move); true when the server confirmed it.
     [[nodiscard]] bool sendFile(class FtpClient& client, SiteRun& run, const FileUnit& file);
     // Records the outcome of one file; the caller holds the run's mutex.
