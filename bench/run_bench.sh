@@ -12,10 +12,15 @@ repeats=${REPEATS:-3}
 files=${FILES:-1000}
 
 command -v lftp >/dev/null || { echo "bench: lftp is not installed (apt-get install lftp)" >&2; exit 1; }
-build=${TARNWICK_BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target tarnwick >/dev/null
-program=$repo/$build/src/app/tarnwick
+# TARNWICK names another binary (an older build, to compare in one sitting).
+if [ -n "${TARNWICK:-}" ]; then
+    program=$TARNWICK
+else
+    build=${TARNWICK_BUILD_DIR:-build}
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" --target tarnwick >/dev/null
+    program=$repo/$build/src/app/tarnwick
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench-XXXXXX")
 server_pid=
@@ -127,6 +132,6 @@ printf '%s\n' "${same_l[@]}" | median >"$work/sl"
 printf '%s\n' "${first_n[@]}" | median >"$work/fn"
 echo "$files files, median of $repeats runs, seconds (wall clock), pyftpdlib on 127.0.0.1, active mode"
 printf '%-40s %10s %10s\n' "scenario" "tarnwick" "lftp"
-printf '%-40s %10.3f %10.3f\n' "first upload (one connection)" "$(cat "$work/ft")" "$(cat "$work/fl")"
+printf '%-40s %10.3f %10.3f\n' "first upload (lftp: one connection)" "$(cat "$work/ft")" "$(cat "$work/fl")"
 printf '%-40s %10.3f %10.3f\n' "nothing changed (--only-newer)" "$(cat "$work/st")" "$(cat "$work/sl")"
 printf '%-40s %10.3f %10s\n' "first upload, no journal" "$(cat "$work/fn")" "-"
