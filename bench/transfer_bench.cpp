@@ -6,6 +6,7 @@
 //   transfer_bench files    URL USER PASSWORD LOCAL-FOLDER REMOTE-FOLDER CHECK-SIZE(0|1)
 #include "ftp/ftp_client.h"
 #include "platform/file_utils.h"
+#include "script/interpreter.h"
 
 #include <algorithm>
 #include <chrono>
@@ -70,9 +71,9 @@ int main(int argc, char** argv)
     std::sort(names.begin(), names.end());
     // The lines the upload run queues: one folder line, then one put per changed file.
     int failed = 0;
-    (void)client.runScriptLine("mkdir " + remote);
+    (void)runScriptLine(client, "mkdir " + remote);
     for (const std::string& name : names) {
-        if (client.runScriptLine("put \"" + folder + "/" + name + "\" \"" + remote + "/" + name + "\"") != 226)
+        if (runScriptLine(client, "put \"" + folder + "/" + name + "\" \"" + remote + "/" + name + "\"") != 226)
             ++failed;
     }
     double seconds = secondsSince(start);

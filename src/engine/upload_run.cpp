@@ -8,6 +8,7 @@
 #include "ftp/remote_entry.h"
 #include "platform/ascii_case.h"
 #include "platform/file_attributes.h"
+#include "script/interpreter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -134,7 +135,7 @@ bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, 
             }
         }
     }
-    bool moved = isSuccess(client.runScriptLine(line));
+    bool moved = isSuccess(runScriptLine(client, line));
     std::lock_guard lock(archive.mutex);
     if (moved) {
         RemoteEntry entry;
@@ -223,7 +224,7 @@ void WebProject::runLine(FtpClient& client, SiteRun& run, const PendingCommand& 
     }
     const std::string& startdir = run.site.startdir;
     const int code
-        = client.runScriptLine(startdir.empty() ? pending.command : applyStartDirectory(pending.command, startdir));
+        = runScriptLine(client, startdir.empty() ? pending.command : applyStartDirectory(pending.command, startdir));
     if ((!isSuccess(code) && !pending.localPath.empty()) || code == FtpClient::kTransferNotCarriedOut) {
         MarkFailed(pending.localPath);
         if (!pending.localPath.empty())
@@ -339,9 +340,9 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
                     run.transcript.writeLine(folders[index]->command);
             }
             if (usable(connection))
-                (void)connection.runScriptLine(run.site.startdir.empty()
-                        ? folders[index]->command
-                        : applyStartDirectory(folders[index]->command, run.site.startdir));
+                (void)runScriptLine(connection,
+                    run.site.startdir.empty() ? folders[index]->command
+                                              : applyStartDirectory(folders[index]->command, run.site.startdir));
             std::lock_guard lock(run.mutex);
             folderDone[index] = 1;
             block.flushLocked();
@@ -445,7 +446,7 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
     if (thrown)
         std::rethrow_exception(thrown);
 
-    if (refused > 0) {
+    if (refused > 0 && !cancelRequested) {
         run.connectionLimit = std::max(1, wanted - refused);
         eventSink->message("Warning %s took %d of %d connections: the files went over those\n", run.site.url.c_str(),
             wanted - refused, wanted);
@@ -535,7 +536,7 @@ void WebProject::RunUpload()
             for (const std::string& line : site.preScript) {
                 if (broken())
                     break;
-                (void)client.runScriptLine(line);
+                (void)runScriptLine(client, line);
             }
 
             SiteRun run { site, siteNumber, transcript, archive, journal, itemsByPath, outcome,
@@ -552,13 +553,13 @@ void WebProject::RunUpload()
             for (const std::string& line : site.postScript) {
                 if (broken())
                     break;
-                (void)client.runScriptLine(line);
+                (void)runScriptLine(client, line);
             }
         }
 
         if (!htmlreport.empty()) {
             const std::string reportPath = ReportHTML(site.startdir);
-            (void)client.runScriptLine("put \"" + reportPath + "\" \"" + htmlreport + "\"");
+            (void)runScriptLine(client, "put \"" + reportPath + "\" \"" + htmlreport + "\"");
         }
         if (!archivdir.empty()) {
             if (archive.listed)
@@ -614,7 +615,7 @@ void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, Arch
         bool done;
         std::string gonePath;
         if (archivdir.empty()) {
-            done = isSuccess(client.runScriptLine(deleteLine(serverFolder, fileName)));
+            done = isSuccess(runScriptLine(client, deleteLine(serverFolder, fileName)));
             gonePath = serverFolder + "/" + fileName;
         } else {
             // The move line puts the start directory in front by itself.

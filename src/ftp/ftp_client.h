@@ -41,13 +41,9 @@ enum class ReplyWait {
     DontWait,
 };
 
-enum class Recursion {
-    ThisFolderOnly,
-    IntoSubfolders,
-};
-
-// The system's own FTP client: one control connection, passive or active data connections, the
-// command-line interpreter and the operation runner.
+// The system's own FTP client: one control connection, passive or active data connections and
+// the operation runner. The command language of scripts is carried out on top of it
+// (script/interpreter.h).
 //
 // One client is used by one thread at a time; it starts no threads of its own. Every
 // blocking socket call has `budget` without progress before it fails: the socket is then
@@ -113,6 +109,7 @@ public:
     // With its CR LF; a PASS command is kept as "PASS ****".
     [[nodiscard]] const std::string& lastCommand() const { return lastCommand_; }
     [[nodiscard]] const std::string& lastListing() const { return lastListing_; }
+    void forgetListing() { lastListing_.clear(); }
     [[nodiscard]] const ServerFeatures& features() const { return features_; }
     // The certificate of the last TLS handshake on the control connection (empty otherwise).
     [[nodiscard]] const PeerCertificate& serverCertificate() const { return certificate_; }
@@ -170,6 +167,8 @@ public:
     void rename(const std::string& oldName, const std::string& newName);
     [[nodiscard]] std::string currentDirectory(); // empty when the reply holds no quoted path
     int deleteFile(const std::string& remoteName);
+    // RNFR and RNTO in one round trip: the RNTO reply (after a refused RNFR it renames nothing).
+    [[nodiscard]] int renameFile(const std::string& from, const std::string& to) { return renameTogether(from, to).to; }
     // Whether the server holds `path` (MLST, else SIZE, else the folder's listing); nullopt
     // when it cannot tell.
     [[nodiscard]] std::optional<bool> remoteFileExists(const std::string& path);
@@ -181,13 +180,6 @@ public:
     // Transfers send it as TYPE unless the server already confirmed that type in this session.
     [[nodiscard]] char transferType(std::string_view localName) const;
 
-    // Carries out one queued command line (mv, cd, md, mkdir, lcd, lmd, put, get, list, pwd;
-    // anything else goes to the server as typed). Answers a reply code, 5, 0, or 0/-1 for the
-    // local commands.
-    [[nodiscard]] int runScriptLine(std::string_view line);
-    // The wildcard upload behind "put" with one name: every matching file goes to the current
-    // remote folder under its bare name. Always 0.
-    int uploadMatching(const std::string& pattern, Recursion recursion);
     // Runs the batch in order, asking the sink's shouldStop before each step. Always 0.
     int runOperations(const std::vector<FtpOperation>& operations);
 
@@ -266,8 +258,6 @@ private:
     [[nodiscard]] std::unique_ptr<DataConnection> openActiveConnection();
     // Accepts or connects the data stream, reporting failures under `where`.
     [[nodiscard]] std::unique_ptr<ByteStream> establishData(DataConnection& connection, const char* where);
-    [[nodiscard]] int uploadMatchingIn(
-        const std::string& folder, const std::string& pattern, Recursion recursion, int depth);
 
     const MachineOptions& options_;
     std::chrono::milliseconds budget_;

@@ -287,7 +287,7 @@ bool FtpBrowser::connect(const ServerEntry& entry)
 {
     if (!client_.connect(entry.site.url, entry.site.user, entry.site.pass))
         return false;
-    if (client_.runScriptLine("list") / 100 == 2 || !client_.lastListing().empty())
+    if (client_.list("") / 100 == 2 || !client_.lastListing().empty())
         fillRemote();
     if (!entry.site.localDirectory.empty())
         (void)setLocalDirectory(entry.site.localDirectory);
@@ -328,7 +328,7 @@ void FtpBrowser::fillRemote()
 void FtpBrowser::relist()
 {
     // An empty folder lists as empty text; it is shown all the same once the server said yes.
-    if (client_.runScriptLine("list") / 100 == 2 || !client_.lastListing().empty())
+    if (client_.list("") / 100 == 2 || !client_.lastListing().empty())
         fillRemote();
 }
 
@@ -339,7 +339,7 @@ void FtpBrowser::openRemote(const std::string& name, bool synchron)
         log("Skipped " + name);
         return;
     }
-    (void)client_.runScriptLine("cd " + argument);
+    (void)client_.changeDirectory(argument);
     relist();
     if (synchron)
         localFollowsRemote();
@@ -405,8 +405,8 @@ void FtpBrowser::remoteFollowsLocal()
     std::string argument;
     if (!quoteForCommand("/" + remainder, argument))
         return;
-    (void)client_.runScriptLine("md " + argument);
-    if (client_.runScriptLine("cd " + argument) / 100 == 2)
+    (void)client_.makeDirectory(argument);
+    if (client_.changeDirectory(argument) / 100 == 2)
         relist();
 }
 

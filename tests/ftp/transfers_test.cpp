@@ -143,7 +143,7 @@ TEST_P(RealServerTransfers, TypeFollowsTheAsciiExtensions)
     EXPECT_EQ(client.upload("b.html", "page.HTML"), 226);
     EXPECT_EQ(client.upload("c.tar.gz", "archive.tar.gz"), 226);
     EXPECT_EQ(client.upload("README", "README"), 226); // TYPE I is still in effect
-    EXPECT_EQ(client.runScriptLine("type a"), 0); // changed behind the transfers' back
+    EXPECT_EQ(client.command("type a"), 200); // changed behind the transfers' back
     EXPECT_EQ(client.upload("README", "README"), 226);
     std::vector<std::string> types;
     for (const std::string& command : sink.commands()) {

@@ -1,3 +1,5 @@
+#include "script/interpreter.h"
+
 #include "ftp/ftp_client.h"
 #include "ftp/next_token.h"
 #include "platform/file_utils.h"
@@ -103,12 +105,16 @@ std::string argumentText(std::string_view rest)
 
 } // namespace
 
-int FtpClient::runScriptLine(std::string_view line)
+static int uploadMatchingIn(
+    FtpClient& client, const std::string& folder, const std::string& pattern, Recursion recursion, int depth);
+
+int runScriptLine(FtpClient& client, std::string_view line)
 {
-    lastListing_.clear();
-    sink_->message("--------------- %.*s\n", static_cast<int>(line.size()), line.data());
+    client.forgetListing();
+    FtpEventSink& sink = client.eventSink();
+    sink.message("--------------- %.*s\n", static_cast<int>(line.size()), line.data());
     if (line.find('\0') != std::string_view::npos) {
-        sink_->message("Error %s %d\n", "script.line refused NUL in line", EINVAL);
+        sink.message("Error %s %d\n", "script.line refused NUL in line", EINVAL);
         return 0;
     }
     size_t position = 0;
@@ -119,16 +125,16 @@ int FtpClient::runScriptLine(std::string_view line)
     if (isWord(word, "mv")) {
         std::string oldName = nextToken(line, position);
         std::string newName = nextToken(line, position);
-        return renameTogether(oldName, newName).to;
+        return client.renameFile(oldName, newName);
     }
     if (isWord(word, "cd"))
-        return changeDirectory(rest);
+        return client.changeDirectory(rest);
     if (isWord(word, "md") || isWord(word, "mkdir"))
-        return makeDirectory(rest);
+        return client.makeDirectory(rest);
     if (isWord(word, "lcd"))
-        return setLocalDirectory(argument) ? 0 : -1;
+        return client.setLocalDirectory(argument) ? 0 : -1;
     if (isWord(word, "lmd"))
-        return argument.empty() || mkdir(localPath(argument).c_str(), 0755) != 0 ? -1 : 0;
+        return argument.empty() || mkdir(client.localPath(argument).c_str(), 0755) != 0 ? -1 : 0;
     if (isWord(word, "put")) {
         Recursion recursion = Recursion::ThisFolderOnly;
         std::string local = nextToken(line, position);
@@ -142,8 +148,8 @@ int FtpClient::runScriptLine(std::string_view line)
             remote = nextToken(line, position);
         }
         if (!remote.empty())
-            return uploadWithRetry(remote, local, TransferMode::Image, -1);
-        return uploadMatching(local, recursion);
+            return client.uploadWithRetry(remote, local, TransferMode::Image, -1);
+        return uploadMatching(client, local, recursion);
     }
     if (isWord(word, "get")) {
         std::string local = nextToken(line, position);
@@ -155,37 +161,38 @@ int FtpClient::runScriptLine(std::string_view line)
         if (remote.empty()) {
             // One name serves both sides: a server path must not pick the local folder.
             if (local.find('/') != std::string::npos) {
-                sink_->message("Error %s %d\n", "get.name refused path as local name", EINVAL);
-                sink_->onTransferFailed(local);
-                return kTransferNotCarriedOut;
+                sink.message("Error %s %d\n", "get.name refused path as local name", EINVAL);
+                sink.onTransferFailed(local);
+                return FtpClient::kTransferNotCarriedOut;
             }
             remote = local;
         }
-        return download(remote, local, TransferMode::Image);
+        return client.download(remote, local, TransferMode::Image);
     }
     if (isWord(word, "list"))
-        return list(argument);
+        return client.list(argument);
     if (isWord(word, "pwd"))
         return 0;
     // A deletion the server refuses must be seen as refused by whoever keeps the record.
     if (isWord(word, "dele"))
-        return deleteFile(argument);
-    (void)command("%s %s", word.c_str(), argument.c_str());
+        return client.deleteFile(argument);
+    (void)client.command("%s %s", word.c_str(), argument.c_str());
     return 0;
 }
 
-int FtpClient::uploadMatching(const std::string& pattern, Recursion recursion)
+int uploadMatching(FtpClient& client, const std::string& pattern, Recursion recursion)
 {
     std::string folder = directoryPart(pattern);
     std::string filePattern = fileNamePart(pattern);
     if (folder.empty() && !pattern.empty() && pattern.front() == '/')
         folder.assign(1, '/'); // assign(1, c): GCC 12 -O3 warns falsely on = "/"
-    return uploadMatchingIn(folder, filePattern, recursion, 0);
+    return uploadMatchingIn(client, folder, filePattern, recursion, 0);
 }
 
-int FtpClient::uploadMatchingIn(const std::string& folder, const std::string& pattern, Recursion recursion, int depth)
+static int uploadMatchingIn(
+    FtpClient& client, const std::string& folder, const std::string& pattern, Recursion recursion, int depth)
 {
-    std::string absolute = folder.empty() ? localDirectory_ : localPath(folder);
+    std::string absolute = folder.empty() ? client.localDirectory() : client.localPath(folder);
     for (const FolderEntry& entry : matchingEntries(absolute, pattern)) {
         std::string local = folder;
         if (!local.empty() && local.back() != '/')
@@ -193,10 +200,10 @@ int FtpClient::uploadMatchingIn(const std::string& folder, const std::string& pa
         local += entry.name;
         if (entry.isFolder) {
             if (recursion == Recursion::IntoSubfolders && depth < kMaxUploadDepth)
-                (void)uploadMatchingIn(local, pattern, recursion, depth + 1);
+                (void)uploadMatchingIn(client, local, pattern, recursion, depth + 1);
             continue;
         }
-        (void)uploadWithRetry(entry.name, local, TransferMode::Image, entry.size);
+        (void)client.uploadWithRetry(entry.name, local, TransferMode::Image, entry.size);
     }
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "ftp/ftp_client.h"
+#include "script/interpreter.h"
 
 #include "platform/file_utils.h"
 #include "support/fake_ftp_server.h"
@@ -71,7 +72,7 @@ TEST_F(InterpreterOnRealServer, RunsAQueuedUploadScript)
         { "put \"" + web + "/missing.html\" \"/missing.html\"", FtpClient::kTransferNotCarriedOut },
     };
     for (const Step& step : steps)
-        EXPECT_EQ(client.runScriptLine(step.line), step.result) << step.line;
+        EXPECT_EQ(runScriptLine(client, step.line), step.result) << step.line;
 
     EXPECT_EQ(serverFiles(server.root()),
         (std::vector<std::string> { "_archiv_/_sub_x0712061530.css", "index.html", "sub/a b.html", "sub/x.css" }));
@@ -88,17 +89,17 @@ TEST_F(InterpreterOnRealServer, WildcardPutSendsMatchingFilesToTheCurrentFolder)
     local.writeFile("d.htm/e.htm", "e"); // a folder that matches is entered with /s
     local.writeFile("other/f.htm", "f");
     local.writeFile("x[1].htm", "brackets");
-    ASSERT_EQ(client.runScriptLine("lcd " + local.path()), 0);
-    ASSERT_EQ(client.runScriptLine("mkdir /flat"), 257);
-    ASSERT_EQ(client.runScriptLine("cd /flat"), 250);
-    EXPECT_EQ(client.runScriptLine("put *.htm"), 0);
-    ASSERT_EQ(client.runScriptLine("mkdir /deep"), 257);
-    ASSERT_EQ(client.runScriptLine("cd /deep"), 250);
-    EXPECT_EQ(client.runScriptLine("put /s *.htm"), 0);
-    ASSERT_EQ(client.runScriptLine("mkdir /literal"), 257);
-    ASSERT_EQ(client.runScriptLine("cd /literal"), 250);
-    EXPECT_EQ(client.runScriptLine("put x[1].htm"), 0);
-    EXPECT_EQ(client.runScriptLine("put ?.htm"), 0);
+    ASSERT_EQ(runScriptLine(client, "lcd " + local.path()), 0);
+    ASSERT_EQ(runScriptLine(client, "mkdir /flat"), 257);
+    ASSERT_EQ(runScriptLine(client, "cd /flat"), 250);
+    EXPECT_EQ(runScriptLine(client, "put *.htm"), 0);
+    ASSERT_EQ(runScriptLine(client, "mkdir /deep"), 257);
+    ASSERT_EQ(runScriptLine(client, "cd /deep"), 250);
+    EXPECT_EQ(runScriptLine(client, "put /s *.htm"), 0);
+    ASSERT_EQ(runScriptLine(client, "mkdir /literal"), 257);
+    ASSERT_EQ(runScriptLine(client, "cd /literal"), 250);
+    EXPECT_EQ(runScriptLine(client, "put x[1].htm"), 0);
+    EXPECT_EQ(runScriptLine(client, "put ?.htm"), 0);
 
     EXPECT_EQ(serverFiles(server.root()),
         (std::vector<std::string> { "deep/a.htm", "deep/b.htm", "deep/e.htm", "deep/x[1].htm", "flat/a.htm",
@@ -125,7 +126,7 @@ TEST_F(InterpreterOnRealServer, GetAndTheLocalFolderCommands)
         { "get sub/index.html", FtpClient::kTransferNotCarriedOut },
     };
     for (const Step& step : steps)
-        EXPECT_EQ(client.runScriptLine(step.line), step.result) << step.line;
+        EXPECT_EQ(runScriptLine(client, step.line), step.result) << step.line;
     EXPECT_EQ(readWholeFile(local.file("fetched/index.html")), "served");
     EXPECT_EQ(readWholeFile(local.file("fetched/copy.html")), "served");
     EXPECT_EQ(client.localDirectory(), local.file("fetched") + "/");
@@ -165,7 +166,7 @@ TEST(InterpreterScripted, SendsWhatEachLineAsksFor)
         FtpClient client(options);
         ASSERT_TRUE(client.setLocalDirectory(local.path()));
         ASSERT_TRUE(client.connect(server.url(), "", ""));
-        EXPECT_EQ(client.runScriptLine(c.line), c.result);
+        EXPECT_EQ(runScriptLine(client, c.line), c.result);
         client.quit();
         server.join();
         std::vector<std::string> commands;
