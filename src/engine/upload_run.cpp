@@ -331,15 +331,17 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
     const auto makeFolders = [&](FtpClient& connection, BlockSink& block) {
         for (;;) {
             size_t index;
+            bool go;
             {
                 std::lock_guard lock(run.mutex);
                 if (nextFolder == folders.size())
                     return;
                 index = nextFolder++;
-                if (usable(connection))
+                go = usable(connection);
+                if (go)
                     run.transcript.writeLine(folders[index]->command);
             }
-            if (usable(connection))
+            if (go)
                 (void)runScriptLine(connection,
                     run.site.startdir.empty() ? folders[index]->command
                                               : applyStartDirectory(folders[index]->command, run.site.startdir));
