@@ -49,6 +49,12 @@ bool isSafeEntryName(std::string_view name)
     return true;
 }
 
+// Whether `client` may still be given work: no stop, no lost connection, no used-up budget.
+bool canSend(const FtpClient& client, const std::atomic<bool>& cancelled)
+{
+    return !cancelled && !client.isBroken() && !client.timedOut();
+}
+
 // Deleting is a round trip per file; a folder of a million versions is trimmed over several
 // runs rather than holding one run for an hour.
 constexpr size_t kMaxPrunedPerRun = 500;
@@ -211,9 +217,8 @@ void WebProject::runQueuedCommands(FtpClient& client, SiteRun& run)
 
 void WebProject::runLine(FtpClient& client, SiteRun& run, const PendingCommand& pending)
 {
-    if (client.timedOut() || cancelRequested || client.isBroken()) {
-        MarkFailed(pending.localPath);
-        run.outcome.failed += pending.localPath.empty() ? 0 : 1;
+    if (!canSend(client, cancelRequested)) {
+        settleFile(run, pending.localPath, false);
         return;
     }
     run.transcript.writeLine(pending.command);
@@ -222,18 +227,9 @@ void WebProject::runLine(FtpClient& client, SiteRun& run, const PendingCommand& 
         (void)moveIntoArchive(client, pending, run.archive);
         return;
     }
-    const std::string& startdir = run.site.startdir;
-    const int code
-        = runScriptLine(client, startdir.empty() ? pending.command : applyStartDirectory(pending.command, startdir));
-    if ((!isSuccess(code) && !pending.localPath.empty()) || code == FtpClient::kTransferNotCarriedOut) {
-        MarkFailed(pending.localPath);
-        if (!pending.localPath.empty())
-            ++run.outcome.failed;
-    } else if (auto found = run.itemsByPath.find(pending.localPath); found != run.itemsByPath.end()) {
-        const FileItem& item = *found->second;
-        run.journal.recordUpload(run.siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
-        ++run.outcome.uploaded;
-    }
+    const int code = runScriptLine(client, applyStartDirectory(pending.command, run.site.startdir));
+    settleFile(run, pending.localPath,
+        (isSuccess(code) || pending.localPath.empty()) && code != FtpClient::kTransferNotCarriedOut);
 }
 
 bool WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUnit& file)
@@ -257,12 +253,15 @@ bool WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUnit& file)
     return isSuccess(code);
 }
 
-void WebProject::settleFile(SiteRun& run, const FileUnit& file, bool sent)
+void WebProject::settleFile(SiteRun& run, const std::string& localPath, bool sent)
 {
     if (!sent) {
-        MarkFailed(file.put->localPath);
-        ++run.outcome.failed;
-    } else if (auto found = run.itemsByPath.find(file.put->localPath); found != run.itemsByPath.end()) {
+        // A line that sends no file fails nothing.
+        if (!localPath.empty()) {
+            MarkFailed(localPath);
+            ++run.outcome.failed;
+        }
+    } else if (auto found = run.itemsByPath.find(localPath); found != run.itemsByPath.end()) {
         const FileItem& item = *found->second;
         run.journal.recordUpload(run.siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
         ++run.outcome.uploaded;
@@ -283,14 +282,8 @@ void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<co
     } else {
         for (const PendingCommand* folder : folders)
             runLine(client, run, *folder);
-        for (const FileUnit& file : files) {
-            if (client.timedOut() || cancelRequested || client.isBroken()) {
-                settleFile(run, file, false);
-                continue;
-            }
-            const bool sent = sendFile(client, run, file);
-            settleFile(run, file, sent);
-        }
+        for (const FileUnit& file : files)
+            settleFile(run, file.put->localPath, canSend(client, cancelRequested) && sendFile(client, run, file));
     }
     client.setPassiveAhead(false);
 }
@@ -325,9 +318,7 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
             return next++;
         return std::nullopt;
     };
-    const auto usable = [&](FtpClient& connection) {
-        return !thrown && !cancelRequested && !connection.isBroken() && !connection.timedOut();
-    };
+    const auto usable = [&](FtpClient& connection) { return !thrown && canSend(connection, cancelRequested); };
     const auto makeFolders = [&](FtpClient& connection, BlockSink& block) {
         for (;;) {
             size_t index;
@@ -342,9 +333,7 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
                     run.transcript.writeLine(folders[index]->command);
             }
             if (go)
-                (void)runScriptLine(connection,
-                    run.site.startdir.empty() ? folders[index]->command
-                                              : applyStartDirectory(folders[index]->command, run.site.startdir));
+                (void)runScriptLine(connection, applyStartDirectory(folders[index]->command, run.site.startdir));
             std::lock_guard lock(run.mutex);
             folderDone[index] = 1;
             block.flushLocked();
@@ -380,7 +369,7 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
                 --serving;
                 return;
             }
-            settleFile(run, files[*index], sent);
+            settleFile(run, files[*index].put->localPath, sent);
             settled[*index] = 1;
             block.flushLocked();
         }
@@ -454,12 +443,10 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
             wanted - refused, wanted);
     }
     // What a lost connection gave back with none left to take it.
-    for (size_t index = 0; index < files.size(); ++index) {
-        if (settled[index])
-            continue;
-        const bool usable = !cancelRequested && !client.isBroken() && !client.timedOut();
-        settleFile(run, files[index], usable && sendFile(client, run, files[index]));
-    }
+    for (size_t index = 0; index < files.size(); ++index)
+        if (!settled[index])
+            settleFile(run, files[index].put->localPath,
+                canSend(client, cancelRequested) && sendFile(client, run, files[index]));
 }
 
 void WebProject::RunUpload()

@@ -170,8 +170,10 @@ private:
         const std::vector<FileUnit>& files);
     // Uploads one file (after its archive move); true when the server confirmed it.
     [[nodiscard]] bool sendFile(class FtpClient& client, SiteRun& run, const FileUnit& file);
-    // Records the outcome of one file; the caller holds the run's mutex.
-    void settleFile(SiteRun& run, const FileUnit& file, bool sent);
+    // Records the outcome for the file `localPath` sends (none when empty): the journal and
+    // the counts hear of it, a failure marks the item. Under the run's mutex when several
+    // connections serve the site.
+    void settleFile(SiteRun& run, const std::string& localPath, bool sent);
     // Carries out an archive move under a name not yet in the archive; true when the server
     // confirmed it.
     bool moveIntoArchive(class FtpClient& client, const PendingCommand& move, ArchiveFolder& archive);

@@ -380,8 +380,8 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
     // Over a passive connection that already stands, a small file goes out right behind its
     // STOR instead of one round trip later, after the 150: it fits the socket buffers even
     // when the server refuses the STOR and never reads it.
-    const bool announced = !(options_.passive && !protectData_ && status.st_size <= kBytesAhead);
-    if (!announced) {
+    const bool ahead = options_.passive && !protectData_ && status.st_size <= kBytesAhead;
+    if (ahead) {
         (void)sendRaw("STOR " + remoteName + "\r\n", ReplyWait::DontWait);
         if (state_ == State::Disconnected)
             return { kTransferNotCarriedOut, false };
@@ -398,7 +398,7 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
         sink_->onUploadBegins(localName, expectedSize);
         sink_->onFileSize(static_cast<int64_t>(status.st_size));
     };
-    if (announced)
+    if (!ahead)
         begins();
     int64_t sentAhead = 0;
     std::vector<char> block(kTransferBlock);
@@ -421,15 +421,15 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
                 noteTimeout();
             break;
         }
-        if (announced)
-            sink_->onBytes(count);
-        else
+        if (ahead)
             sentAhead += count;
+        else
+            sink_->onBytes(count);
     }
     stream.reset();
     file.closeNow();
 
-    if (!announced) {
+    if (ahead) {
         // Only now is it known whether the server took the file at all.
         int code = readReplyCode();
         if (code / 100 == 2 && complete)
