@@ -90,25 +90,8 @@ wire_up=1
 
 # DEBUG makes pyftpdlib write every command line it receives ("<- CMD"), the figure counted.
 mkdir -p "$work/server"
-"$netlab/wire.sh" exec "$python" - "$work/server" "$server_ip" "$work/port" "$work/server.log" \
-    >"$work/server.out" 2>&1 <<'PY' &
-import logging, os, sys
-from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
-root, address, port_file, log_file = sys.argv[1:5]
-logging.basicConfig(filename=log_file, level=logging.DEBUG, format="%(message)s")
-authorizer = DummyAuthorizer()
-authorizer.add_user("bench", "bench-password", root, perm="elradfmwMT")
-FTPHandler.authorizer = authorizer
-server = FTPServer((address, 0), FTPHandler)
-server.max_cons = 256
-server.max_cons_per_ip = 0
-with open(port_file + ".tmp", "w") as out:
-    out.write("%d\n" % server.socket.getsockname()[1])
-os.rename(port_file + ".tmp", port_file)
-server.serve_forever(handle_exit=True)
-PY
+"$netlab/wire.sh" exec "$python" "$repo/bench/pyftpd_server.py" "$work/server" "$server_ip" "$work/port" \
+    "$work/server.log" >"$work/server.out" 2>&1 &
 server_pid=$!
 for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
 [ -s "$work/port" ] || { cat "$work/server.out"; echo "bench: the FTP server did not start" >&2; exit 1; }

@@ -44,23 +44,7 @@ for i in range(count):
 PY
 
 mkdir -p "$work/server" "$work/data/Tarnwick" "$work/config"
-/usr/bin/python3 - "$work/server" "$work/port" >"$work/server.log" 2>&1 <<'PY' &
-import logging, os, sys
-from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
-from pyftpdlib.servers import FTPServer
-root, port_file = sys.argv[1], sys.argv[2]
-logging.basicConfig(level=logging.WARNING)
-authorizer = DummyAuthorizer()
-authorizer.add_user("bench", "bench-password", root, perm="elradfmwMT")
-FTPHandler.authorizer = authorizer
-server = FTPServer(("127.0.0.1", 0), FTPHandler)
-server.max_cons = 256
-with open(port_file + ".tmp", "w") as out:
-    out.write("%d\n" % server.socket.getsockname()[1])
-os.rename(port_file + ".tmp", port_file)
-server.serve_forever(handle_exit=True)
-PY
+/usr/bin/python3 "$repo/bench/pyftpd_server.py" "$work/server" 127.0.0.1 "$work/port" >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
 [ -s "$work/port" ] || { cat "$work/server.log"; echo "bench: the FTP server did not start" >&2; exit 1; }
