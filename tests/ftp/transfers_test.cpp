@@ -489,6 +489,9 @@ TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
     };
     const Row rows[] = {
         { "a plain rename", {}, 226, then({ "RNTO x.html" }), nullptr },
+        { "a server that drops an RNTO sent behind its RNFR is asked one line at a time",
+            { { "RNTO", "503 Bad sequence\r\n" }, { "RNTO", "250 Ok\r\n" } }, 226,
+            then({ "RNTO x.html", "RNFR " + part, "RNTO x.html" }), nullptr },
         { "no rename onto an existing name: the old file steps aside",
             { { "RNTO", "553 File exists\r\n" }, { "RNTO", "250 Ok\r\n" } }, 226,
             then({ "RNTO x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html", "DELE " + old }),
