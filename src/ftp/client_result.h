@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+// What the caller of a client call should do next.
+enum class Failure : unsigned char {
+    None,
+    // This file or folder did not get through but the connection still works: count it as
+    // failed, go on with the next one, and the next run tries it again.
+    RetryItem,
+    // The connection is lost or no longer trustworthy: log in again before sending more.
+    Reconnect,
+    // Nothing more can be done on this site in this run: the login or the server's identity
+    // was refused, or the run was stopped.
+    GiveUpSite,
+};
+
+// The outcome of one client call. `code` is the server's reply code (FTP) or 0 where none
+// applies; `systemError` the errno of a local or socket failure, 0 when there was none.
+struct [[nodiscard]] ClientResult {
+    int code = 0;
+    Failure failure = Failure::None;
+    int systemError = 0;
+
+    [[nodiscard]] bool ok() const { return failure == Failure::None; }
+    explicit operator bool() const { return ok(); }
+
+    static ClientResult success(int code = 0) { return { code, Failure::None, 0 }; }
+    static ClientResult failed(Failure failure, int code = 0, int systemError = 0)
+    {
+        return { code, failure, systemError };
+    }
+};
+
+// "none", "retry", "reconnect", "give up": for logs and test messages.
+[[nodiscard]] const char* failureName(Failure failure);
