@@ -48,7 +48,7 @@ int main(int argc, char** argv)
 
     auto start = std::chrono::steady_clock::now();
     if (mode == "upload" || mode == "download") {
-        int result = mode == "upload" ? client.upload(argv[6], argv[5]) : client.download(argv[5], argv[6]);
+        int result = mode == "upload" ? client.upload(argv[6], argv[5]).code : client.download(argv[5], argv[6]).code;
         double seconds = secondsSince(start);
         int64_t bytes = fileSize(client.localPath(mode == "upload" ? argv[5] : argv[6]));
         std::printf("tarnwick %s: %lld bytes in %.3f s = %.0f MB/s (reply %d)\n", mode.c_str(),

@@ -3,11 +3,12 @@
 #include <string>
 #include <vector>
 
-// One FTP account. Project files store name, url, user, pass, startdir, atomic, connections
-// and the scripts; the sites book stores name, url, user, pass, startdir and localDirectory.
+// One FTP or SFTP account. Project files store name, url, user, pass, startdir, atomic,
+// connections, keyfile and the scripts; the sites book stores name, url, user, pass, startdir
+// and localDirectory.
 struct FtpSite {
     std::string name;
-    std::string url; // "host", "host:port" or "[v6-address]:port"
+    std::string url; // "host", "host:port" or "[v6-address]:port", "sftp://" first for SFTP
     std::string user;
     std::string pass;
     std::string startdir; // without leading or trailing "/"
@@ -24,6 +25,9 @@ struct FtpSite {
     static constexpr int kMaxConnections = 16;
     static constexpr int kDefaultConnections = 4;
     int connections = kDefaultConnections;
+    // SFTP: a private key to log in with when the password is empty, after the SSH agent and
+    // the default keys. Empty: none.
+    std::string keyfile;
 
     bool operator==(const FtpSite&) const = default;
 };

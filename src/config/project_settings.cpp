@@ -218,6 +218,8 @@ void ProjectSettings::LoadProject(const std::string& path)
                 site->atomic = decimalValue(value) != 0;
             else if (equalsIgnoringCase(key, "connections"))
                 site->connections = connectionsValue(value);
+            else if (equalsIgnoringCase(key, "keyfile"))
+                site->keyfile = std::string(value);
             break;
         }
     }
@@ -253,6 +255,8 @@ std::string ProjectSettings::serialize() const
         appendLine(out, "startdir", site.startdir);
         appendLine(out, "atomic", site.atomic ? 1 : 0);
         appendLine(out, "connections", clampedConnections(site.connections));
+        if (!site.keyfile.empty())
+            appendLine(out, "keyfile", site.keyfile);
         appendList(out, "[pre]", site.preScript);
         appendList(out, "[post]", site.postScript);
     }

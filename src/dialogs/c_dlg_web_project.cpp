@@ -292,14 +292,14 @@ void CDlgWebProject::testConnection()
         ConnectionTestSink sink;
         client.setEventSink(&sink);
         const std::string url = fromQt(server_->text());
-        const bool connected = client.connect(url, fromQt(user_->text()), fromQt(password_->text()));
-        int listing = 0;
+        const bool connected = client.connect(url, fromQt(user_->text()), fromQt(password_->text())).ok();
+        bool listed = false;
         if (connected) {
             std::string startDirectory = fromQt(startDirectory_->text());
-            listing = client.list(startDirectory.empty() ? std::string() : "/" + startDirectory);
+            listed = client.list(startDirectory.empty() ? std::string() : "/" + startDirectory).ok();
         }
         client.setEventSink(nullptr);
-        if (connected && listing >= 200 && listing <= 299) {
+        if (connected && listed) {
             prompts_.inform(strings_("110"));
             return;
         }

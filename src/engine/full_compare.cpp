@@ -31,6 +31,12 @@ std::string linkName(const std::string& name)
     return arrow == std::string::npos ? name : name.substr(0, arrow);
 }
 
+// A lost connection or a stop ends the pass; a refused file does not.
+bool continues(const ClientResult& result)
+{
+    return result.ok() || result.failure == Failure::RetryItem;
+}
+
 } // namespace
 
 FullCompare::FullCompare(FtpClient& client, const ProjectSettings& project, std::string localDirectory,
@@ -173,15 +179,20 @@ void FullCompare::Start(Deletion deletion, Resend resend)
             if (deletion != Deletion::DeleteServerOnlyFiles || isProtectedServerFile(item.path))
                 continue;
             sink_.message("Deleting %s", item.path.c_str());
-            (void)client_.deleteFile(item.path);
-            cache_.remove(item.path);
+            const ClientResult result = client_.deleteFile(item.path);
+            // A file still there keeps its folder from being taken for empty.
+            if (result.ok())
+                cache_.remove(item.path);
+            if (!continues(result))
+                return;
             continue;
         }
         if (!item.changed && resend != Resend::AlsoSameSize)
             continue;
         std::string remotePath = remotePathOf(item);
         sink_.message("Sending %s", item.path.c_str());
-        (void)client_.uploadWithRetry(remotePath, item.path, TransferMode::Image, -1);
+        if (!continues(client_.uploadWithRetry(remotePath, item.path, TransferMode::Image, -1)))
+            return;
     }
     // After the uploads: a live file missing at Find has been sent again by now.
     removeLeftovers();
@@ -198,7 +209,7 @@ void FullCompare::removeLeftovers()
             continue;
         }
         sink_.message("Deleting %s", path.c_str());
-        if (client_.deleteFile(path) / 100 == 2)
+        if (client_.deleteFile(path).ok())
             cache_.remove(path);
     }
 }

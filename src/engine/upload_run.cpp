@@ -232,7 +232,7 @@ void WebProject::runLine(FtpClient& client, SiteRun& run, const PendingCommand& 
         (isSuccess(code) || pending.localPath.empty()) && code != FtpClient::kTransferNotCarriedOut);
 }
 
-bool WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUnit& file)
+ClientResult WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUnit& file)
 {
     {
         std::lock_guard lock(run.mutex);
@@ -247,10 +247,10 @@ bool WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUnit& file)
             [this, &client, &run, &file] { (void)moveIntoArchive(client, *file.move, run.archive); });
     const std::string remote = serverPathAt(run.site.startdir, file.put->remotePath);
     client.eventSink().message("--------------- %s\n", putLine(file.put->localPath, remote).c_str());
-    const int code = client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
+    const ClientResult result = client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
     // Only this put may take that move.
     client.setBeforeReplace({});
-    return isSuccess(code);
+    return result;
 }
 
 void WebProject::settleFile(SiteRun& run, const std::string& localPath, bool sent)
@@ -283,7 +283,7 @@ void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<co
         for (const PendingCommand* folder : folders)
             runLine(client, run, *folder);
         for (const FileUnit& file : files)
-            settleFile(run, file.put->localPath, canSend(client, cancelRequested) && sendFile(client, run, file));
+            settleFile(run, file.put->localPath, canSend(client, cancelRequested) && sendFile(client, run, file).ok());
     }
     client.setPassiveAhead(false);
 }
@@ -357,9 +357,10 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
                 if (const int folder = files[*index].folder; folder >= 0)
                     folderMade.wait(lock, [&] { return folderDone[static_cast<size_t>(folder)] || thrown; });
             }
-            const bool sent = sendFile(connection, run, files[*index]);
+            const ClientResult result = sendFile(connection, run, files[*index]);
+            const bool sent = result.ok();
             std::lock_guard lock(run.mutex);
-            const bool lost = !sent && (connection.isBroken() || connection.timedOut()) && !cancelRequested;
+            const bool lost = result.failure == Failure::Reconnect && !cancelRequested;
             // A connection the server dropped (a host that allows fewer than it accepted,
             // say) does not fail the file while another connection can still send it.
             if (lost && serving > 1 && !triedTwice[*index]) {
@@ -411,7 +412,7 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
         threads.reserve(connections.size());
         for (const std::unique_ptr<Connection>& connection : connections) {
             threads.emplace_back([&, &connection = *connection] {
-                const bool connected = connection.client.connect(run.site.url, run.site.user, run.site.pass);
+                const bool connected = connection.client.connect(run.site.url, run.site.user, run.site.pass).ok();
                 {
                     std::lock_guard lock(run.mutex);
                     // A server at its limit answers 421 or closes: no error of the run.
@@ -446,7 +447,7 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
     for (size_t index = 0; index < files.size(); ++index)
         if (!settled[index])
             settleFile(run, files[index].put->localPath,
-                canSend(client, cancelRequested) && sendFile(client, run, files[index]));
+                canSend(client, cancelRequested) && sendFile(client, run, files[index]).ok());
 }
 
 void WebProject::RunUpload()
@@ -504,7 +505,7 @@ void WebProject::RunUpload()
         UploadScript transcript(temp, siteNumber);
         ArchiveFolder archive;
 
-        const bool connected = client.connect(site.url, site.user, site.pass);
+        const bool connected = client.connect(site.url, site.user, site.pass).ok();
         client.setAtomicUploads(site.atomic);
         if (!connected) {
             ++unreachableSites;

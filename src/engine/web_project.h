@@ -3,6 +3,7 @@
 #include "config/machine_options.h"
 #include "config/project_settings.h"
 #include "engine/file_item.h"
+#include "ftp/client_result.h"
 #include "ftp/ftp_event_sink.h"
 #include "ftp/remote_entry.h"
 #include "platform/stop_signal.h"
@@ -169,7 +170,7 @@ private:
     void sendFilesInParallel(class FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
         const std::vector<FileUnit>& files);
     // Uploads one file (after its archive move); true when the server confirmed it.
-    [[nodiscard]] bool sendFile(class FtpClient& client, SiteRun& run, const FileUnit& file);
+    ClientResult sendFile(class FtpClient& client, SiteRun& run, const FileUnit& file);
     // Records the outcome for the file `localPath` sends (none when empty): the journal and
     // the counts hear of it, a failure marks the item. Under the run's mutex when several
     // connections serve the site.

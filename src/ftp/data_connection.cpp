@@ -41,7 +41,7 @@ bool FtpClient::ensureResumableSession()
     char type = typeInEffect_;
     int failures = failureCount_;
     sink_->message("TLS session tickets used up: logging in again\n");
-    bool connected = connect(host_, user_, password_);
+    bool connected = connect(host_, user_, password_).ok();
     failureCount_ = failures;
     if (connected && !directory.empty())
         connected = nameCommand("CWD %s", directory) / 100 == 2;

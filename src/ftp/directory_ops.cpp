@@ -3,7 +3,7 @@
 #include "ftp/reply_reader.h"
 #include "platform/file_utils.h"
 
-int FtpClient::changeDirectory(std::string_view argument)
+ClientResult FtpClient::changeDirectory(std::string_view argument)
 {
     size_t position = 0;
     std::string directory = nextToken(argument, position);
@@ -11,35 +11,34 @@ int FtpClient::changeDirectory(std::string_view argument)
     size_t arrow = directory.find("->");
     if (arrow != std::string::npos)
         directory = arrow + 3 <= directory.size() ? directory.substr(arrow + 3) : std::string();
-    return nameCommand("CWD %s", directory);
+    return outcome(nameCommand("CWD %s", directory));
 }
 
-int FtpClient::makeDirectory(std::string_view argument)
+ClientResult FtpClient::makeDirectory(std::string_view argument)
 {
     size_t position = 0;
     std::string path = nextToken(argument, position);
     int result = nameCommand("MKD %s", path);
     // 550 on most servers, 501 on some, for a parent that does not exist.
     if (result != 550 && result != 501)
-        return result;
+        return outcome(result);
     // Missing parents: create each level from the top, then the whole path once more.
     for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         if (slash > 0)
             (void)command("MKD %s", path.substr(0, slash).c_str());
     }
-    return nameCommand("MKD %s", path);
+    return outcome(nameCommand("MKD %s", path));
 }
 
-int FtpClient::removeDirectory(const std::string& name)
+ClientResult FtpClient::removeDirectory(const std::string& name)
 {
-    (void)nameCommand("RMD %s", name);
-    return 0;
+    return outcome(nameCommand("RMD %s", name));
 }
 
-void FtpClient::rename(const std::string& oldName, const std::string& newName)
+ClientResult FtpClient::rename(const std::string& oldName, const std::string& newName)
 {
-    if (nameCommand("RNFR %s", oldName) == 350)
-        (void)nameCommand("RNTO %s", newName);
+    const int code = nameCommand("RNFR %s", oldName);
+    return outcome(code == 350 ? nameCommand("RNTO %s", newName) : code);
 }
 
 std::string FtpClient::currentDirectory()
@@ -67,9 +66,9 @@ std::string FtpClient::currentDirectory()
     return {};
 }
 
-int FtpClient::deleteFile(const std::string& remoteName)
+ClientResult FtpClient::deleteFile(const std::string& remoteName)
 {
-    return nameCommand("dele %s", remoteName);
+    return outcome(nameCommand("dele %s", remoteName));
 }
 
 std::optional<bool> FtpClient::remoteFileExists(const std::string& path)
@@ -96,7 +95,7 @@ std::optional<bool> FtpClient::remoteFileExists(const std::string& path)
     // The folder's listing settles it, when the folder can be listed at all.
     std::string folder = directoryPart(path);
     std::string name = fileNamePart(path);
-    if (list(folder.empty() ? std::string("/") : folder) / 100 != 2)
+    if (!list(folder.empty() ? std::string("/") : folder).ok())
         return std::nullopt;
     for (const RemoteEntry& entry : entriesFromList())
         if (entry.fileName == name)

@@ -113,6 +113,17 @@ bool FtpClient::endSessionIfStopped()
     return true;
 }
 
+ClientResult FtpClient::outcome(int code, int systemError) const
+{
+    if (code / 100 == 2)
+        return ClientResult::success(code);
+    if (stopped())
+        return ClientResult::failed(Failure::GiveUpSite, code, systemError);
+    if (state_ == State::Disconnected || isBroken() || timedOut_ || code == 421)
+        return ClientResult::failed(Failure::Reconnect, code, systemError);
+    return ClientResult::failed(Failure::RetryItem, code, systemError);
+}
+
 void FtpClient::addFailure()
 {
     if (failureCount_ < 0x7fffffff)
@@ -140,7 +151,7 @@ FtpEventSink* FtpClient::setEventSink(FtpEventSink* sink)
     return previous == &defaultSink_ ? nullptr : previous;
 }
 
-bool FtpClient::connect(const std::string& url, const std::string& user, const std::string& password)
+ClientResult FtpClient::connect(const std::string& url, const std::string& user, const std::string& password)
 {
     closeControl();
     features_ = {};
@@ -165,52 +176,64 @@ bool FtpClient::connect(const std::string& url, const std::string& user, const s
     if (address)
         connected = TcpStream::connect(address->host, address->port, budget_, stopDescriptor());
     if (!connected.stream) {
-        if (!stopped())
-            sink_->message("Error %d in connect.connect\n", connected.error);
-        return false;
+        if (stopped())
+            return ClientResult::failed(Failure::GiveUpSite);
+        sink_->message("Error %d in connect.connect\n", connected.error);
+        return ClientResult::failed(address ? Failure::Reconnect : Failure::GiveUpSite, 0, connected.error);
     }
     control_ = std::move(connected.stream);
     certificate_ = {};
     bool tls = address->security != ServerAddress::Security::Plain;
+    // A server whose identity cannot be proved is not asked again in this run; a handshake
+    // that ran out of time may succeed later.
+    const auto tlsRefused
+        = [this] { return ClientResult::failed(timedOut_ && !stopped() ? Failure::Reconnect : Failure::GiveUpSite); };
     if (address->security == ServerAddress::Security::ImplicitTls && !startTls(address->host, address->hostAndPort()))
-        return false;
+        return tlsRefused();
     setState(State::Connected);
 
     // The greeting is not examined, but it must be read whole: a multi-line greeting would
     // otherwise be taken for the answer to USER.
     (void)readReply();
     if (state_ == State::Disconnected)
-        return false; // closed or silent before it greeted: nothing to log in to
+        return outcome(0); // closed or silent before it greeted: nothing to log in to
     if (address->security == ServerAddress::Security::ExplicitTls) {
         int code = replyCode(sendRaw("AUTH TLS\r\n"));
         if (code != 234) {
             // Going on in plain text would send the password in the clear.
             sink_->message("Error %s %d\n", "connect.auth server refused AUTH TLS", code);
             closeControl();
-            return false;
+            return ClientResult::failed(Failure::GiveUpSite, code);
         }
         if (!startTls(address->host, address->hostAndPort()))
-            return false;
+            return tlsRefused();
     }
     if (user.empty())
-        return !tls || protectDataConnections();
+        return !tls || protectDataConnections() ? ClientResult::success() : outcome(0);
     if (holdsLineBreakOrNul(user) || holdsLineBreakOrNul(password)) {
         sink_->message("Error %s %d\n", "connect.login line break in user name or password", EINVAL);
-        return false;
+        return ClientResult::failed(Failure::GiveUpSite, 0, EINVAL);
     }
 
+    // A server at its limit of connections answers 421 or hangs up: worth another try later,
+    // unlike a refused password.
+    const auto refused = [this](int code) {
+        return outcome(code).failure == Failure::Reconnect ? outcome(code)
+                                                           : ClientResult::failed(Failure::GiveUpSite, code);
+    };
     int code = replyCode(sendRaw("USER " + user + "\r\n"));
     if (code != 230) {
         if (code != 331)
-            return false;
-        if (replyCode(sendRaw("PASS " + password + "\r\n")) != 230)
-            return false;
+            return refused(code);
+        code = replyCode(sendRaw("PASS " + password + "\r\n"));
+        if (code != 230)
+            return refused(code);
     }
     setState(State::LoggedIn);
     if (tls && !protectDataConnections())
-        return false;
+        return outcome(0);
     askFeatures();
-    return true;
+    return ClientResult::success(code);
 }
 
 bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/machine_options.h"
+#include "ftp/client_result.h"
 #include "ftp/ftp_event_sink.h"
 #include "ftp/ftp_operation.h"
 #include "ftp/remote_entry.h"
@@ -48,8 +49,9 @@ enum class ReplyWait {
 // One client is used by one thread at a time; it starts no threads of its own. Every
 // blocking socket call has `budget` without progress before it fails: the socket is then
 // closed, timedOut() turns true and the failure count grows. A reply that has begun to arrive
-// has `budget` as a whole as well, and one beyond the ReplyReader limits fails the connection. Operations answer FTP
-// reply codes (2xx success), kTransferNotCarriedOut, or 0 when no reply code applies.
+// has `budget` as a whole as well, and one beyond the ReplyReader limits fails the connection.
+// Operations answer a ClientResult: its code is the FTP reply code (2xx success),
+// kTransferNotCarriedOut, or 0 when no reply code applies; its failure says what to do next.
 class FtpClient {
 public:
     static constexpr int kTransferNotCarriedOut = 5;
@@ -80,9 +82,11 @@ public:
     // fingerprint is trusted for that server (see TrustedCertificates). Dials
     // first when the machine options name a dial-up entry. An empty user connects without
     // logging in. A server that answers USER with 230 is logged in without PASS. Resets the
-    // failure count (not the timed-out flag).
-    [[nodiscard]] bool connect(const std::string& url, const std::string& user, const std::string& password);
+    // failure count (not the timed-out flag). A refused login or certificate gives up on the
+    // site; a server that cannot be reached or drops the connection asks for a reconnect.
+    ClientResult connect(const std::string& url, const std::string& user, const std::string& password);
 
+    // The protocol itself, for scripts' literal commands and the client's own use.
     // Formats one command by printf rules, appends CR LF, sends it and answers the reply
     // code of the final reply line. A formatted command holding CR or LF is not sent (0).
     [[nodiscard]] int command(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -137,38 +141,42 @@ public:
 
     // Transfers. Local names are relative to localDirectory() unless absolute. A download
     // never overwrites an existing local file and removes what it wrote when it fails.
-    [[nodiscard]] int download(
+    ClientResult download(
         const std::string& remoteName, const std::string& localName, TransferMode mode = TransferMode::Image);
     // With atomic uploads on, the file goes to uploadPartName(remoteName) and is renamed onto
     // remoteName once complete; a failed send removes the part (as far as the server still
     // listens), and a refused rename answers kTransferNotCarriedOut. Success answers the
     // transfer's reply either way.
-    [[nodiscard]] int upload(const std::string& remoteName, const std::string& localName,
+    ClientResult upload(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
     // Creates the remote folder when the first attempt cannot be carried out, and (with
     // CheckFileSize, mode Image) re-sends up to kUploadAttempts times in all while the listed
     // size differs; a size that never agrees answers kTransferNotCarriedOut. Only the final
     // outcome is reported to the sink (onTransferFailed). Atomic uploads check the size of
     // the part and rename it only once it agrees.
-    [[nodiscard]] int uploadWithRetry(const std::string& remoteName, const std::string& localName,
+    ClientResult uploadWithRetry(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
     // True when the sizes agree or cannot be compared.
     [[nodiscard]] bool sameSizeOnServer(const std::string& remoteName, const std::string& localName);
     // LIST with `argument` unchanged (may be empty); the text stays in lastListing().
-    [[nodiscard]] int list(const std::string& argument);
+    ClientResult list(const std::string& argument);
     // MLSD where the server offers it (LIST when it fails), else LIST. Lines the parsers do
     // not recognise produce no entry.
     [[nodiscard]] std::vector<RemoteEntry> listEntries(const std::string& path);
 
     // Remote operations. Directory arguments are cut to their first token.
-    int changeDirectory(std::string_view argument);
-    int makeDirectory(std::string_view argument); // creates missing parents after a 550
-    int removeDirectory(const std::string& name); // always 0
-    void rename(const std::string& oldName, const std::string& newName);
+    ClientResult changeDirectory(std::string_view argument);
+    ClientResult makeDirectory(std::string_view argument); // creates missing parents after a 550
+    ClientResult removeDirectory(const std::string& name);
+    // RNFR, then RNTO only when the server is ready for it.
+    ClientResult rename(const std::string& oldName, const std::string& newName);
     [[nodiscard]] std::string currentDirectory(); // empty when the reply holds no quoted path
-    int deleteFile(const std::string& remoteName);
+    ClientResult deleteFile(const std::string& remoteName);
     // RNFR and RNTO in one round trip: the RNTO reply (after a refused RNFR it renames nothing).
-    [[nodiscard]] int renameFile(const std::string& from, const std::string& to) { return renameTogether(from, to).to; }
+    ClientResult renameFile(const std::string& from, const std::string& to)
+    {
+        return outcome(renameTogether(from, to).to);
+    }
     // Whether the server holds `path` (MLST, else SIZE, else the folder's listing); nullopt
     // when it cannot tell.
     [[nodiscard]] std::optional<bool> remoteFileExists(const std::string& path);
@@ -196,7 +204,13 @@ private:
         int code = 0;
         bool localFailure = false; // the local file could not be read: no point in retrying
         bool stored = false; // STOR was accepted: the server may hold (part of) a file
+        int systemError = 0; // why the local file could not be read
     };
+    // What `code` means for the caller, given the state the connection is left in.
+    [[nodiscard]] ClientResult outcome(int code, int systemError = 0) const;
+    // uploadWithRetry's reply code; `systemError` tells why a local file could not be read.
+    [[nodiscard]] int uploadCode(const std::string& remoteName, const std::string& localName, TransferMode mode,
+        int64_t expectedSize, int& systemError);
     // One send without telling the sink of a failure: the caller decides whether it was the last.
     [[nodiscard]] UploadAttempt uploadOnce(
         const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize);

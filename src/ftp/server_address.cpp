@@ -45,6 +45,9 @@ std::optional<ServerAddress> ServerAddress::parse(std::string_view url)
     } else if (strip("ftps://")) {
         address.security = Security::ImplicitTls;
         address.port = kImplicitTlsPort;
+    } else if (strip("sftp://")) {
+        address.transport = Transport::Sftp;
+        address.port = kSftpPort;
     } else {
         (void)strip("ftp://");
     }

@@ -139,12 +139,12 @@ void FtpClient::loadAsciiExtensions(const std::string& path)
     }
 }
 
-int FtpClient::download(const std::string& remoteName, const std::string& localName, TransferMode /*mode*/)
+ClientResult FtpClient::download(const std::string& remoteName, const std::string& localName, TransferMode /*mode*/)
 {
     if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty() || hasParentStep(localName)) {
         sink_->message("Error %s %d\n", "receive.name refused unsafe file name", EINVAL);
         sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
+        return outcome(kTransferNotCarriedOut, EINVAL);
     }
     sendType(localName);
 
@@ -153,9 +153,10 @@ int FtpClient::download(const std::string& remoteName, const std::string& localN
     std::string path = localPath(localName);
     FileDescriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (file.get() < 0) {
-        sink_->message("File Error %x\n", static_cast<unsigned>(errno));
+        const int error = errno;
+        sink_->message("File Error %x\n", static_cast<unsigned>(error));
         sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
+        return outcome(kTransferNotCarriedOut, error);
     }
     auto discard = [&] {
         file.closeNow();
@@ -166,25 +167,26 @@ int FtpClient::download(const std::string& remoteName, const std::string& localN
     if (!connection) {
         discard();
         sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
+        return outcome(kTransferNotCarriedOut);
     }
     if (command("RETR %s", remoteName.c_str()) / 100 != 1) {
         discard();
         sink_->onTransferFailed(localName);
-        return 0;
+        return outcome(0);
     }
     std::unique_ptr<ByteStream> stream = establishData(*connection, "receive.accept");
     connection.reset();
     if (!stream) {
         discard();
         sink_->onTransferFailed(localName);
-        return kTransferNotCarriedOut;
+        return outcome(kTransferNotCarriedOut);
     }
 
     sink_->onDownloadBegins(localName, 0);
     std::vector<char> block(kTransferBlock);
     int64_t total = 0;
     bool complete = false;
+    int localError = 0;
     for (;;) {
         IoResult received = stream->receive(block.data(), block.size());
         if (received.status == IoResult::Status::Closed) {
@@ -198,14 +200,16 @@ int FtpClient::download(const std::string& remoteName, const std::string& localN
         }
         sink_->onBytes(static_cast<int64_t>(received.count));
         if (!writeAll(file.get(), block.data(), received.count)) {
-            sink_->message("File Error %x\n", static_cast<unsigned>(errno));
+            localError = errno;
+            sink_->message("File Error %x\n", static_cast<unsigned>(localError));
             break;
         }
         total += static_cast<int64_t>(received.count);
     }
     sink_->message("Received %lld Bytes\n", static_cast<long long>(total));
     if (!file.closeNow()) {
-        sink_->message("File Error %x\n", static_cast<unsigned>(errno));
+        localError = errno;
+        sink_->message("File Error %x\n", static_cast<unsigned>(localError));
         complete = false;
     }
     stream.reset();
@@ -216,13 +220,13 @@ int FtpClient::download(const std::string& remoteName, const std::string& localN
         unlink(path.c_str());
         if (!complete) {
             sink_->onTransferFailed(localName);
-            return kTransferNotCarriedOut;
+            return outcome(kTransferNotCarriedOut, localError);
         }
     }
-    return reply;
+    return outcome(reply);
 }
 
-int FtpClient::upload(
+ClientResult FtpClient::upload(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
 {
     const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
@@ -241,7 +245,7 @@ int FtpClient::upload(
     }
     if (code == kTransferNotCarriedOut)
         sink_->onTransferFailed(localName);
-    return code;
+    return outcome(code, attempt.systemError);
 }
 
 int FtpClient::renameOnServer(const std::string& from, const std::string& to)
@@ -357,7 +361,7 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
 {
     if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty()) {
         sink_->message("Error %s %d\n", "send.name refused unsafe file name", EINVAL);
-        return { kTransferNotCarriedOut, true };
+        return { kTransferNotCarriedOut, true, false, EINVAL };
     }
     sendType(localName);
 
@@ -369,8 +373,9 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
     if (file.get() >= 0 && fstat(file.get(), &status) == 0 && !S_ISREG(status.st_mode))
         errno = EISDIR;
     if (file.get() < 0 || !S_ISREG(status.st_mode)) {
-        sink_->message("File Error %x\n", static_cast<unsigned>(errno));
-        return { kTransferNotCarriedOut, true };
+        const int error = errno;
+        sink_->message("File Error %x\n", static_cast<unsigned>(error));
+        return { kTransferNotCarriedOut, true, false, error };
     }
 
     std::unique_ptr<DataConnection> connection = openDataConnection();
@@ -403,6 +408,7 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
     int64_t sentAhead = 0;
     std::vector<char> block(kTransferBlock);
     bool complete = false;
+    int localError = 0;
     for (;;) {
         ssize_t count = read(file.get(), block.data(), block.size());
         if (count < 0 && errno == EINTR)
@@ -412,7 +418,8 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
             break;
         }
         if (count < 0) {
-            sink_->message("File Error %x\n", static_cast<unsigned>(errno));
+            localError = errno;
+            sink_->message("File Error %x\n", static_cast<unsigned>(localError));
             break;
         }
         IoResult sent = stream->sendAll(block.data(), static_cast<size_t>(count));
@@ -444,12 +451,20 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
     // The server cannot tell a cut-off stream from the end of the file, so its 226 proves
     // nothing here.
     if (!complete)
-        return { kTransferNotCarriedOut, false, true };
+        return { kTransferNotCarriedOut, localError != 0, true, localError };
     return { reply, false, true };
 }
 
-int FtpClient::uploadWithRetry(
+ClientResult FtpClient::uploadWithRetry(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
+{
+    int systemError = 0;
+    const int code = uploadCode(remoteName, localName, mode, expectedSize, systemError);
+    return outcome(code, systemError);
+}
+
+int FtpClient::uploadCode(const std::string& remoteName, const std::string& localName, TransferMode mode,
+    int64_t expectedSize, int& systemError)
 {
     // Only the outcome of the last attempt reaches the sink: a file that arrives after the
     // folder was made, or on a second send, has not failed.
@@ -470,6 +485,7 @@ int FtpClient::uploadWithRetry(
     };
     for (int attempt = 1;; ++attempt) {
         UploadAttempt result = uploadOnce(target, localName, mode, expectedSize);
+        systemError = result.systemError;
         partMayExist = partMayExist || (atomic && result.stored);
         if (result.code == kTransferNotCarriedOut && !result.localFailure && !isBroken()) {
             std::string folder = directoryPart(remoteName);
@@ -547,9 +563,9 @@ bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::strin
     return true;
 }
 
-int FtpClient::list(const std::string& argument)
+ClientResult FtpClient::list(const std::string& argument)
 {
-    return receiveListing("LIST", argument);
+    return outcome(receiveListing("LIST", argument));
 }
 
 int FtpClient::receiveListing(const char* verb, const std::string& argument)

@@ -125,12 +125,12 @@ int runScriptLine(FtpClient& client, std::string_view line)
     if (isWord(word, "mv")) {
         std::string oldName = nextToken(line, position);
         std::string newName = nextToken(line, position);
-        return client.renameFile(oldName, newName);
+        return client.renameFile(oldName, newName).code;
     }
     if (isWord(word, "cd"))
-        return client.changeDirectory(rest);
+        return client.changeDirectory(rest).code;
     if (isWord(word, "md") || isWord(word, "mkdir"))
-        return client.makeDirectory(rest);
+        return client.makeDirectory(rest).code;
     if (isWord(word, "lcd"))
         return client.setLocalDirectory(argument) ? 0 : -1;
     if (isWord(word, "lmd"))
@@ -148,7 +148,7 @@ int runScriptLine(FtpClient& client, std::string_view line)
             remote = nextToken(line, position);
         }
         if (!remote.empty())
-            return client.uploadWithRetry(remote, local, TransferMode::Image, -1);
+            return client.uploadWithRetry(remote, local, TransferMode::Image, -1).code;
         return uploadMatching(client, local, recursion);
     }
     if (isWord(word, "get")) {
@@ -167,15 +167,15 @@ int runScriptLine(FtpClient& client, std::string_view line)
             }
             remote = local;
         }
-        return client.download(remote, local, TransferMode::Image);
+        return client.download(remote, local, TransferMode::Image).code;
     }
     if (isWord(word, "list"))
-        return client.list(argument);
+        return client.list(argument).code;
     if (isWord(word, "pwd"))
         return 0;
     // A deletion the server refuses must be seen as refused by whoever keeps the record.
     if (isWord(word, "dele"))
-        return client.deleteFile(argument);
+        return client.deleteFile(argument).code;
     (void)client.command("%s %s", word.c_str(), argument.c_str());
     return 0;
 }

@@ -285,9 +285,9 @@ std::string FtpBrowser::localPath(const std::string& name) const
 
 bool FtpBrowser::connect(const ServerEntry& entry)
 {
-    if (!client_.connect(entry.site.url, entry.site.user, entry.site.pass))
+    if (!client_.connect(entry.site.url, entry.site.user, entry.site.pass).ok())
         return false;
-    if (client_.list("") / 100 == 2 || !client_.lastListing().empty())
+    if (client_.list("").ok() || !client_.lastListing().empty())
         fillRemote();
     if (!entry.site.localDirectory.empty())
         (void)setLocalDirectory(entry.site.localDirectory);
@@ -328,7 +328,7 @@ void FtpBrowser::fillRemote()
 void FtpBrowser::relist()
 {
     // An empty folder lists as empty text; it is shown all the same once the server said yes.
-    if (client_.list("") / 100 == 2 || !client_.lastListing().empty())
+    if (client_.list("").ok() || !client_.lastListing().empty())
         fillRemote();
 }
 
@@ -406,7 +406,7 @@ void FtpBrowser::remoteFollowsLocal()
     if (!quoteForCommand("/" + remainder, argument))
         return;
     (void)client_.makeDirectory(argument);
-    if (client_.changeDirectory(argument) / 100 == 2)
+    if (client_.changeDirectory(argument).ok())
         relist();
 }
 
@@ -621,9 +621,9 @@ void FtpBrowser::runBatch(const std::vector<FtpOperation>& batch)
             sink.onTransferFailed(operation.name1);
             continue;
         }
-        int result = client_.download(operation.name2, scratch, TransferMode::Image);
+        const ClientResult result = client_.download(operation.name2, scratch, TransferMode::Image);
         struct stat arrived { };
-        if (result / 100 == 2 && ::lstat(scratch.c_str(), &arrived) == 0) {
+        if (result.ok() && ::lstat(scratch.c_str(), &arrived) == 0) {
             if (::rename(scratch.c_str(), operation.name1.c_str()) != 0)
                 ::unlink(scratch.c_str());
         } else {
@@ -670,6 +670,6 @@ void FtpBrowser::renameRemote(const std::string& oldName, const std::string& new
 {
     if (oldName.empty() || newName.empty())
         return;
-    client_.rename(oldName, newName);
+    (void)client_.rename(oldName, newName);
     relist();
 }

@@ -46,7 +46,8 @@ ProjectSettings richProject(const std::string& path)
     first.connections = 1;
     FtpSite second;
     second.name = "Mirror";
-    second.url = "[::1]:21";
+    second.url = "sftp://[::1]:2222";
+    second.keyfile = "/home/u/.ssh/site key";
     second.pass = "ü€";
     second.atomic = false;
     second.connections = 16;

@@ -72,7 +72,7 @@ struct Scenario {
     bool connect()
     {
         EXPECT_TRUE(server.start()) << server.error();
-        return client.connect(server.url(), server.user(), server.password());
+        return client.connect(server.url(), server.user(), server.password()).ok();
     }
 };
 

@@ -70,7 +70,7 @@ TEST(PassiveDataConnection, RepliesTheClientMustNotFollow)
             session.server.on(verb, reply);
         session.server.on("LIST", Answer::sending("150 Here\r\n", kListing, "226 Done\r\n"));
         session.connect();
-        EXPECT_EQ(session.client.list(""), c.result);
+        EXPECT_EQ(session.client.list("").code, c.result);
         EXPECT_EQ(session.client.lastListing(), c.result == 226 ? kListing : "");
         EXPECT_EQ(session.client.failureCount(), c.result == 226 ? 0 : 1);
         EXPECT_EQ(session.finish(), c.commands);
@@ -83,8 +83,8 @@ TEST(PassiveDataConnection, RefusedEpsvIsAskedOncePerSession)
     session.server.on("EPSV", "500 Unknown command\r\n");
     session.server.on("LIST", Answer::sending("150 Here\r\n", kListing, "226 Done\r\n"));
     session.connect();
-    EXPECT_EQ(session.client.list("/a"), 226);
-    EXPECT_EQ(session.client.list("/b"), 226);
+    EXPECT_EQ(session.client.list("/a").code, 226);
+    EXPECT_EQ(session.client.list("/b").code, 226);
     EXPECT_EQ(session.server.passiveRequests(), (std::vector<std::string> { "EPSV", "PASV", "PASV" }));
     EXPECT_EQ(session.finish(), (std::vector<std::string> { "EPSV", "PASV", "LIST /a", "PASV", "LIST /b" }));
 }
@@ -210,7 +210,7 @@ TEST(Ipv6DataConnections, EpsvAndEprtOnLoopback)
             local.writeFile("v6.html", "over IPv6");
             ASSERT_TRUE(client.setLocalDirectory(local.path()));
             ASSERT_TRUE(client.connect(server.url(), server.user(), server.password()));
-            EXPECT_EQ(client.upload("v6.html", "v6.html"), 226);
+            EXPECT_EQ(client.upload("v6.html", "v6.html").code, 226);
             std::vector<RemoteEntry> entries = client.listEntries("/");
             ASSERT_EQ(entries.size(), 1u);
             EXPECT_EQ(entries[0].name, "v6.html");

@@ -31,25 +31,25 @@ protected:
 
 TEST_P(RealServerDirectories, MakeDirectoryCreatesMissingParents)
 {
-    EXPECT_EQ(client.makeDirectory("/a/b/c"), 257);
+    EXPECT_EQ(client.makeDirectory("/a/b/c").code, 257);
     EXPECT_TRUE(std::filesystem::is_directory(server.pathOf("a/b/c")));
-    EXPECT_EQ(client.makeDirectory("\"/with blank/x\" ignored"), 257);
+    EXPECT_EQ(client.makeDirectory("\"/with blank/x\" ignored").code, 257);
     EXPECT_TRUE(std::filesystem::is_directory(server.pathOf("with blank/x")));
 }
 
 TEST_P(RealServerDirectories, RenameDeleteAndRemoveChangeTheServerFolder)
 {
     // Made through the server, so that its own user may change it.
-    ASSERT_EQ(client.makeDirectory("/old"), 257);
+    ASSERT_EQ(client.makeDirectory("/old").code, 257);
     std::ofstream(server.pathOf("old/page.html")) << "p";
-    client.rename("/old/page.html", "/old/renamed.html");
+    (void)client.rename("/old/page.html", "/old/renamed.html");
     EXPECT_TRUE(std::filesystem::exists(server.pathOf("old/renamed.html")));
-    EXPECT_EQ(client.deleteFile("/old/renamed.html") / 100, 2);
+    EXPECT_EQ(client.deleteFile("/old/renamed.html").code / 100, 2);
     EXPECT_FALSE(std::filesystem::exists(server.pathOf("old/renamed.html")));
-    EXPECT_EQ(client.removeDirectory("/old"), 0);
+    EXPECT_TRUE(client.removeDirectory("/old").ok());
     EXPECT_FALSE(std::filesystem::exists(server.pathOf("old")));
     // A rename whose source is missing sends no RNTO.
-    client.rename("/nothing", "/else");
+    (void)client.rename("/nothing", "/else");
     EXPECT_EQ(sink.count("RNTO"), 1);
 }
 
@@ -57,9 +57,9 @@ TEST_P(RealServerDirectories, ChangeAndPrintTheCurrentDirectory)
 {
     std::filesystem::create_directories(server.pathOf("web/sub"));
     EXPECT_EQ(client.currentDirectory(), "/");
-    EXPECT_EQ(client.changeDirectory("/web/sub"), 250);
+    EXPECT_EQ(client.changeDirectory("/web/sub").code, 250);
     EXPECT_EQ(client.currentDirectory(), "/web/sub");
-    EXPECT_EQ(client.changeDirectory("/missing") / 100, 5);
+    EXPECT_EQ(client.changeDirectory("/missing").code / 100, 5);
 }
 
 TEST_P(RealServerDirectories, ListEntriesDescribesFilesAndFolders)
@@ -67,7 +67,7 @@ TEST_P(RealServerDirectories, ListEntriesDescribesFilesAndFolders)
     std::filesystem::create_directories(server.pathOf("site/images"));
     std::ofstream(server.pathOf("site/index.html")) << std::string(1234, 'x');
     std::ofstream(server.pathOf("site/a name.txt")) << "abc";
-    EXPECT_EQ(client.list("/site"), 226);
+    EXPECT_EQ(client.list("/site").code, 226);
     EXPECT_NE(client.lastListing().find("index.html"), std::string::npos);
 
     std::vector<RemoteEntry> entries = client.listEntries("/site");
@@ -107,7 +107,7 @@ TEST(ScriptedDirectories, MakeDirectoryAfter550TriesEachLevel)
     FakeFtpServer server;
     server.on("MKD", "550 No such directory\r\n");
     int result = 0;
-    auto commands = scripted(server, [&](FtpClient& client) { result = client.makeDirectory("/top/mid/leaf"); });
+    auto commands = scripted(server, [&](FtpClient& client) { result = client.makeDirectory("/top/mid/leaf").code; });
     EXPECT_EQ(result, 550);
     EXPECT_EQ(
         commands, (std::vector<std::string> { "MKD /top/mid/leaf", "MKD /top", "MKD /top/mid", "MKD /top/mid/leaf" }));

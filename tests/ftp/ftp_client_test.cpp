@@ -27,14 +27,18 @@ TEST(FtpClientLogin, FollowsTheServersAnswers)
         std::string user;
         bool loggedIn;
         std::vector<std::string> commands;
+        Failure failure = Failure::None;
     };
     const Case cases[] = {
         { "331 then 230", { "220 hi\r\n" }, "331 Password\r\n", "230 In\r\n", "anna", true,
             { "USER anna", "PASS pw" } },
         { "230 to USER needs no PASS", { "220 hi\r\n" }, "230 In\r\n", "", "anna", true, { "USER anna" } },
         { "wrong password", { "220 hi\r\n" }, "331 Password\r\n", "530 Login incorrect\r\n", "anna", false,
-            { "USER anna", "PASS pw" } },
-        { "user refused", { "220 hi\r\n" }, "530 Not allowed\r\n", "", "anna", false, { "USER anna" } },
+            { "USER anna", "PASS pw" }, Failure::GiveUpSite },
+        { "user refused", { "220 hi\r\n" }, "530 Not allowed\r\n", "", "anna", false, { "USER anna" },
+            Failure::GiveUpSite },
+        { "at its limit of connections", { "220 hi\r\n" }, "421 Too many connections\r\n", "", "anna", false,
+            { "USER anna" }, Failure::Reconnect },
         { "no user name: connect only", { "220 hi\r\n" }, "", "", "", true, {} },
         { "multi-line greeting in pieces", { "220-Welcome\r\n22", "0-more\r\n220 ready\r\n" }, "331 Password\r\n",
             "230 In\r\n", "anna", true, { "USER anna", "PASS pw" } },
@@ -52,7 +56,9 @@ TEST(FtpClientLogin, FollowsTheServersAnswers)
         FtpClient client(options);
         FtpRecordingSink sink;
         client.setEventSink(&sink);
-        EXPECT_EQ(client.connect(server.url(), c.user, "pw"), c.loggedIn);
+        const ClientResult result = client.connect(server.url(), c.user, "pw");
+        EXPECT_EQ(result.ok(), c.loggedIn);
+        EXPECT_STREQ(failureName(result.failure), failureName(c.failure));
         EXPECT_EQ(client.state() == FtpClient::State::LoggedIn, c.loggedIn && !c.user.empty());
         client.quit();
         server.join();
@@ -111,18 +117,21 @@ TEST(FtpClientLogin, ReportsConnectFailuresWithTheirCode)
     struct Case {
         std::string url;
         std::string message;
+        Failure failure; // a server not listening may be back later; an unusable address not
     };
     const Case cases[] = {
-        { closedPort, "Error 111 in connect.connect\n" },
-        { "127.0.0.1:99999", "Error 22 in connect.connect\n" },
-        { "", "Error 22 in connect.connect\n" },
+        { closedPort, "Error 111 in connect.connect\n", Failure::Reconnect },
+        { "127.0.0.1:99999", "Error 22 in connect.connect\n", Failure::GiveUpSite },
+        { "", "Error 22 in connect.connect\n", Failure::GiveUpSite },
     };
     for (const Case& c : cases) {
         MachineOptions options;
         FtpClient client(options);
         FtpRecordingSink sink;
         client.setEventSink(&sink);
-        EXPECT_FALSE(client.connect(c.url, "anna", "pw")) << c.url;
+        const ClientResult result = client.connect(c.url, "anna", "pw");
+        EXPECT_FALSE(result) << c.url;
+        EXPECT_STREQ(failureName(result.failure), failureName(c.failure)) << c.url;
         EXPECT_EQ(sink.lines, std::vector<std::string> { c.message }) << c.url;
         // A client that never connected fails its operations without hanging.
         EXPECT_EQ(client.command("NOOP"), 0);
@@ -204,7 +213,7 @@ TEST(FtpClientReplies, ServerClosingTheConnectionEndsTheWait)
     EXPECT_EQ(client.command("NOOP"), 421);
     EXPECT_EQ(client.command("NOOP"), 0);
     EXPECT_EQ(client.command("NOOP"), 0);
-    EXPECT_EQ(client.list(""), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(client.list("").code, FtpClient::kTransferNotCarriedOut);
     EXPECT_FALSE(client.timedOut());
     EXPECT_TRUE(client.isBroken());
     const std::string lost = "Receive.recv returned: 0 (connection closed by the server)\n";
@@ -307,7 +316,7 @@ TEST(FtpClientCommands, RefusesLineBreaksInsteadOfSendingTwoCommands)
     FtpClient client(options);
     ASSERT_TRUE(client.connect(server.url(), "", ""));
     EXPECT_EQ(client.command("CWD %s", "a\r\nDELE b"), 0);
-    EXPECT_EQ(client.deleteFile(std::string("x\0y", 3)), 0);
+    EXPECT_EQ(client.deleteFile(std::string("x\0y", 3)).code, 0);
     EXPECT_EQ(client.command("NOOP"), 200);
     client.quit();
     server.join();

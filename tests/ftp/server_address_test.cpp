@@ -42,10 +42,12 @@ TEST(ServerAddress, ReadsHostAndOptionalPort)
 TEST(ServerAddress, SchemeChoosesSecurityAndDefaultPort)
 {
     using Security = ServerAddress::Security;
+    using Transport = ServerAddress::Transport;
     struct Case {
         const char* url;
         Security security;
         const char* hostAndPort;
+        Transport transport = Transport::Ftp;
     };
     const Case cases[] = {
         { "ftp://example.org", Security::Plain, "example.org:21" },
@@ -53,14 +55,17 @@ TEST(ServerAddress, SchemeChoosesSecurityAndDefaultPort)
         { "ftps://example.org", Security::ImplicitTls, "example.org:990" },
         { "ftps://[::1]:2990", Security::ImplicitTls, "[::1]:2990" },
         { "ftpes://10.0.0.1:2121", Security::ExplicitTls, "10.0.0.1:2121" },
+        { "sftp://example.org", Security::Plain, "example.org:22", Transport::Sftp },
+        { "SFTP://[::1]:2222/", Security::Plain, "[::1]:2222", Transport::Sftp },
     };
     for (const Case& c : cases) {
         std::optional<ServerAddress> address = ServerAddress::parse(c.url);
         ASSERT_TRUE(address.has_value()) << c.url;
         EXPECT_EQ(address->security, c.security) << c.url;
         EXPECT_EQ(address->hostAndPort(), c.hostAndPort) << c.url;
+        EXPECT_EQ(address->transport, c.transport) << c.url;
     }
-    for (const char* bad : { "ftps://", "ftpes://:21", "ftp:///" })
+    for (const char* bad : { "ftps://", "ftpes://:21", "ftp:///", "sftp://" })
         EXPECT_FALSE(ServerAddress::parse(bad).has_value()) << bad;
 }
 

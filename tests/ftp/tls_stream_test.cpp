@@ -55,7 +55,7 @@ protected:
     {
         client.setTrustedCertificatesPath(keys.file("trusted-certs.txt"));
         client.setEventSink(&sink);
-        return client.connect(server->url(), server->user(), server->password());
+        return client.connect(server->url(), server->user(), server->password()).ok();
     }
 
     TempDir keys;
@@ -98,10 +98,10 @@ TEST_P(RealTlsServers, UntrustedIsRefusedTrustedTravelsAndSecretsStayOutOfTheLog
             std::string name = "f" + std::to_string(size) + ".bin";
             std::string bytes = patternBytes(size, 88172645u);
             local.writeFile(name, bytes);
-            EXPECT_EQ(client.uploadWithRetry(name, name), 226) << server->log();
+            EXPECT_EQ(client.uploadWithRetry(name, name).code, 226) << server->log();
             EXPECT_TRUE(readWholeFile(server->pathOf(name)).value_or("") == bytes)
                 << readWholeFile(server->pathOf(name)).value_or("").size();
-            EXPECT_EQ(client.download(name, "back-" + name), 226);
+            EXPECT_EQ(client.download(name, "back-" + name).code, 226);
             EXPECT_TRUE(readWholeFile(local.file("back-" + name)).value_or("") == bytes);
         }
         std::vector<RemoteEntry> entries = client.listEntries("/");
@@ -182,7 +182,7 @@ TEST(ProftpdSessionReuse, AThousandSmallFilesOnOneClientAllArrive)
             std::string name = "f" + std::to_string(i) + ".bin";
             std::string bytes = patternBytes(static_cast<size_t>(i % 97) * 13, static_cast<uint32_t>(i + 1));
             local.writeFile(name, bytes);
-            if (client.upload(name, name) != 226)
+            if (client.upload(name, name).code != 226)
                 ++refused;
             else if (readWholeFile(server.pathOf(name)).value_or("<missing>") != bytes)
                 ++different;

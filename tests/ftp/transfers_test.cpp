@@ -65,10 +65,10 @@ TEST_P(RealServerTransfers, FilesTravelBothWaysByteForByte)
         SCOPED_TRACE(c.name);
         std::string bytes = patternBytes(c.size);
         local.writeFile(c.name, bytes);
-        EXPECT_EQ(client.upload(c.name, c.name), 226);
+        EXPECT_EQ(client.upload(c.name, c.name).code, 226);
         EXPECT_TRUE(contentOf(server.pathOf(c.name)) == bytes);
         std::string back = std::string("back-") + c.name;
-        EXPECT_EQ(client.download(c.name, back), 226);
+        EXPECT_EQ(client.download(c.name, back).code, 226);
         EXPECT_TRUE(contentOf(local.file(back)) == bytes);
     }
     EXPECT_TRUE(sink.failedTransfers.empty());
@@ -86,21 +86,21 @@ TEST_P(RealServerTransfers, SizeCheckResendsAFileTruncatedBehindTheClientsBack)
         }
     };
     options.checkFileSize = true;
-    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin"), 226);
+    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin").code, 226);
     EXPECT_TRUE(truncated);
     EXPECT_EQ(sink.count("STOR"), 2);
     EXPECT_TRUE(contentOf(server.pathOf("page.bin")) == bytes);
 
     options.checkFileSize = false;
     int listsBefore = sink.count("LIST");
-    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin"), 226);
+    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin").code, 226);
     EXPECT_EQ(sink.count("LIST"), listsBefore);
 }
 
 TEST_P(RealServerTransfers, UploadCreatesTheMissingFolderAndRetries)
 {
     local.writeFile("x.html", "<p>x</p>");
-    EXPECT_EQ(client.uploadWithRetry("/new/deeper/x.html", "x.html"), 226) << testing::PrintToString(sink.lines);
+    EXPECT_EQ(client.uploadWithRetry("/new/deeper/x.html", "x.html").code, 226) << testing::PrintToString(sink.lines);
     EXPECT_EQ(contentOf(server.pathOf("new/deeper/x.html")), "<p>x</p>");
 }
 
@@ -111,7 +111,7 @@ TEST_P(RealServerTransfers, UnreadableLocalFileNeverReplacesTheServerCopy)
     local.makeDirectory("folder.html");
     for (const char* localName : { "missing.html", "folder.html" }) {
         SCOPED_TRACE(localName);
-        EXPECT_EQ(client.uploadWithRetry("keep.html", localName), FtpClient::kTransferNotCarriedOut);
+        EXPECT_EQ(client.uploadWithRetry("keep.html", localName).code, FtpClient::kTransferNotCarriedOut);
         EXPECT_EQ(contentOf(server.pathOf("keep.html")), "good");
     }
     // Nothing to retry: no folder is made and each file fails once.
@@ -124,11 +124,11 @@ TEST_P(RealServerTransfers, DownloadLeavesExistingAndPartialFilesAlone)
 {
     std::ofstream(server.pathOf("index.html")) << "server";
     local.writeFile("index.html", "mine");
-    EXPECT_EQ(client.download("index.html", "index.html"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(client.download("index.html", "index.html").code, FtpClient::kTransferNotCarriedOut);
     EXPECT_EQ(contentOf(local.file("index.html")), "mine");
     EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), "File Error 11\n"), 1);
 
-    EXPECT_EQ(client.download("absent.html", "absent.html"), 0);
+    EXPECT_EQ(client.download("absent.html", "absent.html").code, 0);
     EXPECT_FALSE(std::filesystem::exists(local.file("absent.html")));
     EXPECT_EQ(sink.count("RETR"), 1);
 }
@@ -138,13 +138,13 @@ TEST_P(RealServerTransfers, TypeFollowsTheAsciiExtensions)
     local.writeFile("page.HTML", "<html>\n</html>\n");
     local.writeFile("archive.tar.gz", "gz");
     local.writeFile("README", "plain");
-    EXPECT_EQ(client.upload("a.html", "page.HTML"), 226);
+    EXPECT_EQ(client.upload("a.html", "page.HTML").code, 226);
     client.loadAsciiExtensions(local.file("no-such-ascii.ini"));
-    EXPECT_EQ(client.upload("b.html", "page.HTML"), 226);
-    EXPECT_EQ(client.upload("c.tar.gz", "archive.tar.gz"), 226);
-    EXPECT_EQ(client.upload("README", "README"), 226); // TYPE I is still in effect
+    EXPECT_EQ(client.upload("b.html", "page.HTML").code, 226);
+    EXPECT_EQ(client.upload("c.tar.gz", "archive.tar.gz").code, 226);
+    EXPECT_EQ(client.upload("README", "README").code, 226); // TYPE I is still in effect
     EXPECT_EQ(client.command("type a"), 200); // changed behind the transfers' back
-    EXPECT_EQ(client.upload("README", "README"), 226);
+    EXPECT_EQ(client.upload("README", "README").code, 226);
     std::vector<std::string> types;
     for (const std::string& command : sink.commands()) {
         if (strncasecmp(command.c_str(), "TYPE", 4) == 0)
@@ -172,7 +172,7 @@ TEST_P(RealServerTransfers, AtomicUploadsReplaceThroughAHiddenPart)
             ASSERT_EQ(truncate(server.pathOf(".page.bin.tarnwick-part").c_str(), 10), 0);
         }
     };
-    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin"), 226);
+    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin").code, 226);
     sink.lineHook = nullptr;
     EXPECT_TRUE(truncated);
     EXPECT_EQ(sink.count("STOR .page.bin.tarnwick-part"), 2);
@@ -180,9 +180,9 @@ TEST_P(RealServerTransfers, AtomicUploadsReplaceThroughAHiddenPart)
     EXPECT_TRUE(contentOf(server.pathOf("page.bin")) == bytes);
 
     local.writeFile("x.html", "<p>x</p>");
-    EXPECT_EQ(client.uploadWithRetry("/new/deeper/x.html", "x.html"), 226);
+    EXPECT_EQ(client.uploadWithRetry("/new/deeper/x.html", "x.html").code, 226);
     EXPECT_EQ(sink.count("STOR /new/deeper/.x.html.tarnwick-part"), 2);
-    EXPECT_EQ(client.upload("x.html", "x.html"), 226);
+    EXPECT_EQ(client.upload("x.html", "x.html").code, 226);
     EXPECT_EQ(listFiles(server.root()), (std::vector<std::string> { "new/deeper/x.html", "page.bin", "x.html" }));
     EXPECT_EQ(contentOf(server.pathOf("new/deeper/x.html")), "<p>x</p>");
     EXPECT_TRUE(sink.failedTransfers.empty());
@@ -190,7 +190,7 @@ TEST_P(RealServerTransfers, AtomicUploadsReplaceThroughAHiddenPart)
     client.setAtomicUploads(false);
     const int renames = sink.count("RNFR");
     local.writeFile("x.html", "<p>y</p>");
-    EXPECT_EQ(client.uploadWithRetry("x.html", "x.html"), 226);
+    EXPECT_EQ(client.uploadWithRetry("x.html", "x.html").code, 226);
     EXPECT_EQ(sink.count("STOR x.html"), 1);
     EXPECT_EQ(sink.count("RNFR"), renames);
     EXPECT_EQ(contentOf(server.pathOf("x.html")), "<p>y</p>");
@@ -256,7 +256,7 @@ TEST_P(KilledDuringReplacement, LiveFileKeepsItsOldBytes)
     int code = 0;
     std::future<void> reached = sink.reached.get_future();
     {
-        std::jthread uploader([&] { code = client.uploadWithRetry("big.bin", "big.bin"); });
+        std::jthread uploader([&] { code = client.uploadWithRetry("big.bin", "big.bin").code; });
         // Lets the upload go on however this block is left.
         struct Release {
             PausingSink& sink;
@@ -279,7 +279,7 @@ TEST_P(KilledDuringReplacement, LiveFileKeepsItsOldBytes)
     again.setAtomicUploads(true);
     ASSERT_TRUE(again.connect(server.url(), server.user(), server.password()));
     ASSERT_TRUE(again.setLocalDirectory(local.path()));
-    EXPECT_EQ(again.uploadWithRetry("big.bin", "big.bin"), 226);
+    EXPECT_EQ(again.uploadWithRetry("big.bin", "big.bin").code, 226);
     EXPECT_TRUE(contentOf(server.pathOf("big.bin")) == newBytes);
     EXPECT_EQ(listFiles(server.root()), std::vector<std::string> { "big.bin" });
 }
@@ -333,7 +333,7 @@ TEST_F(ScriptedTransfers, RefusedStorMakesTheFolderAndTriesOnceMore)
     server.on("STOR", "553 Could not create file\r\n");
     connect();
     local.writeFile("x.html", "x");
-    EXPECT_EQ(client.uploadWithRetry("sub/x.html", "x.html"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(client.uploadWithRetry("sub/x.html", "x.html").code, FtpClient::kTransferNotCarriedOut);
     // One outcome per file, whatever the attempts in between.
     EXPECT_EQ(sink.failedTransfers, (std::vector<std::string> { "x.html" }));
     EXPECT_EQ(finish(),
@@ -350,15 +350,15 @@ TEST_F(ScriptedTransfers, SizeThatKeepsDifferingIsSentFiveTimes)
     connect();
     local.writeFile("x.bin", "12345");
     // The server kept one byte of five and said 226 each time: that is no success.
-    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin").code, FtpClient::kTransferNotCarriedOut);
     EXPECT_EQ(sink.count("STOR"), 5);
     EXPECT_EQ(server.received(), std::vector<std::string>(5, "12345"));
     EXPECT_EQ(sink.failedTransfers, std::vector<std::string> { "x.bin" });
     // Ascii mode is never verified.
-    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin", TransferMode::Ascii), 226);
+    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin", TransferMode::Ascii).code, 226);
     EXPECT_EQ(sink.count("STOR"), 6);
     // Once the server keeps what it gets, the same file goes up in one send.
-    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin"), 226);
+    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin").code, 226);
     EXPECT_EQ(sink.count("STOR"), 7);
 }
 
@@ -399,9 +399,9 @@ TEST_F(ScriptedTransfers, RefusedRetrAndListAnswerZero)
     server.on("RETR", "550 No such file\r\n");
     server.on("LIST", "450 Not now\r\n");
     connect();
-    EXPECT_EQ(client.download("gone.html", "gone.html"), 0);
+    EXPECT_EQ(client.download("gone.html", "gone.html").code, 0);
     EXPECT_FALSE(std::filesystem::exists(local.file("gone.html")));
-    EXPECT_EQ(client.list("/"), 0);
+    EXPECT_EQ(client.list("/").code, 0);
     EXPECT_EQ(client.lastListing(), "");
     EXPECT_EQ(sink.failedTransfers, std::vector<std::string> { "gone.html" });
 }
@@ -410,7 +410,7 @@ TEST_F(ScriptedTransfers, ReplyAfterTheDataDecidesAndPartialDownloadsAreRemoved)
 {
     server.on("RETR", Answer::sending("150 Opening\r\n", "partial", "426 Connection closed; transfer aborted\r\n"));
     connect();
-    EXPECT_EQ(client.download("a.bin", "a.bin"), 426);
+    EXPECT_EQ(client.download("a.bin", "a.bin").code, 426);
     EXPECT_FALSE(std::filesystem::exists(local.file("a.bin")));
 }
 
@@ -419,7 +419,7 @@ TEST_F(ScriptedTransfers, TwoRepliesInOnePacketKeepLaterCommandsInStep)
     server.on("RETR", Answer::sending("150 Opening\r\n226 Done\r\n", "payload", ""));
     server.on("PWD", "257 \"/web\" is current\r\n");
     connect();
-    EXPECT_EQ(client.download("a.bin", "a.bin"), 226);
+    EXPECT_EQ(client.download("a.bin", "a.bin").code, 226);
     EXPECT_EQ(contentOf(local.file("a.bin")), "payload");
     EXPECT_EQ(client.currentDirectory(), "/web");
     EXPECT_EQ(sink.downloadsBegun, std::vector<std::string> { "a.bin" });
@@ -440,7 +440,7 @@ TEST(ScriptedTransfersShortBudget, DataConnectionThatNeverComesKeepsRepliesInSte
     client.setEventSink(&sink);
     ASSERT_TRUE(client.setLocalDirectory(local.path()));
     ASSERT_TRUE(client.connect(server.url(), "", ""));
-    EXPECT_EQ(client.upload("x.bin", "x.bin"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(client.upload("x.bin", "x.bin").code, FtpClient::kTransferNotCarriedOut);
     EXPECT_TRUE(client.timedOut());
     EXPECT_EQ(client.failureCount(), 1);
     EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(), "Error receive.accept 110\n"), 1);
@@ -451,7 +451,7 @@ TEST_F(ScriptedTransfers, PortCarriesTheControlConnectionsAddressAndTheListening
 {
     server.on("LIST", Answer::sending("150 Here\r\n", "+i8388621.29609,m824255902,/,\tdev\r\n", "226 Done\r\n"));
     connect();
-    EXPECT_EQ(client.list(""), 226);
+    EXPECT_EQ(client.list("").code, 226);
     EXPECT_EQ(client.lastListing(), "+i8388621.29609,m824255902,/,\tdev\r\n");
     ASSERT_EQ(server.portArguments().size(), 1u);
     std::string expected = server.clientAddress();
@@ -546,7 +546,7 @@ TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
         client.setAtomicUploads(true);
         ASSERT_TRUE(client.connect(server.url(), "", ""));
         ASSERT_TRUE(client.setLocalDirectory(local.path()));
-        EXPECT_EQ(client.uploadWithRetry("x.html", "x.html"), row.code);
+        EXPECT_EQ(client.uploadWithRetry("x.html", "x.html").code, row.code);
         EXPECT_EQ(sink.failedTransfers.size(), row.code == 226 ? 0u : 1u);
         client.quit();
         server.join();
@@ -572,8 +572,8 @@ TEST_F(ScriptedTransfers, FailedAtomicUploadsRemoveTheirPart)
     connect();
     client.setAtomicUploads(true);
     local.writeFile("x.bin", "12345");
-    EXPECT_EQ(client.upload("x.bin", "x.bin"), 451);
-    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(client.upload("x.bin", "x.bin").code, 451);
+    EXPECT_EQ(client.uploadWithRetry("x.bin", "x.bin").code, FtpClient::kTransferNotCarriedOut);
     std::vector<std::string> commands = finish();
     std::vector<std::string> expected = { "TYPE I", "PORT", "STOR .x.bin.tarnwick-part", "DELE .x.bin.tarnwick-part" };
     for (int attempt = 0; attempt < FtpClient::kUploadAttempts; ++attempt) {
@@ -589,11 +589,55 @@ TEST_F(ScriptedTransfers, UnsafeLocalNamesAreRefusedBeforeAnythingIsSent)
     connect();
     for (const char* name : { "../escape.html", "sub/../../escape.html", ".." }) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(client.download("escape.html", name), FtpClient::kTransferNotCarriedOut);
+        EXPECT_EQ(client.download("escape.html", name).code, FtpClient::kTransferNotCarriedOut);
     }
-    EXPECT_EQ(client.download(std::string("a\0b", 3), "a"), FtpClient::kTransferNotCarriedOut);
+    EXPECT_EQ(client.download(std::string("a\0b", 3), "a").code, FtpClient::kTransferNotCarriedOut);
     EXPECT_EQ(finish(), std::vector<std::string> { "bye" });
     EXPECT_EQ(sink.failedTransfers.size(), 4u);
 }
 
 } // namespace
+
+TEST(ScriptedOutcomes, FailureSaysWhatTheCallerShouldDoNext)
+{
+    struct Row {
+        const char* name;
+        const char* verb;
+        FakeFtpServer::Answer answer;
+        bool upload; // else a deletion
+        const char* localName;
+        Failure failure;
+        int systemError;
+    };
+    FakeFtpServer::Answer dropped = FakeFtpServer::Answer::replies({});
+    dropped.close = true;
+    const Row rows[] = {
+        { "refused file", "STOR", FakeFtpServer::Answer::replies({ "553 No\r\n" }), true, "x.html", Failure::RetryItem,
+            0 },
+        { "missing local file", "STOR", FakeFtpServer::Answer::replies({ "553 No\r\n" }), true, "absent.html",
+            Failure::RetryItem, ENOENT },
+        { "refused deletion", "DELE", FakeFtpServer::Answer::replies({ "550 No\r\n" }), false, "", Failure::RetryItem,
+            0 },
+        { "server shutting down", "DELE", FakeFtpServer::Answer::replies({ "421 Bye\r\n" }), false, "",
+            Failure::Reconnect, 0 },
+        { "connection dropped", "DELE", dropped, false, "", Failure::Reconnect, 0 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeFtpServer server;
+        server.on(row.verb, row.answer);
+        ASSERT_TRUE(server.start());
+        MachineOptions options = activeModeOptions();
+        FtpClient client(options);
+        TempDir local;
+        local.writeFile("x.html", "x");
+        ASSERT_TRUE(client.setLocalDirectory(local.path()));
+        ASSERT_TRUE(client.connect(server.url(), "", ""));
+        const ClientResult result
+            = row.upload ? client.uploadWithRetry("x.html", row.localName) : client.deleteFile("x");
+        EXPECT_STREQ(failureName(result.failure), failureName(row.failure));
+        EXPECT_EQ(result.systemError, row.systemError);
+        client.quit();
+        server.join();
+    }
+}
