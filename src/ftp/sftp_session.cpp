@@ -86,11 +86,6 @@ const char* statusText(int status)
     }
 }
 
-std::string lastStep(const std::string& relative)
-{
-    return relative.substr(relative.rfind('/') + 1);
-}
-
 // How known_hosts and ssh-keygen -R name a server.
 std::string knownHostsEntry(const std::string& host, int port)
 {
@@ -238,11 +233,11 @@ ClientResult SftpSession::serverFailure(const char* what, const std::string& pat
     if (verdict == SftpWatchdog::Verdict::TimedOut) {
         timedOut_ = true;
         setState(State::Broken);
-        sink_->message("Error sftp.%s %s: no progress within %lld ms, the connection is given up\n", what,
-            path.c_str(), static_cast<long long>(budget_.count()));
+        sink_->message("Error sftp.%s %s: no progress within %lld ms, the connection is given up\n", what, path.c_str(),
+            static_cast<long long>(budget_.count()));
         return remember(ClientResult::failed(Failure::Reconnect));
     }
-    const bool lost = ssh_ == nullptr || !ssh_is_connected(ssh_)
+    const bool lost = state_ == State::Broken || ssh_ == nullptr || !ssh_is_connected(ssh_)
         || (sftp_ != nullptr && (ssh_channel_is_closed(sftp_->channel) || ssh_channel_is_eof(sftp_->channel)));
     if (lost) {
         setState(State::Broken);
@@ -298,7 +293,8 @@ ClientResult SftpSession::connect(
         && ssh_options_set(ssh_, SSH_OPTIONS_LOG_VERBOSITY, &verbosity) == SSH_OK
         && ssh_options_set(ssh_, SSH_OPTIONS_PROCESS_CONFIG, &processConfig) == SSH_OK
         && (user.empty() || ssh_options_set(ssh_, SSH_OPTIONS_USER, user.c_str()) == SSH_OK)
-        && (knownHostsPath_.empty() || ssh_options_set(ssh_, SSH_OPTIONS_KNOWNHOSTS, knownHostsPath_.c_str()) == SSH_OK);
+        && (knownHostsPath_.empty()
+            || ssh_options_set(ssh_, SSH_OPTIONS_KNOWNHOSTS, knownHostsPath_.c_str()) == SSH_OK);
     if (!set)
         return giveUp(
             FtpEventSink::format("Error sftp.connect %s: the connection settings were refused\n", server.c_str()));
@@ -568,10 +564,94 @@ ClientResult SftpSession::renameFile(const std::string& from, const std::string&
     if (!relativeFrom || !relativeTo || !fullFrom || !fullTo)
         return lastResult_;
     transcript("rename", *relativeFrom, *relativeTo);
+    return remember(renameOnServer(*fullFrom, *fullTo, *relativeFrom));
+}
+
+bool SftpSession::readChannel(char* data, size_t size)
+{
+    while (size > 0) {
+        int count = ssh_channel_read(sftp_->channel, data, static_cast<uint32_t>(size), 0);
+        // 0 is libssh's own timeout; the watchdog ends a wait that lasts.
+        if (count < 0 || (count == 0 && (ssh_channel_is_eof(sftp_->channel) || !ssh_is_connected(ssh_))))
+            return false;
+        data += count;
+        size -= static_cast<size_t>(count);
+    }
+    return true;
+}
+
+int SftpSession::posixRename(const std::string& from, const std::string& to)
+{
+    // libssh 0.10 has no call for this extension. Nothing else is outstanding on the channel
+    // between two calls, so the request goes out by hand and the next packet is its answer.
+    constexpr unsigned char kExtended = 200;
+    constexpr unsigned char kStatus = 101;
+    constexpr uint32_t kMaxReply = 64 * 1024;
+    const auto number = [](std::string& out, uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out += static_cast<char>((value >> shift) & 0xff);
+    };
+    const auto text = [&number](std::string& out, std::string_view value) {
+        number(out, static_cast<uint32_t>(value.size()));
+        out += value;
+    };
+    const uint32_t id = ++sftp_->id_counter;
+    std::string body(1, static_cast<char>(kExtended));
+    number(body, id);
+    text(body, "posix-rename@openssh.com");
+    text(body, from);
+    text(body, to);
+    std::string packet;
+    number(packet, static_cast<uint32_t>(body.size()));
+    packet += body;
+    for (size_t written = 0; written < packet.size();) {
+        int count = ssh_channel_write(
+            sftp_->channel, packet.data() + written, static_cast<uint32_t>(packet.size() - written));
+        if (count <= 0)
+            return -1;
+        written += static_cast<size_t>(count);
+    }
+    char header[13];
+    if (!readChannel(header, sizeof header))
+        return -1;
+    const auto at = [&header](size_t offset) {
+        uint32_t value = 0;
+        for (size_t i = 0; i < 4; ++i)
+            value = (value << 8) | static_cast<unsigned char>(header[offset + i]);
+        return value;
+    };
+    const uint32_t length = at(0);
+    if (static_cast<unsigned char>(header[4]) != kStatus || at(5) != id || length < 9 || length > kMaxReply) {
+        // The channel is out of step with libssh's idea of it: nothing more can be trusted.
+        setState(State::Broken);
+        return -1;
+    }
+    std::string rest(length - 9, '\0');
+    if (!rest.empty() && !readChannel(rest.data(), rest.size()))
+        return -1;
+    return static_cast<int>(at(9));
+}
+
+ClientResult SftpSession::renameOnServer(const std::string& from, const std::string& to, const std::string& shown)
+{
     Call call(*this);
-    if (sftp_rename(sftp_, fullFrom->c_str(), fullTo->c_str()) != SSH_OK)
-        return serverFailure("rename", *relativeFrom);
-    return remember(ClientResult::success());
+    if (replacingRename_) {
+        int status = posixRename(from, to);
+        if (status == SSH_FX_OK)
+            return ClientResult::success();
+        if (status < 0 || state_ != State::Ready)
+            return serverFailure("rename", shown);
+        if (status == SSH_FX_OP_UNSUPPORTED)
+            replacingRename_ = false;
+        if (status != SSH_FX_OP_UNSUPPORTED && status != SSH_FX_PERMISSION_DENIED) {
+            sink_->message("Error sftp.rename %s: %s\n", shown.c_str(), statusText(status));
+            return ClientResult::failed(Failure::RetryItem);
+        }
+        // A server may offer the extension and still refuse it: the plain rename may do.
+    }
+    if (sftp_rename(sftp_, from.c_str(), to.c_str()) != SSH_OK)
+        return serverFailure("rename", shown);
+    return ClientResult::success();
 }
 
 std::optional<int64_t> SftpSession::remoteSize(const std::string& path)
@@ -795,9 +875,24 @@ ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const s
             (void)sftp_unlink(sftp_, part.c_str());
         return result;
     };
+    if (replacingRename_) {
+        int status = posixRename(part, live);
+        if (status == SSH_FX_OK)
+            return ClientResult::success();
+        if (status < 0 || !alive())
+            return failed("rename", partRelative);
+        if (status == SSH_FX_OP_UNSUPPORTED)
+            replacingRename_ = false;
+        if (status != SSH_FX_OP_UNSUPPORTED && status != SSH_FX_PERMISSION_DENIED) {
+            sink_->message("Error sftp.rename %s: %s\n", partRelative.c_str(), statusText(status));
+            (void)sftp_unlink(sftp_, part.c_str());
+            return ClientResult::failed(Failure::RetryItem);
+        }
+        // Offered but refused: the plain rename below, which does not replace, may do.
+    }
     if (sftp_rename(sftp_, part.c_str(), live.c_str()) == SSH_OK)
         return ClientResult::success();
-    if (replacingRename_ || !alive())
+    if (!alive())
         return failed("rename", partRelative);
 
     // Without posix-rename a rename onto an existing name is refused. Removing the old file
@@ -825,8 +920,8 @@ ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const s
     }
     ClientResult result = failed("rename", partRelative);
     if (!alive() || sftp_rename(sftp_, old.c_str(), live.c_str()) != SSH_OK)
-        sink_->message("Error %s %s is kept as %s\n", "could not move the previous version back:",
-            liveRelative.c_str(), oldRelative.c_str());
+        sink_->message("Error %s %s is kept as %s\n", "could not move the previous version back:", liveRelative.c_str(),
+            oldRelative.c_str());
     return result;
 }
 

@@ -133,6 +133,13 @@ private:
     // Puts a complete part in place of `live` (see FtpClient::moveIntoPlace).
     [[nodiscard]] ClientResult moveIntoPlace(const std::string& part, const std::string& live);
     [[nodiscard]] ClientResult makeFolders(const std::string& relative);
+    // Renames onto an existing name in one step where the server can; `shown` names the
+    // file in messages.
+    [[nodiscard]] ClientResult renameOnServer(const std::string& from, const std::string& to, const std::string& shown);
+    // posix-rename@openssh.com; the status code the server answered, or -1 (the session is
+    // then broken).
+    [[nodiscard]] int posixRename(const std::string& from, const std::string& to);
+    [[nodiscard]] bool readChannel(char* data, size_t size);
     [[nodiscard]] bool isFolder(const std::string& serverPath);
     void transcript(const char* verb, const std::string& argument, const std::string& second = {});
     void setState(State state);

@@ -167,36 +167,60 @@ TEST_F(SftpSessionTest, LogsInWithPasswordOrKeyAndRefusesAWrongPassword)
 
 TEST_F(SftpSessionTest, AtomicUploadReplacesTheLiveFileAfterTheBeforeReplaceStep)
 {
-    server.putFile("www/a.html", "old version");
-    auto client = loggedIn();
-    ASSERT_EQ(client->state(), SftpSession::State::Ready);
-    client->setAtomicUploads(true);
-    std::string seenLive;
-    bool partComplete = false;
-    client->setBeforeReplace([&] {
-        seenLive = readFile(server.pathOf("www/a.html"));
-        partComplete = readFile(server.pathOf(uploadPartName("www/a.html"))) == "new version";
-    });
-    const std::string source = local.writeFile("a.html", "new version");
-    ClientResult result = client->upload("/www/a.html", source, 11);
-    ASSERT_TRUE(result.ok()) << sink.transcript();
-    EXPECT_EQ(seenLive, "old version");
-    EXPECT_TRUE(partComplete);
-    EXPECT_EQ(readFile(server.pathOf("www/a.html")), "new version");
-    EXPECT_FALSE(fs::exists(server.pathOf(uploadPartName("www/a.html"))));
-    EXPECT_EQ(sink.uploadsBegun, std::vector<std::string> { source });
-    EXPECT_EQ(sink.bytes, 11);
-    EXPECT_EQ(sink.count("rename"), 1) << sink.transcript();
+    struct Row {
+        const char* name;
+        std::string deniedRequests;
+        int renames; // as the transcript shows them
+    };
+    const std::vector<Row> rows = {
+        { "posix-rename replaces in one step", "", 1 },
+        // The old file steps aside and is removed once the part is live.
+        { "posix-rename offered but refused", "posix-rename", 3 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SshServer target(row.deniedRequests);
+        ASSERT_TRUE(target.start()) << target.error();
+        target.putFile("www/a.html", "old version");
+        ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(target.hostAndPort(), target.hostKeyFingerprint()));
+        sink.lines.clear();
+        sink.uploadsBegun.clear();
+        sink.bytes = 0;
+        auto client = session();
+        ASSERT_TRUE(client->connect(target.host(), target.port(), target.user(), "", target.keyFile()).ok());
+        client->setAtomicUploads(true);
+        std::string seenLive;
+        bool partComplete = false;
+        client->setBeforeReplace([&] {
+            seenLive = readFile(target.pathOf("www/a.html"));
+            partComplete = readFile(target.pathOf(uploadPartName("www/a.html"))) == "new version";
+        });
+        const std::string source = local.writeFile("a.html", "new version");
+        ClientResult result = client->upload("/www/a.html", source, 11);
+        ASSERT_TRUE(result.ok()) << sink.transcript() << target.log();
+        EXPECT_EQ(seenLive, "old version");
+        EXPECT_TRUE(partComplete);
+        EXPECT_EQ(readFile(target.pathOf("www/a.html")), "new version");
+        EXPECT_FALSE(fs::exists(target.pathOf(uploadPartName("www/a.html"))));
+        EXPECT_FALSE(fs::exists(target.pathOf(uploadOldName("www/a.html"))));
+        EXPECT_EQ(sink.uploadsBegun, std::vector<std::string> { source });
+        EXPECT_EQ(sink.bytes, 11);
+        EXPECT_EQ(sink.count("rename"), row.renames) << sink.transcript();
 
-    // The step belongs to one upload; a failed send leaves the live file alone.
-    int steps = 0;
-    client->setBeforeReplace([&] { ++steps; });
-    ClientResult missing = client->upload("/www/a.html", local.file("no-such-file"));
-    EXPECT_EQ(missing.failure, Failure::RetryItem);
-    EXPECT_EQ(missing.systemError, ENOENT);
-    ASSERT_TRUE(client->upload("/www/a.html", source).ok());
-    EXPECT_EQ(steps, 0);
-    EXPECT_EQ(readFile(server.pathOf("www/a.html")), "new version");
+        // The step belongs to one upload; a failed send leaves the live file alone.
+        int steps = 0;
+        client->setBeforeReplace([&] { ++steps; });
+        ClientResult missing = client->upload("/www/a.html", local.file("no-such-file"));
+        EXPECT_EQ(missing.failure, Failure::RetryItem);
+        EXPECT_EQ(missing.systemError, ENOENT);
+        EXPECT_EQ(sink.failedTransfers.back(), local.file("no-such-file"));
+        const std::string second = local.writeFile("b.html", "third version");
+        ASSERT_TRUE(client->upload("/www/a.html", second).ok());
+        EXPECT_EQ(steps, 0);
+        EXPECT_EQ(readFile(target.pathOf("www/a.html")), "third version");
+        ASSERT_TRUE(client->renameFile("/www/a.html", "/www/b.html").ok());
+        EXPECT_EQ(readFile(target.pathOf("www/b.html")), "third version");
+    }
 }
 
 TEST_F(SftpSessionTest, FoldersWithBlanksAndUmlautsListRenameAndDelete)

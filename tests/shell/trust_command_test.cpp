@@ -16,8 +16,9 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kProgram = TARNWICK_BINARY_DIR "/src/app/tarnwick";
-const std::string kFingerprint = "ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:"
-                                 "45:67:89";
+const std::string kFingerprint
+    = "ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:"
+      "45:67:89";
 
 std::string readFile(const std::string& path)
 {
@@ -47,8 +48,8 @@ TEST(TrustCommandTest, SftpPrefixTrustsAHostKeyInItsOwnFile)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir home;
-        const std::string command = "XDG_DATA_HOME='" + home.path() + "' '" + kProgram + "' --trust-cert '"
-            + row.server + "' " + kFingerprint + " >/dev/null 2>&1";
+        const std::string command = "XDG_DATA_HOME='" + home.path() + "' '" + kProgram + "' --trust-cert '" + row.server
+            + "' " + kFingerprint + " >/dev/null 2>&1";
         int status = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
         const std::string data = home.path() + "/Tarnwick/";

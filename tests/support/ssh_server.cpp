@@ -230,7 +230,8 @@ std::vector<pid_t> descendantsOf(pid_t root)
 
 } // namespace
 
-SshServer::SshServer()
+SshServer::SshServer(std::string deniedRequests)
+    : deniedRequests_(std::move(deniedRequests))
 {
     if (geteuid() == 0) {
         user_ = kSystemUser;
@@ -424,7 +425,8 @@ bool SshServer::writeConfig()
            << folder_ << "/authorized_keys\nAllowUsers " << user_
            << "\nPermitRootLogin no\nUseDNS no\nLogLevel VERBOSE\nMaxStartups 100\n"
               "Subsystem sftp internal-sftp -d "
-           << root_ << "\nForceCommand internal-sftp -d " << root_ << "\n";
+           << root_ << "\nForceCommand internal-sftp -d " << root_
+           << (deniedRequests_.empty() ? std::string() : " -P " + deniedRequests_) << "\n";
     const std::string path = folder_ + "/sshd_config";
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << config.str();

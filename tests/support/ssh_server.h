@@ -14,7 +14,9 @@
 //     session.connect(server.host(), server.port(), server.user(), "", server.keyFile());
 class SshServer {
 public:
-    SshServer();
+    // `deniedRequests`: SFTP requests the server refuses though it may offer them
+    // (internal-sftp -P, e.g. "posix-rename").
+    explicit SshServer(std::string deniedRequests = {});
     ~SshServer(); // kills the server and removes its folder
     SshServer(const SshServer&) = delete;
     SshServer& operator=(const SshServer&) = delete;
@@ -62,6 +64,7 @@ private:
     [[nodiscard]] bool launch();
     void handToUser(const std::string& path) const;
 
+    std::string deniedRequests_;
     std::string host_ = "127.0.0.1";
     std::string folder_; // keys, configuration, log and root/
     std::string root_;
