@@ -286,12 +286,16 @@ ClientResult SftpSession::connect(
     int sshPort = port;
     // The site says where to go; ~/.ssh/config must not send it elsewhere.
     int processConfig = 0;
+    // libssh answers a large read with small window adjustments; held back by Nagle's
+    // algorithm behind the peer's delayed acknowledgement, each costs tens of milliseconds.
+    int noDelay = 1;
     bool set = ssh_options_set(ssh_, SSH_OPTIONS_HOST, host.c_str()) == SSH_OK
         && ssh_options_set(ssh_, SSH_OPTIONS_PORT, &sshPort) == SSH_OK
         && ssh_options_set(ssh_, SSH_OPTIONS_TIMEOUT, &seconds) == SSH_OK
         && ssh_options_set(ssh_, SSH_OPTIONS_TIMEOUT_USEC, &microseconds) == SSH_OK
         && ssh_options_set(ssh_, SSH_OPTIONS_LOG_VERBOSITY, &verbosity) == SSH_OK
         && ssh_options_set(ssh_, SSH_OPTIONS_PROCESS_CONFIG, &processConfig) == SSH_OK
+        && ssh_options_set(ssh_, SSH_OPTIONS_NODELAY, &noDelay) == SSH_OK
         && (user.empty() || ssh_options_set(ssh_, SSH_OPTIONS_USER, user.c_str()) == SSH_OK)
         && (knownHostsPath_.empty()
             || ssh_options_set(ssh_, SSH_OPTIONS_KNOWNHOSTS, knownHostsPath_.c_str()) == SSH_OK);
