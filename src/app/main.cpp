@@ -1,3 +1,4 @@
+#include "ftp/sftp_session.h"
 #include "ftp/trusted_certificates.h"
 #include "shell/application.h"
 #include "shell/command_line.h"
@@ -6,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -25,18 +27,32 @@ bool hasDisplay()
     return false;
 }
 
+// "sftp://HOST:PORT" trusts an SSH host key, anything else a TLS certificate; each has its
+// own file, so a key can never pass for a certificate of the same server.
 int trustCertificate(const std::vector<std::string>& arguments)
 {
-    TrustedCertificates store(TrustedCertificates::defaultPath());
-    if (!store.trust(arguments[0], arguments[1])) {
+    constexpr std::string_view kSftpPrefix = "sftp://";
+    const bool hostKey = arguments[0].starts_with(kSftpPrefix);
+    std::string server = hostKey ? arguments[0].substr(kSftpPrefix.size()) : arguments[0];
+    if (hostKey) {
+        // Sessions look the key up as "host:port"; a bare host means the SSH port.
+        if (server.ends_with('/'))
+            server.pop_back();
+        const size_t bracket = server.rfind(']');
+        if (server.find(':', bracket == std::string::npos ? 0 : bracket) == std::string::npos)
+            server += ":" + std::to_string(SftpSession::kDefaultPort);
+    }
+    const std::string path = hostKey ? SftpSession::defaultTrustedHostKeysPath() : TrustedCertificates::defaultPath();
+    TrustedCertificates store(path);
+    if (!store.trust(server, arguments[1])) {
         std::fprintf(stderr,
             "tarnwick: cannot trust %s: a SHA-256 fingerprint (64 hexadecimal digits) is needed "
             "and %s must be writable\n",
-            arguments[0].c_str(), TrustedCertificates::defaultPath().c_str());
+            arguments[0].c_str(), path.c_str());
         return kExitFailed;
     }
-    std::printf(
-        "trusted %s for %s\n", TrustedCertificates::normalFingerprint(arguments[1]).c_str(), arguments[0].c_str());
+    std::printf("trusted %s for %s%s\n", TrustedCertificates::normalFingerprint(arguments[1]).c_str(),
+        hostKey ? "the SSH host key of " : "", server.c_str());
     return kExitDone;
 }
 

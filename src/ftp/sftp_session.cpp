@@ -1,0 +1,999 @@
+#include "ftp/sftp_session.h"
+
+#include "ftp/login_path.h"
+#include "ftp/trusted_certificates.h"
+#include "ftp/upload_names.h"
+#include "platform/file_utils.h"
+#include "platform/stop_signal.h"
+
+#include <libssh/libssh.h>
+#include <libssh/sftp.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+// OpenSSH's server takes requests of up to 256 KiB and says so in its own limits; one write
+// of this size per round trip keeps a distant server busy without several outstanding writes,
+// which libssh 0.10 cannot send.
+constexpr size_t kOpenSshChunk = 255 * 1024;
+// What every SFTP server must take.
+constexpr size_t kPortableChunk = 32 * 1024;
+// A folder listing beyond this is damage or hostility; it is cut there.
+constexpr size_t kMaxEntries = 1000000;
+
+class LocalFile {
+public:
+    explicit LocalFile(int fd)
+        : fd_(fd)
+    {
+    }
+    ~LocalFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    LocalFile(const LocalFile&) = delete;
+    LocalFile& operator=(const LocalFile&) = delete;
+    [[nodiscard]] int get() const { return fd_; }
+    // False when the data may not have reached the disk.
+    bool closeNow()
+    {
+        int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+bool writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+const char* statusText(int status)
+{
+    switch (status) {
+    case SSH_FX_EOF: return "end of file";
+    case SSH_FX_NO_SUCH_FILE: return "no such file or folder";
+    case SSH_FX_PERMISSION_DENIED: return "permission denied";
+    case SSH_FX_FAILURE: return "the server could not carry it out";
+    case SSH_FX_BAD_MESSAGE: return "the server did not understand the request";
+    case SSH_FX_OP_UNSUPPORTED: return "the server does not support this";
+    case SSH_FX_NO_SUCH_PATH: return "no such path";
+    case SSH_FX_FILE_ALREADY_EXISTS: return "it exists already";
+    case SSH_FX_WRITE_PROTECT: return "the server's storage is write-protected";
+    default: return "refused";
+    }
+}
+
+// How known_hosts and ssh-keygen -R name a server.
+std::string knownHostsEntry(const std::string& host, int port)
+{
+    if (port == SftpSession::kDefaultPort)
+        return host;
+    return "[" + host + "]:" + std::to_string(port);
+}
+
+struct SftpAttributes {
+    sftp_attributes value;
+    explicit SftpAttributes(sftp_attributes attributes)
+        : value(attributes)
+    {
+    }
+    ~SftpAttributes() { sftp_attributes_free(value); }
+    SftpAttributes(const SftpAttributes&) = delete;
+    SftpAttributes& operator=(const SftpAttributes&) = delete;
+    explicit operator bool() const { return value != nullptr; }
+    sftp_attributes operator->() const { return value; }
+};
+
+bool isFolderAttributes(sftp_attributes attributes)
+{
+    return attributes->type == SSH_FILEXFER_TYPE_DIRECTORY
+        || ((attributes->flags & SSH_FILEXFER_ATTR_PERMISSIONS) != 0 && S_ISDIR(attributes->permissions));
+}
+
+} // namespace
+
+// Arms the watchdog for the span of one or more library calls; nested spans share the
+// outermost one.
+class SftpSession::Call {
+public:
+    explicit Call(SftpSession& session)
+        : session_(session)
+    {
+        if (session_.callDepth_++ == 0)
+            session_.watchdog_.arm(session_.ssh_ != nullptr ? ssh_get_fd(session_.ssh_) : -1, session_.stopSignal_);
+    }
+    ~Call()
+    {
+        if (--session_.callDepth_ == 0)
+            session_.watchdog_.disarm();
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+private:
+    SftpSession& session_;
+};
+
+SftpSession::SftpSession(const MachineOptions& options, std::chrono::milliseconds budget)
+    : options_(options)
+    , budget_(budget)
+    , watchdog_(budget)
+{
+}
+
+SftpSession::~SftpSession()
+{
+    close();
+}
+
+std::string SftpSession::defaultTrustedHostKeysPath()
+{
+    return getDataDirectory() + "trusted-host-keys.txt";
+}
+
+std::string SftpSession::hostAndPort(const std::string& host, int port)
+{
+    bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+FtpEventSink* SftpSession::setEventSink(FtpEventSink* sink)
+{
+    FtpEventSink* previous = sink_ == &defaultSink_ ? nullptr : sink_;
+    sink_ = sink != nullptr ? sink : &defaultSink_;
+    return previous;
+}
+
+bool SftpSession::stopped() const
+{
+    return stopSignal_ != nullptr && stopSignal_->raised();
+}
+
+void SftpSession::setState(State state)
+{
+    state_ = state;
+}
+
+void SftpSession::close()
+{
+    if (ssh_ == nullptr)
+        return;
+    // A broken connection may have a peer that reads nothing: the polite goodbye would wait
+    // for it.
+    if (state_ == State::Broken || stopped()) {
+        int fd = ssh_get_fd(ssh_);
+        if (fd >= 0)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    if (sftp_ != nullptr)
+        sftp_free(std::exchange(sftp_, nullptr));
+    ssh_disconnect(ssh_);
+    ssh_free(std::exchange(ssh_, nullptr));
+}
+
+void SftpSession::transcript(const char* verb, const std::string& argument, const std::string& second)
+{
+    if (second.empty())
+        sink_->message("%s %s\r\n", verb, argument.c_str());
+    else
+        sink_->message("%s %s %s\r\n", verb, argument.c_str(), second.c_str());
+}
+
+ClientResult SftpSession::giveUp(const std::string& text)
+{
+    sink_->onLine(text);
+    close();
+    setState(State::Disconnected);
+    return remember(ClientResult::failed(Failure::GiveUpSite));
+}
+
+ClientResult SftpSession::usable()
+{
+    if (stopped()) {
+        if (state_ == State::Ready)
+            setState(State::Broken);
+        close();
+        return ClientResult::failed(Failure::GiveUpSite);
+    }
+    if (state_ != State::Ready)
+        return ClientResult::failed(Failure::Reconnect);
+    return ClientResult::success();
+}
+
+ClientResult SftpSession::serverFailure(const char* what, const std::string& path)
+{
+    const SftpWatchdog::Verdict verdict = watchdog_.verdict();
+    if (verdict == SftpWatchdog::Verdict::Stopped || stopped()) {
+        setState(State::Broken);
+        return remember(ClientResult::failed(Failure::GiveUpSite));
+    }
+    if (verdict == SftpWatchdog::Verdict::TimedOut) {
+        timedOut_ = true;
+        setState(State::Broken);
+        sink_->message("Error sftp.%s %s: no progress within %lld ms, the connection is given up\n", what, path.c_str(),
+            static_cast<long long>(budget_.count()));
+        return remember(ClientResult::failed(Failure::Reconnect));
+    }
+    const bool lost = state_ == State::Broken || ssh_ == nullptr || !ssh_is_connected(ssh_)
+        || (sftp_ != nullptr && (ssh_channel_is_closed(sftp_->channel) || ssh_channel_is_eof(sftp_->channel)));
+    if (lost) {
+        setState(State::Broken);
+        sink_->message("Error sftp.%s %s: connection lost (%s)\n", what, path.c_str(),
+            ssh_ != nullptr ? ssh_get_error(ssh_) : "no session");
+        return remember(ClientResult::failed(Failure::Reconnect));
+    }
+    const int status = sftp_ != nullptr ? sftp_get_error(sftp_) : SSH_FX_FAILURE;
+    sink_->message("Error sftp.%s %s: %s\n", what, path.c_str(), statusText(status));
+    return remember(ClientResult::failed(Failure::RetryItem));
+}
+
+std::optional<std::string> SftpSession::serverPath(const std::string& path)
+{
+    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
+    if (!relative) {
+        sink_->message("Error %s %d\n", "sftp.name refused unsafe name", EINVAL);
+        note(ClientResult::failed(Failure::RetryItem));
+        return std::nullopt;
+    }
+    return serverPathOf(loginFolder_, *relative);
+}
+
+ClientResult SftpSession::connect(
+    const std::string& host, int port, const std::string& user, const std::string& password, const std::string& keyFile)
+{
+    close();
+    setState(State::Disconnected);
+    watchdog_.reset();
+    hostKeyFingerprint_.clear();
+    currentDirectory_ = "/";
+    if (stopped())
+        return remember(ClientResult::failed(Failure::GiveUpSite));
+    if (port <= 0)
+        port = kDefaultPort;
+    const std::string server = hostAndPort(host, port);
+    if (host.empty() || host.find_first_of(std::string_view(" \r\n\0", 4)) != std::string::npos || port > 65535)
+        return giveUp(FtpEventSink::format("Error sftp.connect %s: not a server name\n", server.c_str()));
+
+    ssh_ = ssh_new();
+    if (ssh_ == nullptr)
+        return remember(ClientResult::failed(Failure::Reconnect, 0, ENOMEM));
+    long seconds = static_cast<long>(budget_.count() / 1000);
+    long microseconds = static_cast<long>(budget_.count() % 1000) * 1000;
+    int verbosity = SSH_LOG_NOLOG;
+    int sshPort = port;
+    // The site says where to go; ~/.ssh/config must not send it elsewhere.
+    int processConfig = 0;
+    // libssh answers a large read with small window adjustments; held back by Nagle's
+    // algorithm behind the peer's delayed acknowledgement, each costs tens of milliseconds.
+    int noDelay = 1;
+    bool set = ssh_options_set(ssh_, SSH_OPTIONS_HOST, host.c_str()) == SSH_OK
+        && ssh_options_set(ssh_, SSH_OPTIONS_PORT, &sshPort) == SSH_OK
+        && ssh_options_set(ssh_, SSH_OPTIONS_TIMEOUT, &seconds) == SSH_OK
+        && ssh_options_set(ssh_, SSH_OPTIONS_TIMEOUT_USEC, &microseconds) == SSH_OK
+        && ssh_options_set(ssh_, SSH_OPTIONS_LOG_VERBOSITY, &verbosity) == SSH_OK
+        && ssh_options_set(ssh_, SSH_OPTIONS_PROCESS_CONFIG, &processConfig) == SSH_OK
+        && ssh_options_set(ssh_, SSH_OPTIONS_NODELAY, &noDelay) == SSH_OK
+        && (user.empty() || ssh_options_set(ssh_, SSH_OPTIONS_USER, user.c_str()) == SSH_OK)
+        && (knownHostsPath_.empty()
+            || ssh_options_set(ssh_, SSH_OPTIONS_KNOWNHOSTS, knownHostsPath_.c_str()) == SSH_OK);
+    if (!set)
+        return giveUp(
+            FtpEventSink::format("Error sftp.connect %s: the connection settings were refused\n", server.c_str()));
+
+    sink_->statusMessage("Connecting to sftp://%s", server.c_str());
+    const auto started = std::chrono::steady_clock::now();
+    // The socket exists only once this returns, so the watchdog cannot watch it: libssh's
+    // own timeout bounds it.
+    if (ssh_connect(ssh_) != SSH_OK) {
+        sink_->message("Error sftp.connect %s: %s\n", server.c_str(), ssh_get_error(ssh_));
+        if (std::chrono::steady_clock::now() - started >= budget_)
+            timedOut_ = true;
+        close();
+        return remember(ClientResult::failed(stopped() ? Failure::GiveUpSite : Failure::Reconnect));
+    }
+    Call call(*this);
+    if (ClientResult checked = checkHostKey(host, port); !checked)
+        return checked;
+    if (ClientResult authenticated = authenticate(user, password, keyFile); !authenticated)
+        return authenticated;
+    if (ClientResult opened = openSftp(); !opened)
+        return opened;
+    setState(State::Ready);
+    sink_->message("Logged in to sftp://%s, site root %s\n", server.c_str(), loginFolder_.c_str());
+    return remember(ClientResult::success());
+}
+
+ClientResult SftpSession::checkHostKey(const std::string& host, int port)
+{
+    const std::string server = hostAndPort(host, port);
+    ssh_key key = nullptr;
+    if (ssh_get_server_publickey(ssh_, &key) != SSH_OK) {
+        sink_->message("Error sftp.hostkey %s: %s\n", server.c_str(), ssh_get_error(ssh_));
+        close();
+        return remember(ClientResult::failed(Failure::Reconnect));
+    }
+    unsigned char* hash = nullptr;
+    size_t length = 0;
+    int hashed = ssh_get_publickey_hash(key, SSH_PUBLICKEY_HASH_SHA256, &hash, &length);
+    ssh_key_free(key);
+    if (hashed != SSH_OK || hash == nullptr)
+        return giveUp(FtpEventSink::format(
+            "Error sftp.hostkey %s: cannot compute the fingerprint of the host key\n", server.c_str()));
+    std::string hex;
+    for (size_t i = 0; i < length; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02X", hash[i]);
+        hex += pair;
+    }
+    ssh_clean_pubkey_hash(&hash);
+    hostKeyFingerprint_ = TrustedCertificates::normalFingerprint(hex);
+
+    switch (ssh_session_is_known_server(ssh_)) {
+    case SSH_KNOWN_HOSTS_OK: return ClientResult::success();
+    case SSH_KNOWN_HOSTS_CHANGED:
+    case SSH_KNOWN_HOSTS_OTHER: {
+        // Never settled by Tarnwick's own store: that is exactly what an attacker would want.
+        const std::string known = knownHostsPath_.empty() ? std::string("~/.ssh/known_hosts") : knownHostsPath_;
+        sink_->message("Error sftp.hostkey WARNING: the server's host key has CHANGED for %s. It now shows the "
+                       "SHA-256 fingerprint %s, which is not the key %s holds for it. This is a possible attack "
+                       "(someone between you and the server) or the server was set up anew. Tarnwick does not "
+                       "connect. Ask the server's administrator; if the new key is genuine, remove the old one "
+                       "with: ssh-keygen -R '%s'\n",
+            server.c_str(), hostKeyFingerprint_.c_str(), known.c_str(), knownHostsEntry(host, port).c_str());
+        close();
+        setState(State::Disconnected);
+        return remember(ClientResult::failed(Failure::GiveUpSite));
+    }
+    default: break;
+    }
+    const TrustedCertificates store(trustedHostKeysPath_.empty() ? defaultTrustedHostKeysPath() : trustedHostKeysPath_);
+    if (store.isTrusted(server, hostKeyFingerprint_))
+        return ClientResult::success();
+    sink_->message("Error sftp.hostkey %s: the server's host key is not known. Fingerprint (SHA-256) %s. If this is "
+                   "the server's own key, trust it with: tarnwick --trust-cert sftp://%s %s\n",
+        server.c_str(), hostKeyFingerprint_.c_str(), server.c_str(), hostKeyFingerprint_.c_str());
+    close();
+    setState(State::Disconnected);
+    return remember(ClientResult::failed(Failure::GiveUpSite));
+}
+
+ClientResult SftpSession::authenticate(const std::string& user, const std::string& password, const std::string& keyFile)
+{
+    const auto lost = [&] {
+        sink_->message("Error sftp.login %s\n", ssh_get_error(ssh_));
+        close();
+        setState(State::Disconnected);
+        return remember(ClientResult::failed(stopped() ? Failure::GiveUpSite : Failure::Reconnect));
+    };
+    const std::string who = user.empty() ? std::string("the local user name") : user;
+    if (!password.empty()) {
+        sink_->message("Authenticating as %s with a password\n", who.c_str());
+        int rc = ssh_userauth_password(ssh_, nullptr, password.c_str());
+        if (rc == SSH_AUTH_SUCCESS)
+            return ClientResult::success();
+        if (rc == SSH_AUTH_ERROR)
+            return lost();
+        return giveUp(FtpEventSink::format("Error sftp.login the server refused the password for %s\n", who.c_str()));
+    }
+    if (!keyFile.empty()) {
+        sink_->message("Authenticating as %s with the key %s\n", who.c_str(), keyFile.c_str());
+        ssh_key key = nullptr;
+        if (ssh_pki_import_privkey_file(keyFile.c_str(), nullptr, nullptr, nullptr, &key) != SSH_OK) {
+            sink_->message("Error sftp.login cannot read the private key %s (missing, unreadable or protected by a "
+                           "passphrase: a key with a passphrase belongs in the SSH agent)\n",
+                keyFile.c_str());
+        } else {
+            int rc = ssh_userauth_publickey(ssh_, nullptr, key);
+            ssh_key_free(key);
+            if (rc == SSH_AUTH_SUCCESS)
+                return ClientResult::success();
+            if (rc == SSH_AUTH_ERROR)
+                return lost();
+        }
+    }
+    sink_->message("Authenticating as %s with the SSH agent or the keys in ~/.ssh\n", who.c_str());
+    int rc = ssh_userauth_agent(ssh_, nullptr);
+    if (rc == SSH_AUTH_SUCCESS)
+        return ClientResult::success();
+    if (rc == SSH_AUTH_ERROR && !ssh_is_connected(ssh_))
+        return lost();
+    rc = ssh_userauth_publickey_auto(ssh_, nullptr, nullptr);
+    if (rc == SSH_AUTH_SUCCESS)
+        return ClientResult::success();
+    if (rc == SSH_AUTH_ERROR && !ssh_is_connected(ssh_))
+        return lost();
+    return giveUp(FtpEventSink::format("Error sftp.login the server accepted no key for %s\n", who.c_str()));
+}
+
+ClientResult SftpSession::openSftp()
+{
+    sftp_ = sftp_new(ssh_);
+    if (sftp_ == nullptr || sftp_init(sftp_) != SSH_OK) {
+        if (!ssh_is_connected(ssh_)) {
+            sink_->message("Error sftp.open %s\n", ssh_get_error(ssh_));
+            close();
+            return remember(ClientResult::failed(Failure::Reconnect));
+        }
+        return giveUp(FtpEventSink::format(
+            "Error sftp.open the server offers no SFTP for this login (%s)\n", ssh_get_error(ssh_)));
+    }
+    char* home = sftp_canonicalize_path(sftp_, ".");
+    if (home == nullptr) {
+        ClientResult failure = serverFailure("realpath", ".");
+        close();
+        setState(State::Disconnected);
+        return failure.failure == Failure::RetryItem ? remember(ClientResult::failed(Failure::GiveUpSite)) : failure;
+    }
+    loginFolder_ = home;
+    ssh_string_free_char(home);
+    replacingRename_ = sftp_extension_supported(sftp_, "posix-rename@openssh.com", "1") != 0;
+    chunkSize_ = ssh_get_openssh_version(ssh_) != 0 ? kOpenSshChunk : kPortableChunk;
+    return ClientResult::success();
+}
+
+ClientResult SftpSession::quit()
+{
+    if (ssh_ != nullptr)
+        transcript("bye", "");
+    close();
+    setState(State::Disconnected);
+    return ClientResult::success();
+}
+
+bool SftpSession::isFolder(const std::string& path)
+{
+    SftpAttributes attributes(sftp_stat(sftp_, path.c_str()));
+    return attributes && isFolderAttributes(attributes.value);
+}
+
+ClientResult SftpSession::changeDirectory(const std::string& path)
+{
+    if (ClientResult ready = usable(); !ready)
+        return remember(ready);
+    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
+    std::optional<std::string> full = serverPath(path);
+    if (!relative || !full)
+        return lastResult_;
+    transcript("cd", *relative);
+    Call call(*this);
+    SftpAttributes attributes(sftp_stat(sftp_, full->c_str()));
+    if (!attributes)
+        return serverFailure("cd", *relative);
+    if (!isFolderAttributes(attributes.value)) {
+        sink_->message("Error sftp.cd %s: not a folder\n", relative->c_str());
+        return remember(ClientResult::failed(Failure::RetryItem, 0, 0));
+    }
+    currentDirectory_ = *relative;
+    return remember(ClientResult::success());
+}
+
+ClientResult SftpSession::makeFolders(const std::string& relative)
+{
+    Call call(*this);
+    const std::string full = serverPathOf(loginFolder_, relative);
+    if (sftp_mkdir(sftp_, full.c_str(), 0755) == SSH_OK)
+        return ClientResult::success();
+    const int status = sftp_get_error(sftp_);
+    if (state_ != State::Ready || !ssh_is_connected(ssh_) || watchdog_.verdict() != SftpWatchdog::Verdict::None)
+        return serverFailure("mkdir", relative);
+    if (isFolder(full))
+        return ClientResult::success();
+    if (status == SSH_FX_NO_SUCH_FILE) {
+        // Parents from the top down; one that exists is passed by.
+        for (size_t slash = relative.find('/', 1); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+            const std::string parent = serverPathOf(loginFolder_, relative.substr(0, slash));
+            if (sftp_mkdir(sftp_, parent.c_str(), 0755) != SSH_OK && !isFolder(parent))
+                return serverFailure("mkdir", relative.substr(0, slash));
+        }
+        if (sftp_mkdir(sftp_, full.c_str(), 0755) == SSH_OK || isFolder(full))
+            return ClientResult::success();
+    }
+    return serverFailure("mkdir", relative);
+}
+
+ClientResult SftpSession::makeDirectory(const std::string& path)
+{
+    if (ClientResult ready = usable(); !ready)
+        return remember(ready);
+    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
+    if (!relative || !serverPath(path))
+        return lastResult_;
+    if (*relative == "/")
+        return remember(ClientResult::success());
+    transcript("mkdir", *relative);
+    return remember(makeFolders(*relative));
+}
+
+ClientResult SftpSession::removeDirectory(const std::string& path)
+{
+    if (ClientResult ready = usable(); !ready)
+        return remember(ready);
+    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
+    std::optional<std::string> full = serverPath(path);
+    if (!relative || !full)
+        return lastResult_;
+    transcript("rmdir", *relative);
+    Call call(*this);
+    if (sftp_rmdir(sftp_, full->c_str()) != SSH_OK)
+        return serverFailure("rmdir", *relative);
+    return remember(ClientResult::success());
+}
+
+ClientResult SftpSession::deleteFile(const std::string& path)
+{
+    if (ClientResult ready = usable(); !ready)
+        return remember(ready);
+    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
+    std::optional<std::string> full = serverPath(path);
+    if (!relative || !full)
+        return lastResult_;
+    transcript("rm", *relative);
+    Call call(*this);
+    if (sftp_unlink(sftp_, full->c_str()) != SSH_OK)
+        return serverFailure("rm", *relative);
+    return remember(ClientResult::success());
+}
+
+ClientResult SftpSession::renameFile(const std::string& from, const std::string& to)
+{
+    if (ClientResult ready = usable(); !ready)
+        return remember(ready);
+    std::optional<std::string> relativeFrom = loginRelativePath(currentDirectory_, from);
+    std::optional<std::string> relativeTo = loginRelativePath(currentDirectory_, to);
+    std::optional<std::string> fullFrom = serverPath(from);
+    std::optional<std::string> fullTo = serverPath(to);
+    if (!relativeFrom || !relativeTo || !fullFrom || !fullTo)
+        return lastResult_;
+    transcript("rename", *relativeFrom, *relativeTo);
+    return remember(renameOnServer(*fullFrom, *fullTo, *relativeFrom));
+}
+
+bool SftpSession::readChannel(char* data, size_t size)
+{
+    while (size > 0) {
+        int count = ssh_channel_read(sftp_->channel, data, static_cast<uint32_t>(size), 0);
+        // 0 is libssh's own timeout; the watchdog ends a wait that lasts.
+        if (count < 0 || (count == 0 && (ssh_channel_is_eof(sftp_->channel) || !ssh_is_connected(ssh_))))
+            return false;
+        data += count;
+        size -= static_cast<size_t>(count);
+    }
+    return true;
+}
+
+int SftpSession::posixRename(const std::string& from, const std::string& to)
+{
+    // libssh 0.10 has no call for this extension. Nothing else is outstanding on the channel
+    // between two calls, so the request goes out by hand and the next packet is its answer.
+    constexpr unsigned char kExtended = 200;
+    constexpr unsigned char kStatus = 101;
+    constexpr uint32_t kMaxReply = 64 * 1024;
+    const auto number = [](std::string& out, uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out += static_cast<char>((value >> shift) & 0xff);
+    };
+    const auto text = [&number](std::string& out, std::string_view value) {
+        number(out, static_cast<uint32_t>(value.size()));
+        out += value;
+    };
+    const uint32_t id = ++sftp_->id_counter;
+    std::string body(1, static_cast<char>(kExtended));
+    number(body, id);
+    text(body, "posix-rename@openssh.com");
+    text(body, from);
+    text(body, to);
+    std::string packet;
+    number(packet, static_cast<uint32_t>(body.size()));
+    packet += body;
+    for (size_t written = 0; written < packet.size();) {
+        int count = ssh_channel_write(
+            sftp_->channel, packet.data() + written, static_cast<uint32_t>(packet.size() - written));
+        if (count <= 0)
+            return -1;
+        written += static_cast<size_t>(count);
+    }
+    char header[13];
+    if (!readChannel(header, sizeof header))
+        return -1;
+    const auto at = [&header](size_t offset) {
+        uint32_t value = 0;
+        for (size_t i = 0; i < 4; ++i)
+            value = (value << 8) | static_cast<unsigned char>(header[offset + i]);
+        return value;
+    };
+    const uint32_t length = at(0);
+    if (static_cast<unsigned char>(header[4]) != kStatus || at(5) != id || length < 9 || length > kMaxReply) {
+        // The channel is out of step with libssh's idea of it: nothing more can be trusted.
+        setState(State::Broken);
+        return -1;
+    }
+    std::string rest(length - 9, '\0');
+    if (!rest.empty() && !readChannel(rest.data(), rest.size()))
+        return -1;
+    return static_cast<int>(at(9));
+}
+
+ClientResult SftpSession::renameOnServer(const std::string& from, const std::string& to, const std::string& shown)
+{
+    Call call(*this);
+    if (replacingRename_) {
+        int status = posixRename(from, to);
+        if (status == SSH_FX_OK)
+            return ClientResult::success();
+        if (status < 0 || state_ != State::Ready)
+            return serverFailure("rename", shown);
+        if (status == SSH_FX_OP_UNSUPPORTED)
+            replacingRename_ = false;
+        if (status != SSH_FX_OP_UNSUPPORTED && status != SSH_FX_PERMISSION_DENIED) {
+            sink_->message("Error sftp.rename %s: %s\n", shown.c_str(), statusText(status));
+            return ClientResult::failed(Failure::RetryItem);
+        }
+        // A server may offer the extension and still refuse it: the plain rename may do.
+    }
+    if (sftp_rename(sftp_, from.c_str(), to.c_str()) != SSH_OK)
+        return serverFailure("rename", shown);
+    return ClientResult::success();
+}
+
+std::optional<int64_t> SftpSession::remoteSize(const std::string& path)
+{
+    if (ClientResult ready = usable(); !ready) {
+        note(ready);
+        return std::nullopt;
+    }
+    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
+    std::optional<std::string> full = serverPath(path);
+    if (!relative || !full)
+        return std::nullopt;
+    Call call(*this);
+    SftpAttributes attributes(sftp_stat(sftp_, full->c_str()));
+    if (!attributes) {
+        (void)serverFailure("size", *relative);
+        return std::nullopt;
+    }
+    note(ClientResult::success());
+    if (isFolderAttributes(attributes.value) || (attributes->flags & SSH_FILEXFER_ATTR_SIZE) == 0)
+        return std::nullopt;
+    return static_cast<int64_t>(attributes->size);
+}
+
+std::optional<bool> SftpSession::remoteFileExists(const std::string& path)
+{
+    if (ClientResult ready = usable(); !ready) {
+        note(ready);
+        return std::nullopt;
+    }
+    std::optional<std::string> full = serverPath(path);
+    if (!full)
+        return std::nullopt;
+    Call call(*this);
+    SftpAttributes attributes(sftp_lstat(sftp_, full->c_str()));
+    if (attributes) {
+        note(ClientResult::success());
+        return true;
+    }
+    const int status = sftp_get_error(sftp_);
+    if (ssh_is_connected(ssh_) && watchdog_.verdict() == SftpWatchdog::Verdict::None
+        && (status == SSH_FX_NO_SUCH_FILE || status == SSH_FX_NO_SUCH_PATH)) {
+        note(ClientResult::success());
+        return false;
+    }
+    (void)serverFailure("stat", path);
+    return std::nullopt;
+}
+
+std::vector<RemoteEntry> SftpSession::listEntries(const std::string& path)
+{
+    std::vector<RemoteEntry> entries;
+    if (ClientResult ready = usable(); !ready) {
+        note(ready);
+        return entries;
+    }
+    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
+    std::optional<std::string> full = serverPath(path);
+    if (!relative || !full)
+        return entries;
+    transcript("ls", *relative);
+    Call call(*this);
+    sftp_dir folder = sftp_opendir(sftp_, full->c_str());
+    if (folder == nullptr) {
+        (void)serverFailure("ls", *relative);
+        return entries;
+    }
+    std::vector<size_t> links;
+    while (entries.size() < kMaxEntries) {
+        SftpAttributes attributes(sftp_readdir(sftp_, folder));
+        if (!attributes)
+            break;
+        watchdog_.progress();
+        const std::string name = attributes->name != nullptr ? attributes->name : "";
+        if (name.empty() || name == "." || name == "..")
+            continue;
+        RemoteEntry entry;
+        entry.name = name;
+        entry.fileName = name;
+        entry.size = static_cast<int64_t>(attributes->size);
+        entry.modificationTime
+            = attributes->mtime64 != 0 ? static_cast<int64_t>(attributes->mtime64) : attributes->mtime;
+        entry.isDirectory = isFolderAttributes(attributes.value);
+        if (attributes->type == SSH_FILEXFER_TYPE_SYMLINK
+            || ((attributes->flags & SSH_FILEXFER_ATTR_PERMISSIONS) != 0 && S_ISLNK(attributes->permissions)))
+            links.push_back(entries.size());
+        entries.push_back(std::move(entry));
+    }
+    const bool complete = entries.size() >= kMaxEntries || sftp_dir_eof(folder) != 0;
+    sftp_closedir(folder);
+    if (!complete) {
+        entries.clear();
+        (void)serverFailure("ls", *relative);
+        return entries;
+    }
+    for (size_t index : links) {
+        const std::string target = *full == "/" ? "/" + entries[index].name : *full + "/" + entries[index].name;
+        entries[index].isDirectory = isFolder(target);
+    }
+    note(ClientResult::success());
+    return entries;
+}
+
+ClientResult SftpSession::upload(const std::string& remotePath, const std::string& localPath, int64_t expectedSize)
+{
+    // Taken by this upload whatever becomes of it: a later one must not run it.
+    const std::function<void()> beforeReplace = std::exchange(beforeReplace_, {});
+    const auto failed = [&](ClientResult result) {
+        sink_->onTransferFailed(localPath);
+        return remember(result);
+    };
+    if (ClientResult ready = usable(); !ready)
+        return failed(ready);
+    std::optional<std::string> relative = loginRelativePath(currentDirectory_, remotePath);
+    if (!relative || *relative == "/" || localPath.find('\0') != std::string::npos) {
+        sink_->message("Error %s %d\n", "sftp.put refused unsafe file name", EINVAL);
+        return failed(ClientResult::failed(Failure::RetryItem));
+    }
+    LocalFile file(open(localPath.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status { };
+    if (file.get() >= 0 && fstat(file.get(), &status) == 0 && !S_ISREG(status.st_mode))
+        errno = EISDIR;
+    if (file.get() < 0 || !S_ISREG(status.st_mode)) {
+        const int error = errno;
+        sink_->message("File Error %x\n", static_cast<unsigned>(error));
+        return failed(ClientResult::failed(Failure::RetryItem, 0, error));
+    }
+
+    const bool atomic = atomicUploads_;
+    const std::string partRelative = atomic ? uploadPartName(*relative) : *relative;
+    const std::string target = serverPathOf(loginFolder_, partRelative);
+    if (!atomic && beforeReplace)
+        beforeReplace();
+    transcript("put", partRelative);
+    Call call(*this);
+    const auto discardPart = [&] {
+        if (atomic && state_ == State::Ready && !stopped())
+            (void)sftp_unlink(sftp_, target.c_str());
+    };
+
+    sftp_file remote = sftp_open(sftp_, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (remote == nullptr && sftp_get_error(sftp_) == SSH_FX_NO_SUCH_FILE && ssh_is_connected(ssh_)) {
+        const std::string folder = relative->substr(0, relative->rfind('/'));
+        if (!folder.empty() && makeFolders(folder))
+            remote = sftp_open(sftp_, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    if (remote == nullptr)
+        return failed(serverFailure("put", partRelative));
+
+    sink_->onUploadBegins(localPath, expectedSize);
+    sink_->onFileSize(static_cast<int64_t>(status.st_size));
+    std::vector<char> block(chunkSize_);
+    int64_t sent = 0;
+    std::optional<ClientResult> failure;
+    for (;;) {
+        if (stopped()) {
+            failure = serverFailure("put", partRelative);
+            break;
+        }
+        ssize_t count = read(file.get(), block.data(), block.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count == 0)
+            break;
+        if (count < 0) {
+            const int error = errno;
+            sink_->message("File Error %x\n", static_cast<unsigned>(error));
+            failure = ClientResult::failed(Failure::RetryItem, 0, error);
+            break;
+        }
+        if (sftp_write(remote, block.data(), static_cast<size_t>(count)) != count) {
+            failure = serverFailure("put", partRelative);
+            break;
+        }
+        watchdog_.progress();
+        sent += count;
+        sink_->onBytes(count);
+    }
+    const bool closed = sftp_close(remote) == SSH_OK;
+    if (!failure && !closed)
+        failure = serverFailure("put", partRelative);
+    if (failure) {
+        discardPart();
+        return failed(*failure);
+    }
+
+    SftpAttributes stored(sftp_stat(sftp_, target.c_str()));
+    if (!stored) {
+        ClientResult result = serverFailure("put", partRelative);
+        discardPart();
+        return failed(result);
+    }
+    if ((stored->flags & SSH_FILEXFER_ATTR_SIZE) != 0 && static_cast<int64_t>(stored->size) != sent) {
+        sink_->message("Error sftp.put %s: the server holds %lld bytes of the %lld sent\n", partRelative.c_str(),
+            static_cast<long long>(stored->size), static_cast<long long>(sent));
+        discardPart();
+        return failed(ClientResult::failed(Failure::RetryItem));
+    }
+    if (atomic) {
+        if (beforeReplace)
+            beforeReplace();
+        if (ClientResult placed = moveIntoPlace(partRelative, *relative); !placed)
+            return failed(placed);
+    }
+    return remember(ClientResult::success());
+}
+
+ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const std::string& liveRelative)
+{
+    const std::string part = serverPathOf(loginFolder_, partRelative);
+    const std::string live = serverPathOf(loginFolder_, liveRelative);
+    transcript("rename", partRelative, liveRelative);
+    Call call(*this);
+    const auto alive = [&] {
+        return state_ == State::Ready && ssh_is_connected(ssh_) && !stopped()
+            && watchdog_.verdict() == SftpWatchdog::Verdict::None;
+    };
+    const auto failed = [&](const char* what, const std::string& path) {
+        ClientResult result = serverFailure(what, path);
+        if (alive())
+            (void)sftp_unlink(sftp_, part.c_str());
+        return result;
+    };
+    if (replacingRename_) {
+        int status = posixRename(part, live);
+        if (status == SSH_FX_OK)
+            return ClientResult::success();
+        if (status < 0 || !alive())
+            return failed("rename", partRelative);
+        if (status == SSH_FX_OP_UNSUPPORTED)
+            replacingRename_ = false;
+        if (status != SSH_FX_OP_UNSUPPORTED && status != SSH_FX_PERMISSION_DENIED) {
+            sink_->message("Error sftp.rename %s: %s\n", partRelative.c_str(), statusText(status));
+            (void)sftp_unlink(sftp_, part.c_str());
+            return ClientResult::failed(Failure::RetryItem);
+        }
+        // Offered but refused: the plain rename below, which does not replace, may do.
+    }
+    if (sftp_rename(sftp_, part.c_str(), live.c_str()) == SSH_OK)
+        return ClientResult::success();
+    if (!alive())
+        return failed("rename", partRelative);
+
+    // Without posix-rename a rename onto an existing name is refused. Removing the old file
+    // first would lose it if the part then could not follow; it steps aside instead and comes
+    // back in that case, so the live name holds the old or the new file, never nothing.
+    const std::string oldRelative = uploadOldName(liveRelative);
+    const std::string old = serverPathOf(loginFolder_, oldRelative);
+    transcript("rename", liveRelative, oldRelative);
+    if (sftp_rename(sftp_, live.c_str(), old.c_str()) != SSH_OK) {
+        const int status = sftp_get_error(sftp_);
+        // Without a live file to take, the refusal had another cause.
+        if (!alive() || status == SSH_FX_NO_SUCH_FILE)
+            return failed("rename", partRelative);
+        // The old name holds what a killed run left; while the live name holds a file, that
+        // copy is stale.
+        (void)sftp_unlink(sftp_, old.c_str());
+        if (sftp_rename(sftp_, live.c_str(), old.c_str()) != SSH_OK)
+            return failed("rename", liveRelative);
+    }
+    transcript("rename", partRelative, liveRelative);
+    if (sftp_rename(sftp_, part.c_str(), live.c_str()) == SSH_OK) {
+        transcript("rm", oldRelative);
+        (void)sftp_unlink(sftp_, old.c_str());
+        return ClientResult::success();
+    }
+    ClientResult result = failed("rename", partRelative);
+    if (!alive() || sftp_rename(sftp_, old.c_str(), live.c_str()) != SSH_OK)
+        sink_->message("Error %s %s is kept as %s\n", "could not move the previous version back:", liveRelative.c_str(),
+            oldRelative.c_str());
+    return result;
+}
+
+ClientResult SftpSession::download(const std::string& remotePath, const std::string& localPath)
+{
+    const auto failed = [&](ClientResult result) {
+        sink_->onTransferFailed(localPath);
+        return remember(result);
+    };
+    if (ClientResult ready = usable(); !ready)
+        return failed(ready);
+    std::optional<std::string> relative = loginRelativePath(currentDirectory_, remotePath);
+    if (!relative || localPath.empty() || localPath.find('\0') != std::string::npos) {
+        sink_->message("Error %s %d\n", "sftp.get refused unsafe file name", EINVAL);
+        return failed(ClientResult::failed(Failure::RetryItem));
+    }
+    // Made before the transfer: an existing file is never touched, and a name that cannot be
+    // made costs no transfer.
+    LocalFile file(open(localPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (file.get() < 0) {
+        const int error = errno;
+        sink_->message("File Error %x\n", static_cast<unsigned>(error));
+        return failed(ClientResult::failed(Failure::RetryItem, 0, error));
+    }
+    const auto discard = [&](ClientResult result) {
+        file.closeNow();
+        unlink(localPath.c_str());
+        return failed(result);
+    };
+    transcript("get", *relative);
+    Call call(*this);
+    sftp_file remote = sftp_open(sftp_, serverPathOf(loginFolder_, *relative).c_str(), O_RDONLY, 0);
+    if (remote == nullptr)
+        return discard(serverFailure("get", *relative));
+    sink_->onDownloadBegins(localPath, 0);
+    std::vector<char> block(chunkSize_);
+    int64_t total = 0;
+    std::optional<ClientResult> failure;
+    for (;;) {
+        if (stopped()) {
+            failure = serverFailure("get", *relative);
+            break;
+        }
+        ssize_t count = sftp_read(remote, block.data(), block.size());
+        if (count == 0)
+            break;
+        if (count < 0) {
+            failure = serverFailure("get", *relative);
+            break;
+        }
+        watchdog_.progress();
+        if (!writeAll(file.get(), block.data(), static_cast<size_t>(count))) {
+            const int error = errno;
+            sink_->message("File Error %x\n", static_cast<unsigned>(error));
+            failure = ClientResult::failed(Failure::RetryItem, 0, error);
+            break;
+        }
+        total += count;
+        sink_->onBytes(count);
+    }
+    (void)sftp_close(remote);
+    if (failure)
+        return discard(*failure);
+    if (!file.closeNow()) {
+        const int error = errno;
+        sink_->message("File Error %x\n", static_cast<unsigned>(error));
+        return discard(ClientResult::failed(Failure::RetryItem, 0, error));
+    }
+    sink_->message("Received %lld Bytes\n", static_cast<long long>(total));
+    return remember(ClientResult::success());
+}

@@ -1,0 +1,352 @@
+// SftpSession against the distribution's OpenSSH server on 127.0.0.1.
+
+#include "ftp/sftp_session.h"
+#include "ftp/trusted_certificates.h"
+#include "ftp/upload_names.h"
+#include "platform/stop_signal.h"
+#include "support/ftp_recording_sink.h"
+#include "support/required_server.h"
+#include "support/ssh_server.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A sink that can act in the middle of a transfer.
+class HookedSink : public FtpRecordingSink {
+public:
+    std::function<void()> bytesHook;
+    void onBytes(int64_t count) override
+    {
+        FtpRecordingSink::onBytes(count);
+        if (bytesHook)
+            std::exchange(bytesHook, {})();
+    }
+    [[nodiscard]] std::string transcript() const
+    {
+        std::string all;
+        for (const std::string& line : lines)
+            all += line;
+        return all;
+    }
+};
+
+class SftpSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SKIP_UNLESS_SERVER_RUNS(SshServer::unavailableReason());
+        ASSERT_TRUE(server.start()) << server.error();
+        knownHosts = local.file("known_hosts");
+        trustedKeys = local.file("trusted-host-keys.txt");
+    }
+
+    // A session that trusts the server through Tarnwick's own store.
+    std::unique_ptr<SftpSession> session(std::chrono::milliseconds budget = 10s)
+    {
+        auto made = std::make_unique<SftpSession>(options, budget);
+        made->setKnownHostsPath(knownHosts);
+        made->setTrustedHostKeysPath(trustedKeys);
+        made->setEventSink(&sink);
+        return made;
+    }
+    std::unique_ptr<SftpSession> loggedIn(std::chrono::milliseconds budget = 10s)
+    {
+        EXPECT_TRUE(TrustedCertificates(trustedKeys).trust(server.hostAndPort(), server.hostKeyFingerprint()));
+        auto made = session(budget);
+        ClientResult result = made->connect(server.host(), server.port(), server.user(), "", server.keyFile());
+        EXPECT_TRUE(result.ok()) << failureName(result.failure) << "\n" << sink.transcript() << server.log();
+        return made;
+    }
+
+    MachineOptions options;
+    SshServer server;
+    TempDir local;
+    HookedSink sink;
+    std::string knownHosts;
+    std::string trustedKeys;
+};
+
+TEST_F(SftpSessionTest, HostKeyIsTrustedOnlyThroughKnownHostsOrTheOwnStore)
+{
+    enum class Known { Nothing, RealKey, OtherKey };
+    struct Row {
+        const char* name;
+        Known knownHosts;
+        bool ownStoreTrusts;
+        Failure expected;
+        std::vector<std::string> messages;
+    };
+    const std::string trustCommand
+        = "tarnwick --trust-cert sftp://" + server.hostAndPort() + " " + server.hostKeyFingerprint();
+    const std::vector<Row> rows = {
+        { "unknown key", Known::Nothing, false, Failure::GiveUpSite, { trustCommand } },
+        { "trusted in the own store", Known::Nothing, true, Failure::None, {} },
+        { "in known_hosts", Known::RealKey, false, Failure::None, {} },
+        { "changed against known_hosts, own store cannot override", Known::OtherKey, true, Failure::GiveUpSite,
+            { "CHANGED", "possible attack", server.hostKeyFingerprint() } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(knownHosts);
+        fs::remove(trustedKeys);
+        if (row.knownHosts != Known::Nothing)
+            std::ofstream(knownHosts) << (row.knownHosts == Known::RealKey ? server.knownHostsLine()
+                                                                           : server.knownHostsLineWithOtherKey());
+        if (row.ownStoreTrusts) {
+            ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(server.hostAndPort(), server.hostKeyFingerprint()));
+        }
+        sink.lines.clear();
+        auto client = session();
+        ClientResult result = client->connect(server.host(), server.port(), server.user(), "", server.keyFile());
+        EXPECT_EQ(result.failure, row.expected) << sink.transcript();
+        EXPECT_EQ(client->hostKeyFingerprint(), server.hostKeyFingerprint());
+        for (const std::string& message : row.messages)
+            EXPECT_NE(sink.transcript().find(message), std::string::npos) << message << "\n" << sink.transcript();
+        EXPECT_EQ(client->state() == SftpSession::State::Ready, row.expected == Failure::None);
+    }
+}
+
+TEST_F(SftpSessionTest, LogsInWithPasswordOrKeyAndRefusesAWrongPassword)
+{
+    struct Row {
+        const char* name;
+        bool needsPassword;
+        std::string password;
+        std::string keyFile;
+        Failure expected;
+    };
+    const std::vector<Row> rows = {
+        { "key file", false, "", server.keyFile(), Failure::None },
+        { "password", true, server.password(), "", Failure::None },
+        { "wrong password", true, "not-" + server.password(), "", Failure::GiveUpSite },
+        { "password wins over the key", true, "not-" + server.password(), server.keyFile(), Failure::GiveUpSite },
+        { "unreadable key file", false, "", local.file("no-such-key"), Failure::GiveUpSite },
+    };
+    ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(server.hostAndPort(), server.hostKeyFingerprint()));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.needsPassword && !server.passwordUnavailableReason().empty()) {
+            std::cout << "[ SKIPPED  ] " << row.name << ": " << server.passwordUnavailableReason() << "\n";
+            continue;
+        }
+        sink.lines.clear();
+        auto client = session();
+        const auto started = std::chrono::steady_clock::now();
+        ClientResult result = client->connect(server.host(), server.port(), server.user(), row.password, row.keyFile);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 8s);
+        EXPECT_EQ(result.failure, row.expected) << sink.transcript() << server.log();
+        if (!row.password.empty()) {
+            EXPECT_EQ(sink.transcript().find(row.password), std::string::npos) << "the password reached the transcript";
+        }
+        if (result.ok()) {
+            EXPECT_EQ(client->currentDirectory(), "/");
+        }
+    }
+    if (!server.passwordUnavailableReason().empty())
+        GTEST_SKIP() << "password rows: " << server.passwordUnavailableReason();
+}
+
+TEST_F(SftpSessionTest, AtomicUploadReplacesTheLiveFileAfterTheBeforeReplaceStep)
+{
+    struct Row {
+        const char* name;
+        std::string deniedRequests;
+        int renames; // as the transcript shows them
+    };
+    const std::vector<Row> rows = {
+        { "posix-rename replaces in one step", "", 1 },
+        // The old file steps aside and is removed once the part is live.
+        { "posix-rename offered but refused", "posix-rename", 3 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SshServer target(row.deniedRequests);
+        ASSERT_TRUE(target.start()) << target.error();
+        target.putFile("www/a.html", "old version");
+        ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(target.hostAndPort(), target.hostKeyFingerprint()));
+        sink.lines.clear();
+        sink.uploadsBegun.clear();
+        sink.bytes = 0;
+        auto client = session();
+        ASSERT_TRUE(client->connect(target.host(), target.port(), target.user(), "", target.keyFile()).ok());
+        client->setAtomicUploads(true);
+        std::string seenLive;
+        bool partComplete = false;
+        client->setBeforeReplace([&] {
+            seenLive = readFile(target.pathOf("www/a.html"));
+            partComplete = readFile(target.pathOf(uploadPartName("www/a.html"))) == "new version";
+        });
+        const std::string source = local.writeFile("a.html", "new version");
+        ClientResult result = client->upload("/www/a.html", source, 11);
+        ASSERT_TRUE(result.ok()) << sink.transcript() << target.log();
+        EXPECT_EQ(seenLive, "old version");
+        EXPECT_TRUE(partComplete);
+        EXPECT_EQ(readFile(target.pathOf("www/a.html")), "new version");
+        EXPECT_FALSE(fs::exists(target.pathOf(uploadPartName("www/a.html"))));
+        EXPECT_FALSE(fs::exists(target.pathOf(uploadOldName("www/a.html"))));
+        EXPECT_EQ(sink.uploadsBegun, std::vector<std::string> { source });
+        EXPECT_EQ(sink.bytes, 11);
+        EXPECT_EQ(sink.count("rename"), row.renames) << sink.transcript();
+
+        // The step belongs to one upload; a failed send leaves the live file alone.
+        int steps = 0;
+        client->setBeforeReplace([&] { ++steps; });
+        ClientResult missing = client->upload("/www/a.html", local.file("no-such-file"));
+        EXPECT_EQ(missing.failure, Failure::RetryItem);
+        EXPECT_EQ(missing.systemError, ENOENT);
+        EXPECT_EQ(sink.failedTransfers.back(), local.file("no-such-file"));
+        const std::string second = local.writeFile("b.html", "third version");
+        ASSERT_TRUE(client->upload("/www/a.html", second).ok());
+        EXPECT_EQ(steps, 0);
+        EXPECT_EQ(readFile(target.pathOf("www/a.html")), "third version");
+        ASSERT_TRUE(client->renameFile("/www/a.html", "/www/b.html").ok());
+        EXPECT_EQ(readFile(target.pathOf("www/b.html")), "third version");
+    }
+}
+
+TEST_F(SftpSessionTest, FoldersWithBlanksAndUmlautsListRenameAndDelete)
+{
+    auto client = loggedIn();
+    ASSERT_EQ(client->state(), SftpSession::State::Ready);
+    const std::string folder = "/Neue Seiten/Bücher äöü";
+    ASSERT_TRUE(client->makeDirectory(folder).ok()) << sink.transcript();
+    EXPECT_TRUE(fs::is_directory(server.pathOf("Neue Seiten/Bücher äöü")));
+    EXPECT_TRUE(client->makeDirectory(folder).ok()) << "an existing folder counts as made";
+
+    ASSERT_TRUE(client->changeDirectory(folder).ok());
+    EXPECT_EQ(client->currentDirectory(), folder);
+    EXPECT_TRUE(client->changeDirectory("../../../..").ok()) << "never above the login folder";
+    EXPECT_EQ(client->currentDirectory(), "/");
+    ASSERT_TRUE(client->changeDirectory("Neue Seiten").ok());
+    const std::string page = local.writeFile("seite.html", "<p>Grüße</p>");
+    ASSERT_TRUE(client->upload("Bücher äöü/Grüße 1.html", page).ok()) << sink.transcript();
+    EXPECT_EQ(readFile(server.pathOf("Neue Seiten/Bücher äöü/Grüße 1.html")), "<p>Grüße</p>");
+    fs::create_directory_symlink(server.pathOf("Neue Seiten/Bücher äöü"), server.pathOf("Neue Seiten/link"));
+
+    std::vector<RemoteEntry> entries = client->listEntries("/Neue Seiten");
+    std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.name < b.name; });
+    ASSERT_EQ(entries.size(), 2u) << sink.transcript();
+    EXPECT_EQ(entries[0].name, "Bücher äöü");
+    EXPECT_TRUE(entries[0].isDirectory);
+    EXPECT_EQ(entries[1].name, "link");
+    EXPECT_TRUE(entries[1].isDirectory) << "a link to a folder counts as a folder";
+    std::vector<RemoteEntry> files = client->listEntries("Bücher äöü");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].name, "Grüße 1.html");
+    EXPECT_EQ(files[0].size, static_cast<int64_t>(std::string("<p>Grüße</p>").size()));
+    EXPECT_FALSE(files[0].isDirectory);
+    EXPECT_NEAR(static_cast<double>(files[0].modificationTime), static_cast<double>(std::time(nullptr)), 120.0);
+    EXPECT_TRUE(client->listEntries("/nowhere").empty());
+    EXPECT_EQ(client->lastResult().failure, Failure::RetryItem);
+
+    EXPECT_EQ(client->remoteSize("Bücher äöü/Grüße 1.html"), std::optional<int64_t>(14));
+    ASSERT_TRUE(client->renameFile("Bücher äöü/Grüße 1.html", "/Neue Seiten/Grüße 2.html").ok());
+    EXPECT_EQ(client->remoteFileExists("Bücher äöü/Grüße 1.html"), std::optional<bool>(false));
+    EXPECT_EQ(client->remoteFileExists("/Neue Seiten/Grüße 2.html"), std::optional<bool>(true));
+    EXPECT_EQ(client->removeDirectory("/Neue Seiten").failure, Failure::RetryItem) << "not empty";
+    ASSERT_TRUE(client->deleteFile("Grüße 2.html").ok());
+    ASSERT_TRUE(client->deleteFile("link").ok());
+    ASSERT_TRUE(client->removeDirectory("Bücher äöü").ok());
+    EXPECT_TRUE(fs::is_empty(server.pathOf("Neue Seiten")));
+    EXPECT_EQ(client->deleteFile("Grüße 2.html").failure, Failure::RetryItem);
+    EXPECT_EQ(client->state(), SftpSession::State::Ready) << "refusals leave the session working";
+}
+
+TEST_F(SftpSessionTest, LargeFilesTravelByteIdenticalAndDownloadsNeverOverwrite)
+{
+    auto client = loggedIn();
+    ASSERT_EQ(client->state(), SftpSession::State::Ready);
+    client->setAtomicUploads(true);
+    const std::string content = patternBytes(6 * 1024 * 1024 + 321);
+    const std::string source = local.writeFile("big.bin", content);
+    ASSERT_TRUE(client->upload("/big.bin", source).ok()) << sink.transcript();
+    EXPECT_TRUE(readFile(server.pathOf("big.bin")) == content);
+    EXPECT_EQ(sink.bytes, static_cast<int64_t>(content.size()));
+
+    const std::string copy = local.file("copy.bin");
+    ASSERT_TRUE(client->download("/big.bin", copy).ok()) << sink.transcript();
+    EXPECT_TRUE(readFile(copy) == content);
+
+    const std::string existing = local.writeFile("kept.txt", "mine");
+    ClientResult refused = client->download("/big.bin", existing);
+    EXPECT_EQ(refused.failure, Failure::RetryItem);
+    EXPECT_EQ(refused.systemError, EEXIST);
+    EXPECT_EQ(readFile(existing), "mine");
+    EXPECT_EQ(client->download("/missing.bin", local.file("missing.bin")).failure, Failure::RetryItem);
+    EXPECT_FALSE(fs::exists(local.file("missing.bin"))) << "a failed download leaves nothing behind";
+}
+
+TEST_F(SftpSessionTest, BrokenFrozenOrStoppedSessionsFailWithinTheBudget)
+{
+    enum class Fault { Killed, Frozen, Stopped };
+    struct Row {
+        const char* name;
+        Fault fault;
+        Failure expected;
+        bool timedOut;
+    };
+    const std::vector<Row> rows = {
+        { "server killed mid-transfer", Fault::Killed, Failure::Reconnect, false },
+        { "server frozen mid-transfer", Fault::Frozen, Failure::Reconnect, true },
+        { "run stopped mid-transfer", Fault::Stopped, Failure::GiveUpSite, false },
+    };
+    const std::string content = patternBytes(32 * 1024 * 1024);
+    const std::string source = local.writeFile("huge.bin", content);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SshServer target;
+        ASSERT_TRUE(target.start()) << target.error();
+        target.putFile("live.bin", "the live version");
+        ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(target.hostAndPort(), target.hostKeyFingerprint()));
+        StopSignal stop;
+        constexpr auto budget = 2s;
+        auto client = session(budget);
+        client->setStopSignal(&stop);
+        ASSERT_TRUE(client->connect(target.host(), target.port(), target.user(), "", target.keyFile()).ok())
+            << sink.transcript();
+        client->setAtomicUploads(true);
+        sink.bytesHook = [&] {
+            switch (row.fault) {
+            case Fault::Killed: target.kill(); break;
+            case Fault::Frozen: target.freeze(true); break;
+            case Fault::Stopped: stop.raise(); break;
+            }
+        };
+        const auto started = std::chrono::steady_clock::now();
+        ClientResult result = client->upload("/live.bin", source);
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(result.failure, row.expected) << sink.transcript();
+        EXPECT_LT(took, budget + 2s);
+        EXPECT_EQ(client->timedOut(), row.timedOut);
+        EXPECT_TRUE(client->isBroken());
+        EXPECT_EQ(readFile(target.pathOf("live.bin")), "the live version");
+        const auto again = std::chrono::steady_clock::now();
+        EXPECT_FALSE(client->makeDirectory("/later").ok());
+        EXPECT_FALSE(client->remoteSize("/live.bin").has_value());
+        EXPECT_LT(std::chrono::steady_clock::now() - again, 200ms) << "a broken session fails at once";
+        client.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, budget + 3s) << "the destructor returns promptly";
+        target.kill();
+    }
+}
+
+} // namespace
