@@ -289,6 +289,8 @@ void CDlgWebProject::testConnection()
         FtpClient client(options_);
         const std::string trustStore = dataDirectory_ + "trusted-certs.txt";
         client.setTrustedCertificatesPath(trustStore);
+        if (current_ != nullptr)
+            client.setKeyFile(currentSite().keyfile);
         ConnectionTestSink sink;
         client.setEventSink(&sink);
         const std::string url = fromQt(server_->text());
@@ -310,6 +312,14 @@ void CDlgWebProject::testConnection()
         }
         const PeerCertificate& certificate = client.serverCertificate();
         std::optional<ServerAddress> address = ServerAddress::parse(url);
+        if (attempt == 0 && client.hostKeyUnknown() && address) {
+            const QString question
+                = strings_("web.hostkey.question").arg(toQt(client.hostKeyFingerprint()), toQt(address->hostAndPort()));
+            if (prompts_.confirm(question)
+                && TrustedCertificates(dataDirectory_ + "trusted-host-keys.txt")
+                       .trust(address->hostAndPort(), client.hostKeyFingerprint()))
+                continue;
+        }
         if (attempt == 0 && !certificate.fingerprint.empty() && !certificate.verified && address) {
             const QString question
                 = strings_("web.cert.question")

@@ -8,6 +8,7 @@
 #include "ftp/remote_entry.h"
 #include "platform/ascii_case.h"
 #include "platform/file_attributes.h"
+#include "platform/file_utils.h"
 #include "script/interpreter.h"
 
 #include <algorithm>
@@ -406,6 +407,8 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
         connections.push_back(std::make_unique<Connection>(
             options, std::chrono::milliseconds(clientBudgetMilliseconds), *eventSink, run.mutex));
         connections.back()->client.setStopSignal(&stopSignal);
+        connections.back()->client.setTrustedCertificatesPath(trustStorePath());
+        connections.back()->client.setKeyFile(run.site.keyfile);
     }
     {
         std::vector<std::jthread> threads;
@@ -450,6 +453,11 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
                 canSend(client, cancelRequested) && sendFile(client, run, files[index]).ok());
 }
 
+std::string WebProject::trustStorePath() const
+{
+    return (dataDirectory.empty() ? getDataDirectory() : dataDirectory) + "trusted-certs.txt";
+}
+
 void WebProject::RunUpload()
 {
     detectionDone = false;
@@ -471,6 +479,7 @@ void WebProject::RunUpload()
         machineOptions != nullptr ? *machineOptions : defaults, std::chrono::milliseconds(clientBudgetMilliseconds));
     client.setEventSink(eventSink);
     client.setStopSignal(&stopSignal);
+    client.setTrustedCertificatesPath(trustStorePath());
     const auto broken = [&client] { return client.isBroken(); };
     const bool movesPending = !archivdir.empty()
         && (std::any_of(pendingCommands.begin(), pendingCommands.end(),
@@ -505,6 +514,7 @@ void WebProject::RunUpload()
         UploadScript transcript(temp, siteNumber);
         ArchiveFolder archive;
 
+        client.setKeyFile(site.keyfile);
         const bool connected = client.connect(site.url, site.user, site.pass).ok();
         client.setAtomicUploads(site.atomic);
         if (!connected) {

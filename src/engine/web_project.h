@@ -75,6 +75,8 @@ public:
     bool WriteFileList();
     // Beside the file list: what the servers confirmed during the last run that did not finish.
     [[nodiscard]] std::string journalPath() const;
+    // Where certificates and SSH host keys the user trusted are kept: the data directory.
+    [[nodiscard]] std::string trustStorePath() const;
     // Appends to items and pendingCommands; never empties them.
     void DetectChanges();
     // Returns the archive move line for `fileName` in `serverDir` and sets item.archivePath.

@@ -1,6 +1,7 @@
 #include "ftp/ftp_client.h"
 #include "ftp/next_token.h"
 #include "ftp/reply_reader.h"
+#include "ftp/sftp_session.h"
 #include "platform/file_utils.h"
 
 ClientResult FtpClient::changeDirectory(std::string_view argument)
@@ -11,6 +12,8 @@ ClientResult FtpClient::changeDirectory(std::string_view argument)
     size_t arrow = directory.find("->");
     if (arrow != std::string::npos)
         directory = arrow + 3 <= directory.size() ? directory.substr(arrow + 3) : std::string();
+    if (sftp_)
+        return sftp_->changeDirectory(directory);
     return outcome(nameCommand("CWD %s", directory));
 }
 
@@ -18,6 +21,8 @@ ClientResult FtpClient::makeDirectory(std::string_view argument)
 {
     size_t position = 0;
     std::string path = nextToken(argument, position);
+    if (sftp_)
+        return sftp_->makeDirectory(path);
     int result = nameCommand("MKD %s", path);
     // 550 on most servers, 501 on some, for a parent that does not exist.
     if (result != 550 && result != 501)
@@ -32,17 +37,23 @@ ClientResult FtpClient::makeDirectory(std::string_view argument)
 
 ClientResult FtpClient::removeDirectory(const std::string& name)
 {
+    if (sftp_)
+        return sftp_->removeDirectory(name);
     return outcome(nameCommand("RMD %s", name));
 }
 
 ClientResult FtpClient::rename(const std::string& oldName, const std::string& newName)
 {
+    if (sftp_)
+        return sftp_->renameFile(oldName, newName);
     const int code = nameCommand("RNFR %s", oldName);
     return outcome(code == 350 ? nameCommand("RNTO %s", newName) : code);
 }
 
 std::string FtpClient::currentDirectory()
 {
+    if (sftp_)
+        return sftp_->state() == SftpSession::State::Ready ? sftp_->currentDirectory() : std::string();
     std::string reply = sendRaw("PWD\r\n");
     if (replyCode(reply) != 257)
         return {};
@@ -68,11 +79,15 @@ std::string FtpClient::currentDirectory()
 
 ClientResult FtpClient::deleteFile(const std::string& remoteName)
 {
+    if (sftp_)
+        return sftp_->deleteFile(remoteName);
     return outcome(nameCommand("dele %s", remoteName));
 }
 
 std::optional<bool> FtpClient::remoteFileExists(const std::string& path)
 {
+    if (sftp_)
+        return sftp_->remoteFileExists(path);
     if (features_.mlst) {
         int code = nameCommand("MLST %s", path);
         if (code / 100 == 2)

@@ -5,6 +5,7 @@
 #include "ftp/reply_reader.h"
 #include "ftp/server_address.h"
 #include "ftp/server_text.h"
+#include "ftp/sftp_session.h"
 #include "ftp/tcp_stream.h"
 #include "ftp/trusted_certificates.h"
 #include "platform/dial_up.h"
@@ -87,6 +88,35 @@ void FtpClient::setState(State state)
 void FtpClient::setStopSignal(const StopSignal* signal)
 {
     stopSignal_ = signal;
+    if (sftp_)
+        sftp_->setStopSignal(signal);
+}
+
+FtpClient::State FtpClient::state() const
+{
+    if (sftp_ && sftp_->state() != SftpSession::State::Ready)
+        return State::Disconnected;
+    return state_;
+}
+
+bool FtpClient::isBroken() const
+{
+    return failureCount_ > kBrokenAfterFailures || stopped() || (sftp_ && sftp_->isBroken());
+}
+
+bool FtpClient::timedOut() const
+{
+    return timedOut_ || (sftp_ && sftp_->timedOut());
+}
+
+std::string FtpClient::hostKeyFingerprint() const
+{
+    return sftp_ ? sftp_->hostKeyFingerprint() : std::string();
+}
+
+bool FtpClient::hostKeyUnknown() const
+{
+    return sftp_ && sftp_->hostKeyUnknown();
 }
 
 bool FtpClient::stopped() const
@@ -148,12 +178,15 @@ FtpEventSink* FtpClient::setEventSink(FtpEventSink* sink)
 {
     FtpEventSink* previous = sink_;
     sink_ = sink ? sink : &defaultSink_;
+    if (sftp_)
+        (void)sftp_->setEventSink(sink);
     return previous == &defaultSink_ ? nullptr : previous;
 }
 
 ClientResult FtpClient::connect(const std::string& url, const std::string& user, const std::string& password)
 {
     closeControl();
+    sftp_.reset();
     features_ = {};
     host_ = url;
     user_ = user;
@@ -172,6 +205,8 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     }
 
     std::optional<ServerAddress> address = ServerAddress::parse(url);
+    if (address && address->transport == ServerAddress::Transport::Sftp)
+        return connectSftp(*address, user, password);
     TcpStream::Connected connected { nullptr, EINVAL };
     if (address)
         connected = TcpStream::connect(address->host, address->port, budget_, stopDescriptor());
@@ -338,6 +373,10 @@ int FtpClient::command(const char* format, ...)
         line.resize(static_cast<size_t>(length));
     }
     va_end(arguments);
+    if (sftp_) {
+        sink_->message("Error %s %d\n", "command.sftp FTP commands cannot be sent over SFTP", ENOTSUP);
+        return 0;
+    }
     // A name holding a line break would smuggle a second command onto the connection.
     if (holdsLineBreakOrNul(line)) {
         sink_->message("Error %s %d\n", "command.format line break in command", EINVAL);
@@ -348,6 +387,10 @@ int FtpClient::command(const char* format, ...)
 
 std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
 {
+    if (sftp_) {
+        sink_->message("Error %s %d\n", "command.sftp FTP commands cannot be sent over SFTP", ENOTSUP);
+        return {};
+    }
     lastCommand_ = startsWithWord(text, "PASS") ? std::string("PASS ****\r\n") : text;
     if (startsWithWord(text, "TYPE"))
         typeInEffect_ = 0;
@@ -475,6 +518,12 @@ int FtpClient::nameCommand(const char* format, const std::string& name)
 
 int FtpClient::quit()
 {
+    if (sftp_) {
+        (void)sftp_->quit();
+        sftp_.reset();
+        setState(State::Disconnected);
+        return 200;
+    }
     (void)sendRaw("bye\r\n", ReplyWait::DontWait);
     // Nothing more is read on this session; a stale answer must not meet a later command.
     closeControl();

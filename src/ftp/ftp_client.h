@@ -17,7 +17,9 @@
 #include <vector>
 
 class ByteStream;
+class SftpSession;
 class StopSignal;
+struct ServerAddress;
 class DataConnection;
 class DialUp;
 class ReplyReader;
@@ -44,7 +46,9 @@ enum class ReplyWait {
 
 // The system's own FTP client: one control connection, passive or active data connections and
 // the operation runner. The command language of scripts is carried out on top of it
-// (script/interpreter.h).
+// (script/interpreter.h). An "sftp://" url makes it hand every call to an SftpSession
+// instead, so its callers need not know which of the two protocols a site speaks; only
+// command() and sendRaw(), the FTP protocol itself, are refused there.
 //
 // One client is used by one thread at a time; it starts no threads of its own. Every
 // blocking socket call has `budget` without progress before it fails: the socket is then
@@ -76,6 +80,7 @@ public:
     };
 
     // `url` is "host", "host:port" or "[v6-address]:port"; port 21 when none is given. A
+    // leading "sftp://" logs in over SSH instead (port 22; see SftpSession). A
     // leading "ftpes://" asks AUTH TLS before logging in (a refusal fails the connect, never
     // falls back to plain), "ftps://" speaks TLS from the first byte (port 990); both protect
     // every data connection. A certificate that does not verify is refused unless its
@@ -98,10 +103,10 @@ public:
     // Hangs up the dial-up connection when this client dialed it and the options ask for it.
     void hangUpIfDialed();
 
-    [[nodiscard]] State state() const { return state_; }
+    [[nodiscard]] State state() const;
     [[nodiscard]] int failureCount() const { return failureCount_; }
     // A stopped client is broken too: nothing more is sent or waited for.
-    [[nodiscard]] bool isBroken() const { return failureCount_ > kBrokenAfterFailures || stopped(); }
+    [[nodiscard]] bool isBroken() const;
     // Every wait of this client also ends once `signal` is raised, within milliseconds, even
     // inside a stalled transfer; the client then says ABOR where it can, closes its
     // connections and fails every call that follows. `signal` must outlive the client;
@@ -109,7 +114,7 @@ public:
     void setStopSignal(const StopSignal* signal);
     [[nodiscard]] bool stopped() const;
     // Set when a blocking call used up its budget; only a new client clears it.
-    [[nodiscard]] bool timedOut() const { return timedOut_; }
+    [[nodiscard]] bool timedOut() const;
     // With its CR LF; a PASS command is kept as "PASS ****".
     [[nodiscard]] const std::string& lastCommand() const { return lastCommand_; }
     [[nodiscard]] const std::string& lastListing() const { return lastListing_; }
@@ -117,9 +122,17 @@ public:
     [[nodiscard]] const ServerFeatures& features() const { return features_; }
     // The certificate of the last TLS handshake on the control connection (empty otherwise).
     [[nodiscard]] const PeerCertificate& serverCertificate() const { return certificate_; }
-    [[nodiscard]] bool isEncrypted() const { return controlTls_ != nullptr; }
-    // Where trusted fingerprints are read; the data directory's file unless changed.
+    [[nodiscard]] bool isEncrypted() const { return controlTls_ != nullptr || sftp_ != nullptr; }
+    // Where trusted fingerprints are read; the data directory's file unless changed. Trusted
+    // SSH host keys are read from "trusted-host-keys.txt" in the same folder.
     void setTrustedCertificatesPath(std::string path) { trustedCertificatesPath_ = std::move(path); }
+    // SFTP: the private key tried first when the password is empty (may be empty).
+    void setKeyFile(std::string path) { keyFile_ = std::move(path); }
+    // SFTP: the SHA-256 fingerprint of the host key last seen, trusted or not; else empty.
+    [[nodiscard]] std::string hostKeyFingerprint() const;
+    // SFTP: the last connect failed only because the host key is not trusted yet.
+    [[nodiscard]] bool hostKeyUnknown() const;
+    [[nodiscard]] bool usesSftp() const { return sftp_ != nullptr; }
     // Off unless set: uploads then write straight to the live name, as the interactive
     // commands expect. See upload().
     void setAtomicUploads(bool on) { atomicUploads_ = on; }
@@ -173,10 +186,7 @@ public:
     [[nodiscard]] std::string currentDirectory(); // empty when the reply holds no quoted path
     ClientResult deleteFile(const std::string& remoteName);
     // RNFR and RNTO in one round trip: the RNTO reply (after a refused RNFR it renames nothing).
-    ClientResult renameFile(const std::string& from, const std::string& to)
-    {
-        return outcome(renameTogether(from, to).to);
-    }
+    ClientResult renameFile(const std::string& from, const std::string& to);
     // Whether the server holds `path` (MLST, else SIZE, else the folder's listing); nullopt
     // when it cannot tell.
     [[nodiscard]] std::optional<bool> remoteFileExists(const std::string& path);
@@ -312,4 +322,13 @@ private:
     std::string trustedCertificatesPath_; // empty: the data directory's, found when first needed
     std::string localDirectory_;
     const StopSignal* stopSignal_ = nullptr;
+
+    // The SFTP side (sftp_calls.cpp).
+    [[nodiscard]] ClientResult connectSftp(
+        const ServerAddress& address, const std::string& user, const std::string& password);
+    [[nodiscard]] ClientResult listOverSftp(const std::string& argument);
+    [[nodiscard]] ClientResult uploadOverSftp(
+        const std::string& remoteName, const std::string& localName, int64_t expectedSize);
+    std::unique_ptr<SftpSession> sftp_; // set while the site is an SFTP one
+    std::string keyFile_;
 };

@@ -350,6 +350,7 @@ ClientResult SftpSession::checkHostKey(const std::string& host, int port)
     }
     ssh_clean_pubkey_hash(&hash);
     hostKeyFingerprint_ = TrustedCertificates::normalFingerprint(hex);
+    hostKeyUnknown_ = false;
 
     switch (ssh_session_is_known_server(ssh_)) {
     case SSH_KNOWN_HOSTS_OK: return ClientResult::success();
@@ -375,6 +376,7 @@ ClientResult SftpSession::checkHostKey(const std::string& host, int port)
     sink_->message("Error sftp.hostkey %s: the server's host key is not known. Fingerprint (SHA-256) %s. If this is "
                    "the server's own key, trust it with: tarnwick --trust-cert sftp://%s %s\n",
         server.c_str(), hostKeyFingerprint_.c_str(), server.c_str(), hostKeyFingerprint_.c_str());
+    hostKeyUnknown_ = true;
     close();
     setState(State::Disconnected);
     return remember(ClientResult::failed(Failure::GiveUpSite));

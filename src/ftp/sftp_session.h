@@ -98,6 +98,9 @@ public:
 
     // The SHA-256 fingerprint ("AB:CD:...") of the host key last seen, trusted or not.
     [[nodiscard]] const std::string& hostKeyFingerprint() const { return hostKeyFingerprint_; }
+    // The last connect was refused only because nobody trusted the host key yet (a changed
+    // key is not such a case: it must never be trusted on the spot).
+    [[nodiscard]] bool hostKeyUnknown() const { return hostKeyUnknown_; }
     // The user's known_hosts unless set (tests).
     void setKnownHostsPath(std::string path) { knownHostsPath_ = std::move(path); }
     // defaultTrustedHostKeysPath() unless set.
@@ -166,6 +169,7 @@ private:
     std::string loginFolder_; // absolute on the server
     std::string currentDirectory_ = "/";
     std::string hostKeyFingerprint_;
+    bool hostKeyUnknown_ = false;
     std::string knownHostsPath_;
     std::string trustedHostKeysPath_;
     // The server renames onto an existing name in one step (posix-rename@openssh.com).

@@ -5,6 +5,7 @@
 #include "ftp/mlsd_parser.h"
 #include "ftp/passive_reply.h"
 #include "ftp/reply_reader.h"
+#include "ftp/sftp_session.h"
 #include "ftp/upload_names.h"
 #include "platform/file_utils.h"
 
@@ -141,6 +142,8 @@ void FtpClient::loadAsciiExtensions(const std::string& path)
 
 ClientResult FtpClient::download(const std::string& remoteName, const std::string& localName, TransferMode /*mode*/)
 {
+    if (sftp_ && !holdsUnsafeByte(localName) && !localName.empty() && !hasParentStep(localName))
+        return sftp_->download(remoteName, localPath(localName));
     if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty() || hasParentStep(localName)) {
         sink_->message("Error %s %d\n", "receive.name refused unsafe file name", EINVAL);
         sink_->onTransferFailed(localName);
@@ -229,6 +232,8 @@ ClientResult FtpClient::download(const std::string& remoteName, const std::strin
 ClientResult FtpClient::upload(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
 {
+    if (sftp_)
+        return uploadOverSftp(remoteName, localName, expectedSize);
     const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
     const std::string target = atomic ? uploadPartName(remoteName) : remoteName;
     // Taken by this upload whatever becomes of it: a later one must not run it.
@@ -254,6 +259,13 @@ int FtpClient::renameOnServer(const std::string& from, const std::string& to)
     if (code != 350)
         return code / 100 == 2 ? 0 : code;
     return nameCommand("RNTO %s", to);
+}
+
+ClientResult FtpClient::renameFile(const std::string& from, const std::string& to)
+{
+    if (sftp_)
+        return sftp_->renameFile(from, to);
+    return outcome(renameTogether(from, to).to);
 }
 
 FtpClient::RenameReplies FtpClient::renameTogether(const std::string& from, const std::string& to)
@@ -458,6 +470,9 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
 ClientResult FtpClient::uploadWithRetry(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
 {
+    // SFTP makes the folder and checks the size on its own.
+    if (sftp_)
+        return uploadOverSftp(remoteName, localName, expectedSize);
     int systemError = 0;
     const int code = uploadCode(remoteName, localName, mode, expectedSize, systemError);
     return outcome(code, systemError);
@@ -522,6 +537,11 @@ int FtpClient::uploadCode(const std::string& remoteName, const std::string& loca
 
 bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::string& localName)
 {
+    if (sftp_) {
+        const int64_t localSize = fileSize(localPath(localName));
+        const std::optional<int64_t> remoteSize = sftp_->remoteSize(remoteName);
+        return localSize < 0 || !remoteSize || *remoteSize == localSize;
+    }
     if (features_.size && !holdsUnsafeByte(remoteName)) {
         int64_t localSize = fileSize(localPath(localName));
         if (localSize < 0)
@@ -565,6 +585,8 @@ bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::strin
 
 ClientResult FtpClient::list(const std::string& argument)
 {
+    if (sftp_)
+        return listOverSftp(argument);
     return outcome(receiveListing("LIST", argument));
 }
 
@@ -617,6 +639,8 @@ int FtpClient::receiveListing(const char* verb, const std::string& argument)
 
 std::vector<RemoteEntry> FtpClient::listEntries(const std::string& path)
 {
+    if (sftp_)
+        return sftp_->listEntries(path);
     if (features_.mlst) {
         int code = receiveListing("MLSD", path);
         if (code / 100 == 2)

@@ -285,6 +285,7 @@ std::string FtpBrowser::localPath(const std::string& name) const
 
 bool FtpBrowser::connect(const ServerEntry& entry)
 {
+    client_.setKeyFile(entry.site.keyfile);
     if (!client_.connect(entry.site.url, entry.site.user, entry.site.pass).ok())
         return false;
     if (client_.list("").ok() || !client_.lastListing().empty())

@@ -5,9 +5,11 @@
 #include "shell/ftp_browser.h"
 
 #include "ftp/ftp_client.h"
+#include "ftp/trusted_certificates.h"
 #include "support/fake_ftp_server.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"
+#include "support/ssh_server.h"
 #include "support/temp_dir.h"
 #include "support/upload_site.h"
 
@@ -375,6 +377,39 @@ TEST(FtpBrowserHostileServer, NothingIsWrittenOutsideTheTargetFolder)
     EXPECT_TRUE(sink.saw("Skipped a/b"));
     client.quit();
     server.join();
+}
+
+// The same panes over SFTP: the browser cannot tell the two apart.
+TEST(FtpBrowserSftp, ListsEntersAndFetchesLikeOverFtp)
+{
+    SKIP_UNLESS_SERVER_RUNS(SshServer::unavailableReason());
+    SshServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    server.putFile("Index.html", "remote index");
+    server.putFile("Über uns/seite.html", "seite");
+    TempDir local;
+    MachineOptions options;
+    FtpClient client(options);
+    client.setTrustedCertificatesPath(local.file("trusted-certs.txt"));
+    ASSERT_TRUE(TrustedCertificates(local.file("trusted-host-keys.txt"))
+                    .trust(server.hostAndPort(), server.hostKeyFingerprint()));
+    FtpBrowser browser(client);
+    ServerEntry entry;
+    entry.site.url = "sftp://" + server.hostAndPort();
+    entry.site.user = server.user();
+    entry.site.keyfile = server.keyFile();
+    entry.site.localDirectory = local.path();
+    ASSERT_TRUE(browser.connect(entry));
+    EXPECT_EQ(names(browser.remoteRows()), (std::vector<std::string> { "..", "Über uns", "Index.html" }));
+    EXPECT_EQ(browser.remoteRows()[2].size, 12);
+    EXPECT_EQ(browser.remoteDirectory(), "/");
+
+    browser.openRemote("Über uns", true);
+    EXPECT_EQ(browser.remoteDirectory(), "/Über uns");
+    EXPECT_EQ(names(browser.remoteRows()), (std::vector<std::string> { "..", "seite.html" }));
+    EXPECT_EQ(browser.localDirectory(), local.path() + "/Über uns");
+    browser.runBatch(browser.downloadBatch(rowsNamed(browser.remoteRows(), { "seite.html" })));
+    EXPECT_EQ(readText(local.file("Über uns/seite.html")), "seite");
 }
 
 } // namespace

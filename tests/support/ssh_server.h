@@ -29,6 +29,8 @@ public:
     [[nodiscard]] bool start();
     // Ends the server and every session at once (SIGKILL): transfers break mid-way.
     void kill();
+    // After kill(): the same server again, same port, keys and files.
+    [[nodiscard]] bool restart() { return pid_ <= 0 && launch(); }
     // Stops every process of the server (SIGSTOP) or lets them go on: a server that stalls
     // with its connections open.
     void freeze(bool frozen);

@@ -7,6 +7,7 @@
 #include "qt_test_application.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"
+#include "support/ssh_server.h"
 #include "support/temp_dir.h"
 #include "ui/ui_strings.h"
 
@@ -301,6 +302,35 @@ TEST(CDlgWebProject, TestConnectionOffersToTrustAnUnverifiedCertificate)
     // Trusted now: no question the next time.
     dialog->testConnection();
     EXPECT_EQ(fixture.questions.size(), 2u);
+    EXPECT_EQ(fixture.messages.back(), "Connection OK");
+}
+
+TEST(CDlgWebProject, TestConnectionOffersToTrustAnUnknownHostKey)
+{
+    qtTestApplication();
+    SKIP_UNLESS_SERVER_RUNS(SshServer::unavailableReason());
+    SshServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    if (!server.passwordUnavailableReason().empty())
+        GTEST_SKIP() << server.passwordUnavailableReason();
+    Fixture fixture;
+    auto dialog = fixture.open({});
+    dialog->serverField()->setText(QString::fromStdString("sftp://" + server.hostAndPort()));
+    dialog->userField()->setText(QString::fromStdString(server.user()));
+    dialog->passwordField()->setText(QString::fromStdString(server.password()));
+
+    fixture.answerYes = false;
+    dialog->testConnection();
+    ASSERT_EQ(fixture.questions.size(), 1u);
+    EXPECT_TRUE(fixture.questions[0].contains(QString::fromStdString(server.hostKeyFingerprint())))
+        << fixture.questions[0].toStdString();
+    EXPECT_FALSE(exists(fixture.data + "trusted-host-keys.txt"));
+
+    fixture.answerYes = true;
+    dialog->testConnection();
+    EXPECT_EQ(fixture.messages.back(), "Connection OK");
+    dialog->testConnection();
+    EXPECT_EQ(fixture.questions.size(), 2u) << "trusted now: no question the next time";
     EXPECT_EQ(fixture.messages.back(), "Connection OK");
 }
 
