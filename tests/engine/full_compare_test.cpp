@@ -4,9 +4,11 @@
 #include "engine/full_compare.h"
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
+#include "ftp/trusted_certificates.h"
 #include "ftp/upload_names.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"
+#include "support/ssh_server.h"
 #include "support/test_tree.h"
 #include "support/upload_site.h"
 
@@ -222,6 +224,34 @@ TEST(FullCompare, BringsAVsftpdTreeInLine)
     ProjectSettings project;
     MessageSink sink;
     FullCompare compare(client, project, tree.root(), start, sink);
+    compare.Find();
+    EXPECT_EQ(compare.countsLine("%d/%d/%d"), "2/2/0");
+    compare.Start(FullCompare::Deletion::DeleteServerOnlyFiles, FullCompare::Resend::ChangedOnly);
+    EXPECT_EQ(compareTrees(tree.root(), server.root()), std::vector<std::string> {}) << server.log();
+    EXPECT_FALSE(fs::exists(server.pathOf("x")));
+}
+
+TEST(FullCompare, BringsAnSftpTreeInLine)
+{
+    SKIP_UNLESS_SERVER_RUNS(SshServer::unavailableReason());
+    TestTree tree;
+    tree.add("index.html", "hello");
+    tree.add("Über uns/deep.html", "deep");
+    SshServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    server.putFile("index.html", "HELLO!");
+    server.putFile("x/y/z.html", "z");
+    server.putFile("Über uns/stale.html", "s");
+    MachineOptions options;
+    FtpClient client(options);
+    client.setTrustedCertificatesPath(tree.base() + "/trusted-certs.txt");
+    ASSERT_TRUE(TrustedCertificates(tree.base() + "/trusted-host-keys.txt")
+                    .trust(server.hostAndPort(), server.hostKeyFingerprint()));
+    client.setKeyFile(server.keyFile());
+    ASSERT_TRUE(client.connect("sftp://" + server.hostAndPort(), server.user(), ""));
+    ProjectSettings project;
+    MessageSink sink;
+    FullCompare compare(client, project, tree.root(), client.currentDirectory(), sink);
     compare.Find();
     EXPECT_EQ(compare.countsLine("%d/%d/%d"), "2/2/0");
     compare.Start(FullCompare::Deletion::DeleteServerOnlyFiles, FullCompare::Resend::ChangedOnly);

@@ -41,6 +41,9 @@ TEST_F(SftpRun, ReplacesArchivesAndDeletesAsOverFtp)
         site.project.archivdir = "/_archiv_";
         site.project.archmax = 5;
         site.project.deleteRemoved = 1;
+        // Scripts speak the same command language over SFTP.
+        site.project.sites[0].preScript = { "mkdir \"/before run\"" };
+        site.project.sites[0].postScript = { "cd www", "mv index.html renamed.html", "mv renamed.html index.html" };
         const std::string folder = "Ordner mit Leerzeichen/Über uns";
         site.tree.add("index.html", "v1");
         site.tree.add(folder + "/seite ä.html", "ä");
@@ -50,6 +53,7 @@ TEST_F(SftpRun, ReplacesArchivesAndDeletesAsOverFtp)
         site.run();
         EXPECT_EQ(site.sink.count("Error "), 0u) << testing::PrintToString(site.sink.lines) << server.log();
         EXPECT_EQ(compareTrees(site.tree.root(), live()), std::vector<std::string>());
+        EXPECT_TRUE(fs::is_directory(server.pathOf("before run")));
 
         site.tree.add("index.html", "v2", TestTree::kDefaultTime + 60 * connections);
         fs::remove(site.tree.path("sub/gone.html"));
@@ -64,6 +68,7 @@ TEST_F(SftpRun, ReplacesArchivesAndDeletesAsOverFtp)
         fs::create_directories(site.tree.root());
         fs::remove_all(live());
         fs::remove_all(server.pathOf("_archiv_"));
+        fs::remove_all(server.pathOf("before run"));
         fs::remove(site.project.filelist);
     }
 }
