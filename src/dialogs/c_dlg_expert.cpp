@@ -38,6 +38,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     , files_(new QPlainTextEdit(this))
     , atomic_(new QCheckBox(strings("expert.atomic"), this))
     , connections_(new QSpinBox(this))
+    , keyFile_(new QLineEdit(this))
     , hint_(new QLabel(strings("hints.initial"), this))
 {
     setWindowTitle(strings("expert.title"));
@@ -82,6 +83,10 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     connectionsRow->addWidget(connectionsLabel);
     connectionsRow->addWidget(connections_);
     connectionsRow->addStretch(1);
+    auto* keyFileLabel = new QLabel(strings("expert.keyfile"), this);
+    keyFileLabel->setBuddy(keyFile_);
+    connectionsRow->addWidget(keyFileLabel);
+    connectionsRow->addWidget(keyFile_, 2);
     layout->addLayout(connectionsRow, 2, 1);
 
     auto* hints = new QGroupBox(strings("hints.group"), this);
@@ -131,6 +136,8 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     filter->watch(atomic_, 1073);
     filter->watch(connectionsLabel, 1074);
     filter->watch(connections_, 1074);
+    filter->watch(keyFileLabel, 1075);
+    filter->watch(keyFile_, 1075);
 
     editScript_ = [this](const QString& text) -> std::optional<QString> {
         CDlgEditText dialog(strings_, text, this);
@@ -152,6 +159,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     files_->setPlainText(shownLines(joinSeparated(project.forbiddenFiles)));
     atomic_->setChecked(project.sites.front().atomic);
     connections_->setValue(project.sites.front().connections);
+    keyFile_->setText(toQt(project.sites.front().keyfile));
     resize(720, 560);
 }
 
@@ -164,6 +172,7 @@ void CDlgExpert::accept()
     project_.forbiddenFiles = splitLines(files_->toPlainText());
     project_.sites.front().atomic = atomic_->isChecked();
     project_.sites.front().connections = connections_->value();
+    project_.sites.front().keyfile = fromQt(keyFile_->text().trimmed());
     QDialog::accept();
 }
 

@@ -43,6 +43,7 @@ public:
     [[nodiscard]] QPlainTextEdit* filesField() const { return files_; }
     [[nodiscard]] QCheckBox* atomicBox() const { return atomic_; }
     [[nodiscard]] QSpinBox* connectionsBox() const { return connections_; }
+    [[nodiscard]] QLineEdit* keyFileField() const { return keyFile_; }
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
 private:
@@ -59,5 +60,6 @@ private:
     QPlainTextEdit* files_;
     QCheckBox* atomic_;
     QSpinBox* connections_;
+    QLineEdit* keyFile_;
     QLabel* hint_;
 };

@@ -19,6 +19,7 @@ const std::vector<HintKey>& CHintText::projectKeys()
         { 1072, "IDC_EDIT_MAX" },
         { 1073, "IDC_CHECK_ATOMIC" },
         { 1074, "IDC_SPIN_CONNECTIONS" },
+        { 1075, "IDC_EDIT_KEYFILE" },
     };
     return keys;
 }

@@ -107,10 +107,12 @@ TEST(CDlgExpert, OkStoresTheFieldsAndCancelKeepsThemButNotTheScripts)
         dialog.editDirectoryRules();
         dialog.atomicBox()->setChecked(false);
         dialog.connectionsBox()->setValue(7);
+        dialog.keyFileField()->setText(" /home/u/.ssh/site key ");
         dialog.accept();
     }
     EXPECT_FALSE(settings.sites.front().atomic);
     EXPECT_EQ(settings.sites.front().connections, 7);
+    EXPECT_EQ(settings.sites.front().keyfile, "/home/u/.ssh/site key");
     EXPECT_EQ(settings.htmlreport, "/r.html");
     EXPECT_EQ(settings.archivdir, "/arch");
     EXPECT_EQ(settings.archmax, 1);
@@ -134,5 +136,7 @@ TEST(CDlgExpert, ConnectionsLoadsTheSiteCountWithinRangeAndHasItsHint)
         QEvent enter(QEvent::Enter);
         QCoreApplication::sendEvent(dialog.connectionsBox(), &enter);
         EXPECT_TRUE(dialog.hintLabel()->text().contains("1–16")) << dialog.hintLabel()->text().toStdString();
+        QCoreApplication::sendEvent(dialog.keyFileField(), &enter);
+        EXPECT_TRUE(dialog.hintLabel()->text().contains("sftp://")) << dialog.hintLabel()->text().toStdString();
     }
 }
