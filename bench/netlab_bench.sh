@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Upload runs over a real round-trip time (../shared/netlab), beside lftp doing the same job:
+# Upload runs over a real round-trip time (../shared/netlab), beside lftp doing the same job,
+# over FTP (pyftpdlib) or SFTP (the system's OpenSSH server):
 #   first upload of the whole site     - tarnwick NAME  vs  lftp mirror -R --parallel=4
 #   CHANGED files rewritten since then - tarnwick NAME  vs  lftp mirror -R --only-newer --parallel=4
 #   FULL=1 adds lftp mirror -R over one connection (slow at a real round trip).
@@ -7,11 +8,15 @@
 # waits for; the server counts the commands each run sends, which is what the wait is made of.
 #
 #   sudo bench/netlab_bench.sh
+#   sudo PROTOCOL=sftp RTTS=20 bench/netlab_bench.sh
 #
-# Environment: RTTS ("20 50", ms), FILES (1000), SIZE (4096 bytes), CHANGED (10), REPEATS (1,
-# median of), TARNWICK (build/src/app/tarnwick), CONNECTIONS (unset: the program's default),
-# FULL (0), NETLAB (../shared/netlab). NS and NET are passed on to wire.sh. Needs root for the
-# namespace. Run by hand only, never in CI.
+# Environment: PROTOCOL (ftp; or sftp), RTTS ("20 50", ms), FILES (1000), SIZE (4096 bytes),
+# CHANGED (10), REPEATS (1, median of), TARNWICK (build/src/app/tarnwick), CONNECTIONS (unset: the
+# program's default), FULL (0), KEEP (0; 1 keeps the work folder and its logs), NETLAB
+# (../shared/netlab). NS and NET are passed on to wire.sh.
+# Needs root for the namespace. Run by hand only, never in CI.
+# Over SFTP the server is sshd with a key for root and a forced sftp-server per login, all in the
+# work folder; a "command" is an SFTP request other than a data read or write.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -24,6 +29,8 @@ repeats=${REPEATS:-1}
 program=${TARNWICK:-$repo/build/src/app/tarnwick}
 connections=${CONNECTIONS:-}
 full=${FULL:-0}
+keep=${KEEP:-0}
+protocol=${PROTOCOL:-ftp}
 ns=${NS:-twlat}
 # wire.sh keeps the delay line's pid there: a wire of another name must not share it.
 export WIRE_DIR=${WIRE_DIR:-${TMPDIR:-/tmp}/$ns-wire}
@@ -34,7 +41,17 @@ python=/usr/bin/python3
 [ -x "$netlab/wire.sh" ] || { echo "bench: no netlab at $netlab" >&2; exit 1; }
 [ -x "$program" ] || { echo "bench: no tarnwick at $program (build it, or set TARNWICK)" >&2; exit 1; }
 command -v lftp >/dev/null || { echo "bench: lftp is not installed (apt-get install lftp)" >&2; exit 1; }
-command -v curl >/dev/null || { echo "bench: curl is needed to check the wire" >&2; exit 1; }
+case $protocol in
+ftp) command -v curl >/dev/null || { echo "bench: curl is needed to check the wire" >&2; exit 1; } ;;
+sftp)
+    sshd=/usr/sbin/sshd
+    # internal-sftp logs to syslog only; the separate server writes its log where it is told.
+    sftp_server=/usr/lib/openssh/sftp-server
+    { [ -x "$sshd" ] && [ -x "$sftp_server" ] && command -v ssh-keygen >/dev/null && command -v ssh >/dev/null; } ||
+        { echo "bench: SFTP needs the OpenSSH server and client (apt-get install openssh-server)" >&2; exit 1; }
+    ;;
+*) echo "bench: PROTOCOL is ftp or sftp, not $protocol" >&2; exit 1 ;;
+esac
 [ "$changed" -le "$files" ] || { echo "bench: CHANGED exceeds FILES" >&2; exit 1; }
 # wire.sh up first takes down whatever wire has the same name: never someone else's.
 if ip netns list | grep -qw "$ns"; then
@@ -47,11 +64,17 @@ server_pid=
 wire_up=
 cleanup() {
     if [ -n "$server_pid" ]; then
+        # sshd serves each login from a child; one whose client hung would outlive the wire.
+        [ "$protocol" != sftp ] || pkill -TERM -P "$server_pid" 2>/dev/null || true
         kill "$server_pid" 2>/dev/null || true
         wait "$server_pid" 2>/dev/null || true
     fi
     [ -z "$wire_up" ] || "$netlab/wire.sh" down >/dev/null 2>&1 || true
-    rm -rf "$work"
+    if [ "$keep" = 1 ]; then
+        echo "bench: work folder kept: $work" >&2
+    else
+        rm -rf "$work"
+    fi
 }
 trap cleanup EXIT
 
@@ -88,14 +111,64 @@ PY
 "$netlab/wire.sh" up "${rtts%% *}" >"$work/wire.log" 2>&1 || { cat "$work/wire.log"; echo "bench: wire.sh up failed" >&2; exit 1; }
 wire_up=1
 
-# DEBUG makes pyftpdlib write every command line it receives ("<- CMD"), the figure counted.
 mkdir -p "$work/server"
-"$netlab/wire.sh" exec "$python" "$repo/bench/pyftpd_server.py" "$work/server" "$server_ip" "$work/port" \
-    "$work/server.log" >"$work/server.out" 2>&1 &
-server_pid=$!
-for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
-[ -s "$work/port" ] || { cat "$work/server.out"; echo "bench: the FTP server did not start" >&2; exit 1; }
-port=$(cat "$work/port")
+# DEBUG makes pyftpdlib write every command line it receives ("<- CMD"), the figure counted.
+start_ftp_server() {
+    "$netlab/wire.sh" exec "$python" "$repo/bench/pyftpd_server.py" "$work/server" "$server_ip" "$work/port" \
+        "$work/server.log" >"$work/server.out" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
+    [ -s "$work/port" ] || { cat "$work/server.out"; echo "bench: the FTP server did not start" >&2; exit 1; }
+    port=$(cat "$work/port")
+}
+
+# Root logs in with a key and starts in the server folder (-d): Tarnwick's remote folder, taken
+# relative to the login folder, and lftp's target both land where verify looks. Each login's
+# sftp-server writes a log of its own at DEBUG3, where every request has a line.
+start_sftp_server() {
+    local ssh_fingerprint
+    mkdir -p /run/sshd "$work/sftp-log/counted"
+    ssh-keygen -q -t ed25519 -N '' -C bench-host -f "$work/host_key"
+    ssh-keygen -q -t ed25519 -N '' -C bench-client -f "$work/client_key"
+    cp "$work/client_key.pub" "$work/authorized_keys"
+    # The namespace is this benchmark's own: a port free now stays free.
+    port=$("$netlab/wire.sh" exec "$python" -c 'import socket, sys
+s = socket.socket()
+s.bind((sys.argv[1], 0))
+print(s.getsockname()[1])' "$server_ip")
+    cat >"$work/sshd_config" <<EOF
+ListenAddress $server_ip
+Port $port
+HostKey $work/host_key
+PidFile none
+StrictModes no
+UsePAM no
+UseDNS no
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PubkeyAuthentication yes
+PermitRootLogin prohibit-password
+AuthorizedKeysFile $work/authorized_keys
+MaxStartups 100
+LogLevel VERBOSE
+Subsystem sftp $sftp_server
+ForceCommand $sftp_server -e -l DEBUG3 -d $work/server 2>>$work/sftp-log/\$\$.log
+EOF
+    "$netlab/wire.sh" exec "$sshd" -D -e -f "$work/sshd_config" >"$work/sshd.log" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 200); do grep -q '^Server listening' "$work/sshd.log" && break; sleep 0.05; done
+    grep -q '^Server listening' "$work/sshd.log" || { cat "$work/sshd.log"; echo "bench: sshd did not start" >&2; exit 1; }
+    echo "[$server_ip]:$port $(cut -d' ' -f1,2 "$work/host_key.pub")" >"$work/known_hosts"
+    # Tarnwick's trust store holds the SHA-256 of the key in hexadecimal, ssh-keygen shows base64.
+    ssh_fingerprint=$(ssh-keygen -lf "$work/host_key.pub" -E sha256 | cut -d' ' -f2)
+    host_fingerprint=$("$python" -c 'import base64, sys
+text = sys.argv[1].split(":", 1)[1]
+digest = base64.b64decode(text + "=" * (-len(text) % 4))
+print(":".join("%02X" % b for b in digest))' "$ssh_fingerprint")
+    [ "${#host_fingerprint}" = 95 ] || { echo "bench: no SHA-256 fingerprint in '$ssh_fingerprint'" >&2; exit 1; }
+}
+
+if [ "$protocol" = sftp ]; then start_sftp_server; else start_ftp_server; fi
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f\n", b - a }'; }
@@ -118,10 +191,15 @@ for _ in range(5):
 print("%.1f" % best)
 PY
 )
-    start=$(now)
-    curl -s -o /dev/null --max-time 30 -u bench:bench-password "ftp://$server_ip:$port/" || { echo "bench: curl listing failed" >&2; exit 1; }
-    listing=$(elapsed "$start" "$(now)")
-    echo "wire: asked $1 ms; TCP handshake $handshake ms; curl listing $listing s (~10 round trips)"
+    if [ "$protocol" = ftp ]; then
+        start=$(now)
+        curl -s -o /dev/null --max-time 30 -u bench:bench-password "ftp://$server_ip:$port/" ||
+            { echo "bench: curl listing failed" >&2; exit 1; }
+        listing=$(elapsed "$start" "$(now)")
+        echo "wire: asked $1 ms; TCP handshake $handshake ms; curl listing $listing s (~10 round trips)"
+    else
+        echo "wire: asked $1 ms; TCP handshake $handshake ms"
+    fi
     awk -v h="$handshake" -v r="$1" 'BEGIN { exit !(h >= 0.9 * r && h <= 1.5 * r + 5) }' ||
         { echo "bench: the measured round trip ($handshake ms) is not the one asked for ($1 ms)" >&2; exit 1; }
 }
@@ -135,13 +213,17 @@ remote=/tarnwick
 local=$work/site
 [site]
 name=bench
-url=$server_ip:$port
-user=bench
-pass=bench-password
 startdir=
 EOF
+        if [ "$protocol" = sftp ]; then
+            printf 'url=sftp://%s:%s\nuser=root\npass=\nkeyfile=%s\n' "$server_ip" "$port" "$work/client_key"
+        else
+            printf 'url=%s:%s\nuser=bench\npass=bench-password\n' "$server_ip" "$port"
+        fi
         [ -z "$connections" ] || echo "connections=$connections"
     } >"$work/data/Tarnwick/bench.ftp"
+    [ "$protocol" != sftp ] ||
+        (umask 077 && echo "$server_ip:$port $host_fingerprint" >"$work/data/Tarnwick/trusted-host-keys.txt")
 }
 
 # Commands and uploads the server saw since log offset $1; sets cmds and stors, and leaves the
@@ -150,6 +232,10 @@ count_since() {
     # The log is written as each line arrives; the QUIT of the last connection may still be on
     # the wire when the client returns.
     sleep 0.3
+    if [ "$protocol" = sftp ]; then
+        count_sftp
+        return
+    fi
     tail -c +"$(($1 + 1))" "$work/server.log" | grep ' <- ' >"$work/commands" || true
     cmds=$(wc -l <"$work/commands")
     stors=$(grep -Ec ' <- (STOR|APPE|STOU) ' "$work/commands" || true)
@@ -159,11 +245,28 @@ count_since() {
 }
 log_offset() { stat -c %s "$work/server.log" 2>/dev/null || echo 0; }
 
+# Over SFTP each login writes a log of its own: a run's logs are those not counted yet.
+count_sftp() {
+    local logs figures
+    mapfile -t logs < <(find "$work/sftp-log" -maxdepth 1 -name '*.log' | sort)
+    figures=$("$python" "$repo/bench/sftp_log_count.py" "$work/verbs" "${logs[@]}")
+    read -r cmds stors <<<"$figures"
+    [ "${#logs[@]}" = 0 ] || mv "${logs[@]}" "$work/sftp-log/counted/"
+}
+
 tarnwick_run() {
     env -u DISPLAY -u WAYLAND_DISPLAY XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
         "$program" bench >"$work/tarnwick.log" 2>&1 || { tail -20 "$work/tarnwick.log" >&2; echo "bench: tarnwick failed" >&2; exit 1; }
 }
 lftp_mirror() { # mirror options...
+    if [ "$protocol" = sftp ]; then
+        # The login starts in the server folder; sshd refuses anything but the key.
+        lftp -e "set net:max-retries 1; set sftp:connect-program 'ssh -a -x -F none -i $work/client_key \
+-o UserKnownHostsFile=$work/known_hosts -o StrictHostKeyChecking=yes -o BatchMode=yes'; \
+mirror -R $* $work/site $work/server/lftp; quit" "sftp://root:@$server_ip:$port" >"$work/lftp.log" 2>&1 ||
+            { tail -20 "$work/lftp.log" >&2; echo "bench: lftp failed" >&2; exit 1; }
+        return
+    fi
     lftp -e "set net:max-retries 1; set ftp:passive-mode on; mirror -R $* $work/site /lftp; quit" \
         -u bench,bench-password "ftp://$server_ip:$port" >"$work/lftp.log" 2>&1 ||
         { tail -20 "$work/lftp.log" >&2; echo "bench: lftp failed" >&2; exit 1; }
@@ -212,7 +315,11 @@ row() { # rtt scenario tool expected-files command...
     echo "$rtt|$scenario|$tool|$seconds|$per_file" >>"$results"
 }
 
-echo "$files files of $size bytes, $changed changed, median of $repeats; pyftpdlib on $server_ip:$port in netns $ns, passive"
+if [ "$protocol" = sftp ]; then
+    echo "$files files of $size bytes, $changed changed, median of $repeats; sshd with sftp-server on $server_ip:$port in netns $ns"
+else
+    echo "$files files of $size bytes, $changed changed, median of $repeats; pyftpdlib on $server_ip:$port in netns $ns, passive"
+fi
 echo "tarnwick: $program${connections:+ (connections=$connections)}"
 for rtt in $rtts; do
     "$netlab/wire.sh" rtt "$rtt"
@@ -244,7 +351,7 @@ pick() { # rtt scenario tool field
     awk -F'|' -v r="$1" -v s="$2" -v t="$3" -v f="$4" '$1 == r && $2 == s && $3 == t { print $f }' "$results" | median
 }
 echo
-echo "$files files of $size bytes; seconds (wall clock, median of $repeats), commands per file sent,"
+echo "$files files of $size bytes over $protocol; seconds (wall clock, median of $repeats), commands per file sent,"
 echo "ratio = tarnwick / lftp -P4 seconds (above 1: tarnwick is slower)"
 printf '%6s  %-16s %10s %9s %10s %9s %7s %10s\n' "rtt" "scenario" "tarnwick" "cmd/file" "lftp -P4" "cmd/file" "ratio" "lftp -P1"
 for rtt in $rtts; do

@@ -3,6 +3,7 @@
 #include "ftp/login_path.h"
 #include "ftp/trusted_certificates.h"
 #include "ftp/upload_names.h"
+#include "platform/file_descriptor.h"
 #include "platform/file_utils.h"
 #include "platform/stop_signal.h"
 
@@ -27,48 +28,6 @@ constexpr size_t kOpenSshChunk = 255 * 1024;
 constexpr size_t kPortableChunk = 32 * 1024;
 // A folder listing beyond this is damage or hostility; it is cut there.
 constexpr size_t kMaxEntries = 1000000;
-
-class LocalFile {
-public:
-    explicit LocalFile(int fd)
-        : fd_(fd)
-    {
-    }
-    ~LocalFile()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    LocalFile(const LocalFile&) = delete;
-    LocalFile& operator=(const LocalFile&) = delete;
-    [[nodiscard]] int get() const { return fd_; }
-    // False when the data may not have reached the disk.
-    bool closeNow()
-    {
-        int fd = std::exchange(fd_, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
 
 const char* statusText(int status)
 {
@@ -473,22 +432,19 @@ bool SftpSession::isFolder(const std::string& path)
 
 ClientResult SftpSession::changeDirectory(const std::string& path)
 {
-    if (ClientResult ready = usable(); !ready)
-        return remember(ready);
-    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
-    std::optional<std::string> full = serverPath(path);
-    if (!relative || !full)
+    std::optional<Target> where = target(path);
+    if (!where)
         return lastResult_;
-    transcript("cd", *relative);
+    transcript("cd", where->relative);
     Call call(*this);
-    SftpAttributes attributes(sftp_stat(sftp_, full->c_str()));
+    SftpAttributes attributes(sftp_stat(sftp_, where->full.c_str()));
     if (!attributes)
-        return serverFailure("cd", *relative);
+        return serverFailure("cd", where->relative);
     if (!isFolderAttributes(attributes.value)) {
-        sink_->message("Error sftp.cd %s: not a folder\n", relative->c_str());
+        sink_->message("Error sftp.cd %s: not a folder\n", where->relative.c_str());
         return remember(ClientResult::failed(Failure::RetryItem, 0, 0));
     }
-    currentDirectory_ = *relative;
+    currentDirectory_ = where->relative;
     return remember(ClientResult::success());
 }
 
@@ -529,34 +485,40 @@ ClientResult SftpSession::makeDirectory(const std::string& path)
     return remember(makeFolders(*relative));
 }
 
-ClientResult SftpSession::removeDirectory(const std::string& path)
+std::optional<SftpSession::Target> SftpSession::target(const std::string& path)
 {
-    if (ClientResult ready = usable(); !ready)
-        return remember(ready);
+    if (ClientResult ready = usable(); !ready) {
+        note(ready);
+        return std::nullopt;
+    }
     std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
     std::optional<std::string> full = serverPath(path);
     if (!relative || !full)
+        return std::nullopt;
+    return Target { std::move(*relative), std::move(*full) };
+}
+
+ClientResult SftpSession::request(
+    const char* verb, const std::string& path, int (*call)(sftp_session_struct*, const char*))
+{
+    std::optional<Target> where = target(path);
+    if (!where)
         return lastResult_;
-    transcript("rmdir", *relative);
-    Call call(*this);
-    if (sftp_rmdir(sftp_, full->c_str()) != SSH_OK)
-        return serverFailure("rmdir", *relative);
+    transcript(verb, where->relative);
+    Call guard(*this);
+    if (call(sftp_, where->full.c_str()) != SSH_OK)
+        return serverFailure(verb, where->relative);
     return remember(ClientResult::success());
+}
+
+ClientResult SftpSession::removeDirectory(const std::string& path)
+{
+    return request("rmdir", path, &sftp_rmdir);
 }
 
 ClientResult SftpSession::deleteFile(const std::string& path)
 {
-    if (ClientResult ready = usable(); !ready)
-        return remember(ready);
-    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
-    std::optional<std::string> full = serverPath(path);
-    if (!relative || !full)
-        return lastResult_;
-    transcript("rm", *relative);
-    Call call(*this);
-    if (sftp_unlink(sftp_, full->c_str()) != SSH_OK)
-        return serverFailure("rm", *relative);
-    return remember(ClientResult::success());
+    return request("rm", path, &sftp_unlink);
 }
 
 ClientResult SftpSession::renameFile(const std::string& from, const std::string& to)
@@ -662,18 +624,13 @@ ClientResult SftpSession::renameOnServer(const std::string& from, const std::str
 
 std::optional<int64_t> SftpSession::remoteSize(const std::string& path)
 {
-    if (ClientResult ready = usable(); !ready) {
-        note(ready);
-        return std::nullopt;
-    }
-    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
-    std::optional<std::string> full = serverPath(path);
-    if (!relative || !full)
+    std::optional<Target> where = target(path);
+    if (!where)
         return std::nullopt;
     Call call(*this);
-    SftpAttributes attributes(sftp_stat(sftp_, full->c_str()));
+    SftpAttributes attributes(sftp_stat(sftp_, where->full.c_str()));
     if (!attributes) {
-        (void)serverFailure("size", *relative);
+        (void)serverFailure("size", where->relative);
         return std::nullopt;
     }
     note(ClientResult::success());
@@ -776,7 +733,7 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
         sink_->message("Error %s %d\n", "sftp.put refused unsafe file name", EINVAL);
         return failed(ClientResult::failed(Failure::RetryItem));
     }
-    LocalFile file(open(localPath.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor file(open(localPath.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status { };
     if (file.get() >= 0 && fstat(file.get(), &status) == 0 && !S_ISREG(status.st_mode))
         errno = EISDIR;
@@ -844,15 +801,12 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
         return failed(*failure);
     }
 
-    SftpAttributes stored(sftp_stat(sftp_, target.c_str()));
-    if (!stored) {
-        ClientResult result = serverFailure("put", partRelative);
-        discardPart();
-        return failed(result);
-    }
-    if ((stored->flags & SSH_FILEXFER_ATTR_SIZE) != 0 && static_cast<int64_t>(stored->size) != sent) {
-        sink_->message("Error sftp.put %s: the server holds %lld bytes of the %lld sent\n", partRelative.c_str(),
-            static_cast<long long>(stored->size), static_cast<long long>(sent));
+    // The server confirmed every write and the close one by one, so the bytes it holds are the
+    // bytes sent; asking for the size again would cost a round trip per file for nothing. A
+    // local file that changed size while it was read is another matter: it is sent again.
+    if (sent != static_cast<int64_t>(status.st_size)) {
+        sink_->message("Error sftp.put %s: the local file changed while it was sent (%lld bytes, now %lld)\n",
+            partRelative.c_str(), static_cast<long long>(sent), static_cast<long long>(status.st_size));
         discardPart();
         return failed(ClientResult::failed(Failure::RetryItem));
     }
@@ -946,7 +900,7 @@ ClientResult SftpSession::download(const std::string& remotePath, const std::str
     }
     // Made before the transfer: an existing file is never touched, and a name that cannot be
     // made costs no transfer.
-    LocalFile file(open(localPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    FileDescriptor file(open(localPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (file.get() < 0) {
         const int error = errno;
         sink_->message("File Error %x\n", static_cast<unsigned>(error));

@@ -125,6 +125,15 @@ private:
     [[nodiscard]] ClientResult serverFailure(const char* what, const std::string& path);
     // Success, or why no call can be made now.
     [[nodiscard]] ClientResult usable();
+    struct Target {
+        std::string relative; // login-relative, normal form
+        std::string full; // on the server
+    };
+    // Where `path` lies, or nullopt (with lastResult_ set) when no call can be made for it.
+    [[nodiscard]] std::optional<Target> target(const std::string& path);
+    // One request about `path` that answers SSH_OK or fails, such as sftp_rmdir.
+    [[nodiscard]] ClientResult request(
+        const char* verb, const std::string& path, int (*call)(sftp_session_struct*, const char*));
     // The server path of `path`, or nullopt (with lastResult_ set) when it is unusable.
     [[nodiscard]] std::optional<std::string> serverPath(const std::string& path);
     // Ends the connection: nothing more can be done on this site (the text says why).

@@ -7,6 +7,7 @@
 #include "ftp/reply_reader.h"
 #include "ftp/sftp_session.h"
 #include "ftp/upload_names.h"
+#include "platform/file_descriptor.h"
 #include "platform/file_utils.h"
 
 #include <cerrno>
@@ -54,50 +55,6 @@ bool hasParentStep(std::string_view path)
     }
     return false;
 }
-
-// Writes everything or answers false with errno set.
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : fd_(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    [[nodiscard]] int get() const { return fd_; }
-    // Closes now; false when the data may not have reached the disk.
-    bool closeNow()
-    {
-        int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 } // namespace
 

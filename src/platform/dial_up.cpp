@@ -1,5 +1,7 @@
 #include "platform/dial_up.h"
 
+#include "platform/file_descriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -19,29 +21,6 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int descriptor)
-        : descriptor_(descriptor)
-    {
-    }
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    [[nodiscard]] int get() const { return descriptor_; }
-    void reset()
-    {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-        descriptor_ = -1;
-    }
-
-private:
-    int descriptor_ = -1;
-};
 
 // Owns a spawned process group until it has been reaped; killing the group takes along
 // anything a wrapper script started.

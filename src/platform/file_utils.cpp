@@ -1,5 +1,7 @@
 #include "platform/file_utils.h"
 
+#include "platform/file_descriptor.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -28,20 +30,6 @@ std::string withSlash(std::string path)
     if (path.empty() || path.back() != '/')
         path += '/';
     return path;
-}
-
-bool writeAll(int fd, std::string_view content)
-{
-    while (!content.empty()) {
-        ssize_t written = ::write(fd, content.data(), content.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        content.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
 }
 
 } // namespace
@@ -100,7 +88,7 @@ bool writeFileAtomically(const std::string& path, std::string_view content, unsi
     // Keep the mode of the file being replaced; mkstemp creates 0600.
     struct stat existing { };
     mode_t wanted = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : static_cast<mode_t>(mode);
-    bool ok = ::fchmod(fd, wanted) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, wanted) == 0 && writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok && ::rename(temporary.c_str(), path.c_str()) == 0)
         return true;
@@ -145,4 +133,21 @@ std::string errorText(int error)
     char buffer[256] = {};
     // The GNU strerror_r answers a pointer that may or may not be the buffer.
     return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+bool writeAll(int descriptor, const char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t written = write(descriptor, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
 }

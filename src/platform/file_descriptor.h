@@ -1,0 +1,32 @@
+#pragma once
+
+#include <unistd.h>
+
+// Owns one open descriptor and closes it when it goes.
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int descriptor)
+        : descriptor_(descriptor)
+    {
+    }
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    [[nodiscard]] int get() const { return descriptor_; }
+    void reset() { (void)closeNow(); }
+    // Closes now; false when the data written may not have reached the disk.
+    bool closeNow()
+    {
+        const int descriptor = descriptor_;
+        descriptor_ = -1;
+        return descriptor < 0 || ::close(descriptor) == 0;
+    }
+
+private:
+    int descriptor_ = -1;
+};
+
+// Writes everything or answers false with errno set.
+[[nodiscard]] bool writeAll(int descriptor, const char* data, size_t size);
