@@ -406,6 +406,8 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
         connections.push_back(std::make_unique<Connection>(
             options, std::chrono::milliseconds(clientBudgetMilliseconds), *eventSink, run.mutex));
         connections.back()->client.setStopSignal(&stopSignal);
+        // Here, before the threads start: the run's own client is not for other threads.
+        connections.back()->client.setControlResumption(client.shareControlSession());
     }
     {
         std::vector<std::jthread> threads;
