@@ -409,6 +409,8 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
         connections.back()->client.setStopSignal(&stopSignal);
         connections.back()->client.setTrustedCertificatesPath(trustStorePath());
         connections.back()->client.setKeyFile(run.site.keyfile);
+        // Here, before the threads start: the run's own client is not for other threads.
+        connections.back()->client.setControlResumption(client.shareControlSession());
     }
     {
         std::vector<std::jthread> threads;

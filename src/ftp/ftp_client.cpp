@@ -284,7 +284,11 @@ bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort
     }
     // Anything the server sent before the handshake belongs to the plain session.
     replies_->reset();
-    TlsStream::Handshake handshake = TlsStream::connect(std::move(control_), tlsContext_, host, nullptr, budget_);
+    // A ticket may resume once only: offered to this server and this handshake alone.
+    TlsSession resume = std::move(controlResumption_);
+    if (resume.server() != host_)
+        resume = TlsSession();
+    TlsStream::Handshake handshake = TlsStream::connect(std::move(control_), tlsContext_, host, resume.get(), budget_);
     if (!handshake.stream) {
         if (handshake.result.status == IoResult::Status::TimedOut)
             noteTimeout();
@@ -311,7 +315,8 @@ bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort
         closeControl();
         return false;
     }
-    sink_->message("TLS %s %s\n", handshake.stream->version().c_str(), handshake.stream->cipher().c_str());
+    sink_->message("TLS %s %s%s\n", handshake.stream->version().c_str(), handshake.stream->cipher().c_str(),
+        handshake.stream->sessionReused() ? " (resumed)" : "");
     controlTls_ = handshake.stream.get();
     control_ = std::move(handshake.stream);
     tlsHost_ = host;

@@ -64,6 +64,8 @@ public:
     static constexpr std::chrono::milliseconds kDefaultBudget { 30000 };
     // Sends of one file while the size on the server disagrees.
     static constexpr int kUploadAttempts = 5;
+    // TLS 1.3 tickets shareControlSession leaves for the client's own data connections.
+    static constexpr size_t kTicketsKept = 1;
 
     // `options` must outlive the client; it is read at each connect and upload (size checks,
     // dial-up entry, hang-up).
@@ -123,6 +125,19 @@ public:
     // The certificate of the last TLS handshake on the control connection (empty otherwise).
     [[nodiscard]] const PeerCertificate& serverCertificate() const { return certificate_; }
     [[nodiscard]] bool isEncrypted() const { return controlTls_ != nullptr || sftp_ != nullptr; }
+    // Whether the TLS handshake of the control connection resumed an earlier session.
+    [[nodiscard]] bool controlSessionReused() const { return controlTls_ && controlTls_->sessionReused(); }
+    // A session for another client's control connection to this server (more connections of
+    // one run) to resume, or an empty one. Each call under TLS 1.3 gives a ticket of its own
+    // away, never one of the last kTicketsKept this client keeps for its data connections.
+    // On this client's thread; the answer belongs to the caller and may go to another thread.
+    [[nodiscard]] TlsSession shareControlSession()
+    {
+        return controlTls_ ? TlsSession(controlTls_->sessionToShare(kTicketsKept), host_) : TlsSession();
+    }
+    // The next connect to `session.server()` offers `session` in its control handshake, once.
+    // A server that declines it gets a full handshake; the certificate is judged either way.
+    void setControlResumption(TlsSession session) { controlResumption_ = std::move(session); }
     // Where trusted fingerprints are read; the data directory's file unless changed. Trusted
     // SSH host keys are read from "trusted-host-keys.txt" in the same folder.
     void setTrustedCertificatesPath(std::string path) { trustedCertificatesPath_ = std::move(path); }
@@ -318,6 +333,7 @@ private:
     bool atomicUploads_ = false;
     std::function<void()> beforeReplace_;
     std::string tlsHost_;
+    TlsSession controlResumption_; // see setControlResumption
     PeerCertificate certificate_;
     std::string trustedCertificatesPath_; // empty: the data directory's, found when first needed
     std::string localDirectory_;

@@ -2,7 +2,9 @@
 
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -21,6 +23,33 @@ bool canResume(SSL_SESSION* session)
 }
 
 } // namespace
+
+TlsSession::TlsSession(SSL_SESSION* session, std::string server)
+    : session_(session)
+    , server_(std::move(server))
+{
+}
+
+TlsSession::~TlsSession()
+{
+    SSL_SESSION_free(session_);
+}
+
+TlsSession::TlsSession(TlsSession&& other) noexcept
+    : session_(std::exchange(other.session_, nullptr))
+    , server_(std::move(other.server_))
+{
+}
+
+TlsSession& TlsSession::operator=(TlsSession&& other) noexcept
+{
+    if (this != &other) {
+        SSL_SESSION_free(session_);
+        session_ = std::exchange(other.session_, nullptr);
+        server_ = std::move(other.server_);
+    }
+    return *this;
+}
 
 TlsContext::TlsContext(SSL_CTX* context)
     : context_(context)
@@ -76,6 +105,12 @@ bool TlsContext::hasSession()
 {
     dropUnusable();
     return !sessions_.empty();
+}
+
+size_t TlsContext::sessionCount()
+{
+    dropUnusable();
+    return static_cast<size_t>(std::count_if(sessions_.begin(), sessions_.end(), canResume));
 }
 
 SSL_SESSION* TlsContext::takeSession()

@@ -2,10 +2,34 @@
 
 #include <deque>
 #include <memory>
+#include <string>
 
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
 typedef struct ssl_session_st SSL_SESSION;
+
+// A session one control connection hands to another client's control connection to the same
+// server, so that its handshake skips the key exchange and the certificate chain. Owns one
+// reference.
+class TlsSession {
+public:
+    TlsSession() = default;
+    // Takes over the caller's reference to `session`, which came from `server` (host:port).
+    TlsSession(SSL_SESSION* session, std::string server);
+    ~TlsSession();
+    TlsSession(TlsSession&& other) noexcept;
+    TlsSession& operator=(TlsSession&& other) noexcept;
+    TlsSession(const TlsSession&) = delete;
+    TlsSession& operator=(const TlsSession&) = delete;
+
+    [[nodiscard]] SSL_SESSION* get() const { return session_; }
+    [[nodiscard]] const std::string& server() const { return server_; }
+    explicit operator bool() const { return session_ != nullptr; }
+
+private:
+    SSL_SESSION* session_ = nullptr;
+    std::string server_;
+};
 
 // The TLS settings of one client (TLS 1.2 or newer, system CA store) and the sessions its
 // servers issued. Servers that insist on session reuse refuse a data connection that does
@@ -26,6 +50,8 @@ public:
     [[nodiscard]] SSL_SESSION* takeSession();
     // Whether takeSession would answer a session; drops those that can no longer resume.
     [[nodiscard]] bool hasSession();
+    // How many unused sessions that can still resume are waiting.
+    [[nodiscard]] size_t sessionCount();
     // Forgets the sessions of a previous server.
     void clearSessions();
 

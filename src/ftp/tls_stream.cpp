@@ -108,6 +108,18 @@ bool isFtpReplyStart(const std::string& bytes)
         && bytes[2] >= '0' && bytes[2] <= '9' && (bytes[3] == ' ' || bytes[3] == '-');
 }
 
+bool isAddressLiteral(const std::string& host)
+{
+    return host.find(':') != std::string::npos || host.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+bool namesHost(X509* certificate, const std::string& host)
+{
+    if (isAddressLiteral(host))
+        return X509_check_ip_asc(certificate, host.c_str(), 0) == 1;
+    return X509_check_host(certificate, host.c_str(), host.size(), 0, nullptr) == 1;
+}
+
 } // namespace
 
 TlsStream::TlsStream(
@@ -141,7 +153,7 @@ TlsStream::Handshake TlsStream::connect(std::unique_ptr<ByteStream> inner, std::
     }
     std::unique_ptr<TlsStream> stream(new TlsStream(std::move(inner), std::move(context), ssl, budget));
     SSL_set_fd(ssl, stream->descriptor());
-    bool literal = host.find(':') != std::string::npos || host.find_first_not_of("0123456789.") == std::string::npos;
+    bool literal = isAddressLiteral(host);
     if (!literal)
         SSL_set_tlsext_host_name(ssl, host.c_str());
     if (literal)
@@ -178,7 +190,7 @@ TlsStream::Handshake TlsStream::connect(std::unique_ptr<ByteStream> inner, std::
     return handshake;
 }
 
-void TlsStream::readCertificate(const std::string& /*host*/)
+void TlsStream::readCertificate(const std::string& host)
 {
     X509* peer = SSL_get1_peer_certificate(ssl_);
     if (!peer) {
@@ -189,6 +201,12 @@ void TlsStream::readCertificate(const std::string& /*host*/)
     certificate_.verified = verdict == X509_V_OK;
     if (!certificate_.verified)
         certificate_.problem = X509_verify_cert_error_string(verdict);
+    // A resumed session brings the verdict of the handshake that made it, given for the host
+    // that connection asked for: this connection's host must be named as well.
+    if (certificate_.verified && SSL_session_reused(ssl_) == 1 && !namesHost(peer, host)) {
+        certificate_.verified = false;
+        certificate_.problem = "the certificate does not name " + host;
+    }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (X509_digest(peer, EVP_sha256(), digest, &length) == 1) {
@@ -350,4 +368,22 @@ bool TlsStream::sessionReused() const
 SSL_SESSION* TlsStream::session() const
 {
     return ssl_ ? SSL_get1_session(ssl_) : nullptr;
+}
+
+SSL_SESSION* TlsStream::sessionToShare(size_t kept)
+{
+    if (!ssl_)
+        return nullptr;
+    SSL_SESSION* mine = nullptr;
+    if (SSL_version(ssl_) != TLS1_3_VERSION)
+        mine = SSL_get1_session(ssl_);
+    else if (context_->sessionCount() > kept)
+        mine = context_->takeSession();
+    // Without the certificate in it, a connection resuming it could not judge the server.
+    // A copy rather than a second reference: the handshake that resumes it on another thread
+    // writes to it.
+    SSL_SESSION* shared
+        = mine && SSL_SESSION_is_resumable(mine) && SSL_SESSION_get0_peer(mine) ? SSL_SESSION_dup(mine) : nullptr;
+    SSL_SESSION_free(mine);
+    return shared;
 }

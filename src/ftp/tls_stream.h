@@ -59,6 +59,11 @@ public:
     [[nodiscard]] bool sessionReused() const;
     // The session to hand to data connections; the caller frees it with SSL_SESSION_free.
     [[nodiscard]] SSL_SESSION* session() const;
+    // A session another control connection to this server may resume, or null; the caller
+    // frees it. Under TLS 1.2 this connection's own session, which resumes any number of
+    // times. A TLS 1.3 ticket may resume once only: one is given away only while more than
+    // `kept` stay in the context for this connection's data connections.
+    [[nodiscard]] SSL_SESSION* sessionToShare(size_t kept);
 
 private:
     TlsStream(std::unique_ptr<ByteStream> inner, std::shared_ptr<TlsContext> context, SSL* ssl,

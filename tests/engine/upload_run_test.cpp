@@ -3,6 +3,7 @@
 
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
+#include "ftp/trusted_certificates.h"
 #include "platform/archive_mark_store.h"
 #include "platform/file_utils.h"
 #include "report/report_templates.h"
@@ -245,6 +246,44 @@ INSTANTIATE_TEST_SUITE_P(Servers, UploadRunParallel,
     [](const testing::TestParamInfo<ParallelCase>& info) {
         return std::string(FtpServer::nameOf(info.param.kind)) + (info.param.perAddress > 0 ? "TwoPerAddress" : "");
     });
+
+// Over TLS the extra connections resume the session of the run's own (the handshake itself
+// is tested with the client): the run's own keeps a ticket for its data connections, so no
+// connection logs in again for want of tickets, and every file arrives.
+TEST(UploadRunParallelTls, MoreConnectionsOverTlsSendEverythingWithoutFreshLogins)
+{
+    for (FtpServer::Kind kind : { FtpServer::Kind::Vsftpd, FtpServer::Kind::Pyftpdlib }) {
+        SCOPED_TRACE(FtpServer::nameOf(kind));
+        if (!skipReason(kind).empty())
+            continue;
+        Project site;
+        ASSERT_TRUE(FtpServer::makeCertificate(site.tree.base(), "server.pem", "localhost"));
+        chmod(site.tree.base().c_str(), 0755);
+        FtpServer server(
+            kind, FtpServer::Setup { "127.0.0.1", FtpServer::Tls::Explicit, site.tree.base() + "/server.pem" });
+        ASSERT_TRUE(startServer(server));
+        {
+            MachineOptions options;
+            FtpClient probe(options);
+            EXPECT_FALSE(probe.connect(server.url(), server.user(), server.password()));
+            // The run reads trusted fingerprints from the project's data directory.
+            ASSERT_TRUE(TrustedCertificates(site.project.dataDirectory + "trusted-certs.txt")
+                            .trust(server.hostAndPort(), probe.serverCertificate().fingerprint));
+        }
+        site.addSite(server, "www");
+        generateSite(site.tree, 120);
+        site.run();
+        EXPECT_EQ(site.sink.count("Error "), 0u) << server.log();
+        EXPECT_EQ(site.sink.count("OK "), 120u);
+        EXPECT_EQ(compareTrees(site.tree.root(), server.pathOf("www")), std::vector<std::string>());
+        const auto logged = [&](const std::string& text) {
+            return std::count_if(site.sink.lines.begin(), site.sink.lines.end(),
+                [&](const std::string& line) { return line.find(text) != std::string::npos; });
+        };
+        EXPECT_EQ(logged("TLS TLSv1."), 1) << "the run's own connection; the others log their blocks only";
+        EXPECT_EQ(logged("TLS session tickets used up"), 0);
+    }
+}
 
 // What one small file costs on the wire, command by command, in a project with an archive:
 // a folder holding recorded files gets no MKD, a file the list does not know gets no archive

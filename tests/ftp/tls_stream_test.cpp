@@ -194,6 +194,127 @@ TEST(ProftpdSessionReuse, AThousandSmallFilesOnOneClientAllArrive)
     }
 }
 
+// More connections of one run resume the TLS session of the run's own control connection.
+// Each row says whether the server takes the session back (proftpd keeps TLS 1.2 sessions
+// per connection) and how often each client may log in again for fresh TLS 1.3 tickets
+// (proftpd issues none on resumed data connections, so the ticket given away is one data
+// connection less for the first client). Where the server declines or no longer knows the
+// session, the connection gets a full handshake. Either way both clients keep transferring,
+// and the server's certificate is judged on the resumed connection as well.
+TEST(ControlSessionReuse, ASecondClientResumesTheFirstOnesSessionAndBothKeepTransferring)
+{
+    struct Case {
+        const char* name;
+        FtpServer::Kind kind;
+        FtpServer::Tls tls;
+        FtpServer::Setup::Versions versions;
+        bool resumes;
+        int firstLogins; // at most
+        int secondLogins; // at most
+    };
+    using Versions = FtpServer::Setup::Versions;
+    const Case cases[] = {
+        { "vsftpd_explicit", FtpServer::Kind::Vsftpd, FtpServer::Tls::Explicit, Versions::Default, true, 0, 0 },
+        { "vsftpd_implicit", FtpServer::Kind::Vsftpd, FtpServer::Tls::Implicit, Versions::Default, true, 0, 0 },
+        { "proftpd_tls13", FtpServer::Kind::Proftpd, FtpServer::Tls::Explicit, Versions::Default, true, 2, 2 },
+        { "proftpd_tls12", FtpServer::Kind::Proftpd, FtpServer::Tls::Explicit, Versions::Tls12Only, false, 0, 0 },
+        { "pyftpdlib_explicit", FtpServer::Kind::Pyftpdlib, FtpServer::Tls::Explicit, Versions::Default, true, 0, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!FtpServer::unavailableReason(c.kind).empty())
+            continue;
+        TempDir keys;
+        TempDir local;
+        ASSERT_TRUE(FtpServer::makeCertificate(keys.path(), "server.pem", "localhost"));
+        chmod(keys.path().c_str(), 0755);
+        FtpServer server(c.kind, FtpServer::Setup { "127.0.0.1", c.tls, keys.file("server.pem"), c.versions });
+        ASSERT_TRUE(server.start()) << server.error();
+        MachineOptions options;
+        const std::string trusted = keys.file("trusted-certs.txt");
+        {
+            FtpClient probe(options);
+            probe.setTrustedCertificatesPath(trusted);
+            EXPECT_FALSE(probe.connect(server.url(), server.user(), server.password()));
+            ASSERT_TRUE(
+                TrustedCertificates(trusted).trust(server.hostAndPort(), probe.serverCertificate().fingerprint));
+        }
+        const auto connected = [&](FtpClient& client, FtpRecordingSink& sink, TlsSession resume) {
+            client.setTrustedCertificatesPath(trusted);
+            client.setEventSink(&sink);
+            client.setControlResumption(std::move(resume));
+            return client.connect(server.url(), server.user(), server.password()).ok()
+                && client.setLocalDirectory(local.path());
+        };
+        const auto sendThree = [&](FtpClient& client, const std::string& prefix) {
+            for (int i = 0; i < 3; ++i) {
+                SCOPED_TRACE(prefix + std::to_string(i));
+                const std::string name = prefix + std::to_string(i) + ".bin";
+                const std::string bytes
+                    = patternBytes(1000 + static_cast<size_t>(i) * 77, static_cast<uint32_t>(i + 3));
+                local.writeFile(name, bytes);
+                EXPECT_EQ(client.upload(name, name).code, 226) << server.log().substr(0, 4000);
+                EXPECT_TRUE(readWholeFile(server.pathOf(name)).value_or("<missing>") == bytes);
+            }
+        };
+
+        // A resumed session does not stand in for the trust store.
+        {
+            FtpRecordingSink donorSink;
+            FtpClient donor(options);
+            ASSERT_TRUE(connected(donor, donorSink, {}));
+            FtpClient stranger(options);
+            stranger.setTrustedCertificatesPath(keys.file("nothing-trusted.txt"));
+            stranger.setControlResumption(donor.shareControlSession());
+            EXPECT_FALSE(stranger.connect(server.url(), server.user(), server.password()));
+            EXPECT_EQ(stranger.state(), FtpClient::State::Disconnected);
+            EXPECT_EQ(stranger.serverCertificate().fingerprint, donor.serverCertificate().fingerprint);
+            donor.quit();
+        }
+
+        FtpRecordingSink firstSink;
+        FtpClient first(options);
+        ASSERT_TRUE(connected(first, firstSink, {})) << server.log();
+        EXPECT_FALSE(first.controlSessionReused());
+        FtpRecordingSink secondSink;
+        FtpClient second(options);
+        ASSERT_TRUE(connected(second, secondSink, first.shareControlSession())) << server.log();
+        EXPECT_EQ(second.controlSessionReused(), c.resumes);
+        EXPECT_EQ(logged(secondSink, "(resumed)"), c.resumes ? 1 : 0);
+        EXPECT_EQ(second.serverCertificate().fingerprint, first.serverCertificate().fingerprint);
+        EXPECT_FALSE(second.serverCertificate().verified) << "a self-signed certificate, resumed or not";
+
+        sendThree(second, "second");
+        sendThree(first, "first");
+        EXPECT_EQ(first.listEntries("/").size(), 6u);
+        EXPECT_EQ(second.listEntries("/").size(), 6u);
+        EXPECT_LE(logged(firstSink, "TLS session tickets used up"), c.firstLogins);
+        EXPECT_LE(logged(secondSink, "TLS session tickets used up"), c.secondLogins);
+
+        // A server that no longer knows the session (restarted, new ticket keys) answers with
+        // a full handshake, and the connection goes on as without the offer.
+        first.quit();
+        second.quit();
+        TlsSession stale;
+        {
+            FtpRecordingSink donorSink;
+            FtpClient donor(options);
+            ASSERT_TRUE(connected(donor, donorSink, {}));
+            stale = donor.shareControlSession();
+            EXPECT_TRUE(stale);
+            donor.quit();
+        }
+        server.stop();
+        ASSERT_TRUE(server.restart()) << server.error();
+        FtpRecordingSink thirdSink;
+        FtpClient third(options);
+        ASSERT_TRUE(connected(third, thirdSink, std::move(stale))) << server.log();
+        EXPECT_FALSE(third.controlSessionReused());
+        sendThree(third, "third");
+        third.quit();
+    }
+}
+
 TEST(ImplicitTls, APlainFtpPortIsNamedAsSuchAndExplicitTlsSuggested)
 {
     for (FtpServer::Kind kind : { FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd }) {
