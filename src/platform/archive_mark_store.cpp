@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <iterator>
 #include <string_view>
 #include <sys/stat.h>
 #include <vector>
@@ -43,16 +44,18 @@ void ArchiveMarkStore::load()
 {
     std::optional<std::string> content = readWholeFile(storePath_);
     std::lock_guard lock(mutex_);
-    stamps_ = content ? parse(*content) : Stamps();
+    marks_ = content ? parse(*content) : Marks();
+    nextMark_ = 0;
     changes_.clear();
 }
 
-ArchiveMarkStore::Stamps ArchiveMarkStore::parse(std::string_view content)
+ArchiveMarkStore::Marks ArchiveMarkStore::parse(std::string_view content)
 {
     // Line form: "<mtime ns> <size> <inode> <absolute path>\n". A line that does not parse, or
     // a last line without its line feed (a cut-off store), is dropped: its file then counts as
     // changed, which costs an upload but never skips one.
-    Stamps stamps;
+    Marks marks;
+    marks.reserve(static_cast<size_t>(std::count(content.begin(), content.end(), '\n')));
     std::string_view rest = content;
     for (size_t end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
         std::string_view line = rest.substr(0, end);
@@ -61,9 +64,25 @@ ArchiveMarkStore::Stamps ArchiveMarkStore::parse(std::string_view content)
         if (!takeNumber(line, stamp.mtimeNanoseconds) || !takeNumber(line, stamp.size) || !takeNumber(line, stamp.inode)
             || line.empty() || line.front() != '/' || line.find('\0') != std::string_view::npos)
             continue;
-        stamps[std::string(line)] = stamp;
+        marks.push_back({ std::string(line), stamp });
     }
-    return stamps;
+    // save() writes the lines sorted; a store put together otherwise is sorted here, the last
+    // line for a path winning.
+    auto byPath = [](const Mark& a, const Mark& b) { return a.path < b.path; };
+    if (std::adjacent_find(marks.begin(), marks.end(), [](const Mark& a, const Mark& b) { return !(a.path < b.path); })
+        == marks.end())
+        return marks;
+    std::stable_sort(marks.begin(), marks.end(), byPath);
+    size_t kept = 0;
+    for (size_t i = 0; i < marks.size(); ++i) {
+        if (i + 1 < marks.size() && marks[i].path == marks[i + 1].path)
+            continue;
+        if (kept != i)
+            marks[kept] = std::move(marks[i]);
+        ++kept;
+    }
+    marks.resize(kept);
+    return marks;
 }
 
 bool ArchiveMarkStore::save()
@@ -76,52 +95,92 @@ bool ArchiveMarkStore::save()
     FileLock storeLock;
     (void)storeLock.lock(storePath_ + ".lock", FileLock::Wait::UntilFree);
     std::optional<std::string> current = readWholeFile(storePath_);
-    Stamps merged = current ? parse(*current) : Stamps();
+    Marks onDisk = current ? parse(*current) : Marks();
+    Marks cleared;
+    cleared.reserve(changes_.size());
     for (const auto& [path, stamp] : changes_)
-        merged[path] = stamp;
+        cleared.push_back({ path, stamp });
+    std::sort(cleared.begin(), cleared.end(), [](const Mark& a, const Mark& b) { return a.path < b.path; });
+    // The marks cleared here win over the same file's mark on disk.
+    Marks merged;
+    merged.reserve(onDisk.size() + cleared.size());
+    auto disk = onDisk.begin();
+    for (Mark& mark : cleared) {
+        for (; disk != onDisk.end() && disk->path < mark.path; ++disk)
+            merged.push_back(std::move(*disk));
+        if (disk != onDisk.end() && disk->path == mark.path)
+            ++disk;
+        merged.push_back(std::move(mark));
+    }
+    std::move(disk, onDisk.end(), std::back_inserter(merged));
 
-    std::vector<const std::pair<const std::string, Stamp>*> entries;
-    entries.reserve(merged.size());
-    for (const auto& entry : merged) {
+    std::string content;
+    for (const Mark& mark : merged) {
         // A path with a line feed cannot be one line; its file simply counts as changed next run.
-        if (entry.first.find('\n') != std::string::npos)
+        if (mark.path.find('\n') != std::string::npos)
             continue;
         // Files that are gone take their marks with them, so the store does not grow forever.
         struct stat info { };
-        if (::lstat(entry.first.c_str(), &info) != 0 && errno == ENOENT)
+        if (::lstat(mark.path.c_str(), &info) != 0 && errno == ENOENT)
             continue;
-        entries.push_back(&entry);
-    }
-    std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->first < b->first; });
-    std::string content;
-    for (const auto* entry : entries) {
-        content += std::to_string(entry->second.mtimeNanoseconds);
+        content += std::to_string(mark.stamp.mtimeNanoseconds);
         content += ' ';
-        content += std::to_string(entry->second.size);
+        content += std::to_string(mark.stamp.size);
         content += ' ';
-        content += std::to_string(entry->second.inode);
+        content += std::to_string(mark.stamp.inode);
         content += ' ';
-        content += entry->first;
+        content += mark.path;
         content += '\n';
     }
     if (!writeFileAtomically(storePath_, content, 0600))
         return false;
-    stamps_ = std::move(merged);
+    marks_ = std::move(merged);
+    nextMark_ = 0;
     changes_.clear();
     return true;
 }
 
+const ArchiveMarkStore::Stamp* ArchiveMarkStore::markOf(const std::string& key)
+{
+    if (!changes_.empty())
+        if (auto changed = changes_.find(key); changed != changes_.end())
+            return &changed->second;
+    if (nextMark_ < marks_.size() && marks_[nextMark_].path == key)
+        return &marks_[nextMark_++].stamp;
+    auto found = std::lower_bound(
+        marks_.begin(), marks_.end(), key, [](const Mark& mark, const std::string& path) { return mark.path < path; });
+    nextMark_ = static_cast<size_t>(found - marks_.begin());
+    if (found == marks_.end() || found->path != key)
+        return nullptr;
+    ++nextMark_;
+    return &found->stamp;
+}
+
 bool ArchiveMarkStore::isArchiveSet(const std::string& path)
 {
-    std::string key = absolutePath(path);
     struct stat info { };
-    if (::stat(key.c_str(), &info) != 0)
+    if (path.empty() || ::stat(path.c_str(), &info) != 0)
         return true;
-    Stamp current { static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-        static_cast<int64_t>(info.st_size), static_cast<uint64_t>(info.st_ino) };
+    return differsFromMark(path,
+        { static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
+            static_cast<int64_t>(info.st_size), static_cast<uint64_t>(info.st_ino) });
+}
+
+bool ArchiveMarkStore::isArchiveSetFor(const std::string& path, const FoundFile& found)
+{
+    return path.empty() || differsFromMark(path, { found.mtimeNanoseconds, found.size, found.inode });
+}
+
+bool ArchiveMarkStore::differsFromMark(const std::string& path, const Stamp& current)
+{
+    // An absolute path is its own key: copying it for every file of a large site would cost
+    // more than the lookup.
+    const bool absolute = path.front() == '/';
+    std::string relativeKey = absolute ? std::string() : absolutePath(path);
+    const std::string& key = absolute ? path : relativeKey;
     std::lock_guard lock(mutex_);
-    auto found = stamps_.find(key);
-    return found == stamps_.end() || !(found->second == current);
+    const Stamp* mark = markOf(key);
+    return mark == nullptr || !(*mark == current);
 }
 
 bool ArchiveMarkStore::clearArchive(const std::string& path)
@@ -133,7 +192,6 @@ bool ArchiveMarkStore::clearArchive(const std::string& path)
     Stamp current { static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
         static_cast<int64_t>(info.st_size), static_cast<uint64_t>(info.st_ino) };
     std::lock_guard lock(mutex_);
-    stamps_[key] = current;
     changes_[key] = current;
     return true;
 }

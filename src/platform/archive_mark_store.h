@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // Emulated archive bit. A file "has the archive attribute" unless its modification time
 // (nanoseconds), size and inode equal the stamp recorded when the attribute was cleared.
@@ -26,6 +27,7 @@ public:
     [[nodiscard]] bool save();
 
     [[nodiscard]] bool isArchiveSet(const std::string& path) override;
+    [[nodiscard]] bool isArchiveSetFor(const std::string& path, const FoundFile& found) override;
     bool clearArchive(const std::string& path) override;
 
 private:
@@ -36,11 +38,22 @@ private:
         bool operator==(const Stamp&) const = default;
     };
 
+    struct Mark {
+        std::string path;
+        Stamp stamp;
+    };
+    // Sorted by path, one mark a path: a detection asks in nearly that order, so most answers
+    // are the mark after the previous one.
+    using Marks = std::vector<Mark>;
     using Stamps = std::unordered_map<std::string, Stamp>;
-    static Stamps parse(std::string_view content);
+    static Marks parse(std::string_view content);
+    [[nodiscard]] bool differsFromMark(const std::string& path, const Stamp& current);
+    // Under mutex_; nullptr when the file has no mark.
+    const Stamp* markOf(const std::string& key);
 
     std::string storePath_;
     std::mutex mutex_;
-    Stamps stamps_;
-    Stamps changes_; // cleared since load() or the last save
+    Marks marks_; // as loaded or last saved
+    size_t nextMark_ = 0; // in marks_, after the last one found
+    Stamps changes_; // cleared since load() or the last save; they override marks_
 };

@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <set>
@@ -399,22 +400,34 @@ TEST_F(ChangeDetection, RealArchiveMarksClearedUntilRewritten)
 {
     std::string a = tree.add("a.html", "one");
     std::string b = tree.add("b.html", "one");
+    std::string target = tree.addOutside("shared/logo.gif", "gif");
+    ASSERT_EQ(::symlink(target.c_str(), tree.path("logo.gif").c_str()), 0);
     ArchiveMarkStore marks(tree.base() + "/archive.marks");
     marks.load();
     project.strategy = 1;
     project.fileAttributes = &marks;
     detect();
-    EXPECT_EQ(changedPaths().size(), 2u);
+    EXPECT_EQ(changedPaths().size(), 3u);
     for (const FileItem& item : project.items)
         EXPECT_TRUE(marks.clearArchive(item.path));
     detect();
     EXPECT_TRUE(project.pendingCommands.empty());
+    // Marks are kept by absolute path; a local folder given relative works as well.
+    project.local = std::filesystem::relative(tree.root()).string();
+    ASSERT_NE(project.local.front(), '/');
+    detect();
+    for (const FileItem& item : project.items)
+        EXPECT_TRUE(marks.clearArchive(item.path));
+    detect();
+    EXPECT_TRUE(project.pendingCommands.empty()) << queued();
+    project.local = tree.root();
 
     tree.add("a.html", "two, in place", TestTree::kDefaultTime + 10);
     tree.addOutside("b.tmp", "two, renamed over");
     ASSERT_EQ(::rename((tree.base() + "/b.tmp").c_str(), b.c_str()), 0);
+    ASSERT_TRUE(writeFileAtomically(target, "GIF")); // behind the link
     detect();
-    EXPECT_EQ(changedPaths(), (std::vector<std::string> { a, b }));
+    EXPECT_EQ(changedPaths(), (std::vector<std::string> { a, b, tree.path("logo.gif") }));
 }
 
 TEST_F(ChangeDetection, CancelDuringScanKeepsWhatWasQueued)

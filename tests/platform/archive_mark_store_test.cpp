@@ -157,6 +157,72 @@ TEST(ArchiveMarkStore, DamagedStoreOnlyCountsFilesAsChanged)
     EXPECT_FALSE(folderStore.save()) << "a folder cannot be replaced by the store";
 }
 
+// Stores written by hand or merged by other tools need not be sorted; every line counts the
+// same wherever it stands, whichever order the files are asked about.
+TEST(ArchiveMarkStore, LinesInAnyOrderAndQueriesInAnyOrder)
+{
+    TempDir dir;
+    // Names whose byte order differs from the order a folder walk visits them in.
+    const std::vector<std::string> files = { dir.writeFile("site/a.html", "a"), dir.writeFile("site/a/x.html", "x"),
+        dir.writeFile("site/a-b.html", "ab"), dir.writeFile("site/b.html", "b") };
+    std::string storePath = dir.file("archive.marks");
+    {
+        ArchiveMarkStore store(storePath);
+        for (const std::string& file : files)
+            ASSERT_TRUE(store.clearArchive(file));
+        ASSERT_TRUE(store.save());
+    }
+    const std::string saved = *readWholeFile(storePath);
+    const std::string unmarked = dir.writeFile("site/a/w.html", "w");
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = saved.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(saved.substr(start, end + 1 - start));
+    ASSERT_EQ(lines.size(), files.size());
+    auto lineOf = [&](const std::string& file) {
+        for (const std::string& line : lines)
+            if (line.ends_with(" " + file + "\n"))
+                return line;
+        ADD_FAILURE() << file;
+        return std::string();
+    };
+    // The same file with a stamp it never had.
+    const std::string stale = "1" + lineOf(files[2]).substr(lineOf(files[2]).find(' '));
+    const std::string reversed = lines[3] + lines[2] + lines[1] + lines[0];
+
+    struct Layout {
+        const char* name;
+        std::string content;
+        std::vector<bool> set; // per file
+    };
+    const Layout layouts[] = {
+        { "as saved", saved, { false, false, false, false } },
+        { "reversed", reversed, { false, false, false, false } },
+        { "stale line before the good one", stale + reversed, { false, false, false, false } },
+        { "stale line after the good one", reversed + stale, { false, false, true, false } },
+        { "stale line alone", lineOf(files[0]) + stale + lineOf(files[3]), { false, true, true, false } },
+    };
+    const std::vector<std::vector<size_t>> orders = { { 0, 1, 2, 3 }, { 3, 2, 1, 0 }, { 2, 0, 3, 1, 1, 2 } };
+    for (const Layout& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        for (const auto& order : orders) {
+            dir.writeFile("archive.marks", layout.content);
+            ArchiveMarkStore store(storePath);
+            store.load();
+            for (size_t i : order)
+                EXPECT_EQ(store.isArchiveSet(files[i]), layout.set[i]) << files[i];
+            EXPECT_TRUE(store.isArchiveSet(unmarked));
+        }
+        // Saving what was read, with the stale file cleared anew, writes the store as saved.
+        if (layout.set[1])
+            continue;
+        ArchiveMarkStore store(storePath);
+        store.load();
+        ASSERT_TRUE(store.clearArchive(files[2]));
+        ASSERT_TRUE(store.save());
+        EXPECT_EQ(*readWholeFile(storePath), saved);
+    }
+}
+
 TEST(ArchiveMarkStore, ConcurrentClearsAndQueries)
 {
     TempDir dir;
