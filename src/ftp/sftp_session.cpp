@@ -733,11 +733,9 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
         sink_->message("Error %s %d\n", "sftp.put refused unsafe file name", EINVAL);
         return failed(ClientResult::failed(Failure::RetryItem));
     }
-    FileDescriptor file(open(localPath.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status { };
-    if (file.get() >= 0 && fstat(file.get(), &status) == 0 && !S_ISREG(status.st_mode))
-        errno = EISDIR;
-    if (file.get() < 0 || !S_ISREG(status.st_mode)) {
+    FileDescriptor file = openRegularFile(localPath, status);
+    if (file.get() < 0) {
         const int error = errno;
         sink_->message("File Error %x\n", static_cast<unsigned>(error));
         return failed(ClientResult::failed(Failure::RetryItem, 0, error));

@@ -334,14 +334,9 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
     }
     sendType(localName);
 
-    // Opened before STOR: a file that cannot be read must not replace the server's copy
-    // with an empty one.
-    std::string path = localPath(localName);
-    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status { };
-    if (file.get() >= 0 && fstat(file.get(), &status) == 0 && !S_ISREG(status.st_mode))
-        errno = EISDIR;
-    if (file.get() < 0 || !S_ISREG(status.st_mode)) {
+    FileDescriptor file = openRegularFile(localPath(localName), status);
+    if (file.get() < 0) {
         const int error = errno;
         sink_->message("File Error %x\n", static_cast<unsigned>(error));
         return { kTransferNotCarriedOut, true, false, error };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Owns one open descriptor and closes it when it goes.
@@ -30,3 +32,8 @@ private:
 
 // Writes everything or answers false with errno set.
 [[nodiscard]] bool writeAll(int descriptor, const char* data, size_t size);
+// Opens `path` for reading when it is a regular file, with its status in `status`; an empty
+// descriptor otherwise, errno telling why (EISDIR for a folder or anything else that is not a
+// file). Opened before anything is sent: a file that cannot be read must never replace the
+// server's copy with an empty one.
+[[nodiscard]] FileDescriptor openRegularFile(const std::string& path, struct stat& status);

@@ -151,3 +151,20 @@ bool writeAll(int descriptor, const char* data, size_t size)
     }
     return true;
 }
+
+FileDescriptor openRegularFile(const std::string& path, struct stat& status)
+{
+    int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return FileDescriptor();
+    int error = 0;
+    if (::fstat(descriptor, &status) != 0)
+        error = errno;
+    else if (!S_ISREG(status.st_mode))
+        error = EISDIR;
+    if (error == 0)
+        return FileDescriptor(descriptor);
+    ::close(descriptor);
+    errno = error;
+    return FileDescriptor();
+}
