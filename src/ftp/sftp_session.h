@@ -62,9 +62,9 @@ public:
     // Ends the session without waiting for the server.
     ClientResult quit();
 
-    // `localPath` is absolute (the caller resolves it). See FtpClient::upload; the part is
-    // checked by its size on the server before it replaces the live file. A missing remote
-    // folder is made once.
+    // `localPath` is absolute (the caller resolves it). See FtpClient::upload; the part
+    // replaces the live file only once the server confirmed every write and the close. A
+    // missing remote folder is made once.
     [[nodiscard]] ClientResult upload(
         const std::string& remotePath, const std::string& localPath, int64_t expectedSize = -1);
     // Never overwrites an existing local file; removes what it wrote when it fails.
