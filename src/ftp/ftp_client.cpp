@@ -219,6 +219,12 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     control_ = std::move(connected.stream);
     certificate_ = {};
     bool tls = address->security != ServerAddress::Security::Plain;
+    // A lost connection, or a server at its limit of connections (421), is worth another try
+    // later; a refusal (of the password, of protected data connections) is not.
+    const auto refused = [this](int code) {
+        return outcome(code).failure == Failure::Reconnect ? outcome(code)
+                                                           : ClientResult::failed(Failure::GiveUpSite, code);
+    };
     // A server whose identity cannot be proved is not asked again in this run; a handshake
     // that ran out of time may succeed later.
     const auto tlsRefused
@@ -244,18 +250,12 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
             return tlsRefused();
     }
     if (user.empty())
-        return !tls || protectDataConnections() ? ClientResult::success() : outcome(0);
+        return !tls || protectDataConnections() ? ClientResult::success() : refused(0);
     if (holdsLineBreakOrNul(user) || holdsLineBreakOrNul(password)) {
         sink_->message("Error %s %d\n", "connect.login line break in user name or password", EINVAL);
         return ClientResult::failed(Failure::GiveUpSite, 0, EINVAL);
     }
 
-    // A server at its limit of connections answers 421 or hangs up: worth another try later,
-    // unlike a refused password.
-    const auto refused = [this](int code) {
-        return outcome(code).failure == Failure::Reconnect ? outcome(code)
-                                                           : ClientResult::failed(Failure::GiveUpSite, code);
-    };
     int code = replyCode(sendRaw("USER " + user + "\r\n"));
     if (code != 230) {
         if (code != 331)
@@ -266,7 +266,7 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     }
     setState(State::LoggedIn);
     if (tls && !protectDataConnections())
-        return outcome(0);
+        return refused(0);
     askFeatures();
     return ClientResult::success(code);
 }
