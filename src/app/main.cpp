@@ -1,3 +1,4 @@
+#include "ftp/server_address.h"
 #include "ftp/sftp_session.h"
 #include "ftp/trusted_certificates.h"
 #include "shell/application.h"
@@ -6,8 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -31,17 +32,10 @@ bool hasDisplay()
 // own file, so a key can never pass for a certificate of the same server.
 int trustCertificate(const std::vector<std::string>& arguments)
 {
-    constexpr std::string_view kSftpPrefix = "sftp://";
-    const bool hostKey = arguments[0].starts_with(kSftpPrefix);
-    std::string server = hostKey ? arguments[0].substr(kSftpPrefix.size()) : arguments[0];
-    if (hostKey) {
-        // Sessions look the key up as "host:port"; a bare host means the SSH port.
-        if (server.ends_with('/'))
-            server.pop_back();
-        const size_t bracket = server.rfind(']');
-        if (server.find(':', bracket == std::string::npos ? 0 : bracket) == std::string::npos)
-            server += ":" + std::to_string(SftpSession::kDefaultPort);
-    }
+    const std::optional<ServerAddress> address = ServerAddress::parse(arguments[0]);
+    const bool hostKey = address && address->transport == ServerAddress::Transport::Sftp;
+    // Sessions look a key up as "host:port"; a bare host means the SSH port.
+    const std::string server = hostKey ? address->hostAndPort() : arguments[0];
     const std::string path = hostKey ? SftpSession::defaultTrustedHostKeysPath() : TrustedCertificates::defaultPath();
     TrustedCertificates store(path);
     if (!store.trust(server, arguments[1])) {

@@ -29,7 +29,7 @@ void appendListingLine(std::string& listing, const RemoteEntry& entry)
 
 ClientResult FtpClient::connectSftp(const ServerAddress& address, const std::string& user, const std::string& password)
 {
-    sftp_ = std::make_unique<SftpSession>(options_, budget_);
+    sftp_ = std::make_unique<SftpSession>(budget_);
     (void)sftp_->setEventSink(sink_ == &defaultSink_ ? nullptr : sink_);
     sftp_->setStopSignal(stopSignal_);
     // Host keys are trusted beside the certificates, wherever those are kept.

@@ -1,6 +1,7 @@
 #include "ftp/sftp_session.h"
 
 #include "ftp/login_path.h"
+#include "ftp/server_address.h"
 #include "ftp/trusted_certificates.h"
 #include "ftp/upload_names.h"
 #include "platform/file_descriptor.h"
@@ -43,6 +44,15 @@ const char* statusText(int status)
     case SSH_FX_WRITE_PROTECT: return "the server's storage is write-protected";
     default: return "refused";
     }
+}
+
+// How the trust store names a server.
+std::string trustName(const std::string& host, int port)
+{
+    ServerAddress address;
+    address.host = host;
+    address.port = port;
+    return address.hostAndPort();
 }
 
 // How known_hosts and ssh-keygen -R name a server.
@@ -96,9 +106,8 @@ private:
     SftpSession& session_;
 };
 
-SftpSession::SftpSession(const MachineOptions& options, std::chrono::milliseconds budget)
-    : options_(options)
-    , budget_(budget)
+SftpSession::SftpSession(std::chrono::milliseconds budget)
+    : budget_(budget)
     , watchdog_(budget)
 {
 }
@@ -111,12 +120,6 @@ SftpSession::~SftpSession()
 std::string SftpSession::defaultTrustedHostKeysPath()
 {
     return getDataDirectory() + "trusted-host-keys.txt";
-}
-
-std::string SftpSession::hostAndPort(const std::string& host, int port)
-{
-    bool v6 = host.find(':') != std::string::npos;
-    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 FtpEventSink* SftpSession::setEventSink(FtpEventSink* sink)
@@ -209,17 +212,6 @@ ClientResult SftpSession::serverFailure(const char* what, const std::string& pat
     return remember(ClientResult::failed(Failure::RetryItem));
 }
 
-std::optional<std::string> SftpSession::serverPath(const std::string& path)
-{
-    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
-    if (!relative) {
-        sink_->message("Error %s %d\n", "sftp.name refused unsafe name", EINVAL);
-        note(ClientResult::failed(Failure::RetryItem));
-        return std::nullopt;
-    }
-    return serverPathOf(loginFolder_, *relative);
-}
-
 ClientResult SftpSession::connect(
     const std::string& host, int port, const std::string& user, const std::string& password, const std::string& keyFile)
 {
@@ -232,7 +224,7 @@ ClientResult SftpSession::connect(
         return remember(ClientResult::failed(Failure::GiveUpSite));
     if (port <= 0)
         port = kDefaultPort;
-    const std::string server = hostAndPort(host, port);
+    const std::string server = trustName(host, port);
     if (host.empty() || host.find_first_of(std::string_view(" \r\n\0", 4)) != std::string::npos || port > 65535)
         return giveUp(FtpEventSink::format("Error sftp.connect %s: not a server name\n", server.c_str()));
 
@@ -287,7 +279,7 @@ ClientResult SftpSession::connect(
 
 ClientResult SftpSession::checkHostKey(const std::string& host, int port)
 {
-    const std::string server = hostAndPort(host, port);
+    const std::string server = trustName(host, port);
     ssh_key key = nullptr;
     if (ssh_get_server_publickey(ssh_, &key) != SSH_OK) {
         sink_->message("Error sftp.hostkey %s: %s\n", server.c_str(), ssh_get_error(ssh_));
@@ -474,15 +466,13 @@ ClientResult SftpSession::makeFolders(const std::string& relative)
 
 ClientResult SftpSession::makeDirectory(const std::string& path)
 {
-    if (ClientResult ready = usable(); !ready)
-        return remember(ready);
-    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
-    if (!relative || !serverPath(path))
+    std::optional<Target> where = target(path);
+    if (!where)
         return lastResult_;
-    if (*relative == "/")
+    if (where->relative == "/")
         return remember(ClientResult::success());
-    transcript("mkdir", *relative);
-    return remember(makeFolders(*relative));
+    transcript("mkdir", where->relative);
+    return remember(makeFolders(where->relative));
 }
 
 std::optional<SftpSession::Target> SftpSession::target(const std::string& path)
@@ -492,10 +482,13 @@ std::optional<SftpSession::Target> SftpSession::target(const std::string& path)
         return std::nullopt;
     }
     std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
-    std::optional<std::string> full = serverPath(path);
-    if (!relative || !full)
+    if (!relative) {
+        sink_->message("Error %s %d\n", "sftp.name refused unsafe name", EINVAL);
+        note(ClientResult::failed(Failure::RetryItem));
         return std::nullopt;
-    return Target { std::move(*relative), std::move(*full) };
+    }
+    std::string full = serverPathOf(loginFolder_, *relative);
+    return Target { std::move(*relative), std::move(full) };
 }
 
 ClientResult SftpSession::request(
@@ -523,16 +516,12 @@ ClientResult SftpSession::deleteFile(const std::string& path)
 
 ClientResult SftpSession::renameFile(const std::string& from, const std::string& to)
 {
-    if (ClientResult ready = usable(); !ready)
-        return remember(ready);
-    std::optional<std::string> relativeFrom = loginRelativePath(currentDirectory_, from);
-    std::optional<std::string> relativeTo = loginRelativePath(currentDirectory_, to);
-    std::optional<std::string> fullFrom = serverPath(from);
-    std::optional<std::string> fullTo = serverPath(to);
-    if (!relativeFrom || !relativeTo || !fullFrom || !fullTo)
+    std::optional<Target> source = target(from);
+    std::optional<Target> destination = source ? target(to) : std::nullopt;
+    if (!destination)
         return lastResult_;
-    transcript("rename", *relativeFrom, *relativeTo);
-    return remember(renameOnServer(*fullFrom, *fullTo, *relativeFrom));
+    transcript("rename", source->relative, destination->relative);
+    return remember(renameOnServer(source->full, destination->full, source->relative));
 }
 
 bool SftpSession::readChannel(char* data, size_t size)
@@ -641,15 +630,11 @@ std::optional<int64_t> SftpSession::remoteSize(const std::string& path)
 
 std::optional<bool> SftpSession::remoteFileExists(const std::string& path)
 {
-    if (ClientResult ready = usable(); !ready) {
-        note(ready);
-        return std::nullopt;
-    }
-    std::optional<std::string> full = serverPath(path);
-    if (!full)
+    std::optional<Target> where = target(path);
+    if (!where)
         return std::nullopt;
     Call call(*this);
-    SftpAttributes attributes(sftp_lstat(sftp_, full->c_str()));
+    SftpAttributes attributes(sftp_lstat(sftp_, where->full.c_str()));
     if (attributes) {
         note(ClientResult::success());
         return true;
@@ -667,19 +652,16 @@ std::optional<bool> SftpSession::remoteFileExists(const std::string& path)
 std::vector<RemoteEntry> SftpSession::listEntries(const std::string& path)
 {
     std::vector<RemoteEntry> entries;
-    if (ClientResult ready = usable(); !ready) {
-        note(ready);
+    std::optional<Target> where = target(path);
+    if (!where)
         return entries;
-    }
-    std::optional<std::string> relative = loginRelativePath(currentDirectory_, path);
-    std::optional<std::string> full = serverPath(path);
-    if (!relative || !full)
-        return entries;
-    transcript("ls", *relative);
+    const std::string& relative = where->relative;
+    const std::string& full = where->full;
+    transcript("ls", relative);
     Call call(*this);
-    sftp_dir folder = sftp_opendir(sftp_, full->c_str());
+    sftp_dir folder = sftp_opendir(sftp_, full.c_str());
     if (folder == nullptr) {
-        (void)serverFailure("ls", *relative);
+        (void)serverFailure("ls", relative);
         return entries;
     }
     std::vector<size_t> links;
@@ -707,12 +689,12 @@ std::vector<RemoteEntry> SftpSession::listEntries(const std::string& path)
     sftp_closedir(folder);
     if (!complete) {
         entries.clear();
-        (void)serverFailure("ls", *relative);
+        (void)serverFailure("ls", relative);
         return entries;
     }
     for (size_t index : links) {
-        const std::string target = *full == "/" ? "/" + entries[index].name : *full + "/" + entries[index].name;
-        entries[index].isDirectory = isFolder(target);
+        const std::string entry = full == "/" ? "/" + entries[index].name : full + "/" + entries[index].name;
+        entries[index].isDirectory = isFolder(entry);
     }
     note(ClientResult::success());
     return entries;
@@ -726,10 +708,11 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
         sink_->onTransferFailed(localPath);
         return remember(result);
     };
-    if (ClientResult ready = usable(); !ready)
-        return failed(ready);
-    std::optional<std::string> relative = loginRelativePath(currentDirectory_, remotePath);
-    if (!relative || *relative == "/" || localPath.find('\0') != std::string::npos) {
+    std::optional<Target> where = target(remotePath);
+    if (!where)
+        return failed(lastResult_);
+    const std::string& relative = where->relative;
+    if (relative == "/" || localPath.find('\0') != std::string::npos) {
         sink_->message("Error %s %d\n", "sftp.put refused unsafe file name", EINVAL);
         return failed(ClientResult::failed(Failure::RetryItem));
     }
@@ -742,7 +725,7 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
     }
 
     const bool atomic = atomicUploads_;
-    const std::string partRelative = atomic ? uploadPartName(*relative) : *relative;
+    const std::string partRelative = atomic ? uploadPartName(relative) : relative;
     const std::string target = serverPathOf(loginFolder_, partRelative);
     if (!atomic && beforeReplace)
         beforeReplace();
@@ -755,7 +738,7 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
 
     sftp_file remote = sftp_open(sftp_, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (remote == nullptr && sftp_get_error(sftp_) == SSH_FX_NO_SUCH_FILE && ssh_is_connected(ssh_)) {
-        const std::string folder = relative->substr(0, relative->rfind('/'));
+        const std::string folder = relative.substr(0, relative.rfind('/'));
         if (!folder.empty() && makeFolders(folder))
             remote = sftp_open(sftp_, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
@@ -811,7 +794,7 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
     if (atomic) {
         if (beforeReplace)
             beforeReplace();
-        if (ClientResult placed = moveIntoPlace(partRelative, *relative); !placed)
+        if (ClientResult placed = moveIntoPlace(partRelative, relative); !placed)
             return failed(placed);
     }
     return remember(ClientResult::success());
@@ -889,10 +872,11 @@ ClientResult SftpSession::download(const std::string& remotePath, const std::str
         sink_->onTransferFailed(localPath);
         return remember(result);
     };
-    if (ClientResult ready = usable(); !ready)
-        return failed(ready);
-    std::optional<std::string> relative = loginRelativePath(currentDirectory_, remotePath);
-    if (!relative || localPath.empty() || localPath.find('\0') != std::string::npos) {
+    std::optional<Target> where = target(remotePath);
+    if (!where)
+        return failed(lastResult_);
+    const std::string& relative = where->relative;
+    if (localPath.empty() || localPath.find('\0') != std::string::npos) {
         sink_->message("Error %s %d\n", "sftp.get refused unsafe file name", EINVAL);
         return failed(ClientResult::failed(Failure::RetryItem));
     }
@@ -909,25 +893,25 @@ ClientResult SftpSession::download(const std::string& remotePath, const std::str
         unlink(localPath.c_str());
         return failed(result);
     };
-    transcript("get", *relative);
+    transcript("get", relative);
     Call call(*this);
-    sftp_file remote = sftp_open(sftp_, serverPathOf(loginFolder_, *relative).c_str(), O_RDONLY, 0);
+    sftp_file remote = sftp_open(sftp_, where->full.c_str(), O_RDONLY, 0);
     if (remote == nullptr)
-        return discard(serverFailure("get", *relative));
+        return discard(serverFailure("get", relative));
     sink_->onDownloadBegins(localPath, 0);
     std::vector<char> block(chunkSize_);
     int64_t total = 0;
     std::optional<ClientResult> failure;
     for (;;) {
         if (stopped()) {
-            failure = serverFailure("get", *relative);
+            failure = serverFailure("get", relative);
             break;
         }
         ssize_t count = sftp_read(remote, block.data(), block.size());
         if (count == 0)
             break;
         if (count < 0) {
-            failure = serverFailure("get", *relative);
+            failure = serverFailure("get", relative);
             break;
         }
         watchdog_.progress();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "config/machine_options.h"
 #include "ftp/client_result.h"
 #include "ftp/ftp_event_sink.h"
 #include "ftp/remote_entry.h"
@@ -38,8 +37,7 @@ public:
         Broken, // lost, cut by the watchdog or stopped: only a new connect helps
     };
 
-    // `options` must outlive the session.
-    explicit SftpSession(const MachineOptions& options, std::chrono::milliseconds budget = kDefaultBudget);
+    explicit SftpSession(std::chrono::milliseconds budget = kDefaultBudget);
     // Returns promptly; a broken connection is not waited for.
     ~SftpSession();
     SftpSession(const SftpSession&) = delete;
@@ -48,8 +46,6 @@ public:
     // The file in the data directory where host keys trusted with "tarnwick --trust-cert
     // sftp://HOST:PORT FINGERPRINT" are kept, beside the trusted certificates.
     [[nodiscard]] static std::string defaultTrustedHostKeysPath();
-    // "host:port", with brackets around an IPv6 address: how the trust store names a server.
-    [[nodiscard]] static std::string hostAndPort(const std::string& host, int port);
 
     // Logs in; `port` <= 0 means 22. The host key must be in the user's known_hosts or in
     // Tarnwick's own store (an unknown or changed key answers GiveUpSite with the reason in
@@ -134,8 +130,6 @@ private:
     // One request about `path` that answers SSH_OK or fails, such as sftp_rmdir.
     [[nodiscard]] ClientResult request(
         const char* verb, const std::string& path, int (*call)(sftp_session_struct*, const char*));
-    // The server path of `path`, or nullopt (with lastResult_ set) when it is unusable.
-    [[nodiscard]] std::optional<std::string> serverPath(const std::string& path);
     // Ends the connection: nothing more can be done on this site (the text says why).
     [[nodiscard]] ClientResult giveUp(const std::string& text);
     [[nodiscard]] ClientResult checkHostKey(const std::string& host, int port);
@@ -163,7 +157,6 @@ private:
     }
     void note(ClientResult result) { lastResult_ = result; }
 
-    [[maybe_unused]] const MachineOptions& options_;
     std::chrono::milliseconds budget_;
     SftpWatchdog watchdog_;
     NullEventSink defaultSink_;

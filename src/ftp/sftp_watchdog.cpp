@@ -15,8 +15,8 @@ SftpWatchdog::SftpWatchdog(std::chrono::milliseconds budget)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-        wakeRead_ = fds[0];
-        wakeWrite_ = fds[1];
+        wakeRead_.reset(fds[0]);
+        wakeWrite_.reset(fds[1]);
     }
     thread_ = std::thread([this] { run(); });
 }
@@ -29,19 +29,15 @@ SftpWatchdog::~SftpWatchdog()
     }
     wake();
     thread_.join();
-    if (wakeRead_ >= 0)
-        close(wakeRead_);
-    if (wakeWrite_ >= 0)
-        close(wakeWrite_);
 }
 
 void SftpWatchdog::wake()
 {
-    if (wakeWrite_ < 0)
+    if (wakeWrite_.get() < 0)
         return;
     const char byte = 1;
     // A full pipe already holds a wake-up.
-    while (write(wakeWrite_, &byte, 1) < 0 && errno == EINTR) { }
+    while (write(wakeWrite_.get(), &byte, 1) < 0 && errno == EINTR) { }
 }
 
 void SftpWatchdog::arm(int socket, const StopSignal* stop)
@@ -98,13 +94,13 @@ void SftpWatchdog::run()
             stopDescriptor = stopDescriptor_;
         }
         lock.unlock();
-        pollfd waits[2] = { { wakeRead_, POLLIN, 0 }, { stopDescriptor, POLLIN, 0 } };
+        pollfd waits[2] = { { wakeRead_.get(), POLLIN, 0 }, { stopDescriptor, POLLIN, 0 } };
         // Without a wake-up pipe the thread looks again every 50 ms.
-        if (wakeRead_ < 0 && (timeout < 0 || timeout > 50))
+        if (wakeRead_.get() < 0 && (timeout < 0 || timeout > 50))
             timeout = 50;
         (void)poll(waits, stopDescriptor >= 0 ? 2 : 1, timeout);
         char drain[64];
-        while (wakeRead_ >= 0 && read(wakeRead_, drain, sizeof drain) > 0) { }
+        while (wakeRead_.get() >= 0 && read(wakeRead_.get(), drain, sizeof drain) > 0) { }
         lock.lock();
         if (!armed_ || quit_)
             continue;

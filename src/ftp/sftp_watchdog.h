@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_descriptor.h"
+
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -50,7 +52,7 @@ private:
     bool quit_ = false;
     Verdict verdict_ = Verdict::None;
     std::chrono::steady_clock::time_point lastProgress_;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
+    FileDescriptor wakeRead_;
+    FileDescriptor wakeWrite_;
     std::thread thread_;
 };

@@ -30,25 +30,9 @@ TlsSession::TlsSession(SSL_SESSION* session, std::string server)
 {
 }
 
-TlsSession::~TlsSession()
+void TlsSession::Release::operator()(SSL_SESSION* session) const
 {
-    SSL_SESSION_free(session_);
-}
-
-TlsSession::TlsSession(TlsSession&& other) noexcept
-    : session_(std::exchange(other.session_, nullptr))
-    , server_(std::move(other.server_))
-{
-}
-
-TlsSession& TlsSession::operator=(TlsSession&& other) noexcept
-{
-    if (this != &other) {
-        SSL_SESSION_free(session_);
-        session_ = std::exchange(other.session_, nullptr);
-        server_ = std::move(other.server_);
-    }
-    return *this;
+    SSL_SESSION_free(session);
 }
 
 TlsContext::TlsContext(SSL_CTX* context)

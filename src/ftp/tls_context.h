@@ -16,18 +16,16 @@ public:
     TlsSession() = default;
     // Takes over the caller's reference to `session`, which came from `server` (host:port).
     TlsSession(SSL_SESSION* session, std::string server);
-    ~TlsSession();
-    TlsSession(TlsSession&& other) noexcept;
-    TlsSession& operator=(TlsSession&& other) noexcept;
-    TlsSession(const TlsSession&) = delete;
-    TlsSession& operator=(const TlsSession&) = delete;
 
-    [[nodiscard]] SSL_SESSION* get() const { return session_; }
+    [[nodiscard]] SSL_SESSION* get() const { return session_.get(); }
     [[nodiscard]] const std::string& server() const { return server_; }
     explicit operator bool() const { return session_ != nullptr; }
 
 private:
-    SSL_SESSION* session_ = nullptr;
+    struct Release {
+        void operator()(SSL_SESSION* session) const;
+    };
+    std::unique_ptr<SSL_SESSION, Release> session_;
     std::string server_;
 };
 

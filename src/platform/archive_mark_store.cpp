@@ -156,14 +156,18 @@ const ArchiveMarkStore::Stamp* ArchiveMarkStore::markOf(const std::string& key)
     return &found->stamp;
 }
 
+ArchiveMarkStore::Stamp ArchiveMarkStore::stampOf(const struct stat& info)
+{
+    return { static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
+        static_cast<int64_t>(info.st_size), static_cast<uint64_t>(info.st_ino) };
+}
+
 bool ArchiveMarkStore::isArchiveSet(const std::string& path)
 {
     struct stat info { };
     if (path.empty() || ::stat(path.c_str(), &info) != 0)
         return true;
-    return differsFromMark(path,
-        { static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-            static_cast<int64_t>(info.st_size), static_cast<uint64_t>(info.st_ino) });
+    return differsFromMark(path, stampOf(info));
 }
 
 bool ArchiveMarkStore::isArchiveSetFor(const std::string& path, const FoundFile& found)
@@ -189,9 +193,7 @@ bool ArchiveMarkStore::clearArchive(const std::string& path)
     struct stat info { };
     if (key.empty() || ::stat(key.c_str(), &info) != 0)
         return false;
-    Stamp current { static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-        static_cast<int64_t>(info.st_size), static_cast<uint64_t>(info.st_ino) };
     std::lock_guard lock(mutex_);
-    changes_[key] = current;
+    changes_[key] = stampOf(info);
     return true;
 }

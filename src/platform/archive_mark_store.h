@@ -37,6 +37,7 @@ private:
         uint64_t inode = 0;
         bool operator==(const Stamp&) const = default;
     };
+    [[nodiscard]] static Stamp stampOf(const struct stat& info);
 
     struct Mark {
         std::string path;

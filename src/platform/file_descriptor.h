@@ -17,7 +17,12 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
     [[nodiscard]] int get() const { return descriptor_; }
-    void reset() { (void)closeNow(); }
+    // Closes the one held, then holds `descriptor`.
+    void reset(int descriptor = -1)
+    {
+        (void)closeNow();
+        descriptor_ = descriptor;
+    }
     // Closes now; false when the data written may not have reached the disk.
     bool closeNow()
     {

@@ -1,13 +1,10 @@
 // The dry run against a real server: it lists exactly what the following real run sends,
-// in the same order, and it neither connects nor writes anything.
+// and it neither connects nor writes anything.
 
 #include "engine/dry_run.h"
 #include "engine/web_project.h"
 #include "platform/file_utils.h"
-#include "report/report_templates.h"
-#include "support/ftp_server.h"
-#include "support/test_tree.h"
-#include "support/upload_site.h"
+#include "support/run_project.h"
 
 #include <gtest/gtest.h>
 
@@ -17,16 +14,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class UploadSink : public FtpEventSink {
-public:
-    std::vector<std::string> uploads;
-    void onUploadBegins(const std::string& text, int64_t) override
-    {
-        if (text.rfind("OK ", 0) != 0 && text.rfind("Error ", 0) != 0)
-            uploads.push_back(text);
-    }
-};
 
 struct Scenario {
     const char* name;
@@ -53,32 +40,19 @@ TEST(DryRun, ListsWhatTheNextRunSendsAndChangesNothing)
         SCOPED_TRACE(scenario.name);
         FtpServer server;
         ASSERT_TRUE(server.start()) << server.error();
-        TestTree tree;
+        Project run;
+        TestTree& tree = run.tree;
+        WebProject& project = run.project;
+        RunSink& sink = run.sink;
         tree.add("a.html", "a");
         tree.add("old.html", "old");
         tree.add("sub/b.html", "b");
         tree.add("sub/gone.html", "gone");
-
-        WebProject project;
-        UploadSink sink;
-        project.eventSink = &sink;
-        project.local = tree.root();
-        project.temp = tree.base();
-        project.projectPath = tree.base() + "/site.ftp";
-        project.filelist = project.projectPath + ".txt";
-        project.dataDirectory = tree.base() + "/";
-        project.strategy = 2;
         project.deleteRemoved = 1;
         project.archivdir = scenario.archivdir;
         project.archmax = 3;
         project.htmlreport = scenario.htmlreport;
-        ASSERT_TRUE(installReportTemplates(project.dataDirectory));
-        FtpSite site;
-        site.name = "main";
-        site.url = server.url();
-        site.user = server.user();
-        site.pass = server.password();
-        project.sites.push_back(site);
+        run.addSite(server.url(), server.user(), server.password()).name = "main";
 
         RunPlan first = planRun(project);
         ASSERT_EQ(first.sites.size(), 1u);

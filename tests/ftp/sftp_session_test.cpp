@@ -62,7 +62,7 @@ protected:
     // A session that trusts the server through Tarnwick's own store.
     std::unique_ptr<SftpSession> session(std::chrono::milliseconds budget = 10s)
     {
-        auto made = std::make_unique<SftpSession>(options, budget);
+        auto made = std::make_unique<SftpSession>(budget);
         made->setKnownHostsPath(knownHosts);
         made->setTrustedHostKeysPath(trustedKeys);
         made->setEventSink(&sink);
@@ -77,7 +77,6 @@ protected:
         return made;
     }
 
-    MachineOptions options;
     SshServer server;
     TempDir local;
     HookedSink sink;
