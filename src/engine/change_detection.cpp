@@ -136,6 +136,14 @@ void WebProject::reportRunError(const std::string& text)
     (eventSink ? *eventSink : *this).message("Error %s\n", text.c_str());
 }
 
+void WebProject::Scan()
+{
+    ClearItems();
+    pendingCommands.clear();
+    ReadFileList();
+    DetectChanges();
+}
+
 void WebProject::DetectChanges()
 {
     changesPending = false;
@@ -360,7 +368,9 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
     item.changed = true;
     // A file the list does not know has no previous version on the server to archive. Without
     // any list (a first run over a site already online) every file may have one.
-    if (!archivdir.empty() && (timeMap.empty() || timeMap.contains(item.path)))
+    if (!archivdir.empty() && (timeMap.empty() || timeMap.contains(item.path))) {
         archiveMove = archiveMoveCommand(name, serverDir, item);
+        archiveMove.mayBeAbsent = timeMap.empty();
+    }
     return true;
 }

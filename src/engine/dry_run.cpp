@@ -69,10 +69,7 @@ const char* reasonName(PlanReason reason)
 
 RunPlan planRun(WebProject& project)
 {
-    project.ClearItems();
-    project.pendingCommands.clear();
-    project.ReadFileList();
-    project.DetectChanges();
+    project.Scan();
     // Detection leaves this set for the run that would follow; nothing follows here.
     project.detectionDone = false;
 

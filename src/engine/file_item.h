@@ -72,6 +72,8 @@ struct PendingCommand {
     std::string archivedFile; // local path of the item, archive moves only
     std::string archiveSource; // server path moved away
     std::string archiveName; // name inside the archive folder
+    // No record says the file was ever uploaded: a source missing on the server is no error.
+    bool mayBeAbsent = false;
 
     [[nodiscard]] static PendingCommand line(std::string text, std::string uploadedFile = {})
     {

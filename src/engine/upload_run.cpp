@@ -130,19 +130,23 @@ bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, 
             move.archiveName, [&archive](const std::string& candidate) { return archive.names.count(candidate) > 0; });
         archive.names.insert(name);
     }
-    std::string line = move.command;
+    const std::string target = archivdir + "/" + name;
     if (name != move.archiveName) {
-        line = moveLine(move.archiveSource, archivdir + "/" + name);
         // The item still names the archive path chosen at scan time; only a renamed move
         // needs the (rare) search.
         for (FileItem& item : items) {
             if (item.path == move.archivedFile) {
-                item.archivePath = archivdir + "/" + name;
+                item.archivePath = target;
                 break;
             }
         }
     }
-    bool moved = isSuccess(runScriptLine(client, line));
+    client.forgetListing();
+    client.eventSink().message("--------------- %s\n", moveLine(move.archiveSource, target).c_str());
+    const bool moved = client
+                           .renameFile(move.archiveSource, target,
+                               move.mayBeAbsent ? MissingSource::MayBeAbsent : MissingSource::IsAnError)
+                           .ok();
     std::lock_guard lock(archive.mutex);
     if (moved) {
         RemoteEntry entry;
@@ -492,9 +496,12 @@ void WebProject::RunUpload()
     // Each confirmation goes to the journal as it arrives, so a run killed at any point has
     // lost only what was in flight.
     RunJournal journal;
-    if (const std::string path = journalPath(); !path.empty() && !journal.open(path, static_cast<int>(sites.size())))
-        eventSink->message(
-            "Warning the journal %s cannot be written: a run killed now would send its files again\n", path.c_str());
+    if (const std::string path = journalPath(); !path.empty() && !journal.open(path, static_cast<int>(sites.size()))) {
+        // Whatever went up now could never be recorded: every later run would send it again.
+        reportRunError("cannot write " + path + ": " + errorText(errno) + "; nothing was sent");
+        MarkAllFailed();
+        return;
+    }
     std::unordered_map<std::string_view, const FileItem*> itemsByPath;
     for (const FileItem& item : items)
         if (item.changed)
@@ -617,8 +624,10 @@ void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, Arch
         bool done;
         std::string gonePath;
         if (archivdir.empty()) {
-            done = isSuccess(runScriptLine(client, deleteLine(serverFolder, fileName)));
             gonePath = serverFolder + "/" + fileName;
+            client.forgetListing();
+            client.eventSink().message("--------------- %s\n", deleteLine(serverFolder, fileName).c_str());
+            done = client.deleteFile(gonePath).ok();
         } else {
             // The move line puts the start directory in front by itself.
             PendingCommand move = archiveMoveCommand(fileName, serverDir, item);

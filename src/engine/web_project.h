@@ -79,6 +79,9 @@ public:
     [[nodiscard]] std::string trustStorePath() const;
     // Appends to items and pendingCommands; never empties them.
     void DetectChanges();
+    // A fresh look at the local folder against the record: empties items and pendingCommands,
+    // reloads the file list and detects the changes. Every run, dry run and rescan starts here.
+    void Scan();
     // Returns the archive move line for `fileName` in `serverDir` and sets item.archivePath.
     [[nodiscard]] std::string BuildArchiveMove(
         const std::string& fileName, const std::string& serverDir, FileItem& item) const;

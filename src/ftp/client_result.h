@@ -15,6 +15,10 @@ enum class Failure : unsigned char {
     GiveUpSite,
 };
 
+// Whether a rename whose source is not on the server is worth an error line: an archive
+// move of a file that may never have been uploaded is not.
+enum class MissingSource : unsigned char { IsAnError, MayBeAbsent };
+
 // The outcome of one client call. `code` is the server's reply code (FTP) or 0 where none
 // applies; `systemError` the errno of a local or socket failure, 0 when there was none.
 struct [[nodiscard]] ClientResult {

@@ -4,6 +4,8 @@
 #include "ftp/sftp_session.h"
 #include "platform/file_utils.h"
 
+#include <cctype>
+
 ClientResult FtpClient::changeDirectory(std::string_view argument)
 {
     size_t position = 0;
@@ -82,6 +84,26 @@ ClientResult FtpClient::deleteFile(const std::string& remoteName)
     if (sftp_)
         return sftp_->deleteFile(remoteName);
     return outcome(nameCommand("dele %s", remoteName));
+}
+
+bool FtpClient::isRemoteFile(const std::string& path)
+{
+    if (path.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        return false;
+    if (features_.mlst) {
+        std::string reply = sendRaw("MLST " + path + "\r\n");
+        if (replyCode(reply) / 100 != 2)
+            return false;
+        for (char& c : reply)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return reply.find("type=file;") != std::string::npos;
+    }
+    // Servers answer SIZE for regular files only; a folder gets 550.
+    if (typeInEffect_ != 'I') {
+        bool confirmed = command("TYPE I") / 100 == 2;
+        typeInEffect_ = confirmed ? 'I' : 0;
+    }
+    return nameCommand("SIZE %s", path) == 213;
 }
 
 std::optional<bool> FtpClient::remoteFileExists(const std::string& path)

@@ -201,7 +201,8 @@ public:
     [[nodiscard]] std::string currentDirectory(); // empty when the reply holds no quoted path
     ClientResult deleteFile(const std::string& remoteName);
     // RNFR and RNTO in one round trip: the RNTO reply (after a refused RNFR it renames nothing).
-    ClientResult renameFile(const std::string& from, const std::string& to);
+    ClientResult renameFile(
+        const std::string& from, const std::string& to, MissingSource missing = MissingSource::IsAnError);
     // Whether the server holds `path` (MLST, else SIZE, else the folder's listing); nullopt
     // when it cannot tell.
     [[nodiscard]] std::optional<bool> remoteFileExists(const std::string& path);
@@ -292,6 +293,9 @@ private:
     [[nodiscard]] std::unique_ptr<DataConnection> openDataConnection();
     // Logs in again when a TLS 1.3 data connection would have no unused ticket to resume
     // with; false when that fails.
+    // Whether `path` is known to be a regular file on the server (a folder, or a name the
+    // server cannot tell about, is not); FTP only, SFTP checks for itself.
+    [[nodiscard]] bool isRemoteFile(const std::string& path);
     [[nodiscard]] bool ensureResumableSession();
     [[nodiscard]] std::unique_ptr<DataConnection> openPassiveConnection();
     [[nodiscard]] std::unique_ptr<DataConnection> openActiveConnection();

@@ -514,14 +514,14 @@ ClientResult SftpSession::deleteFile(const std::string& path)
     return request("rm", path, &sftp_unlink);
 }
 
-ClientResult SftpSession::renameFile(const std::string& from, const std::string& to)
+ClientResult SftpSession::renameFile(const std::string& from, const std::string& to, MissingSource missing)
 {
     std::optional<Target> source = target(from);
     std::optional<Target> destination = source ? target(to) : std::nullopt;
     if (!destination)
         return lastResult_;
     transcript("rename", source->relative, destination->relative);
-    return remember(renameOnServer(source->full, destination->full, source->relative));
+    return remember(renameOnServer(source->full, destination->full, source->relative, missing));
 }
 
 bool SftpSession::readChannel(char* data, size_t size)
@@ -589,15 +589,21 @@ int SftpSession::posixRename(const std::string& from, const std::string& to)
     return static_cast<int>(at(9));
 }
 
-ClientResult SftpSession::renameOnServer(const std::string& from, const std::string& to, const std::string& shown)
+ClientResult SftpSession::renameOnServer(
+    const std::string& from, const std::string& to, const std::string& shown, MissingSource missing)
 {
     Call call(*this);
+    const auto absent = [&](int status) {
+        return missing == MissingSource::MayBeAbsent && status == SSH_FX_NO_SUCH_FILE && state_ == State::Ready;
+    };
     if (replacingRename_) {
         int status = posixRename(from, to);
         if (status == SSH_FX_OK)
             return ClientResult::success();
         if (status < 0 || state_ != State::Ready)
             return serverFailure("rename", shown);
+        if (absent(status))
+            return ClientResult::failed(Failure::RetryItem, 0, ENOENT);
         if (status == SSH_FX_OP_UNSUPPORTED)
             replacingRename_ = false;
         if (status != SSH_FX_OP_UNSUPPORTED && status != SSH_FX_PERMISSION_DENIED) {
@@ -606,8 +612,11 @@ ClientResult SftpSession::renameOnServer(const std::string& from, const std::str
         }
         // A server may offer the extension and still refuse it: the plain rename may do.
     }
-    if (sftp_rename(sftp_, from.c_str(), to.c_str()) != SSH_OK)
+    if (sftp_rename(sftp_, from.c_str(), to.c_str()) != SSH_OK) {
+        if (absent(sftp_get_error(sftp_)) && ssh_is_connected(ssh_))
+            return ClientResult::failed(Failure::RetryItem, 0, ENOENT);
         return serverFailure("rename", shown);
+    }
     return ClientResult::success();
 }
 
@@ -785,11 +794,11 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
     // The server confirmed every write and the close one by one, so the bytes it holds are the
     // bytes sent; asking for the size again would cost a round trip per file for nothing. A
     // local file that changed size while it was read is another matter: it is sent again.
-    if (sent != static_cast<int64_t>(status.st_size)) {
-        sink_->message("Error sftp.put %s: the local file changed while it was sent (%lld bytes, now %lld)\n",
-            partRelative.c_str(), static_cast<long long>(sent), static_cast<long long>(status.st_size));
+    if (sent != static_cast<int64_t>(status.st_size) || changedSinceOpened(file.get(), status)) {
+        sink_->message(
+            "Error %s changed while it was being sent: not published, the next run sends it\n", localPath.c_str());
         discardPart();
-        return failed(ClientResult::failed(Failure::RetryItem));
+        return failed(ClientResult::failed(Failure::RetryItem, 0, EAGAIN));
     }
     if (atomic) {
         if (beforeReplace)
@@ -798,6 +807,15 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
             return failed(placed);
     }
     return remember(ClientResult::success());
+}
+
+bool SftpSession::refuseFolderAt(const std::string& live, const std::string& liveRelative)
+{
+    SftpAttributes attributes(sftp_lstat(sftp_, live.c_str()));
+    if (!attributes || !isFolderAttributes(attributes.value))
+        return false;
+    sink_->message("Error %s is a folder on the server: a file cannot take its place\n", liveRelative.c_str());
+    return true;
 }
 
 ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const std::string& liveRelative)
@@ -825,7 +843,8 @@ ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const s
         if (status == SSH_FX_OP_UNSUPPORTED)
             replacingRename_ = false;
         if (status != SSH_FX_OP_UNSUPPORTED && status != SSH_FX_PERMISSION_DENIED) {
-            sink_->message("Error sftp.rename %s: %s\n", partRelative.c_str(), statusText(status));
+            if (!refuseFolderAt(live, liveRelative))
+                sink_->message("Error sftp.rename %s: %s\n", partRelative.c_str(), statusText(status));
             (void)sftp_unlink(sftp_, part.c_str());
             return ClientResult::failed(Failure::RetryItem);
         }
@@ -835,6 +854,11 @@ ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const s
         return ClientResult::success();
     if (!alive())
         return failed("rename", partRelative);
+    // A folder of that name would step aside with all its pages, and the site would lose them.
+    if (refuseFolderAt(live, liveRelative)) {
+        (void)sftp_unlink(sftp_, part.c_str());
+        return ClientResult::failed(Failure::RetryItem);
+    }
 
     // Without posix-rename a rename onto an existing name is refused. Removing the old file
     // first would lose it if the part then could not follow; it steps aside instead and comes

@@ -76,7 +76,8 @@ public:
     [[nodiscard]] ClientResult removeDirectory(const std::string& path);
     [[nodiscard]] ClientResult deleteFile(const std::string& path);
     // Replaces an existing `to` where the server can do so in one step.
-    [[nodiscard]] ClientResult renameFile(const std::string& from, const std::string& to);
+    [[nodiscard]] ClientResult renameFile(
+        const std::string& from, const std::string& to, MissingSource missing = MissingSource::IsAnError);
     // nullopt when it cannot be told (lastResult() says why) or `path` is no regular file.
     [[nodiscard]] std::optional<int64_t> remoteSize(const std::string& path);
     // Whether anything is at `path`; nullopt when the server cannot tell.
@@ -136,12 +137,15 @@ private:
     [[nodiscard]] ClientResult authenticate(
         const std::string& user, const std::string& password, const std::string& keyFile);
     [[nodiscard]] ClientResult openSftp();
+    // Tells and answers true when `live` is a folder, which no file may replace.
+    [[nodiscard]] bool refuseFolderAt(const std::string& live, const std::string& liveRelative);
     // Puts a complete part in place of `live` (see FtpClient::moveIntoPlace).
     [[nodiscard]] ClientResult moveIntoPlace(const std::string& part, const std::string& live);
     [[nodiscard]] ClientResult makeFolders(const std::string& relative);
     // Renames onto an existing name in one step where the server can; `shown` names the
     // file in messages.
-    [[nodiscard]] ClientResult renameOnServer(const std::string& from, const std::string& to, const std::string& shown);
+    [[nodiscard]] ClientResult renameOnServer(const std::string& from, const std::string& to, const std::string& shown,
+        MissingSource missing = MissingSource::IsAnError);
     // posix-rename@openssh.com; the status code the server answered, or -1 (the session is
     // then broken).
     [[nodiscard]] int posixRename(const std::string& from, const std::string& to);

@@ -218,10 +218,11 @@ int FtpClient::renameOnServer(const std::string& from, const std::string& to)
     return nameCommand("RNTO %s", to);
 }
 
-ClientResult FtpClient::renameFile(const std::string& from, const std::string& to)
+ClientResult FtpClient::renameFile(const std::string& from, const std::string& to, MissingSource missing)
 {
+    // An FTP server's 550 is a reply line of its own, never an error line of ours.
     if (sftp_)
-        return sftp_->renameFile(from, to);
+        return sftp_->renameFile(from, to, missing);
     return outcome(renameTogether(from, to).to);
 }
 
@@ -300,6 +301,13 @@ bool FtpClient::moveIntoPlace(
         sink_->message("Error %s %s (RNTO answered %d)\n", "the server refused to replace", remoteName.c_str(), code);
         return failed();
     };
+    // A folder of that name would step aside with all its pages, and the site would lose them.
+    if (!isRemoteFile(remoteName)) {
+        sink_->message("Error %s is a folder on the server (or not known to be a file): a file cannot take its "
+                       "place\n",
+            remoteName.c_str());
+        return failed();
+    }
     // Without a live file to take, the refusal had another cause.
     if (nameCommand("RNFR %s", remoteName) != 350)
         return refused(to);
@@ -398,6 +406,14 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
             sink_->onBytes(count);
     }
     stream.reset();
+    if (complete && changedSinceOpened(file.get(), status)) {
+        // The server would hold the start of one version and the end of another: the part
+        // must not be renamed into place, and the next run sends the file as it then is.
+        sink_->message(
+            "Error %s changed while it was being sent: not published, the next run sends it\n", localName.c_str());
+        complete = false;
+        localError = EAGAIN;
+    }
     file.closeNow();
 
     if (ahead) {
@@ -405,6 +421,8 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
         int code = readReplyCode();
         if (code / 100 == 2 && complete)
             return { code, false, true };
+        if (code / 100 == 2)
+            return { kTransferNotCarriedOut, localError != 0, true, localError };
         if (code / 100 != 1)
             return { kTransferNotCarriedOut, false, false };
         begins();

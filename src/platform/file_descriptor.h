@@ -42,3 +42,7 @@ private:
 // file). Opened before anything is sent: a file that cannot be read must never replace the
 // server's copy with an empty one.
 [[nodiscard]] FileDescriptor openRegularFile(const std::string& path, struct stat& status);
+// Whether the file open at `descriptor` was written to since `opened` was taken: its size or
+// modification time moved. A file edited while it was read would reach the server as part
+// old, part new bytes.
+[[nodiscard]] bool changedSinceOpened(int descriptor, const struct stat& opened);

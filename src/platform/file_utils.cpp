@@ -168,3 +168,12 @@ FileDescriptor openRegularFile(const std::string& path, struct stat& status)
     errno = error;
     return FileDescriptor();
 }
+
+bool changedSinceOpened(int descriptor, const struct stat& opened)
+{
+    struct stat now { };
+    if (::fstat(descriptor, &now) != 0)
+        return true;
+    return now.st_size != opened.st_size || now.st_mtim.tv_sec != opened.st_mtim.tv_sec
+        || now.st_mtim.tv_nsec != opened.st_mtim.tv_nsec;
+}

@@ -80,24 +80,23 @@ int64_t queuedBytes(const WebProject& project)
 // One run per project at a time, across processes: a second run of the same project (the
 // desktop and a cron line, or two cron lines) would send every file twice. The lock lives
 // beside the project file and goes with the process however it ends. Answers false when
-// another process holds it; a lock that cannot be taken at all (a read-only folder) does
-// not stop the run.
+// another process holds it, and when it cannot be taken at all (a read-only data folder):
+// such a run could not record what it sent either, and every later run would send it again.
 bool lockProject(const WebProject& project, FileLock& lock, MainWindowView& view, const DiagnosticLog* log)
 {
     if (project.projectPath.empty())
         return true;
     FileLock::Outcome outcome = lock.lock(project.projectPath + ".lock", FileLock::Wait::DontWait);
-    if (outcome == FileLock::Outcome::HeldElsewhere) {
-        std::string text = "Error: " + fileNamePart(project.projectPath)
-            + " is being run by another Tarnwick process; this run is skipped";
-        view.appendLogLine(text);
-        if (log != nullptr)
-            log->logLine(text, LogLineKind::Error);
-        return false;
-    }
-    if (outcome == FileLock::Outcome::Failed && log != nullptr)
-        log->logLine("cannot lock " + project.projectPath + ".lock: " + errorText(lock.error()), LogLineKind::Error);
-    return true;
+    if (outcome == FileLock::Outcome::Locked)
+        return true;
+    std::string text = outcome == FileLock::Outcome::HeldElsewhere
+        ? "Error: " + fileNamePart(project.projectPath)
+            + " is being run by another Tarnwick process; this run is skipped"
+        : "Error: cannot lock " + project.projectPath + ".lock: " + errorText(lock.error()) + "; nothing was sent";
+    view.appendLogLine(text);
+    if (log != nullptr)
+        log->logLine(text, LogLineKind::Error);
+    return false;
 }
 
 } // namespace
@@ -180,9 +179,6 @@ void RunController::startRun(WebProject* project)
 void RunController::prepareAndRun(WebProject& project)
 {
     running_ = &project;
-    project.ClearItems();
-    project.pendingCommands.clear();
-    project.ReadFileList();
     project.clearCancel();
     runUpload(project);
 }
@@ -196,7 +192,6 @@ void RunController::uploadAll()
             if (project == nullptr)
                 continue;
             running_ = project;
-            project->pendingCommands.clear();
             runUpload(*project, RunTrigger::UploadAll);
         }
         if (quitAtEnd)
@@ -237,7 +232,6 @@ void RunController::onTimerTick()
         if (current == nullptr)
             return;
         running_ = current;
-        current->pendingCommands.clear();
         runUpload(*current, RunTrigger::Timer);
     });
 }
@@ -350,10 +344,8 @@ void RunController::runUpload(WebProject& project, RunTrigger trigger)
     MainWindowSink sink(view_, project);
     bool crashed = false;
     try {
-        project.ClearItems();
         project.eventSink = &sink;
-        project.ReadFileList();
-        project.DetectChanges();
+        project.Scan();
         // A stop that came while detection began would have been cleared with the last run's.
         if (shuttingDown_)
             project.requestCancel();
@@ -433,10 +425,8 @@ void RunController::rescanNow(WebProject* project)
     OptionsForJob options(*project, optionsSource_);
     MainWindowSink sink(view_, *project);
     try {
-        project->ClearItems();
         project->eventSink = &sink;
-        project->ReadFileList();
-        project->DetectChanges();
+        project->Scan();
     } catch (const std::exception& error) {
         reportCrash("scan", *project, error.what());
     } catch (...) {

@@ -11,6 +11,7 @@
 #include "support/ftp_server.h"
 #include "support/required_server.h"
 #include "support/run_project.h"
+#include "support/ssh_server.h"
 #include "support/test_tree.h"
 #include "support/upload_site.h"
 
@@ -24,6 +25,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <utime.h>
 
 namespace fs = std::filesystem;
@@ -767,3 +769,145 @@ TEST(UploadRunPruning, OrdersByStampAndSendsOnlyBareSafeNames)
 }
 
 } // namespace
+
+// The same run rules over FTP and SFTP: archive moves and deletions are read from what the
+// client answered, whichever protocol spoke.
+enum class Protocol { Ftp, Sftp };
+
+class RunSeams : public testing::TestWithParam<Protocol> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Protocol::Ftp) {
+            ASSERT_TRUE(startServer(ftp));
+            site.addSite(ftp, "www");
+            return;
+        }
+        SKIP_UNLESS_SERVER_RUNS(SshServer::unavailableReason());
+        ASSERT_TRUE(ssh.start()) << ssh.error();
+        ASSERT_TRUE(TrustedCertificates(site.project.dataDirectory + "trusted-host-keys.txt")
+                        .trust(ssh.hostAndPort(), ssh.hostKeyFingerprint()));
+        site.addSite("sftp://" + ssh.hostAndPort(), ssh.user(), "", "www").keyfile = ssh.keyFile();
+    }
+    // A file put on the server by hand, owned by the server's user.
+    void putOnServer(const std::string& relative, const std::string& content) const
+    {
+        if (GetParam() == Protocol::Sftp) {
+            ssh.putFile(relative, content);
+            return;
+        }
+        fs::create_directories(fs::path(ftp.pathOf(relative)).parent_path());
+        std::ofstream(ftp.pathOf(relative)) << content;
+    }
+    [[nodiscard]] std::string onServer(const std::string& relative) const
+    {
+        return GetParam() == Protocol::Ftp ? ftp.pathOf(relative) : ssh.pathOf(relative);
+    }
+    [[nodiscard]] std::vector<std::string> errorLines() const
+    {
+        std::vector<std::string> errors;
+        for (const std::string& line : site.sink.lines)
+            if (line.find("Error") != std::string::npos)
+                errors.push_back(line);
+        return errors;
+    }
+
+    FtpServer ftp;
+    SshServer ssh;
+    Project site;
+};
+
+TEST_P(RunSeams, ArchiveKeepsArchmaxVersionsAndAFirstRunSaysNoError)
+{
+    site.project.archivdir = "/_archive";
+    site.project.archmax = 2;
+    // An hour between runs, so the stamps in the archived names tell the versions apart.
+    int64_t now = 1'700'000'000;
+    site.project.clock = [&now] { return now; };
+    site.tree.add("a.html", "v0");
+    site.tree.add("sub/b.html", "b");
+    site.run();
+    // Nothing can be on the server yet: the tried archive moves find nothing, and say nothing.
+    EXPECT_EQ(errorLines(), std::vector<std::string>());
+    EXPECT_EQ(site.sink.count("OK "), 2u);
+    for (int round = 1; round <= 6; ++round) {
+        site.tree.add("a.html", "v" + std::to_string(round), TestTree::kDefaultTime + 100 * round);
+        now += 3600;
+        site.run();
+        ASSERT_EQ(site.sink.results, std::vector<std::string> { "OK " + site.tree.path("a.html") }) << round;
+    }
+    EXPECT_EQ(readText(onServer("www/a.html")), "v6");
+    const std::vector<std::string> archive = listFiles(onServer("_archive"));
+    ASSERT_EQ(archive.size(), 2u) << testing::PrintToString(archive);
+    std::set<std::string> kept;
+    for (const std::string& name : archive)
+        kept.insert(readText(onServer("_archive/" + name)));
+    EXPECT_EQ(kept, (std::set<std::string> { "v4", "v5" }));
+    EXPECT_EQ(errorLines(), std::vector<std::string>());
+}
+
+TEST_P(RunSeams, AServerFolderIsNeverReplacedByAFileOfItsName)
+{
+    putOnServer("www/docs/page.html", "page");
+    site.tree.add("docs", "a file now");
+    site.tree.add("index.html", "i");
+    site.run();
+    EXPECT_EQ(site.sink.results,
+        (std::vector<std::string> { "Error " + site.tree.path("docs"), "OK " + site.tree.path("index.html") }));
+    EXPECT_EQ(readText(onServer("www/docs/page.html")), "page");
+    const std::vector<std::string> errors = errorLines();
+    EXPECT_TRUE(std::any_of(errors.begin(), errors.end(), [](const std::string& line) {
+        return line.find("docs is a folder on the server") != std::string::npos;
+    })) << testing::PrintToString(errors);
+    EXPECT_EQ(site.fileList().count(site.tree.path("docs")), 0u);
+    EXPECT_EQ(listFiles(onServer("www")), (std::vector<std::string> { "docs/page.html", "index.html" }));
+
+    // Still not recorded: the next run tries again, and the folder stays.
+    site.run();
+    EXPECT_EQ(site.sink.results, std::vector<std::string> { "Error " + site.tree.path("docs") });
+    EXPECT_EQ(readText(onServer("www/docs/page.html")), "page");
+}
+
+TEST_P(RunSeams, AFileWrittenWhileItIsSentIsNotPublished)
+{
+    // Larger than what goes out right behind its STOR, so the write lands while it travels.
+    const std::string before(3 * 1024 * 1024, 'o');
+    const std::string after(before.size(), 'n');
+    site.tree.add("video.bin", before);
+    site.tree.add("page.html", "p1");
+    site.run();
+    ASSERT_EQ(site.sink.count("OK "), 2u);
+
+    site.tree.add("video.bin", std::string(before.size(), 'm'), TestTree::kDefaultTime + 60);
+    bool written = false;
+    site.sink.afterUploadBegins = [&](size_t) {
+        // A copy over the file in place: same size, same inode, a new time.
+        if (!std::exchange(written, true))
+            std::fstream(site.tree.path("video.bin"), std::ios::in | std::ios::out | std::ios::binary) << after;
+    };
+    site.run();
+    EXPECT_EQ(site.sink.results, std::vector<std::string> { "Error " + site.tree.path("video.bin") });
+    EXPECT_EQ(readText(onServer("www/video.bin")), before);
+    EXPECT_EQ(listFiles(onServer("www")), (std::vector<std::string> { "page.html", "video.bin" }));
+    EXPECT_EQ(site.fileList().at(site.tree.path("video.bin")), TestTree::kDefaultTime);
+
+    site.run();
+    EXPECT_EQ(site.sink.results, std::vector<std::string> { "OK " + site.tree.path("video.bin") });
+    EXPECT_EQ(readText(onServer("www/video.bin")), after);
+}
+
+TEST_P(RunSeams, ARunThatCannotKeepItsRecordSendsNothing)
+{
+    site.tree.add("index.html", "i");
+    // What an unwritable data folder does to the journal, also for root.
+    fs::create_directories(site.project.journalPath());
+    site.run();
+    EXPECT_EQ(site.sink.results, std::vector<std::string> { "Error " + site.tree.path("index.html") });
+    EXPECT_EQ(site.sink.uploads, std::vector<std::string>());
+    EXPECT_FALSE(fs::exists(onServer("www/index.html")));
+    ASSERT_EQ(site.project.runErrors.size(), 1u);
+    EXPECT_NE(site.project.runErrors[0].find("cannot write " + site.project.journalPath()), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, RunSeams, testing::Values(Protocol::Ftp, Protocol::Sftp),
+    [](const testing::TestParamInfo<Protocol>& info) { return info.param == Protocol::Ftp ? "Ftp" : "Sftp"; });

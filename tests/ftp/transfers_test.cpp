@@ -494,29 +494,33 @@ TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
             then({ "RNTO x.html", "RNFR " + part, "RNTO x.html" }), nullptr },
         { "no rename onto an existing name: the old file steps aside",
             { { "RNTO", "553 File exists\r\n" }, { "RNTO", "250 Ok\r\n" } }, 226,
-            then({ "RNTO x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html", "DELE " + old }),
+            then({ "RNTO x.html", "SIZE x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html",
+                "DELE " + old }),
             nullptr },
         { "a stale old file from a killed run is removed first",
             { { "RNTO", "550 Exists\r\n" }, { "RNTO", "553 Exists\r\n" }, { "RNTO", "250 Ok\r\n" } }, 226,
-            then({ "RNTO x.html", "RNFR x.html", "RNTO " + old, "DELE " + old, "RNFR x.html", "RNTO " + old,
-                "RNFR " + part, "RNTO x.html", "DELE " + old }),
+            then({ "RNTO x.html", "SIZE x.html", "RNFR x.html", "RNTO " + old, "DELE " + old, "RNFR x.html",
+                "RNTO " + old, "RNFR " + part, "RNTO x.html", "DELE " + old }),
             nullptr },
         { "the part cannot follow: the old file comes back",
             { { "RNTO", "553 Exists\r\n" }, { "RNTO", "250 Ok\r\n" }, { "RNTO", "553 No\r\n" },
                 { "RNTO", "250 Ok\r\n" } },
             FtpClient::kTransferNotCarriedOut,
-            then({ "RNTO x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html", "RNFR " + old,
-                "RNTO x.html", "DELE " + part }),
+            then({ "RNTO x.html", "SIZE x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html",
+                "RNFR " + old, "RNTO x.html", "DELE " + part }),
             "the server refused to replace x.html" },
         { "the old file cannot come back either: the message names it",
             { { "RNTO", "553 Exists\r\n" }, { "RNTO", "250 Ok\r\n" }, { "RNTO", "553 No\r\n" } },
             FtpClient::kTransferNotCarriedOut,
-            then({ "RNTO x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html", "RNFR " + old,
-                "RNTO x.html", "DELE " + part }),
+            then({ "RNTO x.html", "SIZE x.html", "RNFR x.html", "RNTO " + old, "RNFR " + part, "RNTO x.html",
+                "RNFR " + old, "RNTO x.html", "DELE " + part }),
             "x.html is kept as .x.html.tarnwick-old" },
+        { "a folder under the live name never steps aside",
+            { { "RNTO", "553 No\r\n" }, { "SIZE", "550 Not a regular file\r\n" } }, FtpClient::kTransferNotCarriedOut,
+            then({ "RNTO x.html", "SIZE x.html", "DELE " + part }), "x.html is a folder on the server" },
         { "RNTO refused and no live file to move aside",
             { { "RNTO", "553 No\r\n" }, { "RNFR", "350 Ok\r\n" }, { "RNFR", "550 Not found\r\n" } },
-            FtpClient::kTransferNotCarriedOut, then({ "RNTO x.html", "RNFR x.html", "DELE " + part }),
+            FtpClient::kTransferNotCarriedOut, then({ "RNTO x.html", "SIZE x.html", "RNFR x.html", "DELE " + part }),
             "the server refused to replace x.html (RNTO answered 553)" },
         // Falling back to STOR under the live name would bring the truncated files back.
         { "no rename at all: fails and says how to turn it off", { { "RNFR", "502 Not implemented\r\n" } },
@@ -535,6 +539,9 @@ TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
         }
         if (!rnfrScripted)
             server.on("RNFR", "350 Ready\r\n");
+        if (std::none_of(
+                row.replies.begin(), row.replies.end(), [](const auto& reply) { return reply.first == "SIZE"; }))
+            server.on("SIZE", "213 1\r\n");
         MachineOptions options = activeModeOptions();
         options.checkFileSize = false;
         FtpClient client(options);

@@ -342,6 +342,25 @@ TEST(RunLock, ARunOfAProjectLockedElsewhereIsSkipped)
     EXPECT_EQ(after.lock(locked.projectPath + ".lock", FileLock::Wait::DontWait), FileLock::Outcome::Locked);
 }
 
+// A lock that cannot be taken at all (a data folder nobody may write) means the run could
+// not record what it sent either: it fails before it starts.
+TEST(RunLock, ALockThatCannotBeTakenFailsTheRunBeforeItStarts)
+{
+    Fixture fixture;
+    WebProject& project = fixture.addProject("site.ftp", 0);
+    fs::create_directories(project.projectPath + ".lock"); // unopenable as a file, also for root
+    RunController controller(fixture.view);
+    controller.startRun(&project);
+    controller.waitUntilIdle();
+    EXPECT_FALSE(Fixture::ran(project));
+    EXPECT_TRUE(controller.anyRunFailed());
+    const std::vector<std::string> log = fixture.view.log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+        return line.starts_with("Error: cannot lock " + project.projectPath + ".lock: ")
+            && line.ends_with("; nothing was sent");
+    })) << testing::PrintToString(log);
+}
+
 TEST(RunOptions, EachJobReadsTheOptionsCopiedWhenItBegan)
 {
     // The window thread replaces the options record whenever the Options dialog is confirmed,

@@ -88,10 +88,7 @@ struct Project {
     void run(const std::function<void()>& beforeUpload = {})
     {
         sink.reset();
-        project.ClearItems();
-        project.pendingCommands.clear();
-        project.ReadFileList();
-        project.DetectChanges();
+        project.Scan();
         if (beforeUpload)
             beforeUpload();
         project.RunUpload();
