@@ -2,51 +2,9 @@
 
 #include "engine/command_lines.h"
 #include "engine/web_project.h"
-#include "ftp/next_token.h"
-#include "platform/ascii_case.h"
 
 #include <algorithm>
 #include <unordered_map>
-
-namespace {
-
-std::vector<std::string> tokens(std::string_view line)
-{
-    std::vector<std::string> words;
-    size_t position = 0;
-    while (position < line.size()) {
-        std::string word = nextToken(line, position);
-        if (word.empty() && position >= line.size())
-            break;
-        words.push_back(std::move(word));
-    }
-    return words;
-}
-
-// The server folder a deleted item had, relative to the start directory, as the run derives
-// it from the local path; false for a path outside the local folder (the run skips those).
-bool deletedServerFolder(const WebProject& project, const std::string& folder, std::string& serverDir)
-{
-    if (!startsWithIgnoringCase(folder, project.local))
-        return false;
-    std::string relativeFolder = folder.substr(project.local.size());
-    if (!relativeFolder.empty() && relativeFolder.front() != '/' && !project.local.ends_with('/'))
-        return false;
-    serverDir = project.remote;
-    if (!relativeFolder.empty() && relativeFolder.front() != '/')
-        serverDir += '/';
-    serverDir += relativeFolder;
-    return true;
-}
-
-std::string fromStartDirectory(const std::string& startdir, const std::string& serverPath)
-{
-    if (startdir.empty() || startdir.front() == '/')
-        return startdir + serverPath;
-    return "/" + startdir + serverPath;
-}
-
-} // namespace
 
 bool RunPlan::nothingToDo() const
 {
@@ -96,16 +54,15 @@ RunPlan planRun(WebProject& project)
             if (item.failed && item.changed && !item.deleted)
                 sitePlan.steps.push_back({ PlannedAction::Refuse, reasonOf(item.path), item.path, {}, {} });
         }
+        // What the run itself carries out: the typed parts, never the lines' text.
         for (const PendingCommand& pending : project.pendingCommands) {
-            std::vector<std::string> words
-                = tokens(site.startdir.empty() ? pending.command : applyStartDirectory(pending.command, site.startdir));
-            if (words.size() == 3 && words[0] == "put") {
-                sitePlan.steps.push_back(
-                    { PlannedAction::Upload, reasonOf(pending.localPath), words[1], words[2], {} });
-            } else if (words.size() == 3 && words[0] == "mv") {
-                // The move line is queued right before the put of the same file.
-                sitePlan.steps.push_back({ PlannedAction::Archive, PlanReason::Changed, {}, words[1], words[2] });
-            }
+            if (pending.kind == PendingCommand::Kind::Put)
+                sitePlan.steps.push_back({ PlannedAction::Upload, reasonOf(pending.localPath), pending.localPath,
+                    serverPathAt(site.startdir, pending.remotePath), {} });
+            else if (pending.kind == PendingCommand::Kind::ArchiveMove)
+                // Queued right before the put of the same file.
+                sitePlan.steps.push_back({ PlannedAction::Archive, PlanReason::Changed, {}, pending.archiveSource,
+                    project.archivdir + "/" + pending.archiveName });
         }
         // The reason of an archive move is that of the upload it makes room for.
         for (size_t index = 0; index + 1 < sitePlan.steps.size(); ++index) {
@@ -117,18 +74,16 @@ RunPlan planRun(WebProject& project)
             for (FileItem& item : project.items) {
                 if (!item.deleted)
                     continue;
-                const size_t slash = item.path.rfind('/');
-                std::string serverDir;
-                if (slash == std::string::npos || !deletedServerFolder(project, item.path.substr(0, slash), serverDir))
+                const std::optional<WebProject::DeletedTarget> target = project.deletedTarget(item, site.startdir);
+                if (!target)
                     continue;
-                const std::string fileName = item.path.substr(slash + 1);
-                const std::string serverPath = fromStartDirectory(site.startdir, serverDir + "/" + fileName);
                 if (project.archivdir.empty()) {
-                    sitePlan.steps.push_back({ PlannedAction::Delete, PlanReason::Deleted, item.path, serverPath, {} });
-                } else {
-                    (void)project.BuildArchiveMove(fileName, serverDir, item);
                     sitePlan.steps.push_back(
-                        { PlannedAction::Archive, PlanReason::Deleted, item.path, serverPath, item.archivePath });
+                        { PlannedAction::Delete, PlanReason::Deleted, item.path, target->serverPath, {} });
+                } else {
+                    (void)project.BuildArchiveMove(target->fileName, target->serverDir, item);
+                    sitePlan.steps.push_back({ PlannedAction::Archive, PlanReason::Deleted, item.path,
+                        target->serverPath, item.archivePath });
                 }
             }
         }

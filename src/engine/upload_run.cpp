@@ -584,24 +584,38 @@ void WebProject::RunUpload()
     journal.close();
 }
 
+std::optional<WebProject::DeletedTarget> WebProject::deletedTarget(
+    const FileItem& item, const std::string& startdir) const
+{
+    const size_t slash = item.path.rfind('/');
+    if (slash == std::string::npos)
+        return std::nullopt;
+    const std::string folder = item.path.substr(0, slash);
+    if (!startsWithIgnoringCase(folder, local))
+        return std::nullopt;
+    std::string relativeFolder = folder.substr(local.size());
+    if (!relativeFolder.empty() && relativeFolder.front() != '/' && !local.ends_with('/'))
+        return std::nullopt;
+    // The upload put the file below the project's remote folder; its deletion goes there too.
+    DeletedTarget target { remote, item.path.substr(slash + 1), {} };
+    if (!relativeFolder.empty() && relativeFolder.front() != '/')
+        target.serverDir += '/';
+    target.serverDir += relativeFolder;
+    // Named from the root, as the rewritten put lines name it: a relative name would resolve
+    // against whatever folder the last "cd" chose.
+    target.serverPath = startdir.empty() || startdir.front() == '/' ? startdir : "/" + startdir;
+    target.serverPath += target.serverDir + "/" + target.fileName;
+    return target;
+}
+
 void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, ArchiveFolder& archive,
     const std::function<void(const FileItem&, bool)>& settled)
 {
     for (FileItem& item : items) {
         if (!item.deleted)
             continue;
-        const size_t slash = item.path.rfind('/');
-        if (slash == std::string::npos)
-            continue;
-        const std::string folder = item.path.substr(0, slash);
-        const std::string fileName = item.path.substr(slash + 1);
-        if (!startsWithIgnoringCase(folder, local))
-            continue;
-        // A path that merely shares its first characters with the local folder ("site2"
-        // beside "site") lies outside the project: deleting by its remainder would hit
-        // another file on the server.
-        std::string relativeFolder = folder.substr(local.size());
-        if (!relativeFolder.empty() && relativeFolder.front() != '/' && !local.ends_with('/'))
+        const std::optional<DeletedTarget> target = deletedTarget(item, site.startdir);
+        if (!target)
             continue;
         // A deletion not even tried is not done: the record keeps the file for the next run.
         if (client.timedOut() || cancelRequested || client.isBroken()) {
@@ -610,27 +624,16 @@ void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, Arch
                 settled(item, false);
             continue;
         }
-        // The upload put the file below the project's remote folder; its deletion goes there too.
-        std::string serverDir = remote;
-        if (!relativeFolder.empty() && relativeFolder.front() != '/')
-            serverDir += '/';
-        serverDir += relativeFolder;
-
-        // The start directory is named from the root, as the rewritten put lines name it: a
-        // relative name would resolve against whatever folder the last "cd" chose.
-        std::string serverFolder = site.startdir.empty() || site.startdir.front() == '/'
-            ? site.startdir + serverDir
-            : "/" + site.startdir + serverDir;
         bool done;
         std::string gonePath;
         if (archivdir.empty()) {
-            gonePath = serverFolder + "/" + fileName;
+            gonePath = target->serverPath;
             client.forgetListing();
-            client.eventSink().message("--------------- %s\n", deleteLine(serverFolder, fileName).c_str());
+            client.eventSink().message("--------------- dele %s\n", quotedArgument(gonePath).c_str());
             done = client.deleteFile(gonePath).ok();
         } else {
             // The move line puts the start directory in front by itself.
-            PendingCommand move = archiveMoveCommand(fileName, serverDir, item);
+            PendingCommand move = archiveMoveCommand(target->fileName, target->serverDir, item);
             done = moveIntoArchive(client, move, archive);
             gonePath = move.archiveSource;
         }

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -134,6 +135,16 @@ public:
     // deleted item, with whether it is gone from the server.
     void removeDeletedFiles(class FtpClient& client, const FtpSite& site, ArchiveFolder& archive,
         const std::function<void(const FileItem&, bool)>& settled = {});
+    // Where the server copy of a deleted item lives: its folder below the remote folder (as
+    // archive names use it), its name, and its path from the server's root under `startdir`.
+    // Nothing for a path outside the local folder ("site2" beside "site"): deleting by its
+    // remainder would hit another file on the server.
+    struct DeletedTarget {
+        std::string serverDir;
+        std::string fileName;
+        std::string serverPath;
+    };
+    [[nodiscard]] std::optional<DeletedTarget> deletedTarget(const FileItem& item, const std::string& startdir) const;
     int unreachableSites = 0; // sites the last RunUpload could not log in to
     // What each site confirmed in the last RunUpload, in the order of sites.
     struct SiteOutcome {
