@@ -5,8 +5,8 @@
 #include "dialogs/c_dlg_edit_text.h"
 #include "dialogs/dialog_text.h"
 #include "dialogs/hint_event_filter.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

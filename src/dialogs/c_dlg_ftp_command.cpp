@@ -9,8 +9,8 @@
 #include "dialogs/c_dlg_value.h"
 #include "dialogs/dialog_text.h"
 #include "shell/project_list.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -11,11 +11,11 @@
 #include "shell/app_info.h"
 #include "shell/application.h"
 #include "shell/service_registration.h"
-#include "ui/app_icons.h"
 #include "ui/file_list_model.h"
 #include "ui/help_page.h"
 #include "ui/log_window.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

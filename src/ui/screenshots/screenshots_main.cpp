@@ -21,7 +21,7 @@
 #include "ui/c_dlg_main.h"
 #include "ui/file_list_model.h"
 #include "ui/log_window.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QApplication>
 #include <QCheckBox>
