@@ -1,13 +1,10 @@
-#include "ftp/server_address.h"
-#include "ftp/sftp_session.h"
-#include "ftp/trusted_certificates.h"
 #include "shell/application.h"
 #include "shell/command_line.h"
+#include "shell/trust_command.h"
 #include "shell/windowless_runner.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -28,28 +25,6 @@ bool hasDisplay()
     return false;
 }
 
-// "sftp://HOST:PORT" trusts an SSH host key, anything else a TLS certificate; each has its
-// own file, so a key can never pass for a certificate of the same server.
-int trustCertificate(const std::vector<std::string>& arguments)
-{
-    const std::optional<ServerAddress> address = ServerAddress::parse(arguments[0]);
-    const bool hostKey = address && address->transport == ServerAddress::Transport::Sftp;
-    // Sessions look a key up as "host:port"; a bare host means the SSH port.
-    const std::string server = hostKey ? address->hostAndPort() : arguments[0];
-    const std::string path = hostKey ? SftpSession::defaultTrustedHostKeysPath() : TrustedCertificates::defaultPath();
-    TrustedCertificates store(path);
-    if (!store.trust(server, arguments[1])) {
-        std::fprintf(stderr,
-            "tarnwick: cannot trust %s: a SHA-256 fingerprint (64 hexadecimal digits) is needed "
-            "and %s must be writable\n",
-            arguments[0].c_str(), path.c_str());
-        return kExitFailed;
-    }
-    std::printf("trusted %s for %s%s\n", TrustedCertificates::normalFingerprint(arguments[1]).c_str(),
-        hostKey ? "the SSH host key of " : "", server.c_str());
-    return kExitDone;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -61,7 +36,9 @@ int main(int argc, char** argv)
     case CommandKind::UsageError:
         std::fprintf(stderr, "tarnwick: %s\nTry 'tarnwick --help' for the options.\n", command.error.c_str());
         return kExitUsage;
-    case CommandKind::TrustCert: return trustCertificate(command.trustArguments);
+    case CommandKind::TrustCert:
+        return runTrustCommand(
+            command.trustArguments[0], command.trustArguments[1], TrustStores::defaults(), stdout, stderr);
     case CommandKind::Desktop:
     case CommandKind::Run:
     case CommandKind::Service: break;

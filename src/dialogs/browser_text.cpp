@@ -1,6 +1,6 @@
 #include "dialogs/browser_text.h"
 
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 namespace browser_text {
 

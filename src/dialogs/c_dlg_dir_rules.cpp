@@ -3,8 +3,8 @@
 #include "dialogs/dialog_text.h"
 #include "dialogs/ok_cancel_buttons.h"
 #include "engine/wildcard.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

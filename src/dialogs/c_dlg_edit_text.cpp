@@ -2,8 +2,8 @@
 
 #include "dialogs/dialog_text.h"
 #include "dialogs/ok_cancel_buttons.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QDialogButtonBox>
 #include <QGroupBox>

@@ -5,8 +5,8 @@
 #include "dialogs/c_dlg_edit_text.h"
 #include "dialogs/dialog_text.h"
 #include "dialogs/hint_event_filter.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -47,98 +47,11 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
         project_.sites.emplace_back();
 
     auto* layout = new QGridLayout(this);
-    auto* report = new QGroupBox(strings("expert.htmlgroup"), this);
-    auto* reportLayout = new QGridLayout(report);
-    reportLayout->addWidget(new QLabel(strings("expert.report"), report), 0, 0);
-    reportLayout->addWidget(new QLabel(strings("expert.uploadas"), report), 1, 0);
-    reportLayout->addWidget(report_, 1, 1, 1, 3);
-    reportLayout->addWidget(new QLabel(strings("expert.archive"), report), 2, 0);
-    reportLayout->addWidget(archive_, 2, 1);
-    reportLayout->addWidget(new QLabel(strings("expert.max"), report), 2, 2);
-    maximum_->setMaximumWidth(70);
-    reportLayout->addWidget(maximum_, 2, 3);
-    for (const char* key : { "expert.example", "expert.explain" }) {
-        auto* label = new QLabel(strings(key), report);
-        label->setWordWrap(true);
-        reportLayout->addWidget(label, reportLayout->rowCount(), 0, 1, 4);
-    }
-    reportLayout->setColumnStretch(1, 1);
-    layout->addWidget(report, 0, 0, 1, 2);
-
-    auto* skipDirectories = new QGroupBox(strings("expert.skipdirs"), this);
-    auto* directoriesLayout = new QVBoxLayout(skipDirectories);
-    directoriesLayout->addWidget(directories_);
-    auto* modify = new QPushButton(strings("expert.modify"), skipDirectories);
-    directoriesLayout->addWidget(modify, 0, Qt::AlignRight);
-    layout->addWidget(skipDirectories, 1, 0);
-    auto* skipFiles = new QGroupBox(strings("expert.skipfiles"), this);
-    auto* filesLayout = new QVBoxLayout(skipFiles);
-    filesLayout->addWidget(files_);
-    layout->addWidget(skipFiles, 1, 1);
-    layout->addWidget(atomic_, 2, 0);
-    auto* connectionsRow = new QHBoxLayout();
-    auto* connectionsLabel = new QLabel(strings("expert.connections"), this);
-    connectionsLabel->setBuddy(connections_);
-    connections_->setRange(FtpSite::kMinConnections, FtpSite::kMaxConnections);
-    connectionsRow->addWidget(connectionsLabel);
-    connectionsRow->addWidget(connections_);
-    connectionsRow->addStretch(1);
-    auto* keyFileLabel = new QLabel(strings("expert.keyfile"), this);
-    keyFileLabel->setBuddy(keyFile_);
-    connectionsRow->addWidget(keyFileLabel);
-    connectionsRow->addWidget(keyFile_, 2);
-    layout->addLayout(connectionsRow, 2, 1);
-
-    auto* hints = new QGroupBox(strings("hints.group"), this);
-    auto* hintLayout = new QVBoxLayout(hints);
-    hint_->setWordWrap(true);
-    hint_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    hint_->setMinimumHeight(60);
-    hintLayout->addWidget(hint_);
-    layout->addWidget(hints, 3, 0, 1, 2);
-
-    auto* buttons = new QVBoxLayout();
-    auto* scripts = new QLabel(strings("expert.scripts"), this);
-    auto* before = new QPushButton(strings("expert.before"), this);
-    auto* after = new QPushButton(strings("expert.after"), this);
-    auto* sample = new QPushButton(strings("expert.sample"), this);
-    auto* frontPage = new QPushButton(strings("expert.frontpage"), this);
-    auto* ok = new QPushButton(strings("button.ok"), this);
-    auto* cancel = new QPushButton(strings("expert.cancel"), this);
-    buttons->addWidget(scripts);
-    buttons->addWidget(before);
-    buttons->addWidget(after);
-    buttons->addSpacing(12);
-    buttons->addWidget(sample);
-    buttons->addWidget(frontPage);
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    ok->setDefault(true);
-    layout->addLayout(buttons, 0, 2, 4, 1);
-    layout->setRowStretch(1, 1);
-
-    connect(modify, &QPushButton::clicked, this, &CDlgExpert::editDirectoryRules);
-    connect(before, &QPushButton::clicked, this, &CDlgExpert::editBeforeScript);
-    connect(after, &QPushButton::clicked, this, &CDlgExpert::editAfterScript);
-    connect(sample, &QPushButton::clicked, this, &CDlgExpert::fillSample);
-    connect(frontPage, &QPushButton::clicked, this, &CDlgExpert::addFrontPageRules);
-    connect(ok, &QPushButton::clicked, this, &CDlgExpert::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    hints_.Load(strings.hintText(), CHintText::projectKeys());
-    auto* filter = new HintEventFilter(hints_, *hint_, this);
-    filter->watch(report_, 1070);
-    filter->watch(archive_, 1071);
-    filter->watch(maximum_, 1072);
-    filter->watch(directories_, 1019);
-    filter->watch(files_, 1023);
-    filter->watch(atomic_, 1073);
-    filter->watch(connectionsLabel, 1074);
-    filter->watch(connections_, 1074);
-    filter->watch(keyFileLabel, 1075);
-    filter->watch(keyFile_, 1075);
-
+    addReportBox(*layout);
+    const RowLabels labels = addSkipAndConnectionRows(*layout);
+    addHintBox(*layout);
+    addButtons(*layout);
+    watchHints(labels);
     editScript_ = [this](const QString& text) -> std::optional<QString> {
         CDlgEditText dialog(strings_, text, this);
         if (dialog.exec() != QDialog::Accepted)
@@ -161,6 +74,116 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     connections_->setValue(project.sites.front().connections);
     keyFile_->setText(toQt(project.sites.front().keyfile));
     resize(720, 560);
+}
+
+void CDlgExpert::addReportBox(QGridLayout& layout)
+{
+    auto* report = new QGroupBox(strings_("expert.htmlgroup"), this);
+    auto* reportLayout = new QGridLayout(report);
+    reportLayout->addWidget(new QLabel(strings_("expert.report"), report), 0, 0);
+    reportLayout->addWidget(new QLabel(strings_("expert.uploadas"), report), 1, 0);
+    reportLayout->addWidget(report_, 1, 1, 1, 3);
+    reportLayout->addWidget(new QLabel(strings_("expert.archive"), report), 2, 0);
+    reportLayout->addWidget(archive_, 2, 1);
+    reportLayout->addWidget(new QLabel(strings_("expert.max"), report), 2, 2);
+    maximum_->setMaximumWidth(70);
+    reportLayout->addWidget(maximum_, 2, 3);
+    for (const char* key : { "expert.example", "expert.explain" }) {
+        auto* label = new QLabel(strings_(key), report);
+        label->setWordWrap(true);
+        reportLayout->addWidget(label, reportLayout->rowCount(), 0, 1, 4);
+    }
+    reportLayout->setColumnStretch(1, 1);
+    layout.addWidget(report, 0, 0, 1, 2);
+}
+
+// The skip lists side by side, the upload and connection settings under them; answers the
+// labels that explain their field as well.
+CDlgExpert::RowLabels CDlgExpert::addSkipAndConnectionRows(QGridLayout& layout)
+{
+    auto* skipDirectories = new QGroupBox(strings_("expert.skipdirs"), this);
+    auto* directoriesLayout = new QVBoxLayout(skipDirectories);
+    directoriesLayout->addWidget(directories_);
+    auto* modify = new QPushButton(strings_("expert.modify"), skipDirectories);
+    directoriesLayout->addWidget(modify, 0, Qt::AlignRight);
+    layout.addWidget(skipDirectories, 1, 0);
+    auto* skipFiles = new QGroupBox(strings_("expert.skipfiles"), this);
+    auto* filesLayout = new QVBoxLayout(skipFiles);
+    filesLayout->addWidget(files_);
+    layout.addWidget(skipFiles, 1, 1);
+    layout.addWidget(atomic_, 2, 0);
+    auto* connectionsRow = new QHBoxLayout();
+    auto* connectionsLabel = new QLabel(strings_("expert.connections"), this);
+    connectionsLabel->setBuddy(connections_);
+    connections_->setRange(FtpSite::kMinConnections, FtpSite::kMaxConnections);
+    connectionsRow->addWidget(connectionsLabel);
+    connectionsRow->addWidget(connections_);
+    connectionsRow->addStretch(1);
+    auto* keyFileLabel = new QLabel(strings_("expert.keyfile"), this);
+    keyFileLabel->setBuddy(keyFile_);
+    connectionsRow->addWidget(keyFileLabel);
+    connectionsRow->addWidget(keyFile_, 2);
+    layout.addLayout(connectionsRow, 2, 1);
+    connect(modify, &QPushButton::clicked, this, &CDlgExpert::editDirectoryRules);
+    return { connectionsLabel, keyFileLabel };
+}
+
+void CDlgExpert::addHintBox(QGridLayout& layout)
+{
+    auto* hints = new QGroupBox(strings_("hints.group"), this);
+    auto* hintLayout = new QVBoxLayout(hints);
+    hint_->setWordWrap(true);
+    hint_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    hint_->setMinimumHeight(60);
+    hintLayout->addWidget(hint_);
+    layout.addWidget(hints, 3, 0, 1, 2);
+}
+
+void CDlgExpert::addButtons(QGridLayout& layout)
+{
+    auto* buttons = new QVBoxLayout();
+    auto* scripts = new QLabel(strings_("expert.scripts"), this);
+    auto* before = new QPushButton(strings_("expert.before"), this);
+    auto* after = new QPushButton(strings_("expert.after"), this);
+    auto* sample = new QPushButton(strings_("expert.sample"), this);
+    auto* frontPage = new QPushButton(strings_("expert.frontpage"), this);
+    auto* ok = new QPushButton(strings_("button.ok"), this);
+    auto* cancel = new QPushButton(strings_("expert.cancel"), this);
+    buttons->addWidget(scripts);
+    buttons->addWidget(before);
+    buttons->addWidget(after);
+    buttons->addSpacing(12);
+    buttons->addWidget(sample);
+    buttons->addWidget(frontPage);
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    ok->setDefault(true);
+    layout.addLayout(buttons, 0, 2, 4, 1);
+    layout.setRowStretch(1, 1);
+
+    connect(before, &QPushButton::clicked, this, &CDlgExpert::editBeforeScript);
+    connect(after, &QPushButton::clicked, this, &CDlgExpert::editAfterScript);
+    connect(sample, &QPushButton::clicked, this, &CDlgExpert::fillSample);
+    connect(frontPage, &QPushButton::clicked, this, &CDlgExpert::addFrontPageRules);
+    connect(ok, &QPushButton::clicked, this, &CDlgExpert::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CDlgExpert::watchHints(const RowLabels& labels)
+{
+    hints_.Load(strings_.hintText(), CHintText::projectKeys());
+    auto* filter = new HintEventFilter(hints_, *hint_, this);
+    filter->watch(report_, 1070);
+    filter->watch(archive_, 1071);
+    filter->watch(maximum_, 1072);
+    filter->watch(directories_, 1019);
+    filter->watch(files_, 1023);
+    filter->watch(atomic_, 1073);
+    filter->watch(labels.connections, 1074);
+    filter->watch(connections_, 1074);
+    filter->watch(labels.keyFile, 1075);
+    filter->watch(keyFile_, 1075);
 }
 
 void CDlgExpert::accept()

@@ -9,6 +9,7 @@
 
 class ProjectSettings;
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -47,6 +48,17 @@ public:
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
 private:
+    struct RowLabels {
+        QLabel* connections;
+        QLabel* keyFile;
+    };
+
+    void addReportBox(QGridLayout& layout);
+    [[nodiscard]] RowLabels addSkipAndConnectionRows(QGridLayout& layout);
+    void addHintBox(QGridLayout& layout);
+    void addButtons(QGridLayout& layout);
+    void watchHints(const RowLabels& labels);
+
     const UiStrings& strings_;
     ProjectSettings& project_;
     CHintText hints_;

@@ -9,8 +9,8 @@
 #include "dialogs/c_dlg_value.h"
 #include "dialogs/dialog_text.h"
 #include "shell/project_list.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,6 +33,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <initializer_list>
 
 using dialog_text::fromQt;
 using dialog_text::toQt;
@@ -57,6 +59,14 @@ QTreeWidget* makePane(QWidget* parent, const QString& name, const QString& size,
     pane->header()->resizeSection(1, metrics.horizontalAdvance(QStringLiteral("0000000000")) + 16);
     pane->header()->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("23:59 31.12.2026")) + 24);
     return pane;
+}
+
+void neverDefault(std::initializer_list<QPushButton*> buttons)
+{
+    for (QPushButton* button : buttons) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 }
 
 } // namespace
@@ -86,38 +96,7 @@ CDlgFTPCommand::CDlgFTPCommand(const UiStrings& strings, ProjectList& projects, 
     top->addWidget(sitesButton);
     layout->addLayout(top);
 
-    auto* panes = new QGridLayout;
-    remotePath_ = new QComboBox(this);
-    localPath_ = new QComboBox(this);
-    auto* browseButton = new QPushButton(QStringLiteral("..."), this);
-    auto* localPathRow = new QHBoxLayout;
-    localPathRow->addWidget(localPath_, 1);
-    localPathRow->addWidget(browseButton);
-    panes->addWidget(remotePath_, 0, 0);
-    panes->addLayout(localPathRow, 0, 2);
-    QString name = text("browser.column.name");
-    QString size = text("browser.column.size");
-    QString date = text("browser.column.date");
-    remotePane_ = makePane(this, name, size, date);
-    localPane_ = makePane(this, name, size, date);
-    panes->addWidget(remotePane_, 1, 0);
-    panes->addWidget(localPane_, 1, 2);
-    auto* middle = new QVBoxLayout;
-    synchron_ = new QCheckBox(text("browser.synchron"), this);
-    synchron_->setChecked(true);
-    overwrite_ = new QCheckBox(text("browser.overwrite"), this);
-    auto* downloadButton = new QPushButton(QStringLiteral(">"), this);
-    auto* uploadButton = new QPushButton(QStringLiteral("<"), this);
-    middle->addStretch();
-    middle->addWidget(synchron_);
-    middle->addWidget(overwrite_);
-    middle->addWidget(downloadButton);
-    middle->addWidget(uploadButton);
-    middle->addStretch();
-    panes->addLayout(middle, 1, 1);
-    panes->setColumnStretch(0, 1);
-    panes->setColumnStretch(2, 1);
-    layout->addLayout(panes, 1);
+    addPanes(*layout);
 
     layout->addWidget(new QLabel(text("browser.log"), this));
     log_ = new QListWidget(this);
@@ -130,17 +109,64 @@ CDlgFTPCommand::CDlgFTPCommand(const UiStrings& strings, ProjectList& projects, 
     layout->addLayout(closeRow);
 
     // Enter activates a row of a pane; it never presses a button.
-    for (QPushButton* button : { sitesButton, browseButton, downloadButton, uploadButton, closeButton }) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
-
-    connect(servers_, &QComboBox::activated, this, &CDlgFTPCommand::connectTo);
+    neverDefault({ sitesButton, closeButton });
     connect(sitesButton, &QPushButton::clicked, this, &CDlgFTPCommand::openSites);
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    connectPanes();
+
+    useDesktopPrompts();
+
+    client_.setEventSink(this);
+    buildServerEntries();
+    resize(960, 600);
+}
+
+// The two panes with their path lists, and between them the transfer buttons.
+void CDlgFTPCommand::addPanes(QVBoxLayout& layout)
+{
+    auto* panes = new QGridLayout;
+    remotePath_ = new QComboBox(this);
+    localPath_ = new QComboBox(this);
+    auto* browseButton = new QPushButton(QStringLiteral("..."), this);
+    auto* localPathRow = new QHBoxLayout;
+    localPathRow->addWidget(localPath_, 1);
+    localPathRow->addWidget(browseButton);
+    panes->addWidget(remotePath_, 0, 0);
+    panes->addLayout(localPathRow, 0, 2);
+    QString name = browser_text::text(strings_, "browser.column.name");
+    QString size = browser_text::text(strings_, "browser.column.size");
+    QString date = browser_text::text(strings_, "browser.column.date");
+    remotePane_ = makePane(this, name, size, date);
+    localPane_ = makePane(this, name, size, date);
+    panes->addWidget(remotePane_, 1, 0);
+    panes->addWidget(localPane_, 1, 2);
+    auto* middle = new QVBoxLayout;
+    synchron_ = new QCheckBox(browser_text::text(strings_, "browser.synchron"), this);
+    synchron_->setChecked(true);
+    overwrite_ = new QCheckBox(browser_text::text(strings_, "browser.overwrite"), this);
+    auto* downloadButton = new QPushButton(QStringLiteral(">"), this);
+    auto* uploadButton = new QPushButton(QStringLiteral("<"), this);
+    middle->addStretch();
+    middle->addWidget(synchron_);
+    middle->addWidget(overwrite_);
+    middle->addWidget(downloadButton);
+    middle->addWidget(uploadButton);
+    middle->addStretch();
+    panes->addLayout(middle, 1, 1);
+    panes->setColumnStretch(0, 1);
+    panes->setColumnStretch(2, 1);
+    layout.addLayout(panes, 1);
+    neverDefault({ browseButton, downloadButton, uploadButton });
     connect(browseButton, &QPushButton::clicked, this, &CDlgFTPCommand::browseLocalFolder);
     connect(downloadButton, &QPushButton::clicked, this, &CDlgFTPCommand::download);
     connect(uploadButton, &QPushButton::clicked, this, &CDlgFTPCommand::upload);
-    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+// What choosing a server, a path or a row does. Each pane follows the other's selection and
+// scrolling, so a file and its counterpart stay side by side.
+void CDlgFTPCommand::connectPanes()
+{
+    connect(servers_, &QComboBox::activated, this, &CDlgFTPCommand::connectTo);
     connect(remotePane_, &QTreeWidget::itemDoubleClicked, this, [this] { activate(Pane::Remote); });
     connect(localPane_, &QTreeWidget::itemDoubleClicked, this, [this] { activate(Pane::Local); });
     connect(remotePath_, &QComboBox::activated, this, [this](int index) {
@@ -164,7 +190,10 @@ CDlgFTPCommand::CDlgFTPCommand(const UiStrings& strings, ProjectList& projects, 
         [this](const QPoint& position) { showContextMenu(Pane::Local, position); });
     remotePane_->installEventFilter(this);
     localPane_->installEventFilter(this);
+}
 
+void CDlgFTPCommand::useDesktopPrompts()
+{
     ask_ = [this](const QString& question) {
         return QMessageBox::question(this, strings_("app.title"), question, QMessageBox::Yes | QMessageBox::No)
             == QMessageBox::Yes;
@@ -193,10 +222,6 @@ CDlgFTPCommand::CDlgFTPCommand(const UiStrings& strings, ProjectList& projects, 
         CDlgRelaunch dialog(strings_, client_, client_.currentDirectory(), browser_.localDirectory(), project, this);
         dialog.exec();
     };
-
-    client_.setEventSink(this);
-    buildServerEntries();
-    resize(960, 600);
 }
 
 CDlgFTPCommand::~CDlgFTPCommand()

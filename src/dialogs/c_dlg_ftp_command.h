@@ -17,6 +17,7 @@ class QListWidget;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QVBoxLayout;
 class SiteList;
 class UiStrings;
 struct MachineOptions;
@@ -91,6 +92,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void addPanes(QVBoxLayout& layout);
+    void connectPanes();
+    void useDesktopPrompts();
     void fillRemotePane();
     void fillLocalPane();
     void fillPanes();

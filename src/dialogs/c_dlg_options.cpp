@@ -5,8 +5,8 @@
 #include "dialogs/hint_event_filter.h"
 #include "dialogs/ok_cancel_buttons.h"
 #include "shell/service_registration.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,8 +2,8 @@
 
 #include "dialogs/dialog_text.h"
 #include "ftp/ftp_client.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QFormLayout>
 #include <QLabel>

@@ -3,8 +3,8 @@
 #include "config/site_list.h"
 #include "dialogs/c_dlg_sites.h"
 #include "dialogs/dialog_text.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -6,12 +6,9 @@
 #include "dialogs/dialog_text.h"
 #include "dialogs/hint_event_filter.h"
 #include "dialogs/password_field.h"
-#include "ftp/ftp_client.h"
-#include "ftp/ftp_event_sink.h"
-#include "ftp/server_address.h"
-#include "ftp/trusted_certificates.h"
-#include "ui/app_icons.h"
-#include "ui/ui_strings.h"
+#include "shell/connection_check.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -36,14 +33,24 @@ namespace {
 
 constexpr int kFileListStrategy = 2;
 
-// Collects what the client reports while it connects, for the message after the test.
-class ConnectionTestSink final : public FtpEventSink {
-public:
-    void onLine(const std::string& text) override { collected += "\r\n" + text; }
-    void onStatusLine(const std::string& text) override { collected += "\r\n" + text; }
+QString trustQuestion(const UiStrings& strings, const ConnectionCheckResult& result)
+{
+    if (result.outcome == ConnectionOutcome::UnknownHostKey)
+        return strings("web.hostkey.question").arg(toQt(result.hostKeyFingerprint), toQt(result.server));
+    const PeerCertificate& certificate = result.certificate;
+    return strings("web.cert.question")
+        .arg(toQt(certificate.problem), toQt(certificate.subject), toQt(certificate.issuer),
+            toQt(certificate.notBefore), toQt(certificate.notAfter), toQt(certificate.fingerprint),
+            toQt(result.server));
+}
 
-    std::string collected;
-};
+QString outcomeMessage(const UiStrings& strings, const ConnectionCheckResult& result)
+{
+    if (result.outcome == ConnectionOutcome::Passed)
+        return strings("110");
+    const char* step = result.outcome == ConnectionOutcome::DataConnectionFailed ? "web.test.data" : "web.test.connect";
+    return strings("111") + QStringLiteral("\r\n") + strings(step) + toQt(result.transcript);
+}
 
 } // namespace
 
@@ -67,94 +74,9 @@ CDlgWebProject::CDlgWebProject(const UiStrings& strings, const MachineOptions& o
     setWindowIcon(app_icons::idle());
 
     auto* layout = new QGridLayout(this);
-    int row = 0;
-    layout->addWidget(new QLabel(strings("web.configuration"), this), row, 0);
-    layout->addWidget(configuration_, row++, 1, 1, 2);
-    layout->addWidget(new QLabel(strings("web.server"), this), row, 0);
-    layout->addWidget(server_, row++, 1, 1, 2);
-    layout->addWidget(new QLabel(strings("web.user"), this), row, 0);
-    layout->addWidget(user_, row++, 1, 1, 2);
-    layout->addWidget(new QLabel(strings("web.password"), this), row, 0);
-    layout->addWidget(password_, row, 1);
-    showPassword_ = maskPasswordField(*password_, strings, this);
-    layout->addWidget(showPassword_, row++, 2);
-    layout->addWidget(new QLabel(strings("web.startdir"), this), row, 0);
-    layout->addWidget(startDirectory_, row++, 1, 1, 2);
-    layout->addWidget(new QLabel(strings("web.localdir"), this), row, 0);
-    layout->addWidget(localDirectory_, row, 1);
-    auto* browse = new QPushButton(strings("web.browse"), this);
-    browse->setMaximumWidth(40);
-    layout->addWidget(browse, row++, 2);
-    auto* interval = new QHBoxLayout();
-    interval->addWidget(new QLabel(strings("web.interval"), this));
-    minutes_->setMaximumWidth(80);
-    interval->addWidget(minutes_);
-    interval->addWidget(new QLabel(strings("web.minutes"), this));
-    interval->addStretch(1);
-    layout->addLayout(interval, row++, 0, 1, 3);
-    layout->addWidget(delete_, row++, 0, 1, 3);
-    auto* hints = new QGroupBox(strings("hints.group"), this);
-    auto* hintLayout = new QVBoxLayout(hints);
-    hint_->setWordWrap(true);
-    hint_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    hint_->setMinimumHeight(70);
-    hintLayout->addWidget(hint_);
-    layout->setRowStretch(row, 1);
-    layout->addWidget(hints, row++, 0, 1, 3);
-    layout->setColumnStretch(1, 1);
-
-    auto* buttons = new QVBoxLayout();
-    auto* add = new QPushButton(strings("web.new"), this);
-    auto* remove = new QPushButton(strings("web.remove"), this);
-    auto* test = new QPushButton(strings("web.test"), this);
-    auto* expert = new QPushButton(strings("web.expert"), this);
-    auto* save = new QPushButton(strings("web.save"), this);
-    auto* ok = new QPushButton(strings("button.ok"), this);
-    auto* cancel = new QPushButton(strings("button.cancel"), this);
-    for (QPushButton* button : { add, remove, test, expert, save })
-        buttons->addWidget(button);
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    ok->setDefault(true);
-    layout->addLayout(buttons, 0, 3, row, 1);
-
-    connect(configuration_, &QComboBox::activated, this, &CDlgWebProject::selectEntry);
-    connect(add, &QPushButton::clicked, this, &CDlgWebProject::newProject);
-    connect(remove, &QPushButton::clicked, this, &CDlgWebProject::deleteProject);
-    connect(test, &QPushButton::clicked, this, &CDlgWebProject::testConnection);
-    connect(expert, &QPushButton::clicked, this, &CDlgWebProject::openExpert);
-    connect(save, &QPushButton::clicked, this, &CDlgWebProject::saveProject);
-    connect(browse, &QPushButton::clicked, this, &CDlgWebProject::browseLocalDirectory);
-    connect(ok, &QPushButton::clicked, this, &CDlgWebProject::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    hints_.Load(strings.hintText(), CHintText::projectKeys());
-    auto* filter = new HintEventFilter(hints_, *hint_, this);
-    filter->watch(configuration_, 1001);
-    filter->watch(server_, 1012);
-    filter->watch(user_, 1013);
-    filter->watch(password_, 1014);
-    filter->watch(startDirectory_, 1015);
-    filter->watch(localDirectory_, 1003);
-    filter->watch(minutes_, 1041);
-
-    prompts_.askName = [this]() -> std::optional<QString> {
-        CDlgEdit dialog(strings_, QString(), this);
-        if (dialog.exec() != QDialog::Accepted)
-            return std::nullopt;
-        return dialog.value();
-    };
-    prompts_.confirm = [this](const QString& question) {
-        return QMessageBox::question(this, strings_("app.title"), question, QMessageBox::Yes | QMessageBox::No)
-            == QMessageBox::Yes;
-    };
-    prompts_.inform
-        = [this](const QString& message) { QMessageBox::information(this, strings_("app.title"), message); };
-    prompts_.pickFolder = [this] {
-        return QFileDialog::getExistingDirectory(this, strings_("web.selectdir"), localDirectory_->text());
-    };
-    prompts_.editExpert = [this](ProjectSettings& project) { CDlgExpert(strings_, project, this).exec(); };
+    addButtons(*layout, addFields(*layout));
+    watchHints();
+    prompts_ = desktopPrompts();
 
     for (Entry& entry : mainList) {
         projects_.push_back(
@@ -165,6 +87,111 @@ CDlgWebProject::CDlgWebProject(const UiStrings& strings, const MachineOptions& o
 }
 
 CDlgWebProject::~CDlgWebProject() = default;
+
+// The fields and the hint box, one row each; answers the number of rows.
+int CDlgWebProject::addFields(QGridLayout& layout)
+{
+    int row = 0;
+    layout.addWidget(new QLabel(strings_("web.configuration"), this), row, 0);
+    layout.addWidget(configuration_, row++, 1, 1, 2);
+    layout.addWidget(new QLabel(strings_("web.server"), this), row, 0);
+    layout.addWidget(server_, row++, 1, 1, 2);
+    layout.addWidget(new QLabel(strings_("web.user"), this), row, 0);
+    layout.addWidget(user_, row++, 1, 1, 2);
+    layout.addWidget(new QLabel(strings_("web.password"), this), row, 0);
+    layout.addWidget(password_, row, 1);
+    showPassword_ = maskPasswordField(*password_, strings_, this);
+    layout.addWidget(showPassword_, row++, 2);
+    layout.addWidget(new QLabel(strings_("web.startdir"), this), row, 0);
+    layout.addWidget(startDirectory_, row++, 1, 1, 2);
+    layout.addWidget(new QLabel(strings_("web.localdir"), this), row, 0);
+    layout.addWidget(localDirectory_, row, 1);
+    auto* browse = new QPushButton(strings_("web.browse"), this);
+    browse->setMaximumWidth(40);
+    layout.addWidget(browse, row++, 2);
+    auto* interval = new QHBoxLayout();
+    interval->addWidget(new QLabel(strings_("web.interval"), this));
+    minutes_->setMaximumWidth(80);
+    interval->addWidget(minutes_);
+    interval->addWidget(new QLabel(strings_("web.minutes"), this));
+    interval->addStretch(1);
+    layout.addLayout(interval, row++, 0, 1, 3);
+    layout.addWidget(delete_, row++, 0, 1, 3);
+    auto* hints = new QGroupBox(strings_("hints.group"), this);
+    auto* hintLayout = new QVBoxLayout(hints);
+    hint_->setWordWrap(true);
+    hint_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    hint_->setMinimumHeight(70);
+    hintLayout->addWidget(hint_);
+    layout.setRowStretch(row, 1);
+    layout.addWidget(hints, row++, 0, 1, 3);
+    layout.setColumnStretch(1, 1);
+    connect(browse, &QPushButton::clicked, this, &CDlgWebProject::browseLocalDirectory);
+    return row;
+}
+
+// The buttons run down the right-hand side, over all `rows` of the fields.
+void CDlgWebProject::addButtons(QGridLayout& layout, int rows)
+{
+    auto* buttons = new QVBoxLayout();
+    auto* add = new QPushButton(strings_("web.new"), this);
+    auto* remove = new QPushButton(strings_("web.remove"), this);
+    auto* test = new QPushButton(strings_("web.test"), this);
+    auto* expert = new QPushButton(strings_("web.expert"), this);
+    auto* save = new QPushButton(strings_("web.save"), this);
+    auto* ok = new QPushButton(strings_("button.ok"), this);
+    auto* cancel = new QPushButton(strings_("button.cancel"), this);
+    for (QPushButton* button : { add, remove, test, expert, save })
+        buttons->addWidget(button);
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    ok->setDefault(true);
+    layout.addLayout(buttons, 0, 3, rows, 1);
+
+    connect(configuration_, &QComboBox::activated, this, &CDlgWebProject::selectEntry);
+    connect(add, &QPushButton::clicked, this, &CDlgWebProject::newProject);
+    connect(remove, &QPushButton::clicked, this, &CDlgWebProject::deleteProject);
+    connect(test, &QPushButton::clicked, this, &CDlgWebProject::testConnection);
+    connect(expert, &QPushButton::clicked, this, &CDlgWebProject::openExpert);
+    connect(save, &QPushButton::clicked, this, &CDlgWebProject::saveProject);
+    connect(ok, &QPushButton::clicked, this, &CDlgWebProject::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CDlgWebProject::watchHints()
+{
+    hints_.Load(strings_.hintText(), CHintText::projectKeys());
+    auto* filter = new HintEventFilter(hints_, *hint_, this);
+    filter->watch(configuration_, 1001);
+    filter->watch(server_, 1012);
+    filter->watch(user_, 1013);
+    filter->watch(password_, 1014);
+    filter->watch(startDirectory_, 1015);
+    filter->watch(localDirectory_, 1003);
+    filter->watch(minutes_, 1041);
+}
+
+CDlgWebProject::Prompts CDlgWebProject::desktopPrompts()
+{
+    Prompts prompts;
+    prompts.askName = [this]() -> std::optional<QString> {
+        CDlgEdit dialog(strings_, QString(), this);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.value();
+    };
+    prompts.confirm = [this](const QString& question) {
+        return QMessageBox::question(this, strings_("app.title"), question, QMessageBox::Yes | QMessageBox::No)
+            == QMessageBox::Yes;
+    };
+    prompts.inform = [this](const QString& message) { QMessageBox::information(this, strings_("app.title"), message); };
+    prompts.pickFolder = [this] {
+        return QFileDialog::getExistingDirectory(this, strings_("web.selectdir"), localDirectory_->text());
+    };
+    prompts.editExpert = [this](ProjectSettings& project) { CDlgExpert(strings_, project, this).exec(); };
+    return prompts;
+}
 
 void CDlgWebProject::fillConfigurationBox()
 {
@@ -283,56 +310,19 @@ void CDlgWebProject::deleteProject()
 
 void CDlgWebProject::testConnection()
 {
-    // One data connection belongs to the test too: a wrong passive/active choice or a
-    // firewall shows up here instead of in the first run.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        FtpClient client(options_);
-        const std::string trustStore = dataDirectory_ + "trusted-certs.txt";
-        client.setTrustedCertificatesPath(trustStore);
-        if (current_ != nullptr)
-            client.setKeyFile(currentSite().keyfile);
-        ConnectionTestSink sink;
-        client.setEventSink(&sink);
-        const std::string url = fromQt(server_->text());
-        const bool connected = client.connect(url, fromQt(user_->text()), fromQt(password_->text())).ok();
-        bool listed = false;
-        if (connected) {
-            std::string startDirectory = fromQt(startDirectory_->text());
-            listed = client.list(startDirectory.empty() ? std::string() : "/" + startDirectory).ok();
-        }
-        client.setEventSink(nullptr);
-        if (connected && listed) {
-            prompts_.inform(strings_("110"));
-            return;
-        }
-        if (connected) {
-            prompts_.inform(
-                strings_("111") + QStringLiteral("\r\n") + strings_("web.test.data") + toQt(sink.collected));
-            return;
-        }
-        const PeerCertificate& certificate = client.serverCertificate();
-        std::optional<ServerAddress> address = ServerAddress::parse(url);
-        if (attempt == 0 && client.hostKeyUnknown() && address) {
-            const QString question
-                = strings_("web.hostkey.question").arg(toQt(client.hostKeyFingerprint()), toQt(address->hostAndPort()));
-            if (prompts_.confirm(question)
-                && TrustedCertificates(dataDirectory_ + "trusted-host-keys.txt")
-                       .trust(address->hostAndPort(), client.hostKeyFingerprint()))
-                continue;
-        }
-        if (attempt == 0 && !certificate.fingerprint.empty() && !certificate.verified && address) {
-            const QString question
-                = strings_("web.cert.question")
-                      .arg(toQt(certificate.problem), toQt(certificate.subject), toQt(certificate.issuer),
-                          toQt(certificate.notBefore), toQt(certificate.notAfter), toQt(certificate.fingerprint),
-                          toQt(address->hostAndPort()));
-            if (prompts_.confirm(question)
-                && TrustedCertificates(trustStore).trust(address->hostAndPort(), certificate.fingerprint))
-                continue;
-        }
-        prompts_.inform(strings_("111") + QStringLiteral("\r\n") + strings_("web.test.connect") + toQt(sink.collected));
-        return;
-    }
+    const TrustStores stores = TrustStores::inFolder(dataDirectory_);
+    ConnectionCheckRequest request;
+    request.url = fromQt(server_->text());
+    request.user = fromQt(user_->text());
+    request.password = fromQt(password_->text());
+    request.startDirectory = fromQt(startDirectory_->text());
+    if (current_ != nullptr)
+        request.keyFile = currentSite().keyfile;
+    ConnectionCheckResult result = checkConnection(options_, stores, request);
+    // Trusting on the spot earns one more try; a second refusal is reported, not asked again.
+    if (offersTrust(result) && prompts_.confirm(trustQuestion(strings_, result)) && trustOffered(result, stores))
+        result = checkConnection(options_, stores, request);
+    prompts_.inform(outcomeMessage(strings_, result));
 }
 
 void CDlgWebProject::browseLocalDirectory()

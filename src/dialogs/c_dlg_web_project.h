@@ -15,6 +15,7 @@ struct FtpSite;
 struct MachineOptions;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class UiStrings;
@@ -73,6 +74,10 @@ private:
         bool inMainList = false;
     };
 
+    [[nodiscard]] int addFields(QGridLayout& layout);
+    void addButtons(QGridLayout& layout, int rows);
+    void watchHints();
+    [[nodiscard]] Prompts desktopPrompts();
     void fillConfigurationBox();
     void fillFields();
     void storeFields();

@@ -1,6 +1,6 @@
 #include "dialogs/ok_cancel_buttons.h"
 
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>

@@ -1,6 +1,6 @@
 #include "dialogs/password_field.h"
 
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -11,11 +11,11 @@
 #include "shell/app_info.h"
 #include "shell/application.h"
 #include "shell/service_registration.h"
-#include "ui/app_icons.h"
 #include "ui/file_list_model.h"
 #include "ui/help_page.h"
 #include "ui/log_window.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -67,66 +67,16 @@ CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEn
     auto* grid = new QGridLayout(central);
     configuration_ = new QComboBox(central);
     configuration_->setToolTip(strings("main.configuration"));
-    fileList_ = new QTableView(central);
-    fileListModel_ = new FileListModel(strings.columnNames(), this);
-    fileList_->setModel(fileListModel_);
-    fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    fileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    fileList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    fileList_->setShowGrid(false);
-    fileList_->setWordWrap(false);
-    fileList_->verticalHeader()->hide();
-    fileList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    fileList_->verticalHeader()->setDefaultSectionSize(fileList_->fontMetrics().height() + 4);
-    fileList_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    fileList_->horizontalHeader()->setStretchLastSection(true);
-    // The time column must hold a whole "dd.mm.yy hh:mm" in the desktop's font.
-    const int timeWidth
-        = std::max(90, fileList_->fontMetrics().horizontalAdvance(QStringLiteral("00.00.00 00:00")) + 16);
-    const int widths[] = { 150, 150, timeWidth, 150, 150, 90 };
-    for (int column = 0; column < FileListModel::ColumnCount; ++column)
-        fileList_->setColumnWidth(column, widths[column]);
-    fileList_->setTextElideMode(Qt::ElideMiddle);
-    fileList_->setContextMenuPolicy(Qt::CustomContextMenu);
-    // The first launch: instead of an empty list, how to make the first project.
-    auto* welcome = new QWidget(central);
-    auto* welcomeLayout = new QVBoxLayout(welcome);
-    welcomeText_ = new QLabel(strings("main.welcome"), welcome);
-    welcomeText_->setWordWrap(true);
-    welcomeText_->setTextFormat(Qt::PlainText);
-    welcomeText_->setAlignment(Qt::AlignCenter);
-    createProjectButton_ = new QPushButton(strings("main.createproject"), welcome);
-    welcomeLayout->addStretch(1);
-    welcomeLayout->addWidget(welcomeText_);
-    welcomeLayout->addWidget(createProjectButton_, 0, Qt::AlignHCenter);
-    welcomeLayout->addStretch(2);
+    setUpFileList(central);
     listArea_ = new QStackedWidget(central);
     listArea_->addWidget(fileList_);
-    listArea_->addWidget(welcome);
-    connect(createProjectButton_, &QPushButton::clicked, this, &CDlgMain::createFirstProject);
+    listArea_->addWidget(makeWelcome(central));
     status_ = new QLabel(central);
     status_->setTextFormat(Qt::PlainText);
     status_->setMinimumWidth(100);
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
-    auto* buttons = new QVBoxLayout();
-    startButton_ = new QPushButton(strings("main.start"), central);
-    stopButton_ = new QPushButton(strings("main.stop"), central);
-    findButton_ = new QPushButton(strings("main.find"), central);
-    logButton_ = new QPushButton(strings("main.log"), central);
-    infoButton_ = new QPushButton(strings("main.info"), central);
-    setupsButton_ = new QPushButton(strings("main.setups"), central);
-    ftpButton_ = new QPushButton(strings("main.ftp"), central);
-    connect(ftpButton_, &QPushButton::clicked, this, [this] { openFtpBrowser(this, application_, strings_); });
-    for (QPushButton* button :
-        { startButton_, stopButton_, findButton_, logButton_, infoButton_, setupsButton_, ftpButton_ }) {
-        button->setMinimumWidth(95);
-        buttons->addWidget(button);
-    }
-    stopButton_->hide();
-    buttons->addStretch(1);
-    version_ = new QLabel(strings("main.version"), central);
-    buttons->addWidget(version_);
+    QVBoxLayout* buttons = makeButtons(central);
 
     grid->addWidget(configuration_, 0, 0);
     grid->addWidget(listArea_, 1, 0);
@@ -156,6 +106,78 @@ CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEn
     timer_->setInterval(1000);
     connect(timer_, &QTimer::timeout, this, [this] { controller_->onTimerTick(); });
 
+    startController();
+}
+
+void CDlgMain::setUpFileList(QWidget* central)
+{
+    fileList_ = new QTableView(central);
+    fileListModel_ = new FileListModel(strings_.columnNames(), this);
+    fileList_->setModel(fileListModel_);
+    fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fileList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    fileList_->setShowGrid(false);
+    fileList_->setWordWrap(false);
+    fileList_->verticalHeader()->hide();
+    fileList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    fileList_->verticalHeader()->setDefaultSectionSize(fileList_->fontMetrics().height() + 4);
+    fileList_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    fileList_->horizontalHeader()->setStretchLastSection(true);
+    // The time column must hold a whole "dd.mm.yy hh:mm" in the desktop's font.
+    const int timeWidth
+        = std::max(90, fileList_->fontMetrics().horizontalAdvance(QStringLiteral("00.00.00 00:00")) + 16);
+    const int widths[] = { 150, 150, timeWidth, 150, 150, 90 };
+    for (int column = 0; column < FileListModel::ColumnCount; ++column)
+        fileList_->setColumnWidth(column, widths[column]);
+    fileList_->setTextElideMode(Qt::ElideMiddle);
+    fileList_->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+QWidget* CDlgMain::makeWelcome(QWidget* central)
+{
+    // The first launch: instead of an empty list, how to make the first project.
+    auto* welcome = new QWidget(central);
+    auto* welcomeLayout = new QVBoxLayout(welcome);
+    welcomeText_ = new QLabel(strings_("main.welcome"), welcome);
+    welcomeText_->setWordWrap(true);
+    welcomeText_->setTextFormat(Qt::PlainText);
+    welcomeText_->setAlignment(Qt::AlignCenter);
+    createProjectButton_ = new QPushButton(strings_("main.createproject"), welcome);
+    welcomeLayout->addStretch(1);
+    welcomeLayout->addWidget(welcomeText_);
+    welcomeLayout->addWidget(createProjectButton_, 0, Qt::AlignHCenter);
+    welcomeLayout->addStretch(2);
+    connect(createProjectButton_, &QPushButton::clicked, this, &CDlgMain::createFirstProject);
+    return welcome;
+}
+
+// The buttons down the right-hand side, the version at their foot.
+QVBoxLayout* CDlgMain::makeButtons(QWidget* central)
+{
+    auto* buttons = new QVBoxLayout();
+    startButton_ = new QPushButton(strings_("main.start"), central);
+    stopButton_ = new QPushButton(strings_("main.stop"), central);
+    findButton_ = new QPushButton(strings_("main.find"), central);
+    logButton_ = new QPushButton(strings_("main.log"), central);
+    infoButton_ = new QPushButton(strings_("main.info"), central);
+    setupsButton_ = new QPushButton(strings_("main.setups"), central);
+    ftpButton_ = new QPushButton(strings_("main.ftp"), central);
+    connect(ftpButton_, &QPushButton::clicked, this, [this] { openFtpBrowser(this, application_, strings_); });
+    for (QPushButton* button :
+        { startButton_, stopButton_, findButton_, logButton_, infoButton_, setupsButton_, ftpButton_ }) {
+        button->setMinimumWidth(95);
+        buttons->addWidget(button);
+    }
+    stopButton_->hide();
+    buttons->addStretch(1);
+    version_ = new QLabel(strings_("main.version"), central);
+    buttons->addWidget(version_);
+    return buttons;
+}
+
+void CDlgMain::startController()
+{
     controller_ = std::make_unique<RunController>(*this);
     controller_->setDiagnosticLog(&application_.log());
     controller_->setArchiveMarks(&application_.archiveMarks());

@@ -22,6 +22,7 @@ class QStackedWidget;
 class QSystemTrayIcon;
 class QTableView;
 class QTimer;
+class QVBoxLayout;
 class UiStrings;
 
 // Where the main window finds what lies outside the data directory.
@@ -104,6 +105,10 @@ protected:
 
 private:
     template <typename Function> void onWindowThread(Function&& function);
+    void setUpFileList(QWidget* central);
+    [[nodiscard]] QWidget* makeWelcome(QWidget* central);
+    [[nodiscard]] QVBoxLayout* makeButtons(QWidget* central);
+    void startController();
     void buildMenus();
     void fillConfigurationBox(int selectedIndex);
     void updateRunControls();

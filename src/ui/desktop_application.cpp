@@ -4,7 +4,7 @@
 #include "shell/application.h"
 #include "shell/service_registration.h"
 #include "ui/c_dlg_main.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QApplication>
 #include <QStringList>

@@ -2,7 +2,7 @@
 
 #include "engine/web_project.h"
 #include "platform/file_utils.h"
-#include "ui/app_icons.h"
+#include "uikit/app_icons.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "ui/log_window.h"
 
-#include "ui/app_icons.h"
 #include "ui/log_line_model.h"
-#include "ui/ui_strings.h"
+#include "uikit/app_icons.h"
+#include "uikit/ui_strings.h"
 
 #include <QFileDialog>
 #include <QListView>

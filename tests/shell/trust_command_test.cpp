@@ -1,4 +1,7 @@
-// "tarnwick --trust-cert" run as the real program with a data folder of its own.
+// "tarnwick --trust-cert": the store it picks and what it says, then the real program with a
+// data folder of its own.
+
+#include "shell/trust_command.h"
 
 #include "ftp/trusted_certificates.h"
 #include "support/temp_dir.h"
@@ -26,6 +29,41 @@ std::string readFile(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+TEST(TrustCommandTest, PicksTheStoreAndSaysWhatItDid)
+{
+    struct Row {
+        const char* name;
+        std::string server;
+        std::string fingerprint;
+        bool stored;
+        TrustKind kind;
+        std::string storedAs;
+        const char* reportStart;
+    };
+    const std::vector<Row> rows = {
+        { "certificate", "example.org:990", kFingerprint, true, TrustKind::Certificate, "example.org:990",
+            "trusted AB:CD:EF:01:" },
+        { "host key", "sftp://example.org", kFingerprint, true, TrustKind::HostKey, "example.org:22",
+            "trusted AB:CD:EF:01:" },
+        { "short fingerprint", "example.org:990", "ab:cd", false, TrustKind::Certificate, "example.org:990",
+            "tarnwick: cannot trust example.org:990: " },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir data;
+        const TrustStores stores = TrustStores::inFolder(data.path() + "/");
+        const TrustResult result = trustServer(row.server, row.fingerprint, stores);
+        EXPECT_EQ(result.stored, row.stored);
+        EXPECT_EQ(result.kind, row.kind);
+        EXPECT_EQ(result.server, row.storedAs);
+        EXPECT_EQ(result.store, row.kind == TrustKind::HostKey ? stores.hostKeys : stores.certificates);
+        EXPECT_EQ(TrustedCertificates(result.store).isTrusted(row.storedAs, kFingerprint), row.stored);
+        const std::string report = trustReport(result, row.server);
+        EXPECT_EQ(report.rfind(row.reportStart, 0), 0u) << report;
+        EXPECT_EQ(report.find("SSH host key") != std::string::npos, row.kind == TrustKind::HostKey) << report;
+    }
 }
 
 TEST(TrustCommandTest, SftpPrefixTrustsAHostKeyInItsOwnFile)

@@ -2,16 +2,16 @@
 
 #include "engine/web_project.h"
 #include "platform/file_utils.h"
-#include "qt_test_application.h"
 #include "shell/application.h"
 #include "support/ftp_server.h"
+#include "support/qt_test_application.h"
 #include "support/required_server.h"
 #include "support/temp_dir.h"
 #include "support/test_tree.h"
 #include "ui/file_list_model.h"
 #include "ui/log_line_model.h"
 #include "ui/log_window.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QApplication>
 #include <QComboBox>

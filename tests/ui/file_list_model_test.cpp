@@ -1,7 +1,7 @@
 #include "ui/file_list_model.h"
 
 #include "engine/web_project.h"
-#include "qt_test_application.h"
+#include "support/qt_test_application.h"
 
 #include <QRegularExpression>
 

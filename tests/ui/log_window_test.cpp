@@ -1,10 +1,10 @@
 #include "ui/log_window.h"
 
 #include "platform/file_utils.h"
-#include "qt_test_application.h"
+#include "support/qt_test_application.h"
 #include "support/temp_dir.h"
 #include "ui/log_line_model.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <gtest/gtest.h>
 

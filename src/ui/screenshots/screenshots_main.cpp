@@ -21,7 +21,7 @@
 #include "ui/c_dlg_main.h"
 #include "ui/file_list_model.h"
 #include "ui/log_window.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -77,28 +77,32 @@ void writeFile(const std::string& path, const std::string& content, int64_t mtim
     ::utime(path.c_str(), &times);
 }
 
-} // namespace
+// Saves a PNG of each window it is shown, named after the window and the language.
+struct Shots {
+    std::string folder;
+    const char* language;
+    bool allSaved = true;
 
-int main(int argc, char** argv)
-{
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: tarnwick-screenshots OUTPUT_DIR\n");
-        return 2;
+    void take(QWidget& widget, const std::string& name) { allSaved &= save(widget, folder, name, language); }
+};
+
+// A web folder with some files changed since the last run, two projects on it and the
+// sites book, all under `base`.
+struct Sample {
+    explicit Sample(std::string folder)
+        : base(std::move(folder))
+    {
     }
-    QApplication application(argc, argv);
-    const std::string output = argv[1];
-    std::filesystem::create_directories(output);
-    const UiStrings strings(UiStrings::languageFromEnvironment());
-    const char* language = strings.language() == UiLanguage::German ? "de" : "en";
 
-    char pattern[] = "/tmp/tarnwick-screenshots-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr)
-        return 1;
-    const std::string base = pattern;
-    const std::string data = base + "/data/";
-    const std::string web = base + "/www";
-    std::filesystem::create_directories(data);
+    std::string base;
+    std::string data = base + "/data/";
+    std::string web = base + "/www";
+    ProjectSettings project;
+};
 
+void writeSample(Sample& sample)
+{
+    std::filesystem::create_directories(sample.data);
     const int64_t old = 1'700'000'000;
     const int64_t recent = 1'765'000'000;
     const char* files[] = { "index.html", "about.html", "contact.html", "news/2026-11.html", "news/2026-12.html",
@@ -108,26 +112,25 @@ int main(int argc, char** argv)
     int counter = 0;
     for (const char* name : files) {
         const bool changed = ++counter % 3 == 0;
-        const std::string path = web + "/" + name;
+        const std::string path = sample.web + "/" + name;
         writeFile(path, std::string(static_cast<size_t>(400 * counter), 'x'), changed ? recent + counter * 600 : old);
         if (!changed)
             fileList += path + "=" + std::to_string(old) + "\n";
     }
-    fileList += web + "/products/retired.html=" + std::to_string(old) + "\n";
-    std::filesystem::create_directories(web + "/_vti_cnf");
-    std::filesystem::create_directories(web + "/Archiv/2025");
-    std::filesystem::create_directories(web + "/Archiv2");
+    fileList += sample.web + "/products/retired.html=" + std::to_string(old) + "\n";
+    std::filesystem::create_directories(sample.web + "/_vti_cnf");
+    std::filesystem::create_directories(sample.web + "/Archiv/2025");
+    std::filesystem::create_directories(sample.web + "/Archiv2");
 
-    ProjectSettings project;
-    project.projectPath = data + "company-site.ftp";
-    project.local = web;
-    project.strategy = 2;
-    project.minutes = 30;
-    project.htmlreport = "/report.html";
-    project.archivdir = "/archive";
-    project.archmax = 50;
-    project.forbiddenDirectories = { "*_vti_cnf", "www/Archiv" };
-    project.forbiddenFiles = { "*.bak", "*.tmp" };
+    sample.project.projectPath = sample.data + "company-site.ftp";
+    sample.project.local = sample.web;
+    sample.project.strategy = 2;
+    sample.project.minutes = 30;
+    sample.project.htmlreport = "/report.html";
+    sample.project.archivdir = "/archive";
+    sample.project.archmax = 50;
+    sample.project.forbiddenDirectories = { "*_vti_cnf", "www/Archiv" };
+    sample.project.forbiddenFiles = { "*.bak", "*.tmp" };
     FtpSite site;
     site.name = "default";
     site.url = "ftp.example.org";
@@ -135,26 +138,27 @@ int main(int argc, char** argv)
     site.pass = "secret";
     site.startdir = "www";
     site.preScript = { "mkdir /www/news" };
-    project.sites.push_back(site);
-    (void)project.SaveProject();
-    (void)writeFileAtomically(project.projectPath + ".txt", fileList);
-    ProjectSettings second = project;
-    second.projectPath = data + "blog.ftp";
+    sample.project.sites.push_back(site);
+    (void)sample.project.SaveProject();
+    (void)writeFileAtomically(sample.project.projectPath + ".txt", fileList);
+    ProjectSettings second = sample.project;
+    second.projectPath = sample.data + "blog.ftp";
     second.sites.front().url = "blog.example.net";
     (void)second.SaveProject();
     SiteList sites;
     sites.sites = { site, second.sites.front() };
     sites.sites[1].name = "blog";
-    (void)sites.writeSites(data + "sites.inf");
+    (void)sites.writeSites(sample.data + "sites.inf");
+}
 
-    Application state(data, base + "/Tarnwick.conf");
-    state.startUp();
+// The main window idle, during a run and at the first launch, and the log window.
+void takeMainWindows(Shots& shots, const Sample& sample, Application& state, const UiStrings& strings)
+{
     DesktopEnvironment environment;
-    environment.optionsFile = base + "/Tarnwick.conf";
-    environment.unitDirectory = base + "/units/";
+    environment.optionsFile = sample.base + "/Tarnwick.conf";
+    environment.unitDirectory = sample.base + "/units/";
     environment.programPath = "/usr/bin/tarnwick";
     environment.useTray = false;
-    bool allSaved = true;
     {
         CDlgMain window(state, strings, environment);
         window.startUp("");
@@ -170,8 +174,8 @@ int main(int argc, char** argv)
                  "PASS ********", "230 Logged in", "TYPE I", "200 Type set to I", "-->/srv/www/news/2026-12.html",
                  "->/srv/www/news/2026-12.html", "226 Transfer complete", "OK /srv/www/news/2026-12.html", "bye" })
             window.appendLogLine(line);
-        allSaved &= save(window, output, "main_window", language);
-        allSaved &= save(window.logWindow(), output, "log_window", language);
+        shots.take(window, "main_window");
+        shots.take(window.logWindow(), "log_window");
 
         // During a run: the buttons as a run sets them, the status line fed by the same
         // counting the upload sink does.
@@ -179,82 +183,110 @@ int main(int argc, char** argv)
         const auto start = RunProgress::Clock::now();
         progress.begin(12, 58'000, start);
         for (const char* name : { "about.html", "news/2026-11.html", "news/index.html", "img/team.jpg" }) {
-            progress.uploadBegins(web + "/" + name);
+            progress.uploadBegins(sample.web + "/" + name);
             progress.fileSize(4'000);
             progress.bytes(4'000);
         }
-        progress.uploadBegins(web + "/products/widgets.html");
+        progress.uploadBegins(sample.web + "/products/widgets.html");
         progress.fileSize(4'800);
         progress.bytes(2'000);
         window.showStopButton();
         window.setRunControlsEnabled(false);
         window.showProgress(RunProgress::describe(progress.snapshot(start + std::chrono::seconds(3))));
-        allSaved &= save(window, output, "main_window_run", language);
+        shots.take(window, "main_window_run");
         window.setRunControlsEnabled(true);
         window.showStartButton();
     }
     {
         // The first launch: a data directory without any project.
-        const std::string empty = base + "/empty/";
+        const std::string empty = sample.base + "/empty/";
         std::filesystem::create_directories(empty);
-        Application fresh(empty, base + "/Tarnwick-empty.conf");
+        Application fresh(empty, sample.base + "/Tarnwick-empty.conf");
         fresh.startUp();
         CDlgMain window(fresh, strings, environment);
         window.startUp("");
-        allSaved &= save(window, output, "first_launch", language);
+        shots.take(window, "first_launch");
     }
+}
 
+void takeDialogs(Shots& shots, const Sample& sample, Application& state, const UiStrings& strings)
+{
     std::vector<CDlgWebProject::Entry> entries;
     for (int index = 0; index < state.projects().count(); ++index)
         entries.push_back(
             { state.projects().nameAt(index), static_cast<const ProjectSettings&>(*state.projects().at(index)) });
     {
-        CDlgWebProject editor(strings, state.options(), data, std::move(entries));
+        CDlgWebProject editor(strings, state.options(), sample.data, std::move(entries));
         editor.selectEntry(editor.configurationBox()->findText("company-site.ftp"));
         editor.show();
         settle();
         hover(editor.passwordField());
-        allSaved &= save(editor, output, "project_editor", language);
+        shots.take(editor, "project_editor");
     }
     {
-        ProjectSettings edited = project;
+        ProjectSettings edited = sample.project;
         CDlgExpert expert(strings, edited);
         expert.show();
         settle();
         hover(expert.archiveField());
-        allSaved &= save(expert, output, "expert_settings", language);
+        shots.take(expert, "expert_settings");
     }
     {
-        CDlgDirRules rules(strings, web, "www", QStringLiteral("*_vti_cnf\r\nwww/Archiv\r\n"));
+        CDlgDirRules rules(strings, sample.web, "www", QStringLiteral("*_vti_cnf\r\nwww/Archiv\r\n"));
         rules.scanTree();
         rules.evaluateRows();
-        allSaved &= save(rules, output, "directory_rules", language);
+        shots.take(rules, "directory_rules");
     }
     {
-        DiagnosticLog log(data);
-        ServiceRegistration service(base + "/units/", "/usr/bin/tarnwick", "", log);
+        DiagnosticLog log(sample.data);
+        ServiceRegistration service(sample.base + "/units/", "/usr/bin/tarnwick", "", log);
         MachineOptions options;
         options.dialUpEntry = "Office DSL";
         std::vector<std::string> ascii { "html", "htm", "txt", "css" };
-        CDlgOptions dialog(strings, options, ascii, base + "/Tarnwick.conf", service, [] {
+        CDlgOptions dialog(strings, options, ascii, sample.base + "/Tarnwick.conf", service, [] {
             return std::vector<std::string> { "Office DSL", "Mobile" };
         });
         dialog.show();
         settle();
         hover(dialog.checkSizeBox());
-        allSaved &= save(dialog, output, "options", language);
+        shots.take(dialog, "options");
     }
     {
-        CDlgSiteList list(strings, state.sites(), data + "sites.inf");
-        allSaved &= save(list, output, "site_list", language);
-        FtpSite edited = site;
+        CDlgSiteList list(strings, state.sites(), sample.data + "sites.inf");
+        shots.take(list, "site_list");
+        FtpSite edited = sample.project.sites.front();
         CDlgSites dialog(strings, edited);
-        allSaved &= save(dialog, output, "site", language);
+        shots.take(dialog, "site");
     }
     {
         CDlgEditText script(strings, QStringLiteral("mkdir /www/news\r\nput /srv/www/start.html /www/start.html\r\n"));
-        allSaved &= save(script, output, "edit_script", language);
+        shots.take(script, "edit_script");
     }
-    std::filesystem::remove_all(base);
-    return allSaved ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tarnwick-screenshots OUTPUT_DIR\n");
+        return 2;
+    }
+    QApplication application(argc, argv);
+    const std::string output = argv[1];
+    std::filesystem::create_directories(output);
+    const UiStrings strings(UiStrings::languageFromEnvironment());
+    Shots shots { output, strings.language() == UiLanguage::German ? "de" : "en" };
+
+    char pattern[] = "/tmp/tarnwick-screenshots-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        return 1;
+    Sample sample(pattern);
+    writeSample(sample);
+    Application state(sample.data, sample.base + "/Tarnwick.conf");
+    state.startUp();
+    takeMainWindows(shots, sample, state, strings);
+    takeDialogs(shots, sample, state, strings);
+    std::filesystem::remove_all(sample.base);
+    return shots.allSaved ? 0 : 1;
 }

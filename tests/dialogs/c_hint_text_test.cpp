@@ -1,5 +1,5 @@
 #include "dialogs/c_hint_text.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <gtest/gtest.h>
 

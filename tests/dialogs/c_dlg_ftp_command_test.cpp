@@ -6,13 +6,13 @@
 
 #include "config/site_list.h"
 #include "engine/web_project.h"
-#include "qt_test_application.h"
 #include "shell/project_list.h"
 #include "support/ftp_server.h"
+#include "support/qt_test_application.h"
 #include "support/required_server.h"
 #include "support/temp_dir.h"
 #include "support/upload_site.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,8 +1,8 @@
 #include "dialogs/c_dlg_dir_rules.h"
 
-#include "qt_test_application.h"
+#include "support/qt_test_application.h"
 #include "support/temp_dir.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

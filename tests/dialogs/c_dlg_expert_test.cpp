@@ -1,8 +1,8 @@
 #include "dialogs/c_dlg_expert.h"
 
 #include "config/project_settings.h"
-#include "qt_test_application.h"
-#include "ui/ui_strings.h"
+#include "support/qt_test_application.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

@@ -4,12 +4,12 @@
 #include "config/machine_options.h"
 #include "dialogs/c_dlg_sites.h"
 #include "ftp/ftp_client.h"
-#include "qt_test_application.h"
 #include "support/ftp_server.h"
+#include "support/qt_test_application.h"
 #include "support/required_server.h"
 #include "support/ssh_server.h"
 #include "support/temp_dir.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QFile>
 

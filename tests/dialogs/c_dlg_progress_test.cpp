@@ -2,9 +2,9 @@
 
 #include "config/machine_options.h"
 #include "ftp/ftp_client.h"
-#include "qt_test_application.h"
+#include "support/qt_test_application.h"
 #include "support/temp_dir.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QLabel>
 #include <QProgressBar>

@@ -3,9 +3,9 @@
 #include "config/site_list.h"
 #include "dialogs/c_dlg_sites.h"
 #include "platform/file_utils.h"
-#include "qt_test_application.h"
+#include "support/qt_test_application.h"
 #include "support/temp_dir.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

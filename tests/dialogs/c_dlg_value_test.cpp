@@ -2,8 +2,8 @@
 #include "dialogs/c_dlg_edit_text.h"
 #include "dialogs/c_dlg_overwrite.h"
 #include "dialogs/c_dlg_value.h"
-#include "qt_test_application.h"
-#include "ui/ui_strings.h"
+#include "support/qt_test_application.h"
+#include "uikit/ui_strings.h"
 
 #include <QLabel>
 #include <QLineEdit>

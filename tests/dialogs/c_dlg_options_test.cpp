@@ -1,11 +1,11 @@
 #include "dialogs/c_dlg_options.h"
 
 #include "config/machine_options.h"
-#include "qt_test_application.h"
 #include "shell/diagnostic_log.h"
 #include "shell/service_registration.h"
+#include "support/qt_test_application.h"
 #include "support/temp_dir.h"
-#include "ui/ui_strings.h"
+#include "uikit/ui_strings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
