@@ -56,6 +56,17 @@ bool canSend(const FtpClient& client, const std::atomic<bool>& cancelled)
     return !cancelled && !client.isBroken() && !client.timedOut();
 }
 
+// Makes (or, for the root, enters) the folder of a folder step under the site's start
+// directory, from its typed parts; the line goes to the log as the transcript shows it.
+ClientResult enterFolder(FtpClient& client, const PendingCommand& folder, const std::string& startdir)
+{
+    client.forgetListing();
+    client.eventSink().message("--------------- %s\n", applyStartDirectory(folder.command, startdir).c_str());
+    if (folder.remotePath.empty())
+        return client.changeDirectory(quotedArgument(serverPathAt(startdir, "/")));
+    return client.makeDirectory(quotedArgument(serverPathAt(startdir, folder.remotePath)));
+}
+
 // Deleting is a round trip per file; a folder of a million versions is trimmed over several
 // runs rather than holding one run for an hour.
 constexpr size_t kMaxPrunedPerRun = 500;
@@ -232,6 +243,10 @@ void WebProject::runLine(FtpClient& client, SiteRun& run, const PendingCommand& 
         (void)moveIntoArchive(client, pending, run.archive);
         return;
     }
+    if (pending.kind == PendingCommand::Kind::EnterFolder) {
+        (void)enterFolder(client, pending, run.site.startdir);
+        return;
+    }
     const int code = runScriptLine(client, applyStartDirectory(pending.command, run.site.startdir));
     settleFile(run, pending.localPath,
         (isSuccess(code) || pending.localPath.empty()) && code != FtpClient::kTransferNotCarriedOut);
@@ -338,7 +353,7 @@ void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std:
                     run.transcript.writeLine(folders[index]->command);
             }
             if (go)
-                (void)runScriptLine(connection, applyStartDirectory(folders[index]->command, run.site.startdir));
+                (void)enterFolder(connection, *folders[index], run.site.startdir);
             std::lock_guard lock(run.mutex);
             folderDone[index] = 1;
             block.flushLocked();
@@ -568,7 +583,8 @@ void WebProject::RunUpload()
 
         if (!htmlreport.empty()) {
             const std::string reportPath = ReportHTML(site.startdir);
-            (void)runScriptLine(client, "put \"" + reportPath + "\" \"" + htmlreport + "\"");
+            client.eventSink().message("--------------- %s\n", putLine(reportPath, htmlreport).c_str());
+            (void)client.uploadWithRetry(htmlreport, reportPath, TransferMode::Image, -1);
         }
         if (!archivdir.empty()) {
             if (archive.listed)
