@@ -22,6 +22,9 @@ std::unique_ptr<DataConnection> FtpClient::openDataConnection()
         addFailure();
         return nullptr;
     }
+    dataUnresumed_ = false;
+    dataHandshakeFailed_ = false;
+    dataReply_ = 0;
     if (!ensureResumableSession())
         return nullptr;
     if (options_.passive)
@@ -31,11 +34,12 @@ std::unique_ptr<DataConnection> FtpClient::openDataConnection()
 
 bool FtpClient::ensureResumableSession()
 {
-    // A TLS 1.3 ticket may resume once only, and proftpd issues new ones after a full
-    // handshake alone: once the control connection's tickets are spent, the data connection
-    // would be refused (after proftpd has already emptied the target of an upload). A new
-    // login brings fresh tickets. TLS 1.2 sessions resume any number of times.
-    if (!protectData_ || !controlTls_ || controlTls_->version() != "TLSv1.3" || tlsContext_->hasSession())
+    // A TLS 1.3 ticket may resume once only: on a server that refuses data connections
+    // without one (after it has already emptied the target of an upload), a new login brings
+    // fresh tickets once the ones in hand are spent. Most servers take a full handshake
+    // instead, and many issue no tickets at all. TLS 1.2 sessions resume any number of times.
+    if (!protectData_ || !controlTls_ || controlTls_->version() != "TLSv1.3"
+        || dataResumption_ != TlsResumption::Required || tlsContext_->hasSession())
         return true;
     std::string directory = currentDirectory();
     char type = typeInEffect_;
@@ -168,13 +172,21 @@ std::unique_ptr<ByteStream> FtpClient::establishData(DataConnection& connection,
     if (stream) {
         // Servers that insist on it (vsftpd's require_ssl_reuse, proftpd by default) refuse a
         // data connection that does not continue the control connection's session. A TLS 1.2
-        // session resumes again and again; a spent TLS 1.3 ticket would only be refused.
+        // session resumes again and again; a TLS 1.3 ticket is best used once, and without
+        // one the control connection's session is worth offering while it can still resume.
+        const bool tls13 = controlTls_ && controlTls_->version() == "TLSv1.3";
         SSL_SESSION* session = tlsContext_->takeSession();
-        if (!session && controlTls_ && controlTls_->version() != "TLSv1.3")
+        if (!session && controlTls_)
             session = controlTls_->session();
+        if (session && tls13 && !SSL_SESSION_is_resumable(session)) {
+            SSL_SESSION_free(session);
+            session = nullptr;
+        }
         TlsStream::Handshake handshake = TlsStream::connect(std::move(stream), tlsContext_, tlsHost_, session, budget_);
         if (session)
             SSL_SESSION_free(session);
+        dataUnresumed_ = tls13 && !(handshake.stream && handshake.stream->sessionReused());
+        dataHandshakeFailed_ = !handshake.stream;
         if (handshake.stream && handshake.stream->certificate().fingerprint == certificate_.fingerprint) {
             handshake.stream->awaitPeerShutdown();
             return std::move(handshake.stream);
@@ -193,6 +205,25 @@ std::unique_ptr<ByteStream> FtpClient::establishData(DataConnection& connection,
     sink_->message("Error %s %d\n", where, result.error);
     // The server answers the transfer command once more (425 and the like); left unread, that
     // answer would be taken for the reply to the next command.
-    (void)readReply();
+    dataReply_ = readReplyCode();
     return nullptr;
+}
+
+bool FtpClient::repeatForResumption()
+{
+    const bool unresumed = std::exchange(dataUnresumed_, false);
+    const bool handshakeFailed = std::exchange(dataHandshakeFailed_, false);
+    const int reply = std::exchange(dataReply_, 0);
+    if (!unresumed || dataResumption_ != TlsResumption::Unknown)
+        return false;
+    if (reply / 100 == 2) {
+        dataResumption_ = TlsResumption::NotNeeded;
+        return false;
+    }
+    // Other refusals (a missing file, a full disk) say nothing about resumption.
+    if (!handshakeFailed && reply != 425 && reply != 522)
+        return false;
+    dataResumption_ = TlsResumption::Required;
+    sink_->message("Data connection refused without TLS session resumption (%d): logging in again\n", reply);
+    return !stopped() && control_ && control_->isOpen();
 }

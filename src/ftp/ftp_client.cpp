@@ -188,6 +188,11 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     closeControl();
     sftp_.reset();
     features_ = {};
+    // What was learned holds for one server; a session handed over brings the giver's knowledge.
+    if (url != host_)
+        dataResumption_ = TlsResumption::Unknown;
+    if (controlResumption_.server() == url && controlResumption_.resumption() != TlsResumption::Unknown)
+        dataResumption_ = controlResumption_.resumption();
     host_ = url;
     user_ = user;
     password_ = password;
@@ -321,6 +326,13 @@ bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort
     control_ = std::move(handshake.stream);
     tlsHost_ = host;
     return true;
+}
+
+TlsSession FtpClient::shareControlSession()
+{
+    // A ticket given away on a server that requires one per data connection costs a login.
+    const size_t kept = dataResumption_ == TlsResumption::Required ? SIZE_MAX : kTicketsKept;
+    return TlsSession(controlTls_ ? controlTls_->sessionToShare(kept) : nullptr, host_, dataResumption_);
 }
 
 bool FtpClient::protectDataConnections()

@@ -128,16 +128,19 @@ public:
     // Whether the TLS handshake of the control connection resumed an earlier session.
     [[nodiscard]] bool controlSessionReused() const { return controlTls_ && controlTls_->sessionReused(); }
     // A session for another client's control connection to this server (more connections of
-    // one run) to resume, or an empty one. Each call under TLS 1.3 gives a ticket of its own
-    // away, never one of the last kTicketsKept this client keeps for its data connections.
-    // On this client's thread; the answer belongs to the caller and may go to another thread.
-    [[nodiscard]] TlsSession shareControlSession()
-    {
-        return controlTls_ ? TlsSession(controlTls_->sessionToShare(kTicketsKept), host_) : TlsSession();
-    }
-    // The next connect to `session.server()` offers `session` in its control handshake, once.
-    // A server that declines it gets a full handshake; the certificate is judged either way.
+    // one run) to resume, or an empty one, with what this client learned about the server's
+    // data connections. Each call under TLS 1.3 gives a ticket of its own away, never one of
+    // the last kTicketsKept this client keeps for its data connections, and none once the
+    // server is known to require them. On this client's thread; the answer belongs to the
+    // caller and may go to another thread.
+    [[nodiscard]] TlsSession shareControlSession();
+    // The next connect to `session.server()` offers `session` in its control handshake, once,
+    // and takes over what the giver learned about that server's data connections. A server
+    // that declines the session gets a full handshake; the certificate is judged either way.
     void setControlResumption(TlsSession session) { controlResumption_ = std::move(session); }
+    // Whether this server refused a TLS 1.3 data connection that resumed no session; kept
+    // across connects to the same server.
+    [[nodiscard]] TlsResumption dataResumption() const { return dataResumption_; }
     // Where trusted fingerprints are read; the data directory's file unless changed. Trusted
     // SSH host keys are read from "trusted-host-keys.txt" in the same folder.
     void setTrustedCertificatesPath(std::string path) { trustedCertificatesPath_ = std::move(path); }
@@ -238,8 +241,17 @@ private:
     [[nodiscard]] int uploadCode(const std::string& remoteName, const std::string& localName, TransferMode mode,
         int64_t expectedSize, int& systemError);
     // One send without telling the sink of a failure: the caller decides whether it was the last.
+    // A send the server refused for want of session resumption goes once more (see
+    // repeatForResumption).
     [[nodiscard]] UploadAttempt uploadOnce(
         const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize);
+    [[nodiscard]] UploadAttempt storeOnce(
+        const std::string& remoteName, const std::string& localName, int64_t expectedSize);
+    struct DownloadAttempt {
+        ClientResult result;
+        bool failed = false; // for the sink's onTransferFailed
+    };
+    [[nodiscard]] DownloadAttempt retrieveOnce(const std::string& remoteName, const std::string& localName);
 
     // Renames a completely sent part onto `remoteName`, after `beforeReplace` (may be empty);
     // a server that refuses to rename onto an existing name gets the old file moved aside
@@ -283,6 +295,13 @@ private:
     [[nodiscard]] bool protectDataConnections();
     // Runs `verb` (LIST or MLSD) over a data connection into lastListing().
     [[nodiscard]] int receiveListing(const char* verb, const std::string& argument);
+    [[nodiscard]] int listOnce(const char* verb, const std::string& argument);
+    // The final reply to a transfer command, kept for repeatForResumption.
+    [[nodiscard]] int transferReply();
+    // After a transfer over a protected data connection: learns from one that resumed no TLS
+    // 1.3 session whether the server minds. True when the server refused it for that reason;
+    // the caller then repeats the transfer once, with a fresh ticket from a new login.
+    [[nodiscard]] bool repeatForResumption();
     [[nodiscard]] std::vector<RemoteEntry> entriesFromList();
     [[nodiscard]] std::vector<RemoteEntry> entriesFromMlsd();
     [[nodiscard]] int readReplyCode();
@@ -291,11 +310,11 @@ private:
     [[nodiscard]] int nameCommand(const char* format, const std::string& name);
     void sendType(std::string_view localName);
     [[nodiscard]] std::unique_ptr<DataConnection> openDataConnection();
-    // Logs in again when a TLS 1.3 data connection would have no unused ticket to resume
-    // with; false when that fails.
     // Whether `path` is known to be a regular file on the server (a folder, or a name the
     // server cannot tell about, is not); FTP only, SFTP checks for itself.
     [[nodiscard]] bool isRemoteFile(const std::string& path);
+    // Logs in again when a TLS 1.3 data connection would have no unused ticket to resume
+    // with on a server that requires one; false when that fails.
     [[nodiscard]] bool ensureResumableSession();
     [[nodiscard]] std::unique_ptr<DataConnection> openPassiveConnection();
     [[nodiscard]] std::unique_ptr<DataConnection> openActiveConnection();
@@ -338,6 +357,12 @@ private:
     std::function<void()> beforeReplace_;
     std::string tlsHost_;
     TlsSession controlResumption_; // see setControlResumption
+    TlsResumption dataResumption_ = TlsResumption::Unknown; // see dataResumption
+    // The last data connection: it resumed no TLS 1.3 session; its handshake failed; the reply
+    // that ended its transfer. Read and cleared by repeatForResumption.
+    bool dataUnresumed_ = false;
+    bool dataHandshakeFailed_ = false;
+    int dataReply_ = 0;
     PeerCertificate certificate_;
     std::string trustedCertificatesPath_; // empty: the data directory's, found when first needed
     std::string localDirectory_;

@@ -24,9 +24,10 @@ bool canResume(SSL_SESSION* session)
 
 } // namespace
 
-TlsSession::TlsSession(SSL_SESSION* session, std::string server)
+TlsSession::TlsSession(SSL_SESSION* session, std::string server, TlsResumption resumption)
     : session_(session)
     , server_(std::move(server))
+    , resumption_(resumption)
 {
 }
 

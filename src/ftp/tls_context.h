@@ -8,17 +8,30 @@ typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
 typedef struct ssl_session_st SSL_SESSION;
 
+// What a server makes of a TLS 1.3 data connection that resumes no session (a full handshake,
+// or the control connection's spent ticket). Learned from the first such connection and kept
+// for the rest of the run: guessing wrong costs either a refused transfer per connection or a
+// login per ticket.
+enum class TlsResumption {
+    Unknown, // no such data connection has ended yet
+    Required, // the server refused one: each data connection needs a fresh ticket
+    NotNeeded, // the server took one: no login for tickets is ever needed
+};
+
 // A session one control connection hands to another client's control connection to the same
-// server, so that its handshake skips the key exchange and the certificate chain. Owns one
-// reference.
+// server, so that its handshake skips the key exchange and the certificate chain, together
+// with what the giver learned about the server's data connections (even without a session).
+// Owns one reference.
 class TlsSession {
 public:
     TlsSession() = default;
-    // Takes over the caller's reference to `session`, which came from `server` (host:port).
-    TlsSession(SSL_SESSION* session, std::string server);
+    // Takes over the caller's reference to `session` (may be null), which came from `server`
+    // (the url connected to).
+    TlsSession(SSL_SESSION* session, std::string server, TlsResumption resumption = TlsResumption::Unknown);
 
     [[nodiscard]] SSL_SESSION* get() const { return session_.get(); }
     [[nodiscard]] const std::string& server() const { return server_; }
+    [[nodiscard]] TlsResumption resumption() const { return resumption_; }
     explicit operator bool() const { return session_ != nullptr; }
 
 private:
@@ -27,6 +40,7 @@ private:
     };
     std::unique_ptr<SSL_SESSION, Release> session_;
     std::string server_;
+    TlsResumption resumption_ = TlsResumption::Unknown;
 };
 
 // The TLS settings of one client (TLS 1.2 or newer, system CA store) and the sessions its

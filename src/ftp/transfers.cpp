@@ -107,16 +107,27 @@ ClientResult FtpClient::download(const std::string& remoteName, const std::strin
         return outcome(kTransferNotCarriedOut, EINVAL);
     }
     sendType(localName);
+    const int failures = failureCount_;
+    DownloadAttempt attempt = retrieveOnce(remoteName, localName);
+    if (repeatForResumption()) {
+        failureCount_ = failures;
+        attempt = retrieveOnce(remoteName, localName);
+    }
+    if (attempt.failed)
+        sink_->onTransferFailed(localName);
+    return attempt.result;
+}
 
+FtpClient::DownloadAttempt FtpClient::retrieveOnce(const std::string& remoteName, const std::string& localName)
+{
+    const std::string path = localPath(localName);
     // Created before RETR: a name that exists already (or cannot be made) costs no transfer,
     // and an existing file is never touched.
-    std::string path = localPath(localName);
     FileDescriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (file.get() < 0) {
         const int error = errno;
         sink_->message("File Error %x\n", static_cast<unsigned>(error));
-        sink_->onTransferFailed(localName);
-        return outcome(kTransferNotCarriedOut, error);
+        return { outcome(kTransferNotCarriedOut, error), true };
     }
     auto discard = [&] {
         file.closeNow();
@@ -126,20 +137,17 @@ ClientResult FtpClient::download(const std::string& remoteName, const std::strin
     std::unique_ptr<DataConnection> connection = openDataConnection();
     if (!connection) {
         discard();
-        sink_->onTransferFailed(localName);
-        return outcome(kTransferNotCarriedOut);
+        return { outcome(kTransferNotCarriedOut), true };
     }
     if (command("RETR %s", remoteName.c_str()) / 100 != 1) {
         discard();
-        sink_->onTransferFailed(localName);
-        return outcome(0);
+        return { outcome(0), true };
     }
     std::unique_ptr<ByteStream> stream = establishData(*connection, "receive.accept");
     connection.reset();
     if (!stream) {
         discard();
-        sink_->onTransferFailed(localName);
-        return outcome(kTransferNotCarriedOut);
+        return { outcome(kTransferNotCarriedOut), true };
     }
 
     sink_->onDownloadBegins(localName, 0);
@@ -174,16 +182,14 @@ ClientResult FtpClient::download(const std::string& remoteName, const std::strin
     }
     stream.reset();
 
-    int reply = readReplyCode();
+    int reply = transferReply();
     if (!complete || reply / 100 != 2) {
         // A partial file would pass for the real thing on the next run.
         unlink(path.c_str());
-        if (!complete) {
-            sink_->onTransferFailed(localName);
-            return outcome(kTransferNotCarriedOut, localError);
-        }
+        if (!complete)
+            return { outcome(kTransferNotCarriedOut, localError), true };
     }
-    return outcome(reply);
+    return { outcome(reply), false };
 }
 
 ClientResult FtpClient::upload(
@@ -336,6 +342,18 @@ bool FtpClient::moveIntoPlace(
 FtpClient::UploadAttempt FtpClient::uploadOnce(
     const std::string& remoteName, const std::string& localName, TransferMode /*mode*/, int64_t expectedSize)
 {
+    const int failures = failureCount_;
+    UploadAttempt attempt = storeOnce(remoteName, localName, expectedSize);
+    if (repeatForResumption()) {
+        failureCount_ = failures;
+        attempt = storeOnce(remoteName, localName, expectedSize);
+    }
+    return attempt;
+}
+
+FtpClient::UploadAttempt FtpClient::storeOnce(
+    const std::string& remoteName, const std::string& localName, int64_t expectedSize)
+{
     if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty()) {
         sink_->message("Error %s %d\n", "send.name refused unsafe file name", EINVAL);
         return { kTransferNotCarriedOut, true, false, EINVAL };
@@ -418,7 +436,7 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
 
     if (ahead) {
         // Only now is it known whether the server took the file at all.
-        int code = readReplyCode();
+        int code = transferReply();
         if (code / 100 == 2 && complete)
             return { code, false, true };
         if (code / 100 == 2)
@@ -429,7 +447,7 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
         if (sentAhead > 0)
             sink_->onBytes(sentAhead);
     }
-    int reply = readReplyCode();
+    int reply = transferReply();
     // The server cannot tell a cut-off stream from the end of the file, so its 226 proves
     // nothing here.
     if (!complete)
@@ -562,6 +580,17 @@ ClientResult FtpClient::list(const std::string& argument)
 
 int FtpClient::receiveListing(const char* verb, const std::string& argument)
 {
+    const int failures = failureCount_;
+    int code = listOnce(verb, argument);
+    if (repeatForResumption()) {
+        failureCount_ = failures;
+        code = listOnce(verb, argument);
+    }
+    return code;
+}
+
+int FtpClient::listOnce(const char* verb, const std::string& argument)
+{
     // A refused listing must not leave the previous folder's text to be taken for this one.
     lastListing_.clear();
     if (holdsUnsafeByte(argument)) {
@@ -604,7 +633,13 @@ int FtpClient::receiveListing(const char* verb, const std::string& argument)
     sink_->message("Received %lld Bytes\n", static_cast<long long>(total));
     lastListing_ = std::move(text);
     stream.reset();
-    return readReplyCode();
+    return transferReply();
+}
+
+int FtpClient::transferReply()
+{
+    dataReply_ = readReplyCode();
+    return dataReply_;
 }
 
 std::vector<RemoteEntry> FtpClient::listEntries(const std::string& path)

@@ -315,6 +315,100 @@ TEST(ControlSessionReuse, ASecondClientResumesTheFirstOnesSessionAndBothKeepTran
     }
 }
 
+// What a client learns about a TLS 1.3 server's data connections, and hands on with its
+// session: a server that takes a full handshake is never made to wait for tickets; one that
+// refuses it gets the refused upload once more after a login for tickets, so nothing fails;
+// a second client starts out knowing what the first one learned.
+TEST(DataResumption, LearnedFromTheFirstUnresumedDataConnectionAndHandedOn)
+{
+    struct Case {
+        const char* name;
+        FtpServer::Kind kind;
+        FtpServer::Setup::Versions versions;
+        bool tickets;
+        TlsResumption learned;
+        int refusals; // by the first client; the second one never sees one
+        // After the uploads, a ticket to spare: taken in from the data connections, where the
+        // server sends them and needs none.
+        bool ticketToSpare;
+    };
+    using Versions = FtpServer::Setup::Versions;
+    const Case cases[] = {
+        { "pyftpdlib_tls13_no_tickets", FtpServer::Kind::Pyftpdlib, Versions::Default, false, TlsResumption::NotNeeded,
+            0, false },
+        { "pyftpdlib_tls13_tickets", FtpServer::Kind::Pyftpdlib, Versions::Default, true, TlsResumption::Unknown, 0,
+            true },
+        { "proftpd_tls13", FtpServer::Kind::Proftpd, Versions::Default, true, TlsResumption::Required, 1, false },
+        { "proftpd_tls12", FtpServer::Kind::Proftpd, Versions::Tls12Only, true, TlsResumption::Unknown, 0, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (leaveOutServer(FtpServer::unavailableReason(c.kind)))
+            continue;
+        TempDir keys;
+        TempDir local;
+        ASSERT_TRUE(FtpServer::makeCertificate(keys.path(), "server.pem", "localhost"));
+        chmod(keys.path().c_str(), 0755);
+        FtpServer::Setup setup { "127.0.0.1", FtpServer::Tls::Explicit, keys.file("server.pem"), c.versions };
+        setup.sessionTickets = c.tickets;
+        FtpServer server(c.kind, setup);
+        ASSERT_TRUE(server.start()) << server.error();
+        MachineOptions options;
+        const std::string trusted = keys.file("trusted-certs.txt");
+        {
+            FtpClient probe(options);
+            probe.setTrustedCertificatesPath(trusted);
+            EXPECT_FALSE(probe.connect(server.url(), server.user(), server.password()));
+            ASSERT_TRUE(
+                TrustedCertificates(trusted).trust(server.hostAndPort(), probe.serverCertificate().fingerprint));
+        }
+        const auto connected = [&](FtpClient& client, FtpRecordingSink& sink, TlsSession resume) {
+            client.setTrustedCertificatesPath(trusted);
+            client.setEventSink(&sink);
+            client.setControlResumption(std::move(resume));
+            return client.connect(server.url(), server.user(), server.password()).ok()
+                && client.setLocalDirectory(local.path());
+        };
+        // More files than one login brings tickets for.
+        const auto sendFive = [&](FtpClient& client, const std::string& prefix) {
+            for (int i = 0; i < 5; ++i) {
+                const std::string name = prefix + std::to_string(i) + ".bin";
+                const std::string bytes = patternBytes(500 + static_cast<size_t>(i) * 31, static_cast<uint32_t>(i + 9));
+                local.writeFile(name, bytes);
+                EXPECT_EQ(client.upload(name, name).code, 226) << name << "\n" << server.log().substr(0, 4000);
+                EXPECT_TRUE(readWholeFile(server.pathOf(name)).value_or("<missing>") == bytes) << name;
+            }
+        };
+        const std::string refused = "Data connection refused without TLS session resumption";
+
+        FtpRecordingSink firstSink;
+        FtpClient first(options);
+        ASSERT_TRUE(connected(first, firstSink, {})) << server.log();
+        EXPECT_EQ(first.dataResumption(), TlsResumption::Unknown);
+        sendFive(first, "first");
+        EXPECT_EQ(first.listEntries("/").size(), 5u);
+        EXPECT_EQ(first.dataResumption(), c.learned);
+        EXPECT_EQ(logged(firstSink, refused), c.refusals);
+        EXPECT_TRUE(firstSink.failedTransfers.empty());
+
+        TlsSession shared = first.shareControlSession();
+        EXPECT_EQ(static_cast<bool>(shared), c.ticketToSpare);
+        FtpRecordingSink secondSink;
+        FtpClient second(options);
+        ASSERT_TRUE(connected(second, secondSink, std::move(shared))) << server.log();
+        EXPECT_EQ(second.dataResumption(), c.learned);
+        sendFive(second, "second");
+        EXPECT_EQ(logged(secondSink, refused), 0);
+        EXPECT_EQ(second.dataResumption(), c.learned);
+        if (c.learned != TlsResumption::Required) {
+            EXPECT_EQ(logged(firstSink, "TLS session tickets used up"), 0);
+            EXPECT_EQ(logged(secondSink, "TLS session tickets used up"), 0);
+        }
+        first.quit();
+        second.quit();
+    }
+}
+
 TEST(ImplicitTls, APlainFtpPortIsNamedAsSuchAndExplicitTlsSuggested)
 {
     for (FtpServer::Kind kind : { FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd }) {

@@ -42,7 +42,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 root, user, password, port, log = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
-host, certificate, per_ip = sys.argv[6], sys.argv[7], int(sys.argv[8])
+host, certificate, per_ip, tickets = sys.argv[6], sys.argv[7], int(sys.argv[8]), sys.argv[9] == "1"
 logging.basicConfig(filename=log, level=logging.INFO)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
@@ -53,6 +53,16 @@ if certificate:
     Handler.certfile = certificate
     Handler.tls_control_required = True
     Handler.tls_data_required = True
+    if not tickets:
+        # OpenSSL sends (useless) TLS 1.3 tickets even with OP_NO_TICKET and the cache off;
+        # only a ticket count of 0 stops them, which pyOpenSSL does not offer.
+        import ctypes
+        from OpenSSL._util import ffi
+        libssl = ctypes.CDLL("libssl.so.3")
+        libssl.SSL_CTX_set_num_tickets.argtypes = [ctypes.c_void_p, ctypes.c_size_t]
+        context = Handler.get_ssl_context()
+        if libssl.SSL_CTX_set_num_tickets(int(ffi.cast("uintptr_t", context._context)), 0) != 1:
+            sys.exit("cannot turn TLS session tickets off")
 else:
     class Handler(FTPHandler):
         pass
@@ -276,9 +286,9 @@ bool FtpServer::launchPyftpdlib()
         error_ = "pipe failed";
         return false;
     }
-    pid_ = spawnInOwnGroup(
-        { kPython, "-c", kPyftpdlibScript, root_, user_, password_, std::to_string(port_), workFolder_ + "/server.log",
-            setup_.host, setup_.certificate, std::to_string(setup_.connectionsPerAddress) },
+    pid_ = spawnInOwnGroup({ kPython, "-c", kPyftpdlibScript, root_, user_, password_, std::to_string(port_),
+                               workFolder_ + "/server.log", setup_.host, setup_.certificate,
+                               std::to_string(setup_.connectionsPerAddress), setup_.sessionTickets ? "1" : "0" },
         pipeFds[1], workFolder_ + "/stderr.log");
     close(pipeFds[1]);
     if (pid_ <= 0) {

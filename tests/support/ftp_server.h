@@ -22,6 +22,9 @@ struct FtpServerSetup {
     Versions versions = Versions::Default;
     // Sessions one client address may hold at once (pyftpdlib, vsftpd); 0: no limit.
     int connectionsPerAddress = 0;
+    // pyftpdlib only: false issues no TLS 1.3 session tickets, so every data connection
+    // takes a full handshake (which the server accepts).
+    bool sessionTickets = true;
 };
 
 // A real FTP server from the distribution, started on 127.0.0.1 and a free port, serving a
