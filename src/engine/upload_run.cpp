@@ -1,8 +1,8 @@
 #include "engine/web_project.h"
 
-#include "engine/block_sink.h"
 #include "engine/command_lines.h"
 #include "engine/run_journal.h"
+#include "engine/site_run.h"
 #include "engine/upload_script.h"
 #include "ftp/ftp_client.h"
 #include "ftp/remote_entry.h"
@@ -13,13 +13,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <exception>
 #include <optional>
 #include <sys/stat.h>
-#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -50,14 +46,12 @@ bool isSafeEntryName(std::string_view name)
     return true;
 }
 
-// Whether `client` may still be given work: no stop, no lost connection, no used-up budget.
-bool canSend(const FtpClient& client, const std::atomic<bool>& cancelled)
-{
-    return !cancelled && !client.isBroken() && !client.timedOut();
-}
+// Deleting is a round trip per file; a folder of a million versions is trimmed over several
+// runs rather than holding one run for an hour.
+constexpr size_t kMaxPrunedPerRun = 500;
 
-// Makes (or, for the root, enters) the folder of a folder step under the site's start
-// directory, from its typed parts; the line goes to the log as the transcript shows it.
+} // namespace
+
 ClientResult enterFolder(FtpClient& client, const PendingCommand& folder, const std::string& startdir)
 {
     client.forgetListing();
@@ -66,12 +60,6 @@ ClientResult enterFolder(FtpClient& client, const PendingCommand& folder, const 
         return client.changeDirectory(quotedArgument(serverPathAt(startdir, "/")));
     return client.makeDirectory(quotedArgument(serverPathAt(startdir, folder.remotePath)));
 }
-
-// Deleting is a round trip per file; a folder of a million versions is trimmed over several
-// runs rather than holding one run for an hour.
-constexpr size_t kMaxPrunedPerRun = 500;
-
-} // namespace
 
 void WebProject::MarkFailed(const std::string& localPath)
 {
@@ -169,21 +157,6 @@ bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, 
     }
     return moved;
 }
-
-struct WebProject::SiteRun {
-    const FtpSite& site;
-    int siteNumber;
-    UploadScript& transcript;
-    ArchiveFolder& archive;
-    RunJournal& journal;
-    const std::unordered_map<std::string_view, const FileItem*>& itemsByPath;
-    SiteOutcome& outcome;
-    // The most connections the server has taken in this run; it started as the site's cap.
-    int connectionLimit;
-    // Held for the transcript, the items, the outcome and the event sink while several
-    // connections serve the site.
-    std::mutex mutex {};
-};
 
 void WebProject::runQueuedCommands(FtpClient& client, SiteRun& run)
 {
@@ -306,172 +279,6 @@ void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<co
             settleFile(run, file.put->localPath, canSend(client, cancelRequested) && sendFile(client, run, file).ok());
     }
     client.setPassiveAhead(false);
-}
-
-void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
-    const std::vector<FileUnit>& files)
-{
-    const int wanted = static_cast<int>(std::min(static_cast<size_t>(run.connectionLimit), files.size()));
-    // Guarded by run.mutex. The folders are made first, spread over the connections like the
-    // files; a file waits only for its own folder. Their order among themselves does not
-    // matter: a folder whose parent is missing gets the parent made too.
-    size_t nextFolder = 0;
-    std::vector<char> folderDone(folders.size(), 0);
-    std::condition_variable folderMade;
-    size_t next = 0;
-    std::vector<size_t> handedBack; // files a connection lost on its way gave back
-    std::vector<char> settled(files.size(), 0);
-    std::vector<char> triedTwice(files.size(), 0);
-    int serving = 1; // connections taking files; the first is the run's own
-    int refused = 0;
-    // What a sink threw on any connection: the others stop taking files, and it reaches the
-    // run's caller from this thread, as it would from one connection.
-    std::exception_ptr thrown;
-
-    const auto take = [&]() -> std::optional<size_t> {
-        if (!handedBack.empty()) {
-            size_t index = handedBack.back();
-            handedBack.pop_back();
-            return index;
-        }
-        if (next < files.size())
-            return next++;
-        return std::nullopt;
-    };
-    const auto usable = [&](FtpClient& connection) { return !thrown && canSend(connection, cancelRequested); };
-    const auto makeFolders = [&](FtpClient& connection, BlockSink& block) {
-        for (;;) {
-            size_t index;
-            bool go;
-            {
-                std::lock_guard lock(run.mutex);
-                if (nextFolder == folders.size())
-                    return;
-                index = nextFolder++;
-                go = usable(connection);
-                if (go)
-                    run.transcript.writeLine(folders[index]->command);
-            }
-            if (go)
-                (void)enterFolder(connection, *folders[index], run.site.startdir);
-            std::lock_guard lock(run.mutex);
-            folderDone[index] = 1;
-            block.flushLocked();
-            folderMade.notify_all();
-        }
-    };
-    const auto serveFiles = [&](FtpClient& connection, BlockSink& block) {
-        makeFolders(connection, block);
-        for (;;) {
-            std::optional<size_t> index;
-            {
-                std::unique_lock lock(run.mutex);
-                if (usable(connection))
-                    index = take();
-                if (!index) {
-                    --serving;
-                    return;
-                }
-                // Every folder is in someone's hands by now; a broken connection marks its
-                // folder done as well, and the upload then makes the folder itself.
-                if (const int folder = files[*index].folder; folder >= 0)
-                    folderMade.wait(lock, [&] { return folderDone[static_cast<size_t>(folder)] || thrown; });
-            }
-            const ClientResult result = sendFile(connection, run, files[*index]);
-            const bool sent = result.ok();
-            std::lock_guard lock(run.mutex);
-            const bool lost = result.failure == Failure::Reconnect && !cancelRequested;
-            // A connection the server dropped (a host that allows fewer than it accepted,
-            // say) does not fail the file while another connection can still send it.
-            if (lost && serving > 1 && !triedTwice[*index]) {
-                triedTwice[*index] = 1;
-                handedBack.push_back(*index);
-                block.discard();
-                --serving;
-                return;
-            }
-            settleFile(run, files[*index].put->localPath, sent);
-            settled[*index] = 1;
-            block.flushLocked();
-        }
-    };
-    const auto serve = [&](FtpClient& connection, BlockSink& block) {
-        try {
-            serveFiles(connection, block);
-        } catch (...) {
-            std::lock_guard lock(run.mutex);
-            if (!thrown)
-                thrown = std::current_exception();
-            --serving;
-            folderMade.notify_all();
-        }
-    };
-
-    // The dial-up connection is the run's own; more connections only log in.
-    MachineOptions options = machineOptions != nullptr ? *machineOptions : MachineOptions {};
-    options.dialUpEntry.clear();
-    struct Connection {
-        Connection(
-            const MachineOptions& options, std::chrono::milliseconds budget, FtpEventSink& target, std::mutex& mutex)
-            : client(options, budget)
-            , sink(target, mutex)
-        {
-            client.setEventSink(&sink);
-        }
-        FtpClient client;
-        BlockSink sink;
-    };
-    std::vector<std::unique_ptr<Connection>> connections;
-    for (int count = 1; count < wanted; ++count) {
-        connections.push_back(std::make_unique<Connection>(
-            options, std::chrono::milliseconds(clientBudgetMilliseconds), *eventSink, run.mutex));
-        connections.back()->client.setStopSignal(&stopSignal);
-        connections.back()->client.setTrustedCertificatesPath(trustStorePath());
-        connections.back()->client.setKeyFile(run.site.keyfile);
-        // Here, before the threads start: the run's own client is not for other threads.
-        connections.back()->client.setControlResumption(client.shareControlSession());
-    }
-    {
-        std::vector<std::jthread> threads;
-        threads.reserve(connections.size());
-        for (const std::unique_ptr<Connection>& connection : connections) {
-            threads.emplace_back([&, &connection = *connection] {
-                const bool connected = connection.client.connect(run.site.url, run.site.user, run.site.pass).ok();
-                {
-                    std::lock_guard lock(run.mutex);
-                    // A server at its limit answers 421 or closes: no error of the run.
-                    connection.sink.discard();
-                    if (!connected) {
-                        ++refused;
-                        return;
-                    }
-                    ++serving;
-                }
-                connection.client.setAtomicUploads(run.site.atomic);
-                connection.client.setPassiveAhead(true);
-                serve(connection.client, connection.sink);
-                (void)connection.client.quit();
-                connection.sink.discard();
-            });
-        }
-        BlockSink block(*eventSink, run.mutex);
-        FtpEventSink* previous = client.setEventSink(&block);
-        serve(client, block);
-        client.setEventSink(previous);
-    } // every connection is done here
-    if (thrown)
-        std::rethrow_exception(thrown);
-
-    if (refused > 0 && !cancelRequested) {
-        run.connectionLimit = std::max(1, wanted - refused);
-        eventSink->message("Warning %s took %d of %d connections: the files went over those\n", run.site.url.c_str(),
-            wanted - refused, wanted);
-    }
-    // What a lost connection gave back with none left to take it.
-    for (size_t index = 0; index < files.size(); ++index)
-        if (!settled[index])
-            settleFile(run, files[index].put->localPath,
-                canSend(client, cancelRequested) && sendFile(client, run, files[index]).ok());
 }
 
 std::string WebProject::trustStorePath() const

@@ -169,8 +169,10 @@ private:
     // Marks the journal showed to be stale; cleared once the file list holds the files.
     std::vector<std::string> marksToClear_;
     void pruneArchiveEntries(class FtpClient& client, std::vector<RemoteEntry> entries);
-    // What the connections serving one site share (upload_run.cpp).
+    // What the connections serving one site share (site_run.h).
     struct SiteRun;
+    // One stretch of files over several connections (parallel_send.cpp).
+    struct ParallelSend;
     // One file to send: its put and the archive move of its previous version, if any.
     struct FileUnit {
         const PendingCommand* move = nullptr;

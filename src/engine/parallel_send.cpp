@@ -1,0 +1,224 @@
+#include "engine/block_sink.h"
+#include "engine/site_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <thread>
+
+// One stretch of files of a site over several connections: the run's own and as many more as
+// the site allows. Everything below is guarded by run.mutex once the threads start.
+struct WebProject::ParallelSend {
+    WebProject& project;
+    SiteRun& run;
+    const std::vector<const PendingCommand*>& folders;
+    const std::vector<FileUnit>& files;
+
+    // The folders are made first, spread over the connections like the files; a file waits
+    // only for its own folder. Their order among themselves does not matter: a folder whose
+    // parent is missing gets the parent made too.
+    size_t nextFolder = 0;
+    std::vector<char> folderDone = std::vector<char>(folders.size(), 0);
+    std::condition_variable folderMade {};
+    size_t next = 0;
+    std::vector<size_t> handedBack {}; // files a connection lost on its way gave back
+    std::vector<char> settled = std::vector<char>(files.size(), 0);
+    std::vector<char> triedTwice = std::vector<char>(files.size(), 0);
+    int serving = 1; // connections taking files; the first is the run's own
+    int refused = 0;
+    // What a sink threw on any connection: the others stop taking files, and it reaches the
+    // run's caller from this thread, as it would from one connection.
+    std::exception_ptr thrown {};
+    // The extra connections' options, which they read at every connect and upload. The
+    // dial-up connection is the run's own; more connections only log in.
+    MachineOptions options {};
+
+    // A connection of its own with the sink that keeps its lines together.
+    struct Connection {
+        Connection(
+            const MachineOptions& options, std::chrono::milliseconds budget, FtpEventSink& target, std::mutex& mutex)
+            : client(options, budget)
+            , sink(target, mutex)
+        {
+            client.setEventSink(&sink);
+        }
+        FtpClient client;
+        BlockSink sink;
+    };
+
+    void execute(FtpClient& client);
+
+private:
+    [[nodiscard]] std::optional<size_t> take();
+    [[nodiscard]] bool usable(const FtpClient& connection) const
+    {
+        return !thrown && canSend(connection, project.cancelRequested);
+    }
+    void makeFolders(FtpClient& connection, BlockSink& block);
+    void serveFiles(FtpClient& connection, BlockSink& block);
+    void serve(FtpClient& connection, BlockSink& block);
+    [[nodiscard]] std::vector<std::unique_ptr<Connection>> prepareConnections(FtpClient& client, int wanted);
+    void serveFromExtraConnection(Connection& connection);
+};
+
+std::optional<size_t> WebProject::ParallelSend::take()
+{
+    if (!handedBack.empty()) {
+        size_t index = handedBack.back();
+        handedBack.pop_back();
+        return index;
+    }
+    if (next < files.size())
+        return next++;
+    return std::nullopt;
+}
+
+void WebProject::ParallelSend::makeFolders(FtpClient& connection, BlockSink& block)
+{
+    for (;;) {
+        size_t index;
+        bool go;
+        {
+            std::lock_guard lock(run.mutex);
+            if (nextFolder == folders.size())
+                return;
+            index = nextFolder++;
+            go = usable(connection);
+            if (go)
+                run.transcript.writeLine(folders[index]->command);
+        }
+        if (go)
+            (void)enterFolder(connection, *folders[index], run.site.startdir);
+        std::lock_guard lock(run.mutex);
+        folderDone[index] = 1;
+        block.flushLocked();
+        folderMade.notify_all();
+    }
+}
+
+void WebProject::ParallelSend::serveFiles(FtpClient& connection, BlockSink& block)
+{
+    makeFolders(connection, block);
+    for (;;) {
+        std::optional<size_t> index;
+        {
+            std::unique_lock lock(run.mutex);
+            if (usable(connection))
+                index = take();
+            if (!index) {
+                --serving;
+                return;
+            }
+            // Every folder is in someone's hands by now; a broken connection marks its
+            // folder done as well, and the upload then makes the folder itself.
+            if (const int folder = files[*index].folder; folder >= 0)
+                folderMade.wait(lock, [&] { return folderDone[static_cast<size_t>(folder)] || thrown; });
+        }
+        const ClientResult result = project.sendFile(connection, run, files[*index]);
+        std::lock_guard lock(run.mutex);
+        const bool lost = result.failure == Failure::Reconnect && !project.cancelRequested;
+        // A connection the server dropped (a host that allows fewer than it accepted, say)
+        // does not fail the file while another connection can still send it.
+        if (lost && serving > 1 && !triedTwice[*index]) {
+            triedTwice[*index] = 1;
+            handedBack.push_back(*index);
+            block.discard();
+            --serving;
+            return;
+        }
+        project.settleFile(run, files[*index].put->localPath, result.ok());
+        settled[*index] = 1;
+        block.flushLocked();
+    }
+}
+
+void WebProject::ParallelSend::serve(FtpClient& connection, BlockSink& block)
+{
+    try {
+        serveFiles(connection, block);
+    } catch (...) {
+        std::lock_guard lock(run.mutex);
+        if (!thrown)
+            thrown = std::current_exception();
+        --serving;
+        folderMade.notify_all();
+    }
+}
+
+std::vector<std::unique_ptr<WebProject::ParallelSend::Connection>> WebProject::ParallelSend::prepareConnections(
+    FtpClient& client, int wanted)
+{
+    options = project.machineOptions != nullptr ? *project.machineOptions : MachineOptions {};
+    options.dialUpEntry.clear();
+    std::vector<std::unique_ptr<Connection>> connections;
+    for (int count = 1; count < wanted; ++count) {
+        connections.push_back(std::make_unique<Connection>(
+            options, std::chrono::milliseconds(project.clientBudgetMilliseconds), *project.eventSink, run.mutex));
+        FtpClient& extra = connections.back()->client;
+        extra.setStopSignal(&project.stopSignal);
+        extra.setTrustedCertificatesPath(project.trustStorePath());
+        extra.setKeyFile(run.site.keyfile);
+        // Here, before the threads start: the run's own client is not for other threads.
+        extra.setControlResumption(client.shareControlSession());
+    }
+    return connections;
+}
+
+void WebProject::ParallelSend::serveFromExtraConnection(Connection& connection)
+{
+    const bool connected = connection.client.connect(run.site.url, run.site.user, run.site.pass).ok();
+    {
+        std::lock_guard lock(run.mutex);
+        // A server at its limit answers 421 or closes: no error of the run.
+        connection.sink.discard();
+        if (!connected) {
+            ++refused;
+            return;
+        }
+        ++serving;
+    }
+    connection.client.setAtomicUploads(run.site.atomic);
+    connection.client.setPassiveAhead(true);
+    serve(connection.client, connection.sink);
+    (void)connection.client.quit();
+    connection.sink.discard();
+}
+
+void WebProject::ParallelSend::execute(FtpClient& client)
+{
+    const int wanted = static_cast<int>(std::min(static_cast<size_t>(run.connectionLimit), files.size()));
+    std::vector<std::unique_ptr<Connection>> connections = prepareConnections(client, wanted);
+    {
+        std::vector<std::jthread> threads;
+        threads.reserve(connections.size());
+        for (const std::unique_ptr<Connection>& connection : connections)
+            threads.emplace_back([this, &connection = *connection] { serveFromExtraConnection(connection); });
+        BlockSink block(*project.eventSink, run.mutex);
+        FtpEventSink* previous = client.setEventSink(&block);
+        serve(client, block);
+        client.setEventSink(previous);
+    } // every connection is done here
+    if (thrown)
+        std::rethrow_exception(thrown);
+
+    if (refused > 0 && !project.cancelRequested) {
+        run.connectionLimit = std::max(1, wanted - refused);
+        project.eventSink->message("Warning %s took %d of %d connections: the files went over those\n",
+            run.site.url.c_str(), wanted - refused, wanted);
+    }
+    // What a lost connection gave back with none left to take it.
+    for (size_t index = 0; index < files.size(); ++index)
+        if (!settled[index])
+            project.settleFile(run, files[index].put->localPath,
+                canSend(client, project.cancelRequested) && project.sendFile(client, run, files[index]).ok());
+}
+
+void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
+    const std::vector<FileUnit>& files)
+{
+    ParallelSend send { *this, run, folders, files };
+    send.execute(client);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+// What the connections serving one site during a run share (upload_run.cpp and
+// parallel_send.cpp).
+
+#include "engine/run_journal.h"
+#include "engine/upload_script.h"
+#include "engine/web_project.h"
+#include "ftp/ftp_client.h"
+
+#include <atomic>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+
+struct WebProject::SiteRun {
+    const FtpSite& site;
+    int siteNumber;
+    UploadScript& transcript;
+    ArchiveFolder& archive;
+    RunJournal& journal;
+    const std::unordered_map<std::string_view, const FileItem*>& itemsByPath;
+    SiteOutcome& outcome;
+    // The most connections the server has taken in this run; it started as the site's cap.
+    int connectionLimit;
+    // Held for the transcript, the items, the outcome and the event sink while several
+    // connections serve the site.
+    std::mutex mutex {};
+};
+
+// Whether `client` may still be given work: no stop, no lost connection, no used-up budget.
+inline bool canSend(const FtpClient& client, const std::atomic<bool>& cancelled)
+{
+    return !cancelled && !client.isBroken() && !client.timedOut();
+}
+
+// Makes (or, for the root, enters) the folder of a folder step under the site's start
+// directory, from its typed parts; the line goes to the log as the transcript shows it.
+ClientResult enterFolder(FtpClient& client, const PendingCommand& folder, const std::string& startdir);
