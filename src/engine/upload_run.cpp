@@ -308,12 +308,6 @@ void WebProject::RunUpload()
     client.setEventSink(eventSink);
     client.setStopSignal(&stopSignal);
     client.setTrustedCertificatesPath(trustStorePath());
-    const auto broken = [&client] { return client.isBroken(); };
-    const bool movesPending = !archivdir.empty()
-        && (std::any_of(pendingCommands.begin(), pendingCommands.end(),
-                [](const PendingCommand& command) { return !command.archiveName.empty(); })
-            || (deleteRemoved == 1
-                && std::any_of(items.begin(), items.end(), [](const FileItem& item) { return item.deleted; })));
 
     // Each confirmation goes to the journal as it arrives, so a run killed at any point has
     // lost only what was in flight.
@@ -341,70 +335,87 @@ void WebProject::RunUpload()
                 siteOutcomes[rest].failed = static_cast<int>(itemsByPath.size());
             break;
         }
-        SiteOutcome& outcome = siteOutcomes[static_cast<size_t>(siteNumber - 1)];
         UploadScript transcript(temp, siteNumber);
         ArchiveFolder archive;
-
-        client.setKeyFile(site.keyfile);
-        const bool connected = client.connect(site.url, site.user, site.pass).ok();
-        client.setAtomicUploads(site.atomic);
-        if (!connected) {
-            ++unreachableSites;
-            MarkAllFailed();
-            outcome.failed = static_cast<int>(itemsByPath.size());
-        } else {
-            if (!archivdir.empty())
-                (void)client.makeDirectory(quotedArgument(archivdir));
-            if (!remote.empty())
-                (void)client.makeDirectory(quotedArgument(remote));
-            if (movesPending) {
-                archive.entries = client.listEntries(archivdir);
-                for (const RemoteEntry& entry : archive.entries)
-                    archive.names.insert(entry.fileName);
-                archive.listed = true;
-            }
-
-            for (const std::string& line : site.preScript) {
-                if (broken())
-                    break;
-                (void)runScriptLine(client, line);
-            }
-
-            SiteRun run { site, siteNumber, transcript, archive, journal, itemsByPath, outcome,
-                std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) };
-            runQueuedCommands(client, run);
-
-            if (deleteRemoved == 1 && !deletionsHeld)
-                removeDeletedFiles(client, site, archive, [&](const FileItem& item, bool done) {
-                    if (done)
-                        journal.recordDeletion(siteNumber, item.path);
-                    ++(done ? outcome.deleted : outcome.failed);
-                });
-
-            for (const std::string& line : site.postScript) {
-                if (broken())
-                    break;
-                (void)runScriptLine(client, line);
-            }
-        }
-
-        if (!htmlreport.empty()) {
-            const std::string reportPath = ReportHTML(site.startdir);
-            client.eventSink().message("--------------- %s\n", putLine(reportPath, htmlreport).c_str());
-            (void)client.uploadWithRetry(htmlreport, reportPath, TransferMode::Image, -1);
-        }
-        if (!archivdir.empty()) {
-            if (archive.listed)
-                pruneArchiveEntries(client, std::move(archive.entries));
-            else
-                PruneArchive(client);
-        }
-        (void)client.quit();
+        SiteRun run { site, siteNumber, transcript, archive, journal, itemsByPath,
+            siteOutcomes[static_cast<size_t>(siteNumber - 1)],
+            std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) };
+        serveSite(client, run);
         transcript.finish();
     }
     currentSite = 0;
     client.hangUpIfDialed();
     journal.close();
+}
+
+bool WebProject::archiveMovesPending() const
+{
+    return !archivdir.empty()
+        && (std::any_of(pendingCommands.begin(), pendingCommands.end(),
+                [](const PendingCommand& command) { return !command.archiveName.empty(); })
+            || (deleteRemoved == 1
+                && std::any_of(items.begin(), items.end(), [](const FileItem& item) { return item.deleted; })));
+}
+
+void WebProject::serveSite(FtpClient& client, SiteRun& run)
+{
+    const FtpSite& site = run.site;
+    client.setKeyFile(site.keyfile);
+    const bool connected = client.connect(site.url, site.user, site.pass).ok();
+    client.setAtomicUploads(site.atomic);
+    if (!connected) {
+        ++unreachableSites;
+        MarkAllFailed();
+        run.outcome.failed = static_cast<int>(run.itemsByPath.size());
+    } else {
+        prepareSiteFolders(client, run.archive);
+        runSiteScript(client, site.preScript);
+        runQueuedCommands(client, run);
+        if (deleteRemoved == 1 && !deletionsHeld)
+            removeDeletedFiles(client, site, run.archive, [&run](const FileItem& item, bool done) {
+                if (done)
+                    run.journal.recordDeletion(run.siteNumber, item.path);
+                ++(done ? run.outcome.deleted : run.outcome.failed);
+            });
+        runSiteScript(client, site.postScript);
+    }
+
+    if (!htmlreport.empty()) {
+        const std::string reportPath = ReportHTML(site.startdir);
+        client.eventSink().message("--------------- %s\n", putLine(reportPath, htmlreport).c_str());
+        (void)client.uploadWithRetry(htmlreport, reportPath, TransferMode::Image, -1);
+    }
+    if (!archivdir.empty()) {
+        if (run.archive.listed)
+            pruneArchiveEntries(client, std::move(run.archive.entries));
+        else
+            PruneArchive(client);
+    }
+    (void)client.quit();
+}
+
+void WebProject::prepareSiteFolders(FtpClient& client, ArchiveFolder& archive)
+{
+    if (!archivdir.empty())
+        (void)client.makeDirectory(quotedArgument(archivdir));
+    if (!remote.empty())
+        (void)client.makeDirectory(quotedArgument(remote));
+    // The moves pick names not yet taken in the archive.
+    if (archiveMovesPending()) {
+        archive.entries = client.listEntries(archivdir);
+        for (const RemoteEntry& entry : archive.entries)
+            archive.names.insert(entry.fileName);
+        archive.listed = true;
+    }
+}
+
+void WebProject::runSiteScript(FtpClient& client, const std::vector<std::string>& lines)
+{
+    for (const std::string& line : lines) {
+        if (client.isBroken())
+            break;
+        (void)runScriptLine(client, line);
+    }
 }
 
 std::optional<WebProject::DeletedTarget> WebProject::deletedTarget(

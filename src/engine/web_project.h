@@ -173,6 +173,14 @@ private:
     struct SiteRun;
     // One stretch of files over several connections (parallel_send.cpp).
     struct ParallelSend;
+    // One site's turn of RunUpload: connect, folders, pre-script, the queued commands,
+    // deletions, post-script, report, pruning, quit.
+    void serveSite(class FtpClient& client, SiteRun& run);
+    // Makes the archive and remote folders; lists the archive when moves will need names.
+    void prepareSiteFolders(class FtpClient& client, ArchiveFolder& archive);
+    [[nodiscard]] bool archiveMovesPending() const;
+    // A user's before or after script, line by line, until the connection breaks.
+    void runSiteScript(class FtpClient& client, const std::vector<std::string>& lines);
     // One file to send: its put and the archive move of its previous version, if any.
     struct FileUnit {
         const PendingCommand* move = nullptr;
