@@ -9,6 +9,8 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -30,6 +32,41 @@ int logged(const FtpRecordingSink& sink, const std::string& text)
         found += line.find(text) != std::string::npos ? 1 : 0;
     return found;
 }
+
+// A TLS server on loopback whose certificate the test's clients trust, and a local folder
+// for what they send.
+struct TrustedTlsServer {
+    TempDir keys;
+    TempDir local;
+    std::unique_ptr<FtpServer> server;
+    std::string trusted = keys.file("trusted-certs.txt");
+
+    // Starts the server and trusts the certificate a first connect is refused for.
+    [[nodiscard]] bool start(FtpServer::Kind kind, FtpServer::Setup setup)
+    {
+        if (!FtpServer::makeCertificate(keys.path(), "server.pem", "localhost"))
+            return false;
+        chmod(keys.path().c_str(), 0755);
+        setup.certificate = keys.file("server.pem");
+        server = std::make_unique<FtpServer>(kind, setup);
+        EXPECT_TRUE(server->start()) << server->error();
+        if (!server->isRunning())
+            return false;
+        MachineOptions options;
+        FtpClient probe(options);
+        probe.setTrustedCertificatesPath(trusted);
+        EXPECT_FALSE(probe.connect(server->url(), server->user(), server->password()));
+        return TrustedCertificates(trusted).trust(server->hostAndPort(), probe.serverCertificate().fingerprint);
+    }
+    [[nodiscard]] bool connect(FtpClient& client, FtpRecordingSink& sink, TlsSession resume) const
+    {
+        client.setTrustedCertificatesPath(trusted);
+        client.setEventSink(&sink);
+        client.setControlResumption(std::move(resume));
+        return client.connect(server->url(), server->user(), server->password()).ok()
+            && client.setLocalDirectory(local.path());
+    }
+};
 
 class RealTlsServers : public ::testing::TestWithParam<TlsCase> {
 protected:
@@ -224,27 +261,13 @@ TEST(ControlSessionReuse, ASecondClientResumesTheFirstOnesSessionAndBothKeepTran
         SCOPED_TRACE(c.name);
         if (!FtpServer::unavailableReason(c.kind).empty())
             continue;
-        TempDir keys;
-        TempDir local;
-        ASSERT_TRUE(FtpServer::makeCertificate(keys.path(), "server.pem", "localhost"));
-        chmod(keys.path().c_str(), 0755);
-        FtpServer server(c.kind, FtpServer::Setup { "127.0.0.1", c.tls, keys.file("server.pem"), c.versions });
-        ASSERT_TRUE(server.start()) << server.error();
+        TrustedTlsServer tls;
+        ASSERT_TRUE(tls.start(c.kind, FtpServer::Setup { "127.0.0.1", c.tls, {}, c.versions }));
+        FtpServer& server = *tls.server;
+        TempDir& local = tls.local;
         MachineOptions options;
-        const std::string trusted = keys.file("trusted-certs.txt");
-        {
-            FtpClient probe(options);
-            probe.setTrustedCertificatesPath(trusted);
-            EXPECT_FALSE(probe.connect(server.url(), server.user(), server.password()));
-            ASSERT_TRUE(
-                TrustedCertificates(trusted).trust(server.hostAndPort(), probe.serverCertificate().fingerprint));
-        }
-        const auto connected = [&](FtpClient& client, FtpRecordingSink& sink, TlsSession resume) {
-            client.setTrustedCertificatesPath(trusted);
-            client.setEventSink(&sink);
-            client.setControlResumption(std::move(resume));
-            return client.connect(server.url(), server.user(), server.password()).ok()
-                && client.setLocalDirectory(local.path());
+        const auto connected = [&tls](FtpClient& client, FtpRecordingSink& sink, TlsSession resume) {
+            return tls.connect(client, sink, std::move(resume));
         };
         const auto sendThree = [&](FtpClient& client, const std::string& prefix) {
             for (int i = 0; i < 3; ++i) {
@@ -264,7 +287,7 @@ TEST(ControlSessionReuse, ASecondClientResumesTheFirstOnesSessionAndBothKeepTran
             FtpClient donor(options);
             ASSERT_TRUE(connected(donor, donorSink, {}));
             FtpClient stranger(options);
-            stranger.setTrustedCertificatesPath(keys.file("nothing-trusted.txt"));
+            stranger.setTrustedCertificatesPath(tls.keys.file("nothing-trusted.txt"));
             stranger.setControlResumption(donor.shareControlSession());
             EXPECT_FALSE(stranger.connect(server.url(), server.user(), server.password()));
             EXPECT_EQ(stranger.state(), FtpClient::State::Disconnected);
@@ -345,29 +368,15 @@ TEST(DataResumption, LearnedFromTheFirstUnresumedDataConnectionAndHandedOn)
         SCOPED_TRACE(c.name);
         if (leaveOutServer(FtpServer::unavailableReason(c.kind)))
             continue;
-        TempDir keys;
-        TempDir local;
-        ASSERT_TRUE(FtpServer::makeCertificate(keys.path(), "server.pem", "localhost"));
-        chmod(keys.path().c_str(), 0755);
-        FtpServer::Setup setup { "127.0.0.1", FtpServer::Tls::Explicit, keys.file("server.pem"), c.versions };
+        FtpServer::Setup setup { "127.0.0.1", FtpServer::Tls::Explicit, {}, c.versions };
         setup.sessionTickets = c.tickets;
-        FtpServer server(c.kind, setup);
-        ASSERT_TRUE(server.start()) << server.error();
+        TrustedTlsServer tls;
+        ASSERT_TRUE(tls.start(c.kind, setup));
+        FtpServer& server = *tls.server;
+        TempDir& local = tls.local;
         MachineOptions options;
-        const std::string trusted = keys.file("trusted-certs.txt");
-        {
-            FtpClient probe(options);
-            probe.setTrustedCertificatesPath(trusted);
-            EXPECT_FALSE(probe.connect(server.url(), server.user(), server.password()));
-            ASSERT_TRUE(
-                TrustedCertificates(trusted).trust(server.hostAndPort(), probe.serverCertificate().fingerprint));
-        }
-        const auto connected = [&](FtpClient& client, FtpRecordingSink& sink, TlsSession resume) {
-            client.setTrustedCertificatesPath(trusted);
-            client.setEventSink(&sink);
-            client.setControlResumption(std::move(resume));
-            return client.connect(server.url(), server.user(), server.password()).ok()
-                && client.setLocalDirectory(local.path());
+        const auto connected = [&tls](FtpClient& client, FtpRecordingSink& sink, TlsSession resume) {
+            return tls.connect(client, sink, std::move(resume));
         };
         // More files than one login brings tickets for.
         const auto sendFive = [&](FtpClient& client, const std::string& prefix) {
