@@ -46,9 +46,17 @@ host, certificate, per_ip, tickets = sys.argv[6], sys.argv[7], int(sys.argv[8]),
 logging.basicConfig(filename=log, level=logging.INFO)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
+class ActiveHandoff:
+    # pyftpdlib leaves the connection made for PORT with its connector as well as with the
+    # data channel. Closed at the next PORT, after the transfer closed that socket, the
+    # connector takes the socket's number out of the event loop, which by then may belong to
+    # another session's connection: that transfer then waits for events that never come.
+    def _on_dtp_connection(self):
+        self._dtp_connector = None
+        super()._on_dtp_connection()
 if certificate:
     from pyftpdlib.handlers import TLS_FTPHandler
-    class Handler(TLS_FTPHandler):
+    class Handler(ActiveHandoff, TLS_FTPHandler):
         pass
     Handler.certfile = certificate
     Handler.tls_control_required = True
@@ -64,7 +72,7 @@ if certificate:
         if libssl.SSL_CTX_set_num_tickets(int(ffi.cast("uintptr_t", context._context)), 0) != 1:
             sys.exit("cannot turn TLS session tickets off")
 else:
-    class Handler(FTPHandler):
+    class Handler(ActiveHandoff, FTPHandler):
         pass
 Handler.authorizer = authorizer
 Handler.banner = "tarnwick test server ready"
