@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -90,6 +91,81 @@ void appendList(std::string& out, std::string_view header, const std::vector<std
 
 enum class Section { None, Site, Pre, Post, ForbiddenDirectories, ForbiddenFiles };
 
+std::optional<Section> sectionHeader(std::string_view line)
+{
+    if (line == "[site]")
+        return Section::Site;
+    if (line == "[pre]")
+        return Section::Pre;
+    if (line == "[post]")
+        return Section::Post;
+    if (line == "[forbidden]")
+        return Section::ForbiddenDirectories;
+    if (line == "[forbidden files]")
+        return Section::ForbiddenFiles;
+    return std::nullopt;
+}
+
+struct KeyLine {
+    std::string_view key;
+    std::string_view value;
+};
+
+// The views point into `line`.
+std::optional<KeyLine> splitKeyLine(std::string_view line)
+{
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos)
+        return std::nullopt;
+    return KeyLine { line.substr(0, equals), line.substr(equals + 1) };
+}
+
+// Every key was already offered to the project's own settings; one that is not a site's is
+// passed over here.
+void setSiteValue(FtpSite& site, const KeyLine& line)
+{
+    const auto& [key, value] = line;
+    if (equalsIgnoringCase(key, "name"))
+        site.name = std::string(value);
+    else if (equalsIgnoringCase(key, "url"))
+        site.url = std::string(value);
+    else if (equalsIgnoringCase(key, "user"))
+        site.user = std::string(value);
+    else if (equalsIgnoringCase(key, "pass"))
+        site.pass = std::string(value);
+    else if (equalsIgnoringCase(key, "startdir"))
+        site.startdir = std::string(value);
+    else if (equalsIgnoringCase(key, "atomic"))
+        site.atomic = decimalValue(value) != 0;
+    else if (equalsIgnoringCase(key, "connections"))
+        site.connections = connectionsValue(value);
+    else if (equalsIgnoringCase(key, "keyfile"))
+        site.keyfile = std::string(value);
+}
+
+// Script lines before the first "[site]" have no site to belong to and are dropped.
+void addSectionLine(ProjectSettings& settings, Section section, FtpSite* site, const std::string& line,
+    const std::optional<KeyLine>& keyLine)
+{
+    switch (section) {
+    case Section::None: break;
+    case Section::ForbiddenDirectories: settings.forbiddenDirectories.push_back(line); break;
+    case Section::ForbiddenFiles: settings.forbiddenFiles.push_back(line); break;
+    case Section::Pre:
+        if (site)
+            site->preScript.push_back(line);
+        break;
+    case Section::Post:
+        if (site)
+            site->postScript.push_back(line);
+        break;
+    case Section::Site:
+        if (keyLine && site)
+            setSiteValue(*site, *keyLine);
+        break;
+    }
+}
+
 } // namespace
 
 bool ProjectSettings::setFromKeyLine(std::string_view key, std::string_view value)
@@ -153,75 +229,23 @@ void ProjectSettings::LoadProject(const std::string& path)
     FtpSite* site = nullptr;
     std::string line;
     while (reader.next(line)) {
-        size_t equals = line.find('=');
-        std::string_view key;
-        std::string_view value;
-        if (equals != std::string::npos) {
-            key = std::string_view(line).substr(0, equals);
-            value = std::string_view(line).substr(equals + 1);
-            (void)setFromKeyLine(key, value);
-            if (equalsIgnoringCase(key, "ftp"))
+        const std::optional<KeyLine> keyLine = splitKeyLine(line);
+        if (keyLine) {
+            (void)setFromKeyLine(keyLine->key, keyLine->value);
+            if (equalsIgnoringCase(keyLine->key, "ftp"))
                 continue;
         }
-
-        if (line == "[site]") {
-            sites.emplace_back();
-            site = &sites.back();
-            section = Section::Site;
-            continue;
-        }
-        if (line == "[pre]") {
-            section = Section::Pre;
-            continue;
-        }
-        if (line == "[post]") {
-            section = Section::Post;
-            continue;
-        }
-        if (line == "[forbidden]") {
-            section = Section::ForbiddenDirectories;
-            continue;
-        }
-        if (line == "[forbidden files]") {
-            section = Section::ForbiddenFiles;
+        if (const std::optional<Section> header = sectionHeader(line)) {
+            if (*header == Section::Site) {
+                sites.emplace_back();
+                site = &sites.back();
+            }
+            section = *header;
             continue;
         }
         if (line.empty())
             continue;
-
-        switch (section) {
-        case Section::None: break;
-        case Section::ForbiddenDirectories: forbiddenDirectories.push_back(line); break;
-        case Section::ForbiddenFiles: forbiddenFiles.push_back(line); break;
-        case Section::Pre:
-            if (site)
-                site->preScript.push_back(line);
-            break;
-        case Section::Post:
-            if (site)
-                site->postScript.push_back(line);
-            break;
-        case Section::Site:
-            if (equals == std::string::npos || !site)
-                break;
-            if (equalsIgnoringCase(key, "name"))
-                site->name = std::string(value);
-            else if (equalsIgnoringCase(key, "url"))
-                site->url = std::string(value);
-            else if (equalsIgnoringCase(key, "user"))
-                site->user = std::string(value);
-            else if (equalsIgnoringCase(key, "pass"))
-                site->pass = std::string(value);
-            else if (equalsIgnoringCase(key, "startdir"))
-                site->startdir = std::string(value);
-            else if (equalsIgnoringCase(key, "atomic"))
-                site->atomic = decimalValue(value) != 0;
-            else if (equalsIgnoringCase(key, "connections"))
-                site->connections = connectionsValue(value);
-            else if (equalsIgnoringCase(key, "keyfile"))
-                site->keyfile = std::string(value);
-            break;
-        }
+        addSectionLine(*this, section, site, line, keyLine);
     }
 
     size_t slash = path.rfind('/');

@@ -184,9 +184,11 @@ bool parseEplf(std::string_view line, ListingEntry& entry)
     return false;
 }
 
-bool parseUnix(std::string_view line, ListingEntry& entry, int64_t now)
+// The first letter says what the entry is; a link may lead to a folder or to a file, so both
+// are worth trying.
+void setUnixKind(char type, ListingEntry& entry)
 {
-    switch (line[0]) {
+    switch (type) {
     case 'd': entry.tryChangeDirectory = true; break;
     case '-': entry.tryRetrieve = true; break;
     case 'l':
@@ -195,6 +197,51 @@ bool parseUnix(std::string_view line, ListingEntry& entry, int64_t now)
         break;
     default: break;
     }
+}
+
+// The column after the day holds "h:mm" or "hh:mm" for recent files, whose year has to be
+// guessed, and the year for older ones. Anything shorter than a year rejects the line.
+bool setUnixTime(std::string_view field, int32_t month, int32_t day, int64_t now, ListingEntry& entry)
+{
+    int32_t hour = 0;
+    int32_t minute = 0;
+    bool hasTime = false;
+    if (field.size() == 4 && field[1] == ':') {
+        hour = asInt32(field.substr(0, 1));
+        minute = asInt32(field.substr(2, 2));
+        hasTime = true;
+    } else if (field.size() == 5 && field[2] == ':') {
+        hour = asInt32(field.substr(0, 2));
+        minute = asInt32(field.substr(3, 2));
+        hasTime = true;
+    } else if (field.size() < 4) {
+        return false;
+    }
+    if (hasTime) {
+        entry.timeKind = ListingEntry::TimeKind::RemoteMinute;
+        entry.time = guessedDate(month, day, now) + int64_t { hour } * 3600 + int64_t { minute } * 60;
+    } else {
+        entry.timeKind = ListingEntry::TimeKind::RemoteDay;
+        entry.time = dateSeconds(asInt32(field), month, day);
+    }
+    return true;
+}
+
+// The name column runs to the end of the line and may carry more than the name.
+void trimUnixName(std::string_view line, ListingEntry& entry)
+{
+    if (line[0] == 'l') {
+        if (const size_t arrow = entry.name.find(" -> "); arrow != std::string_view::npos)
+            entry.name = entry.name.substr(0, arrow);
+    }
+    // NetWare pads the name column with three blanks.
+    if ((line[1] == ' ' || line[1] == '[') && entry.name.size() > 3 && entry.name.substr(0, 3) == "   ")
+        entry.name.remove_prefix(3);
+}
+
+bool parseUnix(std::string_view line, ListingEntry& entry, int64_t now)
+{
+    setUnixKind(line[0], entry);
 
     enum class Column { Permissions, LinkCount, Owner, Size, SizeOrMonth, Day, TimeOrYear, Name };
     Column column = Column::Permissions;
@@ -231,32 +278,12 @@ bool parseUnix(std::string_view line, ListingEntry& entry, int64_t now)
             day = asInt32(field);
             column = Column::TimeOrYear;
             break;
-        case Column::TimeOrYear: {
-            int32_t hour = 0;
-            int32_t minute = 0;
-            bool hasTime = false;
-            if (field.size() == 4 && field[1] == ':') {
-                hour = asInt32(field.substr(0, 1));
-                minute = asInt32(field.substr(2, 2));
-                hasTime = true;
-            } else if (field.size() == 5 && field[2] == ':') {
-                hour = asInt32(field.substr(0, 2));
-                minute = asInt32(field.substr(3, 2));
-                hasTime = true;
-            } else if (field.size() < 4) {
+        case Column::TimeOrYear:
+            if (!setUnixTime(field, month, day, now, entry))
                 return false;
-            }
-            if (hasTime) {
-                entry.timeKind = ListingEntry::TimeKind::RemoteMinute;
-                entry.time = guessedDate(month, day, now) + int64_t { hour } * 3600 + int64_t { minute } * 60;
-            } else {
-                entry.timeKind = ListingEntry::TimeKind::RemoteDay;
-                entry.time = dateSeconds(asInt32(field), month, day);
-            }
             entry.name = line.substr(i + 1);
             column = Column::Name;
             break;
-        }
         case Column::Name: break;
         }
         fieldStart = i + 1;
@@ -268,13 +295,7 @@ bool parseUnix(std::string_view line, ListingEntry& entry, int64_t now)
 
     entry.sizeKind = ListingEntry::SizeKind::Bytes;
     entry.size = size;
-    if (line[0] == 'l') {
-        if (const size_t arrow = entry.name.find(" -> "); arrow != std::string_view::npos)
-            entry.name = entry.name.substr(0, arrow);
-    }
-    // NetWare pads the name column with three blanks.
-    if ((line[1] == ' ' || line[1] == '[') && entry.name.size() > 3 && entry.name.substr(0, 3) == "   ")
-        entry.name.remove_prefix(3);
+    trimUnixName(line, entry);
     return hasUsableName(entry.name);
 }
 

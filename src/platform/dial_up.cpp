@@ -140,6 +140,88 @@ std::vector<std::string> linesOf(std::string_view text)
 
 constexpr size_t kOutputLimit = 1 << 20;
 
+// Runs the program at argumentTexts[0]. Standard input and error lead nowhere and standard
+// output goes to `outputFd`. The child gets default signal handling and its own process
+// group, whatever the host process has ignored or blocked.
+std::optional<pid_t> spawnChild(std::vector<std::string>& argumentTexts, int outputFd)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return std::nullopt;
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return std::nullopt;
+    }
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigaddset(&signals, SIGPIPE);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+
+    std::vector<char*> argv = pointersTo(argumentTexts);
+    std::vector<std::string> environmentTexts = childEnvironment();
+    std::vector<char*> envp = pointersTo(environmentTexts);
+
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawned != 0)
+        return std::nullopt;
+    return pid;
+}
+
+// Appends what arrives on `fd` (up to kOutputLimit) until the writer closes it. False when
+// the deadline passes or reading fails first; `output` then holds what came so far.
+bool readUntilClosed(int fd, Clock::time_point deadline, std::string& output)
+{
+    auto remainingMilliseconds = [&] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return static_cast<int>(std::max<long long>(0, std::min<long long>(left, 1000)));
+    };
+    char buffer[4096];
+    for (;;) {
+        if (Clock::now() >= deadline)
+            return false;
+        pollfd waiting { fd, POLLIN, 0 };
+        const int ready = ::poll(&waiting, 1, remainingMilliseconds());
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready <= 0)
+            continue;
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return false;
+        }
+        if (count == 0)
+            return true;
+        if (output.size() < kOutputLimit)
+            output.append(buffer, static_cast<size_t>(count));
+    }
+}
+
+// The exit status, or nullopt when the child is still running at the deadline.
+std::optional<int> awaitExit(ChildProcess& child, Clock::time_point deadline)
+{
+    for (;;) {
+        if (const std::optional<int> status = child.reap(WNOHANG))
+            return status;
+        if (Clock::now() >= deadline)
+            return std::nullopt;
+        ::poll(nullptr, 0, 5);
+    }
+}
+
 } // namespace
 
 DialUp::DialUp(std::optional<std::string> searchPath, std::chrono::milliseconds commandBudget)
@@ -247,81 +329,21 @@ DialUp::CommandResult DialUp::runNmcli(const std::vector<std::string>& arguments
     FileDescriptor readEnd(pipeEnds[0]);
     FileDescriptor writeEnd(pipeEnds[1]);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    if (posix_spawn_file_actions_init(&actions) != 0)
-        return result;
-    if (posix_spawnattr_init(&attributes) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return result;
-    }
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // The child gets default signal handling and its own process group, whatever the host
-    // process has ignored or blocked.
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigaddset(&signals, SIGPIPE);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-
     std::vector<std::string> argumentTexts { nmcliPath_ };
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv = pointersTo(argumentTexts);
-    std::vector<std::string> environmentTexts = childEnvironment();
-    std::vector<char*> envp = pointersTo(environmentTexts);
-
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, nmcliPath_.c_str(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawned != 0)
+    const std::optional<pid_t> pid = spawnChild(argumentTexts, writeEnd.get());
+    if (!pid)
         return result;
-    ChildProcess child(pid);
+    ChildProcess child(*pid);
     writeEnd.reset();
 
     const Clock::time_point deadline = Clock::now() + commandBudget_;
-    auto remainingMilliseconds = [&] {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        return static_cast<int>(std::max<long long>(0, std::min<long long>(left, 1000)));
-    };
-    char buffer[4096];
-    for (;;) {
-        if (Clock::now() >= deadline)
-            return result;
-        pollfd waiting { readEnd.get(), POLLIN, 0 };
-        const int ready = ::poll(&waiting, 1, remainingMilliseconds());
-        if (ready < 0 && errno != EINTR)
-            return result;
-        if (ready <= 0)
-            continue;
-        const ssize_t count = ::read(readEnd.get(), buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            return result;
-        }
-        if (count == 0)
-            break;
-        if (result.output.size() < kOutputLimit)
-            result.output.append(buffer, static_cast<size_t>(count));
-    }
-
+    if (!readUntilClosed(readEnd.get(), deadline, result.output))
+        return result;
     // Standard output is closed; the exit normally follows at once.
-    for (;;) {
-        if (const std::optional<int> status = child.reap(WNOHANG)) {
-            result.status = *status;
-            return result;
-        }
-        if (Clock::now() >= deadline) {
-            result.output.clear();
-            return result;
-        }
-        ::poll(nullptr, 0, 5);
-    }
+    if (const std::optional<int> status = awaitExit(child, deadline))
+        result.status = *status;
+    else
+        result.output.clear();
+    return result;
 }

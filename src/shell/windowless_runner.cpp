@@ -67,6 +67,80 @@ void drain(int descriptor, size_t size)
     while (::read(descriptor, buffer, size) < 0 && errno == EINTR) { }
 }
 
+void wake(int eventDescriptor)
+{
+    const uint64_t one = 1;
+    while (::write(eventDescriptor, &one, sizeof one) < 0 && errno == EINTR) { }
+}
+
+// Filled from the run thread, read when the summary is printed.
+class CollectedOutcomes {
+public:
+    void add(const RunOutcome& outcome)
+    {
+        std::lock_guard lock(mutex_);
+        outcomes_.push_back(outcome);
+    }
+    void printSummary(ConsoleWindow& view)
+    {
+        std::lock_guard lock(mutex_);
+        for (const std::string& line : summaryLines(outcomes_))
+            view.printLine(line);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<RunOutcome> outcomes_;
+};
+
+void attachController(
+    RunController& controller, ConsoleWindow& view, CollectedOutcomes& outcomes, Application& application)
+{
+    view.setErrorContext([&controller] {
+        WebProject* project = controller.running();
+        return project != nullptr ? WindowlessRunner::errorContext(*project) : std::string("tarnwick");
+    });
+    controller.setRunObserver([&outcomes](const RunOutcome& outcome) { outcomes.add(outcome); });
+    controller.setDiagnosticLog(&application.log());
+    controller.setArchiveMarks(&application.archiveMarks());
+    controller.setSelected(application.selectedProject());
+}
+
+enum class LoopEnd { Quit, Interrupted };
+
+// Ticks the controller once a second until the console asks to quit or a signal arrives.
+LoopEnd tickUntilQuit(RunController& controller, int signalDescriptor, int quitDescriptor, const DiagnosticLog& log)
+{
+    using Clock = std::chrono::steady_clock;
+    auto nextTick = Clock::now() + std::chrono::seconds(1);
+    for (;;) {
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now()).count();
+        pollfd watched[2] = { { signalDescriptor, POLLIN, 0 }, { quitDescriptor, POLLIN, 0 } };
+        int ready = ::poll(watched, 2, static_cast<int>(std::max<int64_t>(wait, 0)));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0) {
+            log.logLine("poll failed in the windowless loop", LogLineKind::Error);
+            return LoopEnd::Interrupted;
+        }
+        if (watched[0].revents & POLLIN) {
+            drain(signalDescriptor, sizeof(signalfd_siginfo));
+            return LoopEnd::Interrupted;
+        }
+        if (watched[1].revents & POLLIN) {
+            drain(quitDescriptor, sizeof(uint64_t));
+            return LoopEnd::Quit;
+        }
+        if (Clock::now() >= nextTick) {
+            controller.onTimerTick();
+            nextTick += std::chrono::seconds(1);
+            // A suspended machine must not make up for the lost seconds all at once.
+            if (nextTick < Clock::now())
+                nextTick = Clock::now() + std::chrono::seconds(1);
+        }
+    }
+}
+
 } // namespace
 
 WindowlessRunner::WindowlessRunner(Application& application, FILE* out, WindowlessOptions options)
@@ -116,6 +190,19 @@ int WindowlessRunner::dryRun(const std::string& argument)
     return 0;
 }
 
+bool WindowlessRunner::startRunOrService(RunController& controller, const std::string& argument, bool service)
+{
+    if (service) {
+        application_.log().logLine("Starting Tarnwick", LogLineKind::Plain);
+        return true;
+    }
+    if (controller.actOnCommandLine(argument))
+        return true;
+    std::fprintf(
+        stderr, "tarnwick: no project matches \"%s\" in %s\n", argument.c_str(), application_.dataDirectory().c_str());
+    return false;
+}
+
 int WindowlessRunner::run(const std::string& argument)
 {
     if (options_.dryRun)
@@ -130,76 +217,18 @@ int WindowlessRunner::run(const std::string& argument)
 
     const bool service = argument == "-service";
     ConsoleWindow view(
-        application_.projects(), out_,
-        [&quit] {
-            const uint64_t one = 1;
-            while (::write(quit.get(), &one, sizeof one) < 0 && errno == EINTR) { }
-        },
+        application_.projects(), out_, [&quit] { wake(quit.get()); },
         ConsoleOptions { options_.quiet, options_.progressLine });
     view.setSelected(application_.selectedProject());
-    std::mutex outcomesMutex;
-    std::vector<RunOutcome> outcomes;
+    CollectedOutcomes outcomes;
     // Declared after what it reports into: its destructor waits for the run in progress.
     auto owned = std::make_unique<RunController>(view);
     RunController& controller = *owned;
-    view.setErrorContext([&controller] {
-        WebProject* project = controller.running();
-        return project != nullptr ? errorContext(*project) : std::string("tarnwick");
-    });
-    controller.setRunObserver([&](const RunOutcome& outcome) {
-        std::lock_guard lock(outcomesMutex);
-        outcomes.push_back(outcome);
-    });
-    const auto printSummary = [&] {
-        std::lock_guard lock(outcomesMutex);
-        for (const std::string& line : summaryLines(outcomes))
-            view.printLine(line);
-    };
-    controller.setDiagnosticLog(&application_.log());
-    controller.setArchiveMarks(&application_.archiveMarks());
-    controller.setSelected(application_.selectedProject());
-
-    if (service) {
-        application_.log().logLine("Starting Tarnwick", LogLineKind::Plain);
-    } else if (!controller.actOnCommandLine(argument)) {
-        std::fprintf(stderr, "tarnwick: no project matches \"%s\" in %s\n", argument.c_str(),
-            application_.dataDirectory().c_str());
+    attachController(controller, view, outcomes, application_);
+    if (!startRunOrService(controller, argument, service))
         return 1;
-    }
 
-    using Clock = std::chrono::steady_clock;
-    auto nextTick = Clock::now() + std::chrono::seconds(1);
-    bool interrupted = false;
-    for (;;) {
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now()).count();
-        pollfd watched[2] = { { signals.get(), POLLIN, 0 }, { quit.get(), POLLIN, 0 } };
-        int ready = ::poll(watched, 2, static_cast<int>(std::max<int64_t>(wait, 0)));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0) {
-            application_.log().logLine("poll failed in the windowless loop", LogLineKind::Error);
-            interrupted = true;
-            break;
-        }
-        if (watched[0].revents & POLLIN) {
-            drain(signals.get(), sizeof(signalfd_siginfo));
-            interrupted = true;
-            break;
-        }
-        if (watched[1].revents & POLLIN) {
-            drain(quit.get(), sizeof(uint64_t));
-            break;
-        }
-        if (Clock::now() >= nextTick) {
-            controller.onTimerTick();
-            nextTick += std::chrono::seconds(1);
-            // A suspended machine must not make up for the lost seconds all at once.
-            if (nextTick < Clock::now())
-                nextTick = Clock::now() + std::chrono::seconds(1);
-        }
-    }
-
-    if (interrupted) {
+    if (tickUntilQuit(controller, signals.get(), quit.get(), application_.log()) == LoopEnd::Interrupted) {
         // The run in progress ends within a moment, even inside a stalled transfer, and
         // records what the servers confirmed; the controller's destructor waits for it. A
         // second Ctrl-C is not asked to wait: with the signals unblocked here, their default
@@ -211,13 +240,13 @@ int WindowlessRunner::run(const std::string& argument)
             application_.log().logLine("Stopping Tarnwick", LogLineKind::Plain);
             return 0;
         }
-        printSummary();
+        outcomes.printSummary(view);
         return 1;
     }
     controller.waitUntilIdle();
     const bool failed = controller.anyRunFailed();
     owned.reset();
     if (!service)
-        printSummary();
+        outcomes.printSummary(view);
     return failed ? 1 : 0;
 }

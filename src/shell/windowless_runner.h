@@ -4,6 +4,7 @@
 #include <string>
 
 class Application;
+class RunController;
 class WebProject;
 
 struct WindowlessOptions {
@@ -34,6 +35,9 @@ public:
 
 private:
     [[nodiscard]] int dryRun(const std::string& argument);
+    // Logs the service's start, or starts the run the argument names; false when it names
+    // no project.
+    [[nodiscard]] bool startRunOrService(RunController& controller, const std::string& argument, bool service);
 
     Application& application_;
     FILE* out_;
