@@ -4,6 +4,7 @@
 #include "ftp/sftp_session.h"
 #include "platform/file_utils.h"
 
+#include <algorithm>
 #include <cctype>
 
 ClientResult FtpClient::changeDirectory(std::string_view argument)
@@ -91,12 +92,18 @@ bool FtpClient::isRemoteFile(const std::string& path)
     if (path.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
         return false;
     if (features_.mlst) {
-        std::string reply = sendRaw("MLST " + path + "\r\n");
-        if (replyCode(reply) / 100 != 2)
+        // The facts stand on a line of their own inside the reply, not on its last line.
+        (void)sendRaw("MLST " + path + "\r\n", ReplyWait::DontWait);
+        if (state_ == State::Disconnected)
             return false;
-        for (char& c : reply)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return reply.find("type=file;") != std::string::npos;
+        std::vector<std::string> lines;
+        if (replyCode(readReply(&lines)) / 100 != 2)
+            return false;
+        return std::any_of(lines.begin(), lines.end(), [](std::string line) {
+            for (char& c : line)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return line.find("type=file;") != std::string::npos;
+        });
     }
     // Servers answer SIZE for regular files only; a folder gets 550.
     if (typeInEffect_ != 'I') {

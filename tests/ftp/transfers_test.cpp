@@ -569,6 +569,50 @@ TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
     }
 }
 
+// A server that offers MLST tells a folder from a file by its type fact, which stands inside
+// the reply: only a file steps aside for the part that replaces it.
+TEST(ScriptedAtomicUploads, OnlyAFileStepsAsideWhereMlstTellsTheType)
+{
+    const struct {
+        const char* fact;
+        int code;
+        const char* next; // what follows the MLST
+    } rows[] = {
+        { "type=file;size=1;", 226, "RNFR x.html" },
+        { "type=dir;", FtpClient::kTransferNotCarriedOut, "DELE .x.html.tarnwick-part" },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fact);
+        FakeFtpServer server;
+        server.on("USER", "230 Logged in\r\n");
+        server.on("FEAT", "211-Features:\r\n MLST type*;size*;\r\n211 End\r\n");
+        server.on("MLST", std::string("250-Listing x.html\r\n ") + row.fact + " /x.html\r\n250 End\r\n");
+        server.on("STOR", Answer::receiving("150 Ok\r\n", "226 Done\r\n"));
+        server.on("RNFR", "350 Ready\r\n");
+        for (const char* reply : { "553 Exists\r\n", "250 Ok\r\n", "250 Ok\r\n" })
+            server.on("RNTO", reply);
+        MachineOptions options = activeModeOptions();
+        options.checkFileSize = false;
+        FtpClient client(options);
+        FtpRecordingSink sink;
+        TempDir local;
+        local.writeFile("x.html", "x");
+        ASSERT_TRUE(server.start());
+        client.setEventSink(&sink);
+        client.setAtomicUploads(true);
+        ASSERT_TRUE(client.connect(server.url(), "user", "secret"));
+        ASSERT_TRUE(client.setLocalDirectory(local.path()));
+        EXPECT_EQ(client.uploadWithRetry("x.html", "x.html").code, row.code);
+        client.quit();
+        server.join();
+        const std::vector<std::string> commands = server.commands();
+        const auto mlst = std::find(commands.begin(), commands.end(), "MLST x.html");
+        ASSERT_NE(mlst, commands.end()) << testing::PrintToString(commands);
+        ASSERT_NE(mlst + 1, commands.end());
+        EXPECT_EQ(*(mlst + 1), row.next) << testing::PrintToString(commands);
+    }
+}
+
 // A transfer the server does not confirm, or a size that never agrees, leaves no part behind.
 TEST_F(ScriptedTransfers, FailedAtomicUploadsRemoveTheirPart)
 {
