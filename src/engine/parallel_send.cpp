@@ -27,6 +27,10 @@ struct WebProject::ParallelSend {
     std::vector<size_t> handedBack {}; // files a connection lost on its way gave back
     std::vector<char> settled = std::vector<char>(files.size(), 0);
     std::vector<char> triedTwice = std::vector<char>(files.size(), 0);
+    // What went to the server, for a transcript in the order of the queue rather than in
+    // the order the connections happened to take things.
+    std::vector<char> folderTried = std::vector<char>(folders.size(), 0);
+    std::vector<char> fileTried = std::vector<char>(files.size(), 0);
     int serving = 1; // connections taking files; the first is the run's own
     int refused = 0;
     // What a sink threw on any connection: the others stop taking files, and it reaches the
@@ -62,6 +66,8 @@ private:
     void serve(FtpClient& connection, BlockSink& block);
     [[nodiscard]] std::vector<std::unique_ptr<Connection>> prepareConnections(FtpClient& client, int wanted);
     void serveFromExtraConnection(Connection& connection);
+    // After the connections are done, no lock needed.
+    void writeTranscript();
 };
 
 std::optional<size_t> WebProject::ParallelSend::take()
@@ -87,8 +93,7 @@ void WebProject::ParallelSend::makeFolders(FtpClient& connection, BlockSink& blo
                 return;
             index = nextFolder++;
             go = usable(connection);
-            if (go)
-                run.transcript.writeLine(folders[index]->command);
+            folderTried[index] = go ? 1 : 0;
         }
         if (go)
             (void)enterFolder(connection, *folders[index], run.site.startdir);
@@ -116,6 +121,7 @@ void WebProject::ParallelSend::serveFiles(FtpClient& connection, BlockSink& bloc
             // folder done as well, and the upload then makes the folder itself.
             if (const int folder = files[*index].folder; folder >= 0)
                 folderMade.wait(lock, [&] { return folderDone[static_cast<size_t>(folder)] || thrown; });
+            fileTried[*index] = 1;
         }
         const ClientResult result = project.sendFile(connection, run, files[*index]);
         std::lock_guard lock(run.mutex);
@@ -201,6 +207,7 @@ void WebProject::ParallelSend::execute(FtpClient& client)
         serve(client, block);
         client.setEventSink(previous);
     } // every connection is done here
+    writeTranscript();
     if (thrown)
         std::rethrow_exception(thrown);
 
@@ -210,10 +217,28 @@ void WebProject::ParallelSend::execute(FtpClient& client)
             run.site.url.c_str(), wanted - refused, wanted);
     }
     // What a lost connection gave back with none left to take it.
+    for (size_t index = 0; index < files.size(); ++index) {
+        if (settled[index])
+            continue;
+        bool sent = false;
+        if (canSend(client, project.cancelRequested)) {
+            // A file a lost connection had taken is in the transcript already.
+            if (!fileTried[index])
+                project.writeTranscript(run, files[index]);
+            sent = project.sendFile(client, run, files[index]).ok();
+        }
+        project.settleFile(run, files[index].put->localPath, sent);
+    }
+}
+
+void WebProject::ParallelSend::writeTranscript()
+{
+    for (size_t index = 0; index < folders.size(); ++index)
+        if (folderTried[index])
+            run.transcript.writeLine(folders[index]->command);
     for (size_t index = 0; index < files.size(); ++index)
-        if (!settled[index])
-            project.settleFile(run, files[index].put->localPath,
-                canSend(client, project.cancelRequested) && project.sendFile(client, run, files[index]).ok());
+        if (fileTried[index])
+            project.writeTranscript(run, files[index]);
 }
 
 void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,

@@ -225,14 +225,16 @@ void WebProject::runLine(FtpClient& client, SiteRun& run, const PendingCommand& 
         (isSuccess(code) || pending.localPath.empty()) && code != FtpClient::kTransferNotCarriedOut);
 }
 
+void WebProject::writeTranscript(SiteRun& run, const FileUnit& file)
+{
+    std::lock_guard lock(run.mutex);
+    if (file.move != nullptr)
+        run.transcript.writeLine(file.move->command);
+    run.transcript.writeLine(file.put->command);
+}
+
 ClientResult WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUnit& file)
 {
-    {
-        std::lock_guard lock(run.mutex);
-        if (file.move != nullptr)
-            run.transcript.writeLine(file.move->command);
-        run.transcript.writeLine(file.put->command);
-    }
     // Moved only once its replacement is whole on the server: the live name is never empty
     // while the new version travels, and a failed upload leaves the old one in place.
     if (file.move != nullptr)
@@ -244,6 +246,16 @@ ClientResult WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUni
     // Only this put may take that move.
     client.setBeforeReplace({});
     return result;
+}
+
+void WebProject::sendInTurn(FtpClient& client, SiteRun& run, const FileUnit& file)
+{
+    bool sent = false;
+    if (canSend(client, cancelRequested)) {
+        writeTranscript(run, file);
+        sent = sendFile(client, run, file).ok();
+    }
+    settleFile(run, file.put->localPath, sent);
 }
 
 void WebProject::settleFile(SiteRun& run, const std::string& localPath, bool sent)
@@ -276,7 +288,7 @@ void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<co
         for (const PendingCommand* folder : folders)
             runLine(client, run, *folder);
         for (const FileUnit& file : files)
-            settleFile(run, file.put->localPath, canSend(client, cancelRequested) && sendFile(client, run, file).ok());
+            sendInTurn(client, run, file);
     }
     client.setPassiveAhead(false);
 }

@@ -195,6 +195,10 @@ private:
         const std::vector<FileUnit>& files);
     void sendFilesInParallel(class FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
         const std::vector<FileUnit>& files);
+    // The file's lines in the transcript: its archive move, if any, and its put.
+    void writeTranscript(SiteRun& run, const FileUnit& file);
+    // One file on one connection: its transcript lines, the upload, the outcome settled.
+    void sendInTurn(class FtpClient& client, SiteRun& run, const FileUnit& file);
     // Uploads one file (after its archive move); true when the server confirmed it.
     ClientResult sendFile(class FtpClient& client, SiteRun& run, const FileUnit& file);
     // Records the outcome for the file `localPath` sends (none when empty): the journal and
