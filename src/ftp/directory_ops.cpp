@@ -87,6 +87,14 @@ ClientResult FtpClient::deleteFile(const std::string& remoteName)
     return outcome(nameCommand("dele %s", remoteName));
 }
 
+void FtpClient::ensureBinaryType()
+{
+    if (typeInEffect_ != 'I') {
+        bool confirmed = command("TYPE I") / 100 == 2;
+        typeInEffect_ = confirmed ? 'I' : 0;
+    }
+}
+
 bool FtpClient::isRemoteFile(const std::string& path)
 {
     if (path.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
@@ -106,10 +114,7 @@ bool FtpClient::isRemoteFile(const std::string& path)
         });
     }
     // Servers answer SIZE for regular files only; a folder gets 550.
-    if (typeInEffect_ != 'I') {
-        bool confirmed = command("TYPE I") / 100 == 2;
-        typeInEffect_ = confirmed ? 'I' : 0;
-    }
+    ensureBinaryType();
     return nameCommand("SIZE %s", path) == 213;
 }
 
@@ -126,10 +131,7 @@ std::optional<bool> FtpClient::remoteFileExists(const std::string& path)
     }
     if (features_.size) {
         // Some servers refuse SIZE in ASCII type with 550; that must not read as "missing".
-        if (typeInEffect_ != 'I') {
-            bool confirmed = command("TYPE I") / 100 == 2;
-            typeInEffect_ = confirmed ? 'I' : 0;
-        }
+        ensureBinaryType();
         int code = nameCommand("SIZE %s", path);
         if (code == 213)
             return true;

@@ -302,6 +302,21 @@ private:
     // 1.3 session whether the server minds. True when the server refused it for that reason;
     // the caller then repeats the transfer once, with a fresh ticket from a new login.
     [[nodiscard]] bool repeatForResumption();
+    // Runs one transfer attempt, and once more when the server refused it for want of TLS
+    // resumption: the refusal is no failure of the connection.
+    template <typename Attempt> [[nodiscard]] auto onceMoreIfResumptionRequired(Attempt attempt)
+    {
+        const int failures = failureCount_;
+        auto result = attempt();
+        if (repeatForResumption()) {
+            failureCount_ = failures;
+            result = attempt();
+        }
+        return result;
+    }
+    // TYPE I unless the server already confirmed it: SIZE counts bytes as sent in the type in
+    // force, and some servers refuse SIZE in ASCII type.
+    void ensureBinaryType();
     [[nodiscard]] std::vector<RemoteEntry> entriesFromList();
     [[nodiscard]] std::vector<RemoteEntry> entriesFromMlsd();
     [[nodiscard]] int readReplyCode();

@@ -107,12 +107,7 @@ ClientResult FtpClient::download(const std::string& remoteName, const std::strin
         return outcome(kTransferNotCarriedOut, EINVAL);
     }
     sendType(localName);
-    const int failures = failureCount_;
-    DownloadAttempt attempt = retrieveOnce(remoteName, localName);
-    if (repeatForResumption()) {
-        failureCount_ = failures;
-        attempt = retrieveOnce(remoteName, localName);
-    }
+    const DownloadAttempt attempt = onceMoreIfResumptionRequired([&] { return retrieveOnce(remoteName, localName); });
     if (attempt.failed)
         sink_->onTransferFailed(localName);
     return attempt.result;
@@ -342,13 +337,7 @@ bool FtpClient::moveIntoPlace(
 FtpClient::UploadAttempt FtpClient::uploadOnce(
     const std::string& remoteName, const std::string& localName, TransferMode /*mode*/, int64_t expectedSize)
 {
-    const int failures = failureCount_;
-    UploadAttempt attempt = storeOnce(remoteName, localName, expectedSize);
-    if (repeatForResumption()) {
-        failureCount_ = failures;
-        attempt = storeOnce(remoteName, localName, expectedSize);
-    }
-    return attempt;
+    return onceMoreIfResumptionRequired([&] { return storeOnce(remoteName, localName, expectedSize); });
 }
 
 FtpClient::UploadAttempt FtpClient::storeOnce(
@@ -535,10 +524,7 @@ bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::strin
         if (localSize < 0)
             return true;
         // SIZE counts bytes as sent in the type in force; only binary type counts them all.
-        if (typeInEffect_ != 'I') {
-            bool confirmed = command("TYPE I") / 100 == 2;
-            typeInEffect_ = confirmed ? 'I' : 0;
-        }
+        ensureBinaryType();
         std::string reply = sendRaw("SIZE " + remoteName + "\r\n");
         int code = replyCode(reply);
         if (code == 213) {
@@ -580,13 +566,7 @@ ClientResult FtpClient::list(const std::string& argument)
 
 int FtpClient::receiveListing(const char* verb, const std::string& argument)
 {
-    const int failures = failureCount_;
-    int code = listOnce(verb, argument);
-    if (repeatForResumption()) {
-        failureCount_ = failures;
-        code = listOnce(verb, argument);
-    }
-    return code;
+    return onceMoreIfResumptionRequired([&] { return listOnce(verb, argument); });
 }
 
 int FtpClient::listOnce(const char* verb, const std::string& argument)
