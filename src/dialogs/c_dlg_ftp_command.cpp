@@ -78,8 +78,7 @@ CDlgFTPCommand::CDlgFTPCommand(const UiStrings& strings, ProjectList& projects, 
     , projects_(projects)
     , sites_(sites)
     , sitesFallbackPath_(std::move(sitesFallbackPath))
-    , client_(options)
-    , browser_(client_)
+    , browser_(options)
 {
     auto text = [&](const char* key) { return browser_text::text(strings, key); };
     setWindowTitle(text("browser.title"));
@@ -116,7 +115,7 @@ CDlgFTPCommand::CDlgFTPCommand(const UiStrings& strings, ProjectList& projects, 
 
     useDesktopPrompts();
 
-    client_.setEventSink(this);
+    browser_.session().setEventSink(this);
     buildServerEntries();
     resize(960, 600);
 }
@@ -211,7 +210,7 @@ void CDlgFTPCommand::useDesktopPrompts()
         return true;
     };
     runBatch_ = [this](const std::vector<FtpOperation>& batch) {
-        CDlgProgress progress(strings_, client_, this);
+        CDlgProgress progress(strings_, browser_.session(), this);
         progress.setWork([this, batch](CDlgProgress& dialog) {
             browser_.runBatch(batch);
             dialog.onFinished();
@@ -219,14 +218,15 @@ void CDlgFTPCommand::useDesktopPrompts()
         progress.run();
     };
     openRelaunch_ = [this](ProjectSettings& project) {
-        CDlgRelaunch dialog(strings_, client_, client_.currentDirectory(), browser_.localDirectory(), project, this);
+        CDlgRelaunch dialog(strings_, browser_.session(), browser_.session().currentDirectory(),
+            browser_.localDirectory(), project, this);
         dialog.exec();
     };
 }
 
 CDlgFTPCommand::~CDlgFTPCommand()
 {
-    client_.setEventSink(nullptr);
+    browser_.session().setEventSink(nullptr);
 }
 
 void CDlgFTPCommand::onLine(const std::string& text)

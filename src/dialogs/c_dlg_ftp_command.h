@@ -1,7 +1,6 @@
 #pragma once
 
-#include "ftp/ftp_client.h"
-#include "ftp/ftp_event_sink.h"
+#include "session/ftp_event_sink.h"
 #include "shell/ftp_browser.h"
 
 #include <QDialog>
@@ -69,7 +68,7 @@ public:
     void setRelaunchOpener(RelaunchOpener opener) { openRelaunch_ = std::move(opener); }
 
     [[nodiscard]] FtpBrowser& browser() { return browser_; }
-    [[nodiscard]] FtpClient& client() { return client_; }
+    [[nodiscard]] RemoteSession& client() { return browser_.session(); }
     [[nodiscard]] QComboBox* serverList() const { return servers_; }
     [[nodiscard]] QComboBox* remotePathList() const { return remotePath_; }
     [[nodiscard]] QComboBox* localPathList() const { return localPath_; }
@@ -111,7 +110,6 @@ private:
     ProjectList& projects_;
     SiteList& sites_;
     std::string sitesFallbackPath_;
-    FtpClient client_;
     FtpBrowser browser_;
     std::vector<ServerEntry> entries_;
     int connectedEntry_ = -1;

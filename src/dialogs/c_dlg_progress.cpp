@@ -1,7 +1,7 @@
 #include "dialogs/c_dlg_progress.h"
 
 #include "dialogs/dialog_text.h"
-#include "ftp/ftp_client.h"
+#include "session/remote_session.h"
 #include "uikit/app_icons.h"
 #include "uikit/ui_strings.h"
 
@@ -28,7 +28,7 @@ int barValue(int64_t bytes)
 
 } // namespace
 
-CDlgProgress::CDlgProgress(const UiStrings& strings, FtpClient& client, QWidget* parent)
+CDlgProgress::CDlgProgress(const UiStrings& strings, RemoteSession& client, QWidget* parent)
     : QDialog(parent)
     , client_(client)
     , file_(new QLabel(this))

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ftp/ftp_event_sink.h"
-#include "ftp/ftp_operation.h"
+#include "session/ftp_event_sink.h"
+#include "session/ftp_operation.h"
 
 #include <QDialog>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-class FtpClient;
+class RemoteSession;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -28,7 +28,7 @@ public:
     // shouldStop turns true.
     using WorkFunction = std::function<void(CDlgProgress& progress)>;
 
-    CDlgProgress(const UiStrings& strings, FtpClient& client, QWidget* parent = nullptr);
+    CDlgProgress(const UiStrings& strings, RemoteSession& client, QWidget* parent = nullptr);
     // Waits for the worker and gives the client its previous sink back.
     ~CDlgProgress() override;
 
@@ -71,7 +71,7 @@ private:
     void post(std::function<void()> update);
     void showBytes(int64_t itemDone, int64_t expected, int64_t overall);
 
-    FtpClient& client_;
+    RemoteSession& client_;
     WorkFunction work_;
     std::vector<FtpOperation> batch_;
     FtpEventSink* previousSink_ = nullptr;

@@ -18,7 +18,7 @@
 
 using dialog_text::toQt;
 
-CDlgRelaunch::CDlgRelaunch(const UiStrings& strings, FtpClient& client, const std::string& remoteStart,
+CDlgRelaunch::CDlgRelaunch(const UiStrings& strings, RemoteSession& client, const std::string& remoteStart,
     const std::string& localDirectory, const ProjectSettings& project, QWidget* parent)
     : QDialog(parent)
     , strings_(strings)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/full_compare.h"
-#include "ftp/ftp_event_sink.h"
+#include "session/ftp_event_sink.h"
 
 #include <QDialog>
 
@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-class FtpClient;
+class RemoteSession;
 class ProjectSettings;
 class QCheckBox;
 class QLabel;
@@ -28,7 +28,7 @@ public:
     // Told when Start has ended; the default shows a message box.
     using Inform = std::function<void(const QString& text)>;
 
-    CDlgRelaunch(const UiStrings& strings, FtpClient& client, const std::string& remoteStart,
+    CDlgRelaunch(const UiStrings& strings, RemoteSession& client, const std::string& remoteStart,
         const std::string& localDirectory, const ProjectSettings& project, QWidget* parent = nullptr);
 
     void find();

@@ -1,8 +1,8 @@
 #include "engine/command_lines.h"
 
 #include "engine/web_project.h"
-#include "ftp/next_token.h"
 #include "platform/file_utils.h"
+#include "session/next_token.h"
 
 #include <cstdio>
 #include <functional>

@@ -1,8 +1,8 @@
 #include "engine/full_compare.h"
 
 #include "engine/web_project.h"
-#include "ftp/ftp_client.h"
-#include "ftp/upload_names.h"
+#include "session/remote_session.h"
+#include "session/upload_names.h"
 
 #include <utility>
 
@@ -39,7 +39,7 @@ bool continues(const ClientResult& result)
 
 } // namespace
 
-FullCompare::FullCompare(FtpClient& client, const ProjectSettings& project, std::string localDirectory,
+FullCompare::FullCompare(RemoteSession& client, const ProjectSettings& project, std::string localDirectory,
     std::string remoteStart, FtpEventSink& sink)
     : client_(client)
     , project_(project)

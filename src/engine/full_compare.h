@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-class FtpClient;
+class RemoteSession;
 class FtpEventSink;
 class ProjectSettings;
 
@@ -34,8 +34,8 @@ public:
     };
 
     // `project` supplies the skip rules; `localDirectory` is compared with `remoteStart`.
-    FullCompare(FtpClient& client, const ProjectSettings& project, std::string localDirectory, std::string remoteStart,
-        FtpEventSink& sink);
+    FullCompare(RemoteSession& client, const ProjectSettings& project, std::string localDirectory,
+        std::string remoteStart, FtpEventSink& sink);
 
     // Scans, maps and walks the server afresh (the cache is emptied first, so a repeated
     // Find sees what an earlier Start changed).
@@ -70,7 +70,7 @@ private:
     void removeEmptyDirectories(const std::string& directory, int depth);
     void removeLeftovers();
 
-    FtpClient& client_;
+    RemoteSession& client_;
     const ProjectSettings& project_;
     std::string localDirectory_;
     std::string remoteStart_;

@@ -1,5 +1,6 @@
 #include "engine/block_sink.h"
 #include "engine/site_run.h"
+#include "ftp/ftp_client.h"
 
 #include <algorithm>
 #include <chrono>
@@ -36,35 +37,28 @@ struct WebProject::ParallelSend {
     // What a sink threw on any connection: the others stop taking files, and it reaches the
     // run's caller from this thread, as it would from one connection.
     std::exception_ptr thrown {};
-    // The extra connections' options, which they read at every connect and upload. The
-    // dial-up connection is the run's own; more connections only log in.
-    MachineOptions options {};
-
     // A connection of its own with the sink that keeps its lines together.
     struct Connection {
-        Connection(
-            const MachineOptions& options, std::chrono::milliseconds budget, FtpEventSink& target, std::mutex& mutex)
-            : client(options, budget)
-            , sink(target, mutex)
+        Connection(FtpEventSink& target, std::mutex& mutex)
+            : sink(target, mutex)
         {
-            client.setEventSink(&sink);
         }
-        FtpClient client;
         BlockSink sink;
+        std::unique_ptr<RemoteSession> client;
     };
 
-    void execute(FtpClient& client);
+    void execute(RemoteSession& client);
 
 private:
     [[nodiscard]] std::optional<size_t> take();
-    [[nodiscard]] bool usable(const FtpClient& connection) const
+    [[nodiscard]] bool usable(const RemoteSession& connection) const
     {
         return !thrown && canSend(connection, project.cancelRequested);
     }
-    void makeFolders(FtpClient& connection, BlockSink& block);
-    void serveFiles(FtpClient& connection, BlockSink& block);
-    void serve(FtpClient& connection, BlockSink& block);
-    [[nodiscard]] std::vector<std::unique_ptr<Connection>> prepareConnections(FtpClient& client, int wanted);
+    void makeFolders(RemoteSession& connection, BlockSink& block);
+    void serveFiles(RemoteSession& connection, BlockSink& block);
+    void serve(RemoteSession& connection, BlockSink& block);
+    [[nodiscard]] std::vector<std::unique_ptr<Connection>> prepareConnections(RemoteSession& client, int wanted);
     void serveFromExtraConnection(Connection& connection);
     // After the connections are done, no lock needed.
     void writeTranscript();
@@ -82,7 +76,7 @@ std::optional<size_t> WebProject::ParallelSend::take()
     return std::nullopt;
 }
 
-void WebProject::ParallelSend::makeFolders(FtpClient& connection, BlockSink& block)
+void WebProject::ParallelSend::makeFolders(RemoteSession& connection, BlockSink& block)
 {
     for (;;) {
         size_t index;
@@ -104,7 +98,7 @@ void WebProject::ParallelSend::makeFolders(FtpClient& connection, BlockSink& blo
     }
 }
 
-void WebProject::ParallelSend::serveFiles(FtpClient& connection, BlockSink& block)
+void WebProject::ParallelSend::serveFiles(RemoteSession& connection, BlockSink& block)
 {
     makeFolders(connection, block);
     for (;;) {
@@ -141,7 +135,7 @@ void WebProject::ParallelSend::serveFiles(FtpClient& connection, BlockSink& bloc
     }
 }
 
-void WebProject::ParallelSend::serve(FtpClient& connection, BlockSink& block)
+void WebProject::ParallelSend::serve(RemoteSession& connection, BlockSink& block)
 {
     try {
         serveFiles(connection, block);
@@ -155,27 +149,26 @@ void WebProject::ParallelSend::serve(FtpClient& connection, BlockSink& block)
 }
 
 std::vector<std::unique_ptr<WebProject::ParallelSend::Connection>> WebProject::ParallelSend::prepareConnections(
-    FtpClient& client, int wanted)
+    RemoteSession& client, int wanted)
 {
-    options = project.machineOptions != nullptr ? *project.machineOptions : MachineOptions {};
-    options.dialUpEntry.clear();
     std::vector<std::unique_ptr<Connection>> connections;
     for (int count = 1; count < wanted; ++count) {
-        connections.push_back(std::make_unique<Connection>(
-            options, std::chrono::milliseconds(project.clientBudgetMilliseconds), *project.eventSink, run.mutex));
-        FtpClient& extra = connections.back()->client;
-        extra.setStopSignal(&project.stopSignal);
-        extra.setTrustedCertificatesPath(project.trustStorePath());
-        extra.setKeyFile(run.site.keyfile);
+        auto connection = std::make_unique<Connection>(*project.eventSink, run.mutex);
+        connection->client = project.newSession(run, connection->sink);
         // Here, before the threads start: the run's own client is not for other threads.
-        extra.setControlResumption(client.shareControlSession());
+        FtpClient* ftp = client.ftp();
+        FtpClient* extra = connection->client->ftp();
+        if (ftp != nullptr && extra != nullptr)
+            extra->setControlResumption(ftp->shareControlSession());
+        connections.push_back(std::move(connection));
     }
     return connections;
 }
 
 void WebProject::ParallelSend::serveFromExtraConnection(Connection& connection)
 {
-    const bool connected = connection.client.connect(run.site.url, run.site.user, run.site.pass).ok();
+    RemoteSession& client = *connection.client;
+    const bool connected = client.connect(run.site.url, run.site.user, run.site.pass).ok();
     {
         std::lock_guard lock(run.mutex);
         // A server at its limit answers 421 or closes: no error of the run.
@@ -186,14 +179,13 @@ void WebProject::ParallelSend::serveFromExtraConnection(Connection& connection)
         }
         ++serving;
     }
-    connection.client.setAtomicUploads(run.site.atomic);
-    connection.client.setPassiveAhead(true);
-    serve(connection.client, connection.sink);
-    (void)connection.client.quit();
+    client.setPassiveAhead(true);
+    serve(client, connection.sink);
+    client.quit();
     connection.sink.discard();
 }
 
-void WebProject::ParallelSend::execute(FtpClient& client)
+void WebProject::ParallelSend::execute(RemoteSession& client)
 {
     const int wanted = static_cast<int>(std::min(static_cast<size_t>(run.connectionLimit), files.size()));
     std::vector<std::unique_ptr<Connection>> connections = prepareConnections(client, wanted);
@@ -241,8 +233,8 @@ void WebProject::ParallelSend::writeTranscript()
             project.writeTranscript(run, files[index]);
 }
 
-void WebProject::sendFilesInParallel(FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
-    const std::vector<FileUnit>& files)
+void WebProject::sendFilesInParallel(RemoteSession& client, SiteRun& run,
+    const std::vector<const PendingCommand*>& folders, const std::vector<FileUnit>& files)
 {
     ParallelSend send { *this, run, folders, files };
     send.execute(client);

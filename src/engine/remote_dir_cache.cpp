@@ -1,10 +1,10 @@
 #include "engine/remote_dir_cache.h"
 
-#include "ftp/ftp_client.h"
+#include "session/remote_session.h"
 
 #include <algorithm>
 
-RemoteDirCache::RemoteDirCache(FtpClient& client)
+RemoteDirCache::RemoteDirCache(RemoteSession& client)
     : client_(client)
 {
 }

@@ -1,19 +1,19 @@
 #pragma once
 
-#include "ftp/remote_entry.h"
+#include "session/remote_entry.h"
 
 #include <map>
 #include <string>
 #include <vector>
 
-class FtpClient;
+class RemoteSession;
 
 // Parsed listings per server folder, fetched once through `client` and served from memory
 // afterwards. The client must outlive the cache; only the thread that drives the client may
 // use it.
 class RemoteDirCache {
 public:
-    explicit RemoteDirCache(FtpClient& client);
+    explicit RemoteDirCache(RemoteSession& client);
 
     // The entries of `directory` as the server listed them (fetched on first use).
     [[nodiscard]] const std::vector<RemoteEntry>& listing(const std::string& directory);
@@ -28,6 +28,6 @@ public:
     static void splitPath(const std::string& path, std::string& directory, std::string& name);
 
 private:
-    FtpClient& client_;
+    RemoteSession& client_;
     std::map<std::string, std::vector<RemoteEntry>> listings_;
 };

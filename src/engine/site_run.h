@@ -6,14 +6,18 @@
 #include "engine/run_journal.h"
 #include "engine/upload_script.h"
 #include "engine/web_project.h"
-#include "ftp/ftp_client.h"
+#include "session/remote_session.h"
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
 
 struct WebProject::SiteRun {
+    // New sessions for the site's url (its connections).
+    const std::function<std::unique_ptr<RemoteSession>(const std::string&)>& makeSession;
     const FtpSite& site;
     int siteNumber;
     UploadScript& transcript;
@@ -29,11 +33,11 @@ struct WebProject::SiteRun {
 };
 
 // Whether `client` may still be given work: no stop, no lost connection, no used-up budget.
-inline bool canSend(const FtpClient& client, const std::atomic<bool>& cancelled)
+inline bool canSend(const RemoteSession& client, const std::atomic<bool>& cancelled)
 {
     return !cancelled && !client.isBroken() && !client.timedOut();
 }
 
 // Makes (or, for the root, enters) the folder of a folder step under the site's start
 // directory, from its typed parts; the line goes to the log as the transcript shows it.
-ClientResult enterFolder(FtpClient& client, const PendingCommand& folder, const std::string& startdir);
+ClientResult enterFolder(RemoteSession& client, const PendingCommand& folder, const std::string& startdir);

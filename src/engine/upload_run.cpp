@@ -1,15 +1,16 @@
 #include "engine/web_project.h"
 
+#include "connect/session_factory.h"
 #include "engine/command_lines.h"
 #include "engine/run_journal.h"
 #include "engine/site_run.h"
 #include "engine/upload_script.h"
-#include "ftp/ftp_client.h"
-#include "ftp/remote_entry.h"
 #include "platform/ascii_case.h"
 #include "platform/file_attributes.h"
 #include "platform/file_utils.h"
 #include "script/interpreter.h"
+#include "session/remote_entry.h"
+#include "session/remote_session.h"
 
 #include <algorithm>
 #include <cctype>
@@ -52,13 +53,12 @@ constexpr size_t kMaxPrunedPerRun = 500;
 
 } // namespace
 
-ClientResult enterFolder(FtpClient& client, const PendingCommand& folder, const std::string& startdir)
+ClientResult enterFolder(RemoteSession& client, const PendingCommand& folder, const std::string& startdir)
 {
-    client.forgetListing();
     client.eventSink().message("--------------- %s\n", applyStartDirectory(folder.command, startdir).c_str());
     if (folder.remotePath.empty())
-        return client.changeDirectory(quotedArgument(serverPathAt(startdir, "/")));
-    return client.makeDirectory(quotedArgument(serverPathAt(startdir, folder.remotePath)));
+        return client.changeDirectory(serverPathAt(startdir, "/"));
+    return client.makeDirectory(serverPathAt(startdir, folder.remotePath));
 }
 
 void WebProject::MarkFailed(const std::string& localPath)
@@ -87,12 +87,12 @@ void WebProject::MarkAllFailed(const std::string& localPath)
     }
 }
 
-void WebProject::PruneArchive(FtpClient& client)
+void WebProject::PruneArchive(RemoteSession& client)
 {
     pruneArchiveEntries(client, client.listEntries(archivdir));
 }
 
-void WebProject::pruneArchiveEntries(FtpClient& client, std::vector<RemoteEntry> entries)
+void WebProject::pruneArchiveEntries(RemoteSession& client, std::vector<RemoteEntry> entries)
 {
     const size_t keep = static_cast<size_t>(std::max(archmax, 0));
     if (entries.size() <= keep)
@@ -117,7 +117,7 @@ void WebProject::pruneArchiveEntries(FtpClient& client, std::vector<RemoteEntry>
     }
 }
 
-bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, ArchiveFolder& archive)
+bool WebProject::moveIntoArchive(RemoteSession& client, const PendingCommand& move, ArchiveFolder& archive)
 {
     // A name already in the archive would be overwritten by the rename (most servers allow
     // it): that version would be lost. The name is taken before the move, so a move on
@@ -140,7 +140,6 @@ bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, 
             }
         }
     }
-    client.forgetListing();
     client.eventSink().message("--------------- %s\n", moveLine(move.archiveSource, target).c_str());
     const bool moved = client
                            .renameFile(move.archiveSource, target,
@@ -158,7 +157,7 @@ bool WebProject::moveIntoArchive(FtpClient& client, const PendingCommand& move, 
     return moved;
 }
 
-void WebProject::runQueuedCommands(FtpClient& client, SiteRun& run)
+void WebProject::runQueuedCommands(RemoteSession& client, SiteRun& run)
 {
     std::vector<const PendingCommand*> folders; // to make
     std::vector<const PendingCommand*> roots; // cd "/": this connection's folder only
@@ -204,7 +203,7 @@ void WebProject::runQueuedCommands(FtpClient& client, SiteRun& run)
     sendStretch();
 }
 
-void WebProject::runLine(FtpClient& client, SiteRun& run, const PendingCommand& pending)
+void WebProject::runLine(RemoteSession& client, SiteRun& run, const PendingCommand& pending)
 {
     if (!canSend(client, cancelRequested)) {
         settleFile(run, pending.localPath, false);
@@ -222,7 +221,7 @@ void WebProject::runLine(FtpClient& client, SiteRun& run, const PendingCommand& 
     }
     const int code = runScriptLine(client, applyStartDirectory(pending.command, run.site.startdir));
     settleFile(run, pending.localPath,
-        (isSuccess(code) || pending.localPath.empty()) && code != FtpClient::kTransferNotCarriedOut);
+        (isSuccess(code) || pending.localPath.empty()) && code != RemoteSession::kTransferNotCarriedOut);
 }
 
 void WebProject::writeTranscript(SiteRun& run, const FileUnit& file)
@@ -233,7 +232,7 @@ void WebProject::writeTranscript(SiteRun& run, const FileUnit& file)
     run.transcript.writeLine(file.put->command);
 }
 
-ClientResult WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUnit& file)
+ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const FileUnit& file)
 {
     // Moved only once its replacement is whole on the server: the live name is never empty
     // while the new version travels, and a failed upload leaves the old one in place.
@@ -248,7 +247,7 @@ ClientResult WebProject::sendFile(FtpClient& client, SiteRun& run, const FileUni
     return result;
 }
 
-void WebProject::sendInTurn(FtpClient& client, SiteRun& run, const FileUnit& file)
+void WebProject::sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file)
 {
     bool sent = false;
     if (canSend(client, cancelRequested)) {
@@ -273,7 +272,7 @@ void WebProject::settleFile(SiteRun& run, const std::string& localPath, bool sen
     }
 }
 
-void WebProject::sendFiles(FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
+void WebProject::sendFiles(RemoteSession& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
     const std::vector<FileUnit>& files)
 {
     // A relative server path means the folder a script's cd chose, which only this
@@ -315,11 +314,10 @@ void WebProject::RunUpload()
     }
 
     const MachineOptions defaults;
-    FtpClient client(
+    SessionFactory factory(
         machineOptions != nullptr ? *machineOptions : defaults, std::chrono::milliseconds(clientBudgetMilliseconds));
-    client.setEventSink(eventSink);
-    client.setStopSignal(&stopSignal);
-    client.setTrustedCertificatesPath(trustStorePath());
+    const std::function<std::unique_ptr<RemoteSession>(const std::string&)> makeSession
+        = sessionMaker ? sessionMaker : [&factory](const std::string& url) { return factory.make(url); };
 
     // Each confirmation goes to the journal as it arrives, so a run killed at any point has
     // lost only what was in flight.
@@ -349,14 +347,14 @@ void WebProject::RunUpload()
         }
         UploadScript transcript(temp, siteNumber);
         ArchiveFolder archive;
-        SiteRun run { site, siteNumber, transcript, archive, journal, itemsByPath,
+        SiteRun run { makeSession, site, siteNumber, transcript, archive, journal, itemsByPath,
             siteOutcomes[static_cast<size_t>(siteNumber - 1)],
             std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) };
-        serveSite(client, run);
+        serveSite(run);
         transcript.finish();
     }
     currentSite = 0;
-    client.hangUpIfDialed();
+    factory.hangUpIfDialed();
     journal.close();
 }
 
@@ -369,28 +367,45 @@ bool WebProject::archiveMovesPending() const
                 && std::any_of(items.begin(), items.end(), [](const FileItem& item) { return item.deleted; })));
 }
 
-void WebProject::serveSite(FtpClient& client, SiteRun& run)
+std::unique_ptr<RemoteSession> WebProject::newSession(SiteRun& run, FtpEventSink& sink)
 {
-    const FtpSite& site = run.site;
-    client.setKeyFile(site.keyfile);
-    const bool connected = client.connect(site.url, site.user, site.pass).ok();
-    client.setAtomicUploads(site.atomic);
-    if (!connected) {
+    std::unique_ptr<RemoteSession> session = run.makeSession(run.site.url);
+    session->setEventSink(&sink);
+    session->setStopSignal(&stopSignal);
+    session->setTrustedCertificatesPath(trustStorePath());
+    session->setKeyFile(run.site.keyfile);
+    session->setAtomicUploads(run.site.atomic);
+    return session;
+}
+
+void WebProject::serveSite(SiteRun& run)
+{
+    std::unique_ptr<RemoteSession> client = newSession(run, *eventSink);
+    if (!client->connect(run.site.url, run.site.user, run.site.pass).ok()) {
         ++unreachableSites;
         MarkAllFailed();
         run.outcome.failed = static_cast<int>(run.itemsByPath.size());
-    } else {
-        prepareSiteFolders(client, run.archive);
-        runSiteScript(client, site.preScript);
-        runQueuedCommands(client, run);
-        if (deleteRemoved == 1 && !deletionsHeld)
-            removeDeletedFiles(client, site, run.archive, [&run](const FileItem& item, bool done) {
-                if (done)
-                    run.journal.recordDeletion(run.siteNumber, item.path);
-                ++(done ? run.outcome.deleted : run.outcome.failed);
-            });
-        runSiteScript(client, site.postScript);
+        // The local report still tells of this run; no server can take it.
+        if (!htmlreport.empty())
+            (void)ReportHTML(run.site.startdir);
+        return;
     }
+    serveConnectedSite(*client, run);
+}
+
+void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run)
+{
+    const FtpSite& site = run.site;
+    prepareSiteFolders(client, run.archive);
+    runSiteScript(client, site.preScript);
+    runQueuedCommands(client, run);
+    if (deleteRemoved == 1 && !deletionsHeld)
+        removeDeletedFiles(client, site, run.archive, [&run](const FileItem& item, bool done) {
+            if (done)
+                run.journal.recordDeletion(run.siteNumber, item.path);
+            ++(done ? run.outcome.deleted : run.outcome.failed);
+        });
+    runSiteScript(client, site.postScript);
 
     if (!htmlreport.empty()) {
         const std::string reportPath = ReportHTML(site.startdir);
@@ -403,15 +418,15 @@ void WebProject::serveSite(FtpClient& client, SiteRun& run)
         else
             PruneArchive(client);
     }
-    (void)client.quit();
+    client.quit();
 }
 
-void WebProject::prepareSiteFolders(FtpClient& client, ArchiveFolder& archive)
+void WebProject::prepareSiteFolders(RemoteSession& client, ArchiveFolder& archive)
 {
     if (!archivdir.empty())
-        (void)client.makeDirectory(quotedArgument(archivdir));
+        (void)client.makeDirectory(archivdir);
     if (!remote.empty())
-        (void)client.makeDirectory(quotedArgument(remote));
+        (void)client.makeDirectory(remote);
     // The moves pick names not yet taken in the archive.
     if (archiveMovesPending()) {
         archive.entries = client.listEntries(archivdir);
@@ -421,7 +436,7 @@ void WebProject::prepareSiteFolders(FtpClient& client, ArchiveFolder& archive)
     }
 }
 
-void WebProject::runSiteScript(FtpClient& client, const std::vector<std::string>& lines)
+void WebProject::runSiteScript(RemoteSession& client, const std::vector<std::string>& lines)
 {
     for (const std::string& line : lines) {
         if (client.isBroken())
@@ -454,7 +469,7 @@ std::optional<WebProject::DeletedTarget> WebProject::deletedTarget(
     return target;
 }
 
-void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, ArchiveFolder& archive,
+void WebProject::removeDeletedFiles(RemoteSession& client, const FtpSite& site, ArchiveFolder& archive,
     const std::function<void(const FileItem&, bool)>& settled)
 {
     for (FileItem& item : items) {
@@ -474,7 +489,6 @@ void WebProject::removeDeletedFiles(FtpClient& client, const FtpSite& site, Arch
         std::string gonePath;
         if (archivdir.empty()) {
             gonePath = target->serverPath;
-            client.forgetListing();
             client.eventSink().message("--------------- dele %s\n", quotedArgument(gonePath).c_str());
             done = client.deleteFile(gonePath).ok();
         } else {

@@ -3,10 +3,10 @@
 #include "config/machine_options.h"
 #include "config/project_settings.h"
 #include "engine/file_item.h"
-#include "ftp/client_result.h"
-#include "ftp/ftp_event_sink.h"
-#include "ftp/remote_entry.h"
 #include "platform/stop_signal.h"
+#include "session/client_result.h"
+#include "session/ftp_event_sink.h"
+#include "session/remote_entry.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,6 +21,7 @@
 #include <vector>
 
 class FileAttributes;
+class RemoteSession;
 
 // One web project: its stored settings plus the state and operations of its upload engine.
 // Until an owner installs another sink, the project reports to itself, doing nothing.
@@ -120,7 +121,7 @@ public:
     void MarkAllFailed(const std::string& localPath = {});
     // Deletes all but the archmax newest entries of archivdir on the server, newest by the
     // stamp in their names; at most a few hundred per run.
-    void PruneArchive(class FtpClient& client);
+    void PruneArchive(RemoteSession& client);
     // What one site's archive folder holds, as listed at the start of its turn and grown by
     // the moves of the run.
     struct ArchiveFolder {
@@ -133,7 +134,7 @@ public:
     // Deletes (or, with archivdir, archives) the server copies of the deleted items. A
     // deletion that is refused, or not tried, marks its item failed. `settled` hears of each
     // deleted item, with whether it is gone from the server.
-    void removeDeletedFiles(class FtpClient& client, const FtpSite& site, ArchiveFolder& archive,
+    void removeDeletedFiles(RemoteSession& client, const FtpSite& site, ArchiveFolder& archive,
         const std::function<void(const FileItem&, bool)>& settled = {});
     // Where the server copy of a deleted item lives: its folder below the remote folder (as
     // archive names use it), its name, and its path from the server's root under `startdir`.
@@ -159,6 +160,8 @@ public:
     // Collaborators the owner may replace (tests substitute their own).
     FileAttributes* fileAttributes = nullptr; // archive marks; nullptr: every file counts as changed
     const MachineOptions* machineOptions = nullptr; // nullptr: defaults
+    // A new, unconnected session for a site's url; empty: the protocol the url names.
+    std::function<std::unique_ptr<RemoteSession>(const std::string& url)> sessionMaker;
     std::function<int64_t()> clock = [] { return static_cast<int64_t>(std::time(nullptr)); };
 
 private:
@@ -168,19 +171,23 @@ private:
     std::map<std::string, RecordedFile> journalUploads_;
     // Marks the journal showed to be stale; cleared once the file list holds the files.
     std::vector<std::string> marksToClear_;
-    void pruneArchiveEntries(class FtpClient& client, std::vector<RemoteEntry> entries);
+    void pruneArchiveEntries(RemoteSession& client, std::vector<RemoteEntry> entries);
     // What the connections serving one site share (site_run.h).
     struct SiteRun;
     // One stretch of files over several connections (parallel_send.cpp).
     struct ParallelSend;
+    // A session for the run's site reporting to `sink`, with the run's stop, trust store and
+    // the site's key file and atomic uploads; not connected yet.
+    [[nodiscard]] std::unique_ptr<RemoteSession> newSession(SiteRun& run, FtpEventSink& sink);
     // One site's turn of RunUpload: connect, folders, pre-script, the queued commands,
     // deletions, post-script, report, pruning, quit.
-    void serveSite(class FtpClient& client, SiteRun& run);
+    void serveSite(SiteRun& run);
+    void serveConnectedSite(RemoteSession& client, SiteRun& run);
     // Makes the archive and remote folders; lists the archive when moves will need names.
-    void prepareSiteFolders(class FtpClient& client, ArchiveFolder& archive);
+    void prepareSiteFolders(RemoteSession& client, ArchiveFolder& archive);
     [[nodiscard]] bool archiveMovesPending() const;
     // A user's before or after script, line by line, until the connection breaks.
-    void runSiteScript(class FtpClient& client, const std::vector<std::string>& lines);
+    void runSiteScript(RemoteSession& client, const std::vector<std::string>& lines);
     // One file to send: its put and the archive move of its previous version, if any.
     struct FileUnit {
         const PendingCommand* move = nullptr;
@@ -189,25 +196,25 @@ private:
     };
     // The queued commands for one site: folders first, then the files of each stretch between
     // two lines that must keep their place, over as many connections as the site allows.
-    void runQueuedCommands(class FtpClient& client, SiteRun& run);
-    void runLine(class FtpClient& client, SiteRun& run, const PendingCommand& pending);
-    void sendFiles(class FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
+    void runQueuedCommands(RemoteSession& client, SiteRun& run);
+    void runLine(RemoteSession& client, SiteRun& run, const PendingCommand& pending);
+    void sendFiles(RemoteSession& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
         const std::vector<FileUnit>& files);
-    void sendFilesInParallel(class FtpClient& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
+    void sendFilesInParallel(RemoteSession& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
         const std::vector<FileUnit>& files);
     // The file's lines in the transcript: its archive move, if any, and its put.
     void writeTranscript(SiteRun& run, const FileUnit& file);
     // One file on one connection: its transcript lines, the upload, the outcome settled.
-    void sendInTurn(class FtpClient& client, SiteRun& run, const FileUnit& file);
+    void sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file);
     // Uploads one file (after its archive move); true when the server confirmed it.
-    ClientResult sendFile(class FtpClient& client, SiteRun& run, const FileUnit& file);
+    ClientResult sendFile(RemoteSession& client, SiteRun& run, const FileUnit& file);
     // Records the outcome for the file `localPath` sends (none when empty): the journal and
     // the counts hear of it, a failure marks the item. Under the run's mutex when several
     // connections serve the site.
     void settleFile(SiteRun& run, const std::string& localPath, bool sent);
     // Carries out an archive move under a name not yet in the archive; true when the server
     // confirmed it.
-    bool moveIntoArchive(class FtpClient& client, const PendingCommand& move, ArchiveFolder& archive);
+    bool moveIntoArchive(RemoteSession& client, const PendingCommand& move, ArchiveFolder& archive);
     void ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir);
     // Appends the item of a file the skip rules let through and returns whether it changed;
     // `archiveMove` receives the archive move when one is due. `found` and `inode` are what is

@@ -1,31 +1,17 @@
 #include "ftp/ftp_client.h"
-#include "ftp/next_token.h"
 #include "ftp/reply_reader.h"
-#include "ftp/sftp_session.h"
 #include "platform/file_utils.h"
 
 #include <algorithm>
 #include <cctype>
 
-ClientResult FtpClient::changeDirectory(std::string_view argument)
+ClientResult FtpClient::changeDirectory(const std::string& path)
 {
-    size_t position = 0;
-    std::string directory = nextToken(argument, position);
-    // A listed link ("name -> target") is entered by its target.
-    size_t arrow = directory.find("->");
-    if (arrow != std::string::npos)
-        directory = arrow + 3 <= directory.size() ? directory.substr(arrow + 3) : std::string();
-    if (sftp_)
-        return sftp_->changeDirectory(directory);
-    return outcome(nameCommand("CWD %s", directory));
+    return outcome(nameCommand("CWD %s", path));
 }
 
-ClientResult FtpClient::makeDirectory(std::string_view argument)
+ClientResult FtpClient::makeDirectory(const std::string& path)
 {
-    size_t position = 0;
-    std::string path = nextToken(argument, position);
-    if (sftp_)
-        return sftp_->makeDirectory(path);
     int result = nameCommand("MKD %s", path);
     // 550 on most servers, 501 on some, for a parent that does not exist.
     if (result != 550 && result != 501)
@@ -38,25 +24,19 @@ ClientResult FtpClient::makeDirectory(std::string_view argument)
     return outcome(nameCommand("MKD %s", path));
 }
 
-ClientResult FtpClient::removeDirectory(const std::string& name)
+ClientResult FtpClient::removeDirectory(const std::string& path)
 {
-    if (sftp_)
-        return sftp_->removeDirectory(name);
-    return outcome(nameCommand("RMD %s", name));
+    return outcome(nameCommand("RMD %s", path));
 }
 
 ClientResult FtpClient::rename(const std::string& oldName, const std::string& newName)
 {
-    if (sftp_)
-        return sftp_->renameFile(oldName, newName);
     const int code = nameCommand("RNFR %s", oldName);
     return outcome(code == 350 ? nameCommand("RNTO %s", newName) : code);
 }
 
 std::string FtpClient::currentDirectory()
 {
-    if (sftp_)
-        return sftp_->state() == SftpSession::State::Ready ? sftp_->currentDirectory() : std::string();
     std::string reply = sendRaw("PWD\r\n");
     if (replyCode(reply) != 257)
         return {};
@@ -80,11 +60,9 @@ std::string FtpClient::currentDirectory()
     return {};
 }
 
-ClientResult FtpClient::deleteFile(const std::string& remoteName)
+ClientResult FtpClient::deleteFile(const std::string& path)
 {
-    if (sftp_)
-        return sftp_->deleteFile(remoteName);
-    return outcome(nameCommand("dele %s", remoteName));
+    return outcome(nameCommand("dele %s", path));
 }
 
 void FtpClient::ensureBinaryType()
@@ -120,8 +98,6 @@ bool FtpClient::isRemoteFile(const std::string& path)
 
 std::optional<bool> FtpClient::remoteFileExists(const std::string& path)
 {
-    if (sftp_)
-        return sftp_->remoteFileExists(path);
     if (features_.mlst) {
         int code = nameCommand("MLST %s", path);
         if (code / 100 == 2)

@@ -3,14 +3,12 @@
 #include "ftp/byte_stream.h"
 #include "ftp/data_connection.h"
 #include "ftp/reply_reader.h"
-#include "ftp/server_address.h"
-#include "ftp/server_text.h"
-#include "ftp/sftp_session.h"
 #include "ftp/tcp_stream.h"
-#include "ftp/trusted_certificates.h"
-#include "platform/dial_up.h"
 #include "platform/file_utils.h"
 #include "platform/stop_signal.h"
+#include "session/server_address.h"
+#include "session/server_text.h"
+#include "session/trusted_certificates.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -56,17 +54,10 @@ FtpClient::FtpClient(const MachineOptions& options, std::chrono::milliseconds bu
     , budget_(budget)
     , replies_(std::make_unique<ReplyReader>())
 {
-    // The client's own local directory starts where the process was started; it is only read
-    // here, and every later change stays inside this client.
-    std::string started(PATH_MAX, '\0');
-    localDirectory_ = ::getcwd(started.data(), started.size()) != nullptr ? started.c_str() : "/";
-    if (localDirectory_.empty() || localDirectory_.back() != '/')
-        localDirectory_ += '/';
 }
 
 FtpClient::~FtpClient()
 {
-    hangUpIfDialed();
     closeControl();
 }
 
@@ -85,48 +76,14 @@ void FtpClient::setState(State state)
     state_ = state;
 }
 
-void FtpClient::setStopSignal(const StopSignal* signal)
-{
-    stopSignal_ = signal;
-    if (sftp_)
-        sftp_->setStopSignal(signal);
-}
-
-FtpClient::State FtpClient::state() const
-{
-    if (sftp_ && sftp_->state() != SftpSession::State::Ready)
-        return State::Disconnected;
-    return state_;
-}
-
 bool FtpClient::isBroken() const
 {
-    return failureCount_ > kBrokenAfterFailures || stopped() || (sftp_ && sftp_->isBroken());
-}
-
-bool FtpClient::timedOut() const
-{
-    return timedOut_ || (sftp_ && sftp_->timedOut());
-}
-
-std::string FtpClient::hostKeyFingerprint() const
-{
-    return sftp_ ? sftp_->hostKeyFingerprint() : std::string();
-}
-
-bool FtpClient::hostKeyUnknown() const
-{
-    return sftp_ && sftp_->hostKeyUnknown();
-}
-
-bool FtpClient::stopped() const
-{
-    return stopSignal_ != nullptr && stopSignal_->raised();
+    return failureCount_ > kBrokenAfterFailures || stopped();
 }
 
 int FtpClient::stopDescriptor() const
 {
-    return stopSignal_ != nullptr ? stopSignal_->descriptor() : -1;
+    return stopSignal() != nullptr ? stopSignal()->descriptor() : -1;
 }
 
 bool FtpClient::endSessionIfStopped()
@@ -174,19 +131,9 @@ void FtpClient::closeControl()
     replies_->reset();
 }
 
-FtpEventSink* FtpClient::setEventSink(FtpEventSink* sink)
-{
-    FtpEventSink* previous = sink_;
-    sink_ = sink ? sink : &defaultSink_;
-    if (sftp_)
-        (void)sftp_->setEventSink(sink);
-    return previous == &defaultSink_ ? nullptr : previous;
-}
-
 ClientResult FtpClient::connect(const std::string& url, const std::string& user, const std::string& password)
 {
     closeControl();
-    sftp_.reset();
     features_ = {};
     // What was learned holds for one server; a session handed over brings the giver's knowledge.
     if (url != host_)
@@ -199,19 +146,11 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     failureCount_ = 0;
     lossReported_ = false;
 
-    if (!options_.dialUpEntry.empty()) {
-        if (!dialUp_) {
-            dialUp_ = std::make_unique<DialUp>();
-            dialUp_->start();
-        }
-        // The outcome does not matter: without a network the connect below fails by itself.
-        (void)dialUp_->dial(options_.dialUpEntry);
-        dialed_ = true;
-    }
-
     std::optional<ServerAddress> address = ServerAddress::parse(url);
-    if (address && address->transport == ServerAddress::Transport::Sftp)
-        return connectSftp(*address, user, password);
+    if (address && address->transport == ServerAddress::Transport::Sftp) {
+        sink_->message("Error %s %d\n", "connect.sftp an sftp:// site needs an SFTP session", EINVAL);
+        return ClientResult::failed(Failure::GiveUpSite, 0, EINVAL);
+    }
     TcpStream::Connected connected { nullptr, EINVAL };
     if (address)
         connected = TcpStream::connect(address->host, address->port, budget_, stopDescriptor());
@@ -310,7 +249,7 @@ bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort
     certificate_ = handshake.stream->certificate();
     if (!certificate_.verified
         && !TrustedCertificates(
-            trustedCertificatesPath_.empty() ? TrustedCertificates::defaultPath() : trustedCertificatesPath_)
+            trustedCertificatesPath().empty() ? TrustedCertificates::defaultPath() : trustedCertificatesPath())
                 .isTrusted(hostAndPort, certificate_.fingerprint)) {
         sink_->message("Error connect.certificate %s: %s. Fingerprint (SHA-256) %s. If this is the server's own "
                        "certificate, trust it with: tarnwick --trust-cert %s %s\n",
@@ -390,10 +329,6 @@ int FtpClient::command(const char* format, ...)
         line.resize(static_cast<size_t>(length));
     }
     va_end(arguments);
-    if (sftp_) {
-        sink_->message("Error %s %d\n", "command.sftp FTP commands cannot be sent over SFTP", ENOTSUP);
-        return 0;
-    }
     // A name holding a line break would smuggle a second command onto the connection.
     if (holdsLineBreakOrNul(line)) {
         sink_->message("Error %s %d\n", "command.format line break in command", EINVAL);
@@ -404,10 +339,6 @@ int FtpClient::command(const char* format, ...)
 
 std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
 {
-    if (sftp_) {
-        sink_->message("Error %s %d\n", "command.sftp FTP commands cannot be sent over SFTP", ENOTSUP);
-        return {};
-    }
     lastCommand_ = startsWithWord(text, "PASS") ? std::string("PASS ****\r\n") : text;
     if (startsWithWord(text, "TYPE"))
         typeInEffect_ = 0;
@@ -533,46 +464,9 @@ int FtpClient::nameCommand(const char* format, const std::string& name)
     return command(format, name.c_str());
 }
 
-int FtpClient::quit()
+void FtpClient::quit()
 {
-    if (sftp_) {
-        (void)sftp_->quit();
-        sftp_.reset();
-        setState(State::Disconnected);
-        return 200;
-    }
     (void)sendRaw("bye\r\n", ReplyWait::DontWait);
     // Nothing more is read on this session; a stale answer must not meet a later command.
     closeControl();
-    return 200;
-}
-
-void FtpClient::hangUpIfDialed()
-{
-    if (dialed_ && options_.disconnect && dialUp_)
-        dialUp_->hangUp();
-    if (options_.disconnect)
-        dialed_ = false;
-}
-
-bool FtpClient::setLocalDirectory(const std::string& path)
-{
-    if (path.empty() || path.find('\0') != std::string::npos)
-        return false;
-    std::string target = localPath(path);
-    struct stat status { };
-    if (stat(target.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-        return false;
-    std::string normal = std::filesystem::path(target).lexically_normal().string();
-    if (normal.empty() || normal.back() != '/')
-        normal += '/';
-    localDirectory_ = normal;
-    return true;
-}
-
-std::string FtpClient::localPath(std::string_view name) const
-{
-    if (!name.empty() && name.front() == '/')
-        return std::string(name);
-    return localDirectory_ + std::string(name);
 }

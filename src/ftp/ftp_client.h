@@ -1,11 +1,8 @@
 #pragma once
 
 #include "config/machine_options.h"
-#include "ftp/client_result.h"
-#include "ftp/ftp_event_sink.h"
-#include "ftp/ftp_operation.h"
-#include "ftp/remote_entry.h"
 #include "ftp/tls_stream.h"
+#include "session/remote_session.h"
 
 #include <chrono>
 #include <cstdint>
@@ -17,19 +14,8 @@
 #include <vector>
 
 class ByteStream;
-class SftpSession;
-class StopSignal;
-struct ServerAddress;
 class DataConnection;
-class DialUp;
 class ReplyReader;
-
-// Whether an upload is verified by size afterwards. The TYPE sent to the server is chosen by
-// the local file's extension (see transferType), never by this.
-enum class TransferMode : char {
-    Image = 'I',
-    Ascii = 'A',
-};
 
 // What the server's FEAT answer offered, asked once after login.
 struct ServerFeatures {
@@ -44,11 +30,9 @@ enum class ReplyWait {
     DontWait,
 };
 
-// The system's own FTP client: one control connection, passive or active data connections and
-// the operation runner. The command language of scripts is carried out on top of it
-// (script/interpreter.h). An "sftp://" url makes it hand every call to an SftpSession
-// instead, so its callers need not know which of the two protocols a site speaks; only
-// command() and sendRaw(), the FTP protocol itself, are refused there.
+// The system's own FTP client: one control connection, passive or active data connections,
+// FTPS. The literal commands of scripts (script/interpreter.h) reach the server through
+// command() and sendRaw(), which only this session offers.
 //
 // One client is used by one thread at a time; it starts no threads of its own. Every
 // blocking socket call has `budget` without progress before it fails: the socket is then
@@ -56,42 +40,30 @@ enum class ReplyWait {
 // has `budget` as a whole as well, and one beyond the ReplyReader limits fails the connection.
 // Operations answer a ClientResult: its code is the FTP reply code (2xx success),
 // kTransferNotCarriedOut, or 0 when no reply code applies; its failure says what to do next.
-class FtpClient {
+class FtpClient final : public RemoteSession {
 public:
-    static constexpr int kTransferNotCarriedOut = 5;
     // Above this many socket failures since connect, the client stops waiting for replies.
     static constexpr int kBrokenAfterFailures = 50;
-    static constexpr std::chrono::milliseconds kDefaultBudget { 30000 };
     // Sends of one file while the size on the server disagrees.
     static constexpr int kUploadAttempts = 5;
     // TLS 1.3 tickets shareControlSession leaves for the client's own data connections.
     static constexpr size_t kTicketsKept = 1;
 
-    // `options` must outlive the client; it is read at each connect and upload (size checks,
-    // dial-up entry, hang-up).
+    // `options` must outlive the client; it is read at each upload (size checks).
     explicit FtpClient(const MachineOptions& options, std::chrono::milliseconds budget = kDefaultBudget);
-    // Returns promptly: hangs up when due and closes the control connection without a reply wait.
-    ~FtpClient();
-    FtpClient(const FtpClient&) = delete;
-    FtpClient& operator=(const FtpClient&) = delete;
-
-    enum class State {
-        Disconnected, // no control connection
-        Connected, // greeting read, not logged in (or no user name given)
-        LoggedIn,
-    };
+    // Returns promptly: closes the control connection without a reply wait.
+    ~FtpClient() override;
 
     // `url` is "host", "host:port" or "[v6-address]:port"; port 21 when none is given. A
-    // leading "sftp://" logs in over SSH instead (port 22; see SftpSession). A
     // leading "ftpes://" asks AUTH TLS before logging in (a refusal fails the connect, never
     // falls back to plain), "ftps://" speaks TLS from the first byte (port 990); both protect
     // every data connection. A certificate that does not verify is refused unless its
-    // fingerprint is trusted for that server (see TrustedCertificates). Dials
-    // first when the machine options name a dial-up entry. An empty user connects without
+    // fingerprint is trusted for that server (see TrustedCertificates). An "sftp://" url is
+    // refused (GiveUpSite): SessionFactory makes an SftpSession for it. An empty user connects without
     // logging in. A server that answers USER with 230 is logged in without PASS. Resets the
     // failure count (not the timed-out flag). A refused login or certificate gives up on the
     // site; a server that cannot be reached or drops the connection asks for a reconnect.
-    ClientResult connect(const std::string& url, const std::string& user, const std::string& password);
+    ClientResult connect(const std::string& url, const std::string& user, const std::string& password) override;
 
     // The protocol itself, for scripts' literal commands and the client's own use.
     // Formats one command by printf rules, appends CR LF, sends it and answers the reply
@@ -100,31 +72,23 @@ public:
     // Sends `text` unchanged (the caller supplies CR LF) and answers the final reply line,
     // or empty text when nothing was read.
     std::string sendRaw(const std::string& text, ReplyWait wait = ReplyWait::Read);
-    // Says goodbye without waiting for an answer; always 200.
-    int quit();
-    // Hangs up the dial-up connection when this client dialed it and the options ask for it.
-    void hangUpIfDialed();
+    // Says goodbye without waiting for an answer.
+    void quit() override;
 
-    [[nodiscard]] State state() const;
+    [[nodiscard]] State state() const override { return state_; }
     [[nodiscard]] int failureCount() const { return failureCount_; }
-    // A stopped client is broken too: nothing more is sent or waited for.
-    [[nodiscard]] bool isBroken() const;
-    // Every wait of this client also ends once `signal` is raised, within milliseconds, even
-    // inside a stalled transfer; the client then says ABOR where it can, closes its
-    // connections and fails every call that follows. `signal` must outlive the client;
-    // nullptr: only the budget ends a wait.
-    void setStopSignal(const StopSignal* signal);
-    [[nodiscard]] bool stopped() const;
-    // Set when a blocking call used up its budget; only a new client clears it.
-    [[nodiscard]] bool timedOut() const;
+    // A stopped client is broken too. Once stopped, the client says ABOR where it can and
+    // closes its connections.
+    [[nodiscard]] bool isBroken() const override;
+    [[nodiscard]] bool timedOut() const override { return timedOut_; }
     // With its CR LF; a PASS command is kept as "PASS ****".
     [[nodiscard]] const std::string& lastCommand() const { return lastCommand_; }
     [[nodiscard]] const std::string& lastListing() const { return lastListing_; }
     void forgetListing() { lastListing_.clear(); }
     [[nodiscard]] const ServerFeatures& features() const { return features_; }
     // The certificate of the last TLS handshake on the control connection (empty otherwise).
-    [[nodiscard]] const PeerCertificate& serverCertificate() const { return certificate_; }
-    [[nodiscard]] bool isEncrypted() const { return controlTls_ != nullptr || sftp_ != nullptr; }
+    [[nodiscard]] const PeerCertificate& serverCertificate() const override { return certificate_; }
+    [[nodiscard]] bool isEncrypted() const override { return controlTls_ != nullptr; }
     // Whether the TLS handshake of the control connection resumed an earlier session.
     [[nodiscard]] bool controlSessionReused() const { return controlTls_ && controlTls_->sessionReused(); }
     // A session for another client's control connection to this server (more connections of
@@ -141,74 +105,44 @@ public:
     // Whether this server refused a TLS 1.3 data connection that resumed no session; kept
     // across connects to the same server.
     [[nodiscard]] TlsResumption dataResumption() const { return dataResumption_; }
-    // Where trusted fingerprints are read; the data directory's file unless changed. Trusted
-    // SSH host keys are read from "trusted-host-keys.txt" in the same folder.
-    void setTrustedCertificatesPath(std::string path) { trustedCertificatesPath_ = std::move(path); }
-    // SFTP: the private key tried first when the password is empty (may be empty).
-    void setKeyFile(std::string path) { keyFile_ = std::move(path); }
-    // SFTP: the SHA-256 fingerprint of the host key last seen, trusted or not; else empty.
-    [[nodiscard]] std::string hostKeyFingerprint() const;
-    // SFTP: the last connect failed only because the host key is not trusted yet.
-    [[nodiscard]] bool hostKeyUnknown() const;
-    [[nodiscard]] bool usesSftp() const { return sftp_ != nullptr; }
-    // Off unless set: uploads then write straight to the live name, as the interactive
-    // commands expect. See upload().
-    void setAtomicUploads(bool on) { atomicUploads_ = on; }
-    // A step for the next upload to take just before its file replaces the live one (the
-    // run's archive move of the old version): with atomic uploads after the part is whole,
-    // otherwise before the transfer. Dropped when that upload fails, so a failed
-    // replacement leaves the old file live; forgotten after that upload either way.
-    void setBeforeReplace(std::function<void()> step) { beforeReplace_ = std::move(step); }
-    [[nodiscard]] bool atomicUploads() const { return atomicUploads_; }
-    // More uploads are expected on this connection: the passive request for the next one
-    // goes out with the rename that ends an upload, saving a round trip per file. Plain
-    // passive connections only; off unless set.
-    void setPassiveAhead(bool on) { passiveAhead_ = on; }
+    // The passive request for the next upload goes out with the rename that ends an upload,
+    // saving a round trip per file. Plain passive connections only.
+    void setPassiveAhead(bool on) override { passiveAhead_ = on; }
 
-    // Installs `sink` for a job and answers the previous one so the owner can put it back.
-    // nullptr installs the client's own do-nothing sink. The sink must outlive its use.
-    FtpEventSink* setEventSink(FtpEventSink* sink);
-    [[nodiscard]] FtpEventSink& eventSink() const { return *sink_; }
-
-    // Transfers. Local names are relative to localDirectory() unless absolute. A download
-    // never overwrites an existing local file and removes what it wrote when it fails.
     ClientResult download(
-        const std::string& remoteName, const std::string& localName, TransferMode mode = TransferMode::Image);
+        const std::string& remoteName, const std::string& localName, TransferMode mode = TransferMode::Image) override;
     // With atomic uploads on, the file goes to uploadPartName(remoteName) and is renamed onto
     // remoteName once complete; a failed send removes the part (as far as the server still
     // listens), and a refused rename answers kTransferNotCarriedOut. Success answers the
     // transfer's reply either way.
     ClientResult upload(const std::string& remoteName, const std::string& localName,
-        TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
+        TransferMode mode = TransferMode::Image, int64_t expectedSize = -1) override;
     // Creates the remote folder when the first attempt cannot be carried out, and (with
     // CheckFileSize, mode Image) re-sends up to kUploadAttempts times in all while the listed
     // size differs; a size that never agrees answers kTransferNotCarriedOut. Only the final
     // outcome is reported to the sink (onTransferFailed). Atomic uploads check the size of
     // the part and rename it only once it agrees.
     ClientResult uploadWithRetry(const std::string& remoteName, const std::string& localName,
-        TransferMode mode = TransferMode::Image, int64_t expectedSize = -1);
-    // True when the sizes agree or cannot be compared.
-    [[nodiscard]] bool sameSizeOnServer(const std::string& remoteName, const std::string& localName);
+        TransferMode mode = TransferMode::Image, int64_t expectedSize = -1) override;
+    [[nodiscard]] bool sameSizeOnServer(const std::string& remoteName, const std::string& localName) override;
     // LIST with `argument` unchanged (may be empty); the text stays in lastListing().
     ClientResult list(const std::string& argument);
     // MLSD where the server offers it (LIST when it fails), else LIST. Lines the parsers do
     // not recognise produce no entry.
-    [[nodiscard]] std::vector<RemoteEntry> listEntries(const std::string& path);
+    [[nodiscard]] Listing listFolder(const std::string& path) override;
 
-    // Remote operations. Directory arguments are cut to their first token.
-    ClientResult changeDirectory(std::string_view argument);
-    ClientResult makeDirectory(std::string_view argument); // creates missing parents after a 550
-    ClientResult removeDirectory(const std::string& name);
+    ClientResult changeDirectory(const std::string& path) override;
+    ClientResult makeDirectory(const std::string& path) override; // creates missing parents after a 550
+    ClientResult removeDirectory(const std::string& path) override;
     // RNFR, then RNTO only when the server is ready for it.
     ClientResult rename(const std::string& oldName, const std::string& newName);
-    [[nodiscard]] std::string currentDirectory(); // empty when the reply holds no quoted path
-    ClientResult deleteFile(const std::string& remoteName);
+    [[nodiscard]] std::string currentDirectory() override; // empty when the reply holds no quoted path
+    ClientResult deleteFile(const std::string& path) override;
     // RNFR and RNTO in one round trip: the RNTO reply (after a refused RNFR it renames nothing).
     ClientResult renameFile(
-        const std::string& from, const std::string& to, MissingSource missing = MissingSource::IsAnError);
-    // Whether the server holds `path` (MLST, else SIZE, else the folder's listing); nullopt
-    // when it cannot tell.
-    [[nodiscard]] std::optional<bool> remoteFileExists(const std::string& path);
+        const std::string& from, const std::string& to, MissingSource missing = MissingSource::IsAnError) override;
+    // MLST, else SIZE, else the folder's listing.
+    [[nodiscard]] std::optional<bool> remoteFileExists(const std::string& path) override;
 
     // Appends the lines of `path` (or, when it cannot be read, txt html htm asc csv).
     void loadAsciiExtensions(const std::string& path);
@@ -217,16 +151,7 @@ public:
     // Transfers send it as TYPE unless the server already confirmed that type in this session.
     [[nodiscard]] char transferType(std::string_view localName) const;
 
-    // Runs the batch in order, asking the sink's shouldStop before each step. Always 0.
-    int runOperations(const std::vector<FtpOperation>& operations);
-
-    // The client's own current local folder (never the process's); starts as the process's
-    // working folder at construction. Always ends with "/".
-    [[nodiscard]] const std::string& localDirectory() const { return localDirectory_; }
-    // Relative paths resolve against localDirectory(). False when it is not a folder.
-    [[nodiscard]] bool setLocalDirectory(const std::string& path);
-    // `name` made absolute against localDirectory().
-    [[nodiscard]] std::string localPath(std::string_view name) const;
+    [[nodiscard]] FtpClient* ftp() override { return this; }
 
 private:
     struct UploadAttempt {
@@ -338,13 +263,9 @@ private:
 
     const MachineOptions& options_;
     std::chrono::milliseconds budget_;
-    NullEventSink defaultSink_;
-    FtpEventSink* sink_ = &defaultSink_;
     std::unique_ptr<ByteStream> control_;
     std::unique_ptr<ReplyReader> replies_;
-    std::unique_ptr<DialUp> dialUp_;
     State state_ = State::Disconnected;
-    bool dialed_ = false;
     bool timedOut_ = false;
     bool lossReported_ = false;
     int failureCount_ = 0;
@@ -368,8 +289,6 @@ private:
     std::shared_ptr<TlsContext> tlsContext_;
     TlsStream* controlTls_ = nullptr; // control_ itself when it is encrypted
     bool protectData_ = false;
-    bool atomicUploads_ = false;
-    std::function<void()> beforeReplace_;
     std::string tlsHost_;
     TlsSession controlResumption_; // see setControlResumption
     TlsResumption dataResumption_ = TlsResumption::Unknown; // see dataResumption
@@ -379,16 +298,4 @@ private:
     bool dataHandshakeFailed_ = false;
     int dataReply_ = 0;
     PeerCertificate certificate_;
-    std::string trustedCertificatesPath_; // empty: the data directory's, found when first needed
-    std::string localDirectory_;
-    const StopSignal* stopSignal_ = nullptr;
-
-    // The SFTP side (sftp_calls.cpp).
-    [[nodiscard]] ClientResult connectSftp(
-        const ServerAddress& address, const std::string& user, const std::string& password);
-    [[nodiscard]] ClientResult listOverSftp(const std::string& argument);
-    [[nodiscard]] ClientResult uploadOverSftp(
-        const std::string& remoteName, const std::string& localName, int64_t expectedSize);
-    std::unique_ptr<SftpSession> sftp_; // set while the site is an SFTP one
-    std::string keyFile_;
 };

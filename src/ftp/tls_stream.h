@@ -2,21 +2,11 @@
 
 #include "ftp/byte_stream.h"
 #include "ftp/tls_context.h"
+#include "session/peer_certificate.h"
 
 #include <chrono>
 #include <memory>
 #include <string>
-
-// What the server's certificate showed during the handshake.
-struct PeerCertificate {
-    bool verified = false; // chains to the system's CA store and names the host
-    std::string problem; // why not, when not verified
-    std::string fingerprint; // SHA-256, "AB:CD:..."
-    std::string subject;
-    std::string issuer;
-    std::string notBefore;
-    std::string notAfter;
-};
 
 // TLS over a connected stream (RFC 4217 for the FTP side). The handshake and every later
 // call wait in poll() with the inner stream's budget, like the plain stream. The inner

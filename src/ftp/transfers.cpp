@@ -5,10 +5,9 @@
 #include "ftp/mlsd_parser.h"
 #include "ftp/passive_reply.h"
 #include "ftp/reply_reader.h"
-#include "ftp/sftp_session.h"
-#include "ftp/upload_names.h"
 #include "platform/file_descriptor.h"
 #include "platform/file_utils.h"
+#include "session/upload_names.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -99,8 +98,6 @@ void FtpClient::loadAsciiExtensions(const std::string& path)
 
 ClientResult FtpClient::download(const std::string& remoteName, const std::string& localName, TransferMode /*mode*/)
 {
-    if (sftp_ && !holdsUnsafeByte(localName) && !localName.empty() && !hasParentStep(localName))
-        return sftp_->download(remoteName, localPath(localName));
     if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty() || hasParentStep(localName)) {
         sink_->message("Error %s %d\n", "receive.name refused unsafe file name", EINVAL);
         sink_->onTransferFailed(localName);
@@ -190,12 +187,10 @@ FtpClient::DownloadAttempt FtpClient::retrieveOnce(const std::string& remoteName
 ClientResult FtpClient::upload(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
 {
-    if (sftp_)
-        return uploadOverSftp(remoteName, localName, expectedSize);
-    const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
+    const bool atomic = atomicUploads() && sendsThroughPart(remoteName);
     const std::string target = atomic ? uploadPartName(remoteName) : remoteName;
     // Taken by this upload whatever becomes of it: a later one must not run it.
-    const std::function<void()> beforeReplace = std::exchange(beforeReplace_, {});
+    const std::function<void()> beforeReplace = takeBeforeReplace();
     if (!atomic && beforeReplace)
         beforeReplace();
     UploadAttempt attempt = uploadOnce(target, localName, mode, expectedSize);
@@ -219,11 +214,9 @@ int FtpClient::renameOnServer(const std::string& from, const std::string& to)
     return nameCommand("RNTO %s", to);
 }
 
-ClientResult FtpClient::renameFile(const std::string& from, const std::string& to, MissingSource missing)
+ClientResult FtpClient::renameFile(const std::string& from, const std::string& to, MissingSource /*missing*/)
 {
     // An FTP server's 550 is a reply line of its own, never an error line of ours.
-    if (sftp_)
-        return sftp_->renameFile(from, to, missing);
     return outcome(renameTogether(from, to).to);
 }
 
@@ -448,8 +441,6 @@ ClientResult FtpClient::uploadWithRetry(
     const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize)
 {
     // SFTP makes the folder and checks the size on its own.
-    if (sftp_)
-        return uploadOverSftp(remoteName, localName, expectedSize);
     int systemError = 0;
     const int code = uploadCode(remoteName, localName, mode, expectedSize, systemError);
     return outcome(code, systemError);
@@ -462,10 +453,10 @@ int FtpClient::uploadCode(const std::string& remoteName, const std::string& loca
     // folder was made, or on a second send, has not failed.
     // Every attempt goes to the same part name, so a re-send replaces the part that failed
     // the size check, and the live name changes only once.
-    const bool atomic = atomicUploads_ && sendsThroughPart(remoteName);
+    const bool atomic = atomicUploads() && sendsThroughPart(remoteName);
     const std::string target = atomic ? uploadPartName(remoteName) : remoteName;
     // Taken by this upload whatever becomes of it: a later one must not run it.
-    const std::function<void()> beforeReplace = std::exchange(beforeReplace_, {});
+    const std::function<void()> beforeReplace = takeBeforeReplace();
     if (!atomic && beforeReplace)
         beforeReplace();
     bool partMayExist = false;
@@ -482,7 +473,7 @@ int FtpClient::uploadCode(const std::string& remoteName, const std::string& loca
         if (result.code == kTransferNotCarriedOut && !result.localFailure && !isBroken()) {
             std::string folder = directoryPart(remoteName);
             if (!folder.empty())
-                (void)makeDirectory("\"" + folder + "\"");
+                (void)makeDirectory(folder);
             result = uploadOnce(target, localName, mode, expectedSize);
             partMayExist = partMayExist || (atomic && result.stored);
         }
@@ -514,11 +505,6 @@ int FtpClient::uploadCode(const std::string& remoteName, const std::string& loca
 
 bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::string& localName)
 {
-    if (sftp_) {
-        const int64_t localSize = fileSize(localPath(localName));
-        const std::optional<int64_t> remoteSize = sftp_->remoteSize(remoteName);
-        return localSize < 0 || !remoteSize || *remoteSize == localSize;
-    }
     if (features_.size && !holdsUnsafeByte(remoteName)) {
         int64_t localSize = fileSize(localPath(localName));
         if (localSize < 0)
@@ -559,8 +545,6 @@ bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::strin
 
 ClientResult FtpClient::list(const std::string& argument)
 {
-    if (sftp_)
-        return listOverSftp(argument);
     return outcome(receiveListing("LIST", argument));
 }
 
@@ -622,17 +606,15 @@ int FtpClient::transferReply()
     return dataReply_;
 }
 
-std::vector<RemoteEntry> FtpClient::listEntries(const std::string& path)
+RemoteSession::Listing FtpClient::listFolder(const std::string& path)
 {
-    if (sftp_)
-        return sftp_->listEntries(path);
     if (features_.mlst) {
-        int code = receiveListing("MLSD", path);
+        const int code = receiveListing("MLSD", path);
         if (code / 100 == 2)
-            return entriesFromMlsd();
+            return { outcome(code), entriesFromMlsd() };
     }
-    (void)list(path);
-    return entriesFromList();
+    const ClientResult result = list(path);
+    return { result, entriesFromList() };
 }
 
 std::vector<RemoteEntry> FtpClient::entriesFromMlsd()

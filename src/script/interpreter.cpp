@@ -1,8 +1,8 @@
 #include "script/interpreter.h"
 
 #include "ftp/ftp_client.h"
-#include "ftp/next_token.h"
 #include "platform/file_utils.h"
+#include "session/next_token.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -106,11 +106,12 @@ std::string argumentText(std::string_view rest)
 } // namespace
 
 static int uploadMatchingIn(
-    FtpClient& client, const std::string& folder, const std::string& pattern, Recursion recursion, int depth);
+    RemoteSession& client, const std::string& folder, const std::string& pattern, Recursion recursion, int depth);
 
-int runScriptLine(FtpClient& client, std::string_view line)
+int runScriptLine(RemoteSession& client, std::string_view line)
 {
-    client.forgetListing();
+    if (FtpClient* ftp = client.ftp())
+        ftp->forgetListing();
     FtpEventSink& sink = client.eventSink();
     sink.message("--------------- %.*s\n", static_cast<int>(line.size()), line.data());
     if (line.find('\0') != std::string_view::npos) {
@@ -128,9 +129,9 @@ int runScriptLine(FtpClient& client, std::string_view line)
         return client.renameFile(oldName, newName).code;
     }
     if (isWord(word, "cd"))
-        return client.changeDirectory(rest).code;
+        return client.changeDirectory(directoryArgument(rest)).code;
     if (isWord(word, "md") || isWord(word, "mkdir"))
-        return client.makeDirectory(rest).code;
+        return client.makeDirectory(directoryArgument(rest)).code;
     if (isWord(word, "lcd"))
         return client.setLocalDirectory(argument) ? 0 : -1;
     if (isWord(word, "lmd"))
@@ -163,24 +164,39 @@ int runScriptLine(FtpClient& client, std::string_view line)
             if (local.find('/') != std::string::npos) {
                 sink.message("Error %s %d\n", "get.name refused path as local name", EINVAL);
                 sink.onTransferFailed(local);
-                return FtpClient::kTransferNotCarriedOut;
+                return RemoteSession::kTransferNotCarriedOut;
             }
             remote = local;
         }
         return client.download(remote, local, TransferMode::Image).code;
     }
-    if (isWord(word, "list"))
-        return client.list(argument).code;
+    if (isWord(word, "list")) {
+        if (FtpClient* ftp = client.ftp())
+            return ftp->list(argument).code;
+        // Options such as "-la" mean nothing to other protocols; the rest names the folder.
+        std::string_view folder(argument);
+        while (folder.starts_with('-')) {
+            const size_t blank = folder.find(' ');
+            folder = blank == std::string_view::npos ? std::string_view() : folder.substr(blank + 1);
+        }
+        const std::string path = folder.empty() ? std::string(".") : directoryArgument(folder);
+        for (const RemoteEntry& entry : client.listEntries(path))
+            sink.message("%s%s\n", entry.name.c_str(), entry.isDirectory ? "/" : "");
+        return client.isBroken() ? 0 : 226;
+    }
     if (isWord(word, "pwd"))
         return 0;
     // A deletion the server refuses must be seen as refused by whoever keeps the record.
     if (isWord(word, "dele"))
         return client.deleteFile(argument).code;
-    (void)client.command("%s %s", word.c_str(), argument.c_str());
+    if (FtpClient* ftp = client.ftp())
+        (void)ftp->command("%s %s", word.c_str(), argument.c_str());
+    else
+        sink.message("Error %s %d\n", "command.sftp FTP commands cannot be sent over SFTP", ENOTSUP);
     return 0;
 }
 
-int uploadMatching(FtpClient& client, const std::string& pattern, Recursion recursion)
+int uploadMatching(RemoteSession& client, const std::string& pattern, Recursion recursion)
 {
     std::string folder = directoryPart(pattern);
     std::string filePattern = fileNamePart(pattern);
@@ -190,7 +206,7 @@ int uploadMatching(FtpClient& client, const std::string& pattern, Recursion recu
 }
 
 static int uploadMatchingIn(
-    FtpClient& client, const std::string& folder, const std::string& pattern, Recursion recursion, int depth)
+    RemoteSession& client, const std::string& folder, const std::string& pattern, Recursion recursion, int depth)
 {
     std::string absolute = folder.empty() ? client.localDirectory() : client.localPath(folder);
     for (const FolderEntry& entry : matchingEntries(absolute, pattern)) {

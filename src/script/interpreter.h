@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-class FtpClient;
+class RemoteSession;
 
 enum class Recursion {
     ThisFolderOnly,
@@ -13,9 +13,9 @@ enum class Recursion {
 // The command language of before/after scripts and of the run's own queued lines, carried out
 // on one client: mv, cd, md, mkdir, lcd, lmd, put, get, list, pwd, dele; anything else goes to
 // the server as typed. Each line is echoed to the client's sink first. Answers a reply code,
-// FtpClient::kTransferNotCarriedOut, 0, or 0/-1 for the local commands.
-[[nodiscard]] int runScriptLine(FtpClient& client, std::string_view line);
+// RemoteSession::kTransferNotCarriedOut, 0, or 0/-1 for the local commands.
+[[nodiscard]] int runScriptLine(RemoteSession& client, std::string_view line);
 
 // The wildcard upload behind "put" with one name: every matching file goes to the client's
 // current remote folder under its bare name. Always 0.
-int uploadMatching(FtpClient& client, const std::string& pattern, Recursion recursion);
+int uploadMatching(RemoteSession& client, const std::string& pattern, Recursion recursion);

@@ -1,9 +1,9 @@
 #include "shell/connection_check.h"
 
-#include "ftp/ftp_client.h"
-#include "ftp/ftp_event_sink.h"
-#include "ftp/server_address.h"
-#include "ftp/trusted_certificates.h"
+#include "connect/session_factory.h"
+#include "session/ftp_event_sink.h"
+#include "session/server_address.h"
+#include "session/trusted_certificates.h"
 
 #include <optional>
 
@@ -19,7 +19,7 @@ public:
 };
 
 // Why a failed connect failed, when it was for a fingerprint nobody trusted yet.
-ConnectionOutcome refusal(const FtpClient& client, const std::string& server, const TrustStores& stores)
+ConnectionOutcome refusal(const RemoteSession& client, const std::string& server, const TrustStores& stores)
 {
     if (server.empty())
         return ConnectionOutcome::ConnectFailed;
@@ -38,7 +38,9 @@ ConnectionOutcome refusal(const FtpClient& client, const std::string& server, co
 ConnectionCheckResult checkConnection(
     const MachineOptions& options, const TrustStores& stores, const ConnectionCheckRequest& request)
 {
-    FtpClient client(options);
+    SessionFactory factory(options);
+    const std::unique_ptr<RemoteSession> session = factory.make(request.url);
+    RemoteSession& client = *session;
     client.setTrustedCertificatesPath(stores.certificates);
     client.setKeyFile(request.keyFile);
     TranscriptSink sink;
@@ -48,7 +50,8 @@ ConnectionCheckResult checkConnection(
         result.server = address->hostAndPort();
     if (client.connect(request.url, request.user, request.password).ok()) {
         const std::string folder = request.startDirectory.empty() ? std::string() : "/" + request.startDirectory;
-        result.outcome = client.list(folder).ok() ? ConnectionOutcome::Passed : ConnectionOutcome::DataConnectionFailed;
+        result.outcome = client.listFolder(folder).result.ok() ? ConnectionOutcome::Passed
+                                                               : ConnectionOutcome::DataConnectionFailed;
     } else {
         result.outcome = refusal(client, result.server, stores);
         result.hostKeyFingerprint = client.hostKeyFingerprint();

@@ -1,6 +1,6 @@
 #include "shell/console_window.h"
 
-#include "ftp/server_text.h"
+#include "session/server_text.h"
 #include "shell/project_list.h"
 
 #include <sys/ioctl.h>

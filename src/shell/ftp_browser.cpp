@@ -4,8 +4,8 @@
 #include "engine/full_compare.h"
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
-#include "ftp/listing_parser.h"
-#include "ftp/server_text.h"
+#include "session/next_token.h"
+#include "session/server_text.h"
 #include "shell/project_list.h"
 
 #include <algorithm>
@@ -138,8 +138,9 @@ std::vector<LocalEntry> readLocalFolder(const std::string& folder, bool keepDotD
 
 } // namespace
 
-FtpBrowser::FtpBrowser(FtpClient& client)
-    : client_(client)
+FtpBrowser::FtpBrowser(const MachineOptions& options)
+    : factory_(options)
+    , session_(std::make_unique<FtpClient>(options))
 {
     char buffer[PATH_MAX];
     localDirectory_ = ::getcwd(buffer, sizeof buffer) ? normalizedLocal(buffer) : std::string("/");
@@ -257,13 +258,13 @@ int64_t FtpBrowser::totalSize(const std::vector<FtpOperation>& batch)
 
 bool FtpBrowser::isConnected() const
 {
-    return client_.state() == FtpClient::State::LoggedIn;
+    return session_->state() == RemoteSession::State::LoggedIn;
 }
 
 void FtpBrowser::log(const std::string& text)
 {
     // Skipped names come from the server's listing.
-    client_.eventSink().onLine(printableServerText(text));
+    session_->eventSink().onLine(printableServerText(text));
 }
 
 bool FtpBrowser::setLocalDirectory(const std::string& path)
@@ -274,7 +275,7 @@ bool FtpBrowser::setLocalDirectory(const std::string& path)
     if (!isDirectory(absolute))
         return false;
     localDirectory_ = absolute;
-    (void)client_.setLocalDirectory(absolute);
+    (void)session_->setLocalDirectory(absolute);
     return true;
 }
 
@@ -285,11 +286,17 @@ std::string FtpBrowser::localPath(const std::string& name) const
 
 bool FtpBrowser::connect(const ServerEntry& entry)
 {
-    client_.setKeyFile(entry.site.keyfile);
-    if (!client_.connect(entry.site.url, entry.site.user, entry.site.pass).ok())
+    // The new site may speak another protocol; the sink, trust store and local folder stay.
+    std::unique_ptr<RemoteSession> session = factory_.make(entry.site.url);
+    session->setEventSink(session_->setEventSink(nullptr));
+    session->setTrustedCertificatesPath(session_->trustedCertificatesPath());
+    (void)session->setLocalDirectory(session_->localDirectory());
+    session_->quit();
+    session_ = std::move(session);
+    session_->setKeyFile(entry.site.keyfile);
+    if (!session_->connect(entry.site.url, entry.site.user, entry.site.pass).ok())
         return false;
-    if (client_.list("").ok() || !client_.lastListing().empty())
-        fillRemote();
+    relist();
     if (!entry.site.localDirectory.empty())
         (void)setLocalDirectory(entry.site.localDirectory);
     localRoot_ = entry.site.localDirectory;
@@ -307,30 +314,27 @@ void FtpBrowser::fillLocal()
     localRows_ = std::move(rows);
 }
 
-void FtpBrowser::fillRemote()
+void FtpBrowser::fillRemote(const std::vector<RemoteEntry>& entries)
 {
     std::vector<BrowserRow> rows;
-    for (std::string_view line : listingLines(client_.lastListing())) {
-        ListingEntry parsed;
-        if (!parseListingLine(line, parsed) || parsed.name.empty())
+    for (const RemoteEntry& entry : entries) {
+        if (entry.name.empty() || isDotOrDotDot(entry.name))
             continue;
-        std::string name(parsed.name);
-        if (isDotOrDotDot(name))
-            continue;
-        rows.push_back({ std::move(name), parsed.size, parsed.time, parsed.tryChangeDirectory });
+        rows.push_back({ entry.name, entry.size, entry.modificationTime, entry.isDirectory });
     }
     sortRows(rows);
     rows.insert(rows.begin(), BrowserRow { "..", 0, 0, true });
     remoteRows_ = std::move(rows);
-    remoteDirectory_ = client_.currentDirectory();
+    remoteDirectory_ = session_->currentDirectory();
     remotePathItems_ = pathItems(remoteDirectory_, '/');
 }
 
 void FtpBrowser::relist()
 {
     // An empty folder lists as empty text; it is shown all the same once the server said yes.
-    if (client_.list("").ok() || !client_.lastListing().empty())
-        fillRemote();
+    RemoteSession::Listing listing = session_->listFolder("");
+    if (listing.result.ok() || !listing.entries.empty())
+        fillRemote(listing.entries);
 }
 
 void FtpBrowser::openRemote(const std::string& name, bool synchron)
@@ -340,7 +344,7 @@ void FtpBrowser::openRemote(const std::string& name, bool synchron)
         log("Skipped " + name);
         return;
     }
-    (void)client_.changeDirectory(argument);
+    (void)session_->changeDirectory(directoryArgument(argument));
     relist();
     if (synchron)
         localFollowsRemote();
@@ -363,7 +367,7 @@ void FtpBrowser::chooseRemotePath(const std::string& path)
     std::string argument;
     if (!quoteForCommand(path, argument))
         return;
-    (void)client_.changeDirectory(argument);
+    (void)session_->changeDirectory(directoryArgument(argument));
     relist();
     localFollowsRemote();
 }
@@ -381,7 +385,7 @@ void FtpBrowser::localFollowsRemote()
     // Without a local root the server's folders would be made below the file system's root.
     if (localRoot_.empty())
         return;
-    std::string remote = client_.currentDirectory();
+    std::string remote = session_->currentDirectory();
     // The server names the folder; a ".." step in it would lead out of the local root.
     for (const std::string& piece : pathItems(remote, '/'))
         if (piece.size() >= 3 && piece.compare(piece.size() - 3, 3, "/..") == 0) {
@@ -406,8 +410,8 @@ void FtpBrowser::remoteFollowsLocal()
     std::string argument;
     if (!quoteForCommand("/" + remainder, argument))
         return;
-    (void)client_.makeDirectory(argument);
-    if (client_.changeDirectory(argument).ok())
+    (void)session_->makeDirectory(directoryArgument(argument));
+    if (session_->changeDirectory(directoryArgument(argument)).ok())
         relist();
 }
 
@@ -446,7 +450,7 @@ void FtpBrowser::addDownloadPlan(
         return;
     }
     batch.push_back({ Kind::MakeLocalDirectory, local, {}, -1 });
-    for (const RemoteEntry& entry : client_.listEntries(remote)) {
+    for (const RemoteEntry& entry : session_->listEntries(remote)) {
         std::string name = linkName(entry.name);
         if (isDotOrDotDot(name))
             continue;
@@ -530,7 +534,7 @@ void FtpBrowser::addDeletePlan(std::vector<FtpOperation>& batch, const std::stri
         log("Skipped " + remote);
         return;
     }
-    std::vector<RemoteEntry> entries = client_.listEntries(remote);
+    std::vector<RemoteEntry> entries = session_->listEntries(remote);
     std::vector<std::string> folders;
     for (const RemoteEntry& entry : entries) {
         std::string name = linkName(entry.name);
@@ -574,7 +578,7 @@ std::vector<std::string> FtpBrowser::uploadConflicts(const std::vector<FtpOperat
         if (found != listed.end())
             return found->second;
         std::set<std::string> names;
-        for (const RemoteEntry& entry : client_.listEntries(folder))
+        for (const RemoteEntry& entry : session_->listEntries(folder))
             names.insert(linkName(entry.name));
         return listed.emplace(folder, std::move(names)).first->second;
     };
@@ -600,14 +604,14 @@ int FtpBrowser::deleteFileCount(const std::vector<FtpOperation>& batch)
 
 void FtpBrowser::runBatch(const std::vector<FtpOperation>& batch)
 {
-    FtpEventSink& sink = client_.eventSink();
+    FtpEventSink& sink = session_->eventSink();
     sink.onTotalSize(totalSize(batch));
     for (const FtpOperation& operation : batch) {
         if (sink.shouldStop())
             break;
         struct stat existing { };
         if (operation.kind != FtpOperation::Kind::Download || ::lstat(operation.name1.c_str(), &existing) != 0) {
-            (void)client_.runOperations({ operation });
+            (void)session_->runOperations({ operation });
             continue;
         }
         // The client never writes over a file; the old copy goes only once the new one is whole.
@@ -622,7 +626,7 @@ void FtpBrowser::runBatch(const std::vector<FtpOperation>& batch)
             sink.onTransferFailed(operation.name1);
             continue;
         }
-        const ClientResult result = client_.download(operation.name2, scratch, TransferMode::Image);
+        const ClientResult result = session_->download(operation.name2, scratch, TransferMode::Image);
         struct stat arrived { };
         if (result.ok() && ::lstat(scratch.c_str(), &arrived) == 0) {
             if (::rename(scratch.c_str(), operation.name1.c_str()) != 0)
@@ -663,7 +667,7 @@ void FtpBrowser::makeRemoteDirectory(const std::string& name)
     std::string argument;
     if (name.empty() || !quoteForCommand(name, argument))
         return;
-    (void)client_.makeDirectory(argument);
+    (void)session_->makeDirectory(directoryArgument(argument));
     relist();
 }
 
@@ -671,6 +675,6 @@ void FtpBrowser::renameRemote(const std::string& oldName, const std::string& new
 {
     if (oldName.empty() || newName.empty())
         return;
-    (void)client_.rename(oldName, newName);
+    (void)session_->renameFile(oldName, newName);
     relist();
 }

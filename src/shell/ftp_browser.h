@@ -1,7 +1,9 @@
 #pragma once
 
 #include "config/ftp_site.h"
-#include "ftp/ftp_operation.h"
+#include "connect/session_factory.h"
+#include "session/ftp_operation.h"
+#include "session/remote_session.h"
 
 #include <cstdint>
 #include <map>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-class FtpClient;
 class FtpEventSink;
 class ProjectSettings;
 class ProjectList;
@@ -41,7 +42,8 @@ struct ServerEntry {
 // on the client; the client and the projects behind the entries must outlive this object.
 class FtpBrowser {
 public:
-    explicit FtpBrowser(FtpClient& client);
+    // `options` must outlive the browser.
+    explicit FtpBrowser(const MachineOptions& options);
 
     // Project sites as "name.ftp.site", then the sites book, sorted by text.
     [[nodiscard]] static std::vector<ServerEntry> buildServerEntries(
@@ -72,8 +74,8 @@ public:
 
     // Reads the local folder into the local pane.
     void fillLocal();
-    // Parses the client's last listing into the remote pane and asks for the server folder.
-    void fillRemote();
+    // Puts `entries` into the remote pane and asks for the server folder.
+    void fillRemote(const std::vector<RemoteEntry>& entries);
 
     // Double-click on the remote row `name`: changes into it and lists.
     void openRemote(const std::string& name, bool synchron);
@@ -121,7 +123,8 @@ public:
     [[nodiscard]] const std::vector<std::string>& remotePathItems() const { return remotePathItems_; }
     [[nodiscard]] const std::vector<std::string>& localPathItems() const { return localPathItems_; }
     [[nodiscard]] bool isConnected() const;
-    [[nodiscard]] FtpClient& client() { return client_; }
+    // The session of the site last chosen (an FTP one before the first connect).
+    [[nodiscard]] RemoteSession& session() { return *session_; }
     // Sets the local pane's folder without filling it; false when it is not a folder.
     bool setLocalDirectory(const std::string& path);
     // `name` inside the local pane's folder.
@@ -135,7 +138,8 @@ private:
         std::vector<FtpOperation>& batch, const std::string& local, const std::string& remote, int depth);
     void addDeletePlan(std::vector<FtpOperation>& batch, const std::string& remote, int depth);
 
-    FtpClient& client_;
+    SessionFactory factory_;
+    std::unique_ptr<RemoteSession> session_;
     std::vector<BrowserRow> remoteRows_;
     std::vector<BrowserRow> localRows_;
     std::string remoteDirectory_;

@@ -1,8 +1,8 @@
 #include "shell/main_window_sink.h"
 
 #include "engine/web_project.h"
-#include "ftp/server_text.h"
 #include "report/activity_log.h"
+#include "session/server_text.h"
 #include "shell/main_window_view.h"
 
 MainWindowSink::MainWindowSink(MainWindowView& view, WebProject& project)

@@ -1,8 +1,8 @@
 #include "shell/trust_command.h"
 
-#include "ftp/server_address.h"
-#include "ftp/sftp_session.h"
-#include "ftp/trusted_certificates.h"
+#include "session/server_address.h"
+#include "session/trusted_certificates.h"
+#include "sftp/sftp_session.h"
 #include "shell/command_line.h"
 
 #include <optional>

@@ -4,8 +4,9 @@
 #include "engine/full_compare.h"
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
-#include "ftp/trusted_certificates.h"
-#include "ftp/upload_names.h"
+#include "session/trusted_certificates.h"
+#include "session/upload_names.h"
+#include "sftp/sftp_session.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"
 #include "support/ssh_server.h"
@@ -242,8 +243,7 @@ TEST(FullCompare, BringsAnSftpTreeInLine)
     server.putFile("index.html", "HELLO!");
     server.putFile("x/y/z.html", "z");
     server.putFile("Über uns/stale.html", "s");
-    MachineOptions options;
-    FtpClient client(options);
+    SftpSession client;
     client.setTrustedCertificatesPath(tree.base() + "/trusted-certs.txt");
     ASSERT_TRUE(TrustedCertificates(tree.base() + "/trusted-host-keys.txt")
                     .trust(server.hostAndPort(), server.hostKeyFingerprint()));

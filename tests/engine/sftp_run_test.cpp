@@ -1,7 +1,7 @@
 // Whole upload runs to the distribution's OpenSSH server: the run does not know it speaks
 // SFTP, so what arrives, what is archived and what is recorded must be as over FTP.
 
-#include "ftp/trusted_certificates.h"
+#include "session/trusted_certificates.h"
 #include "support/required_server.h"
 #include "support/run_project.h"
 #include "support/ssh_server.h"

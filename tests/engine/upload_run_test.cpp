@@ -3,10 +3,10 @@
 
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
-#include "ftp/trusted_certificates.h"
 #include "platform/archive_mark_store.h"
 #include "platform/file_utils.h"
 #include "report/report_templates.h"
+#include "session/trusted_certificates.h"
 #include "support/fake_ftp_server.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"

@@ -3,7 +3,7 @@
 // fresh tickets only where the server insists on resuming.
 
 #include "ftp/ftp_client.h"
-#include "ftp/trusted_certificates.h"
+#include "session/trusted_certificates.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"
 #include "support/run_project.h"

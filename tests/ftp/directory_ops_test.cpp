@@ -1,4 +1,5 @@
 #include "ftp/ftp_client.h"
+#include "session/next_token.h"
 
 #include "support/fake_ftp_server.h"
 #include "support/ftp_recording_sink.h"
@@ -33,7 +34,7 @@ TEST_P(RealServerDirectories, MakeDirectoryCreatesMissingParents)
 {
     EXPECT_EQ(client.makeDirectory("/a/b/c").code, 257);
     EXPECT_TRUE(std::filesystem::is_directory(server.pathOf("a/b/c")));
-    EXPECT_EQ(client.makeDirectory("\"/with blank/x\" ignored").code, 257);
+    EXPECT_EQ(client.makeDirectory("/with blank/x").code, 257);
     EXPECT_TRUE(std::filesystem::is_directory(server.pathOf("with blank/x")));
 }
 
@@ -117,9 +118,9 @@ TEST(ScriptedDirectories, ChangeDirectoryFollowsAListedLink)
 {
     FakeFtpServer server;
     auto commands = scripted(server, [](FtpClient& client) {
-        (void)client.changeDirectory("\"www -> /var/www\"");
-        (void)client.changeDirectory("plain other");
-        (void)client.changeDirectory("\"broken ->\"");
+        (void)client.changeDirectory(directoryArgument("\"www -> /var/www\""));
+        (void)client.changeDirectory(directoryArgument("plain other"));
+        (void)client.changeDirectory(directoryArgument("\"broken ->\""));
     });
     EXPECT_EQ(commands, (std::vector<std::string> { "CWD /var/www", "CWD plain", "CWD " }));
 }

@@ -87,21 +87,6 @@ TEST(FtpClientLogin, LogsThePasswordMasked)
     EXPECT_EQ(sink.count("PASS ****"), 1);
 }
 
-TEST(FtpClientLogin, ConfiguredDialUpWithoutTheServiceStillConnects)
-{
-    if (system("command -v nmcli >/dev/null 2>&1") == 0)
-        GTEST_SKIP() << "nmcli is installed here; dialing would touch the real network setup";
-    FakeFtpServer server;
-    ASSERT_TRUE(server.start());
-    MachineOptions options;
-    options.dialUpEntry = "Office";
-    options.disconnect = true;
-    FtpClient client(options);
-    EXPECT_TRUE(client.connect(server.url(), "", ""));
-    client.hangUpIfDialed();
-    EXPECT_EQ(client.command("NOOP"), 200);
-}
-
 TEST(FtpClientLogin, ReportsConnectFailuresWithTheirCode)
 {
     int probe = socket(AF_INET, SOCK_STREAM, 0);

@@ -1,5 +1,5 @@
 #include "ftp/ftp_client.h"
-#include "ftp/trusted_certificates.h"
+#include "session/trusted_certificates.h"
 
 #include "platform/file_utils.h"
 #include "support/fake_ftp_server.h"

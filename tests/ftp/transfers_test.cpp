@@ -1,7 +1,7 @@
 #include "ftp/ftp_client.h"
 
-#include "ftp/upload_names.h"
 #include "platform/file_utils.h"
+#include "session/upload_names.h"
 #include "support/fake_ftp_server.h"
 #include "support/ftp_recording_sink.h"
 #include "support/ftp_server.h"

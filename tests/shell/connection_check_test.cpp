@@ -1,7 +1,7 @@
 #include "shell/connection_check.h"
 
 #include "config/machine_options.h"
-#include "ftp/trusted_certificates.h"
+#include "session/trusted_certificates.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"
 #include "support/ssh_server.h"

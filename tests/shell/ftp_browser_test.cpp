@@ -5,7 +5,7 @@
 #include "shell/ftp_browser.h"
 
 #include "ftp/ftp_client.h"
-#include "ftp/trusted_certificates.h"
+#include "session/trusted_certificates.h"
 #include "support/fake_ftp_server.h"
 #include "support/ftp_server.h"
 #include "support/required_server.h"
@@ -143,7 +143,7 @@ protected:
         // A daemon working as its own user must be able to change what the test wrote.
         for (const fs::directory_entry& entry : fs::recursive_directory_iterator(server.root()))
             fs::permissions(entry.path(), fs::perms::all, fs::perm_options::add);
-        client.setEventSink(&sink);
+        browser.session().setEventSink(&sink);
     }
 
     ServerEntry entry(const std::string& localRoot)
@@ -160,9 +160,8 @@ protected:
     FtpServer server { GetParam() };
     TempDir local;
     MachineOptions options;
-    FtpClient client { options };
     LogSink sink;
-    FtpBrowser browser { client };
+    FtpBrowser browser { options };
 };
 
 TEST_P(FtpBrowserSession, ConnectFillsBothPanesInListingOrder)
@@ -249,7 +248,7 @@ TEST_P(FtpBrowserSession, DownloadAndUploadWholeTreesByteForByte)
     browser.runBatch(down);
     EXPECT_EQ(compareTrees(server.pathOf("Sub"), local.file("Sub")), std::vector<std::string> {});
     EXPECT_EQ(readText(local.file("b.html")), "bb");
-    EXPECT_EQ(client.currentDirectory(), "/");
+    EXPECT_EQ(browser.session().currentDirectory(), "/");
 
     // A second download would overwrite: each existing target is named first.
     std::vector<FtpOperation> again = browser.downloadBatch(rowsNamed(browser.remoteRows(), { "Sub", "b.html" }));
@@ -265,7 +264,7 @@ TEST_P(FtpBrowserSession, DownloadAndUploadWholeTreesByteForByte)
     EXPECT_EQ(compareTrees(local.file("up"), server.pathOf("up")), std::vector<std::string> {});
     EXPECT_TRUE(fs::is_directory(server.pathOf("up/empty")));
     EXPECT_EQ(readText(server.pathOf("index.html")), "local index");
-    EXPECT_EQ(client.currentDirectory(), "/");
+    EXPECT_EQ(browser.session().currentDirectory(), "/");
     browser.relist();
     std::vector<std::string> conflicts
         = browser.uploadConflicts(browser.uploadBatch(rowsNamed(browser.localRows(), { "up" })));
@@ -358,10 +357,9 @@ TEST(FtpBrowserHostileServer, NothingIsWrittenOutsideTheTargetFolder)
     TempDir outer;
     std::string target = outer.makeDirectory("target");
     MachineOptions options;
-    FtpClient client(options);
     LogSink sink;
-    client.setEventSink(&sink);
-    FtpBrowser browser(client);
+    FtpBrowser browser(options);
+    browser.session().setEventSink(&sink);
     ServerEntry entry;
     entry.site.url = server.url();
     entry.site.localDirectory = target;
@@ -375,7 +373,7 @@ TEST(FtpBrowserHostileServer, NothingIsWrittenOutsideTheTargetFolder)
     EXPECT_EQ(listFiles(outer.path()), (std::vector<std::string> { "target/d/fine.txt", "target/fine.txt" }));
     EXPECT_TRUE(sink.saw("Skipped ../evil"));
     EXPECT_TRUE(sink.saw("Skipped a/b"));
-    client.quit();
+    browser.session().quit();
     server.join();
 }
 
@@ -389,11 +387,10 @@ TEST(FtpBrowserSftp, ListsEntersAndFetchesLikeOverFtp)
     server.putFile("Über uns/seite.html", "seite");
     TempDir local;
     MachineOptions options;
-    FtpClient client(options);
-    client.setTrustedCertificatesPath(local.file("trusted-certs.txt"));
+    FtpBrowser browser(options);
+    browser.session().setTrustedCertificatesPath(local.file("trusted-certs.txt"));
     ASSERT_TRUE(TrustedCertificates(local.file("trusted-host-keys.txt"))
                     .trust(server.hostAndPort(), server.hostKeyFingerprint()));
-    FtpBrowser browser(client);
     ServerEntry entry;
     entry.site.url = "sftp://" + server.hostAndPort();
     entry.site.user = server.user();

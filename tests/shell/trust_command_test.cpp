@@ -3,7 +3,7 @@
 
 #include "shell/trust_command.h"
 
-#include "ftp/trusted_certificates.h"
+#include "session/trusted_certificates.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/ftp_event_sink.h"
+#include "session/ftp_event_sink.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "ftp/trusted_certificates.h"
+#include "session/trusted_certificates.h"
 
 #include "platform/file_utils.h"
 

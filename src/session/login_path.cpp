@@ -1,4 +1,4 @@
-#include "ftp/login_path.h"
+#include "session/login_path.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "ftp/upload_names.h"
+#include "session/upload_names.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-// One step of a batch for FtpClient::runOperations (the FTP browser and the progress dialog
+// One step of a batch for RemoteSession::runOperations (the FTP browser and the progress dialog
 // prepare these).
 struct FtpOperation {
     enum class Kind : int32_t {

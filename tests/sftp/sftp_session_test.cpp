@@ -1,9 +1,9 @@
 // SftpSession against the distribution's OpenSSH server on 127.0.0.1.
 
-#include "ftp/sftp_session.h"
-#include "ftp/trusted_certificates.h"
-#include "ftp/upload_names.h"
 #include "platform/stop_signal.h"
+#include "session/trusted_certificates.h"
+#include "session/upload_names.h"
+#include "sftp/sftp_session.h"
 #include "support/ftp_recording_sink.h"
 #include "support/required_server.h"
 #include "support/ssh_server.h"
@@ -72,7 +72,7 @@ protected:
     {
         EXPECT_TRUE(TrustedCertificates(trustedKeys).trust(server.hostAndPort(), server.hostKeyFingerprint()));
         auto made = session(budget);
-        ClientResult result = made->connect(server.host(), server.port(), server.user(), "", server.keyFile());
+        ClientResult result = made->login(server.host(), server.port(), server.user(), "", server.keyFile());
         EXPECT_TRUE(result.ok()) << failureName(result.failure) << "\n" << sink.transcript() << server.log();
         return made;
     }
@@ -115,12 +115,12 @@ TEST_F(SftpSessionTest, HostKeyIsTrustedOnlyThroughKnownHostsOrTheOwnStore)
         }
         sink.lines.clear();
         auto client = session();
-        ClientResult result = client->connect(server.host(), server.port(), server.user(), "", server.keyFile());
+        ClientResult result = client->login(server.host(), server.port(), server.user(), "", server.keyFile());
         EXPECT_EQ(result.failure, row.expected) << sink.transcript();
         EXPECT_EQ(client->hostKeyFingerprint(), server.hostKeyFingerprint());
         for (const std::string& message : row.messages)
             EXPECT_NE(sink.transcript().find(message), std::string::npos) << message << "\n" << sink.transcript();
-        EXPECT_EQ(client->state() == SftpSession::State::Ready, row.expected == Failure::None);
+        EXPECT_EQ(client->link() == SftpSession::Link::Ready, row.expected == Failure::None);
     }
 }
 
@@ -150,7 +150,7 @@ TEST_F(SftpSessionTest, LogsInWithPasswordOrKeyAndRefusesAWrongPassword)
         sink.lines.clear();
         auto client = session();
         const auto started = std::chrono::steady_clock::now();
-        ClientResult result = client->connect(server.host(), server.port(), server.user(), row.password, row.keyFile);
+        ClientResult result = client->login(server.host(), server.port(), server.user(), row.password, row.keyFile);
         EXPECT_LT(std::chrono::steady_clock::now() - started, 8s);
         EXPECT_EQ(result.failure, row.expected) << sink.transcript() << server.log();
         if (!row.password.empty()) {
@@ -186,7 +186,7 @@ TEST_F(SftpSessionTest, AtomicUploadReplacesTheLiveFileAfterTheBeforeReplaceStep
         sink.uploadsBegun.clear();
         sink.bytes = 0;
         auto client = session();
-        ASSERT_TRUE(client->connect(target.host(), target.port(), target.user(), "", target.keyFile()).ok());
+        ASSERT_TRUE(client->login(target.host(), target.port(), target.user(), "", target.keyFile()).ok());
         client->setAtomicUploads(true);
         std::string seenLive;
         bool partComplete = false;
@@ -195,7 +195,7 @@ TEST_F(SftpSessionTest, AtomicUploadReplacesTheLiveFileAfterTheBeforeReplaceStep
             partComplete = readFile(target.pathOf(uploadPartName("www/a.html"))) == "new version";
         });
         const std::string source = local.writeFile("a.html", "new version");
-        ClientResult result = client->upload("/www/a.html", source, 11);
+        ClientResult result = client->upload("/www/a.html", source, TransferMode::Image, 11);
         ASSERT_TRUE(result.ok()) << sink.transcript() << target.log();
         EXPECT_EQ(seenLive, "old version");
         EXPECT_TRUE(partComplete);
@@ -225,7 +225,7 @@ TEST_F(SftpSessionTest, AtomicUploadReplacesTheLiveFileAfterTheBeforeReplaceStep
 TEST_F(SftpSessionTest, FoldersWithBlanksAndUmlautsListRenameAndDelete)
 {
     auto client = loggedIn();
-    ASSERT_EQ(client->state(), SftpSession::State::Ready);
+    ASSERT_EQ(client->link(), SftpSession::Link::Ready);
     const std::string folder = "/Neue Seiten/Bücher äöü";
     ASSERT_TRUE(client->makeDirectory(folder).ok()) << sink.transcript();
     EXPECT_TRUE(fs::is_directory(server.pathOf("Neue Seiten/Bücher äöü")));
@@ -267,13 +267,13 @@ TEST_F(SftpSessionTest, FoldersWithBlanksAndUmlautsListRenameAndDelete)
     ASSERT_TRUE(client->removeDirectory("Bücher äöü").ok());
     EXPECT_TRUE(fs::is_empty(server.pathOf("Neue Seiten")));
     EXPECT_EQ(client->deleteFile("Grüße 2.html").failure, Failure::RetryItem);
-    EXPECT_EQ(client->state(), SftpSession::State::Ready) << "refusals leave the session working";
+    EXPECT_EQ(client->link(), SftpSession::Link::Ready) << "refusals leave the session working";
 }
 
 TEST_F(SftpSessionTest, LargeFilesTravelByteIdenticalAndDownloadsNeverOverwrite)
 {
     auto client = loggedIn();
-    ASSERT_EQ(client->state(), SftpSession::State::Ready);
+    ASSERT_EQ(client->link(), SftpSession::Link::Ready);
     client->setAtomicUploads(true);
     const std::string content = patternBytes(6 * 1024 * 1024 + 321);
     const std::string source = local.writeFile("big.bin", content);
@@ -320,7 +320,7 @@ TEST_F(SftpSessionTest, BrokenFrozenOrStoppedSessionsFailWithinTheBudget)
         constexpr auto budget = 2s;
         auto client = session(budget);
         client->setStopSignal(&stop);
-        ASSERT_TRUE(client->connect(target.host(), target.port(), target.user(), "", target.keyFile()).ok())
+        ASSERT_TRUE(client->login(target.host(), target.port(), target.user(), "", target.keyFile()).ok())
             << sink.transcript();
         client->setAtomicUploads(true);
         sink.bytesHook = [&] {

@@ -1,16 +1,17 @@
-#include "ftp/sftp_session.h"
+#include "sftp/sftp_session.h"
 
-#include "ftp/login_path.h"
-#include "ftp/server_address.h"
-#include "ftp/trusted_certificates.h"
-#include "ftp/upload_names.h"
 #include "platform/file_descriptor.h"
 #include "platform/file_utils.h"
 #include "platform/stop_signal.h"
+#include "session/login_path.h"
+#include "session/server_address.h"
+#include "session/trusted_certificates.h"
+#include "session/upload_names.h"
 
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -92,7 +93,7 @@ public:
         : session_(session)
     {
         if (session_.callDepth_++ == 0)
-            session_.watchdog_.arm(session_.ssh_ != nullptr ? ssh_get_fd(session_.ssh_) : -1, session_.stopSignal_);
+            session_.watchdog_.arm(session_.ssh_ != nullptr ? ssh_get_fd(session_.ssh_) : -1, session_.stopSignal());
     }
     ~Call()
     {
@@ -122,21 +123,9 @@ std::string SftpSession::defaultTrustedHostKeysPath()
     return getDataDirectory() + "trusted-host-keys.txt";
 }
 
-FtpEventSink* SftpSession::setEventSink(FtpEventSink* sink)
+void SftpSession::setLink(Link link)
 {
-    FtpEventSink* previous = sink_ == &defaultSink_ ? nullptr : sink_;
-    sink_ = sink != nullptr ? sink : &defaultSink_;
-    return previous;
-}
-
-bool SftpSession::stopped() const
-{
-    return stopSignal_ != nullptr && stopSignal_->raised();
-}
-
-void SftpSession::setState(State state)
-{
-    state_ = state;
+    link_ = link;
 }
 
 void SftpSession::close()
@@ -145,7 +134,7 @@ void SftpSession::close()
         return;
     // A broken connection may have a peer that reads nothing: the polite goodbye would wait
     // for it.
-    if (state_ == State::Broken || stopped()) {
+    if (link_ == Link::Broken || stopped()) {
         int fd = ssh_get_fd(ssh_);
         if (fd >= 0)
             ::shutdown(fd, SHUT_RDWR);
@@ -168,19 +157,19 @@ ClientResult SftpSession::giveUp(const std::string& text)
 {
     sink_->onLine(text);
     close();
-    setState(State::Disconnected);
+    setLink(Link::Disconnected);
     return remember(ClientResult::failed(Failure::GiveUpSite));
 }
 
 ClientResult SftpSession::usable()
 {
     if (stopped()) {
-        if (state_ == State::Ready)
-            setState(State::Broken);
+        if (link_ == Link::Ready)
+            setLink(Link::Broken);
         close();
         return ClientResult::failed(Failure::GiveUpSite);
     }
-    if (state_ != State::Ready)
+    if (link_ != Link::Ready)
         return ClientResult::failed(Failure::Reconnect);
     return ClientResult::success();
 }
@@ -189,20 +178,20 @@ ClientResult SftpSession::serverFailure(const char* what, const std::string& pat
 {
     const SftpWatchdog::Verdict verdict = watchdog_.verdict();
     if (verdict == SftpWatchdog::Verdict::Stopped || stopped()) {
-        setState(State::Broken);
+        setLink(Link::Broken);
         return remember(ClientResult::failed(Failure::GiveUpSite));
     }
     if (verdict == SftpWatchdog::Verdict::TimedOut) {
         timedOut_ = true;
-        setState(State::Broken);
+        setLink(Link::Broken);
         sink_->message("Error sftp.%s %s: no progress within %lld ms, the connection is given up\n", what, path.c_str(),
             static_cast<long long>(budget_.count()));
         return remember(ClientResult::failed(Failure::Reconnect));
     }
-    const bool lost = state_ == State::Broken || ssh_ == nullptr || !ssh_is_connected(ssh_)
+    const bool lost = link_ == Link::Broken || ssh_ == nullptr || !ssh_is_connected(ssh_)
         || (sftp_ != nullptr && (ssh_channel_is_closed(sftp_->channel) || ssh_channel_is_eof(sftp_->channel)));
     if (lost) {
-        setState(State::Broken);
+        setLink(Link::Broken);
         sink_->message("Error sftp.%s %s: connection lost (%s)\n", what, path.c_str(),
             ssh_ != nullptr ? ssh_get_error(ssh_) : "no session");
         return remember(ClientResult::failed(Failure::Reconnect));
@@ -212,11 +201,28 @@ ClientResult SftpSession::serverFailure(const char* what, const std::string& pat
     return remember(ClientResult::failed(Failure::RetryItem));
 }
 
-ClientResult SftpSession::connect(
+ClientResult SftpSession::connect(const std::string& url, const std::string& user, const std::string& password)
+{
+    const std::optional<ServerAddress> address = ServerAddress::parse(url);
+    if (!address || address->transport != ServerAddress::Transport::Sftp) {
+        sink_->message("Error %s %d\n", "connect.sftp not an sftp:// site", EINVAL);
+        return remember(ClientResult::failed(Failure::GiveUpSite, 0, EINVAL));
+    }
+    // Host keys are trusted beside the certificates, wherever those are kept.
+    if (trustedHostKeysPath_.empty() && !trustedCertificatesPath().empty()) {
+        const std::string& certificates = trustedCertificatesPath();
+        const size_t slash = certificates.rfind('/');
+        setTrustedHostKeysPath(
+            (slash == std::string::npos ? std::string() : certificates.substr(0, slash + 1)) + "trusted-host-keys.txt");
+    }
+    return login(address->host, address->port, user, password, keyFile());
+}
+
+ClientResult SftpSession::login(
     const std::string& host, int port, const std::string& user, const std::string& password, const std::string& keyFile)
 {
     close();
-    setState(State::Disconnected);
+    setLink(Link::Disconnected);
     watchdog_.reset();
     hostKeyFingerprint_.clear();
     currentDirectory_ = "/";
@@ -272,7 +278,7 @@ ClientResult SftpSession::connect(
         return authenticated;
     if (ClientResult opened = openSftp(); !opened)
         return opened;
-    setState(State::Ready);
+    setLink(Link::Ready);
     sink_->message("Logged in to sftp://%s, site root %s\n", server.c_str(), loginFolder_.c_str());
     return remember(ClientResult::success());
 }
@@ -316,7 +322,7 @@ ClientResult SftpSession::checkHostKey(const std::string& host, int port)
                        "with: ssh-keygen -R '%s'\n",
             server.c_str(), hostKeyFingerprint_.c_str(), known.c_str(), knownHostsEntry(host, port).c_str());
         close();
-        setState(State::Disconnected);
+        setLink(Link::Disconnected);
         return remember(ClientResult::failed(Failure::GiveUpSite));
     }
     default: break;
@@ -329,7 +335,7 @@ ClientResult SftpSession::checkHostKey(const std::string& host, int port)
         server.c_str(), hostKeyFingerprint_.c_str(), server.c_str(), hostKeyFingerprint_.c_str());
     hostKeyUnknown_ = true;
     close();
-    setState(State::Disconnected);
+    setLink(Link::Disconnected);
     return remember(ClientResult::failed(Failure::GiveUpSite));
 }
 
@@ -338,7 +344,7 @@ ClientResult SftpSession::authenticate(const std::string& user, const std::strin
     const auto lost = [&] {
         sink_->message("Error sftp.login %s\n", ssh_get_error(ssh_));
         close();
-        setState(State::Disconnected);
+        setLink(Link::Disconnected);
         return remember(ClientResult::failed(stopped() ? Failure::GiveUpSite : Failure::Reconnect));
     };
     const std::string who = user.empty() ? std::string("the local user name") : user;
@@ -397,7 +403,7 @@ ClientResult SftpSession::openSftp()
     if (home == nullptr) {
         ClientResult failure = serverFailure("realpath", ".");
         close();
-        setState(State::Disconnected);
+        setLink(Link::Disconnected);
         return failure.failure == Failure::RetryItem ? remember(ClientResult::failed(Failure::GiveUpSite)) : failure;
     }
     loginFolder_ = home;
@@ -407,13 +413,12 @@ ClientResult SftpSession::openSftp()
     return ClientResult::success();
 }
 
-ClientResult SftpSession::quit()
+void SftpSession::quit()
 {
     if (ssh_ != nullptr)
         transcript("bye", "");
     close();
-    setState(State::Disconnected);
-    return ClientResult::success();
+    setLink(Link::Disconnected);
 }
 
 bool SftpSession::isFolder(const std::string& path)
@@ -447,7 +452,7 @@ ClientResult SftpSession::makeFolders(const std::string& relative)
     if (sftp_mkdir(sftp_, full.c_str(), 0755) == SSH_OK)
         return ClientResult::success();
     const int status = sftp_get_error(sftp_);
-    if (state_ != State::Ready || !ssh_is_connected(ssh_) || watchdog_.verdict() != SftpWatchdog::Verdict::None)
+    if (link_ != Link::Ready || !ssh_is_connected(ssh_) || watchdog_.verdict() != SftpWatchdog::Verdict::None)
         return serverFailure("mkdir", relative);
     if (isFolder(full))
         return ClientResult::success();
@@ -580,7 +585,7 @@ int SftpSession::posixRename(const std::string& from, const std::string& to)
     const uint32_t length = at(0);
     if (static_cast<unsigned char>(header[4]) != kStatus || at(5) != id || length < 9 || length > kMaxReply) {
         // The channel is out of step with libssh's idea of it: nothing more can be trusted.
-        setState(State::Broken);
+        setLink(Link::Broken);
         return -1;
     }
     std::string rest(length - 9, '\0');
@@ -594,13 +599,13 @@ ClientResult SftpSession::renameOnServer(
 {
     Call call(*this);
     const auto absent = [&](int status) {
-        return missing == MissingSource::MayBeAbsent && status == SSH_FX_NO_SUCH_FILE && state_ == State::Ready;
+        return missing == MissingSource::MayBeAbsent && status == SSH_FX_NO_SUCH_FILE && link_ == Link::Ready;
     };
     if (replacingRename_) {
         int status = posixRename(from, to);
         if (status == SSH_FX_OK)
             return ClientResult::success();
-        if (status < 0 || state_ != State::Ready)
+        if (status < 0 || link_ != Link::Ready)
             return serverFailure("rename", shown);
         if (absent(status))
             return ClientResult::failed(Failure::RetryItem, 0, ENOENT);
@@ -658,21 +663,19 @@ std::optional<bool> SftpSession::remoteFileExists(const std::string& path)
     return std::nullopt;
 }
 
-std::vector<RemoteEntry> SftpSession::listEntries(const std::string& path)
+RemoteSession::Listing SftpSession::listFolder(const std::string& path)
 {
     std::vector<RemoteEntry> entries;
     std::optional<Target> where = target(path);
     if (!where)
-        return entries;
+        return { lastResult_, {} };
     const std::string& relative = where->relative;
     const std::string& full = where->full;
     transcript("ls", relative);
     Call call(*this);
     sftp_dir folder = sftp_opendir(sftp_, full.c_str());
-    if (folder == nullptr) {
-        (void)serverFailure("ls", relative);
-        return entries;
-    }
+    if (folder == nullptr)
+        return { serverFailure("ls", relative), {} };
     std::vector<size_t> links;
     while (entries.size() < kMaxEntries) {
         SftpAttributes attributes(sftp_readdir(sftp_, folder));
@@ -696,23 +699,32 @@ std::vector<RemoteEntry> SftpSession::listEntries(const std::string& path)
     }
     const bool complete = entries.size() >= kMaxEntries || sftp_dir_eof(folder) != 0;
     sftp_closedir(folder);
-    if (!complete) {
-        entries.clear();
-        (void)serverFailure("ls", relative);
-        return entries;
-    }
+    if (!complete)
+        return { serverFailure("ls", relative), {} };
     for (size_t index : links) {
         const std::string entry = full == "/" ? "/" + entries[index].name : full + "/" + entries[index].name;
         entries[index].isDirectory = isFolder(entry);
     }
-    note(ClientResult::success());
-    return entries;
+    return { remember(ClientResult::success()), std::move(entries) };
 }
 
-ClientResult SftpSession::upload(const std::string& remotePath, const std::string& localPath, int64_t expectedSize)
+ClientResult SftpSession::upload(
+    const std::string& remoteName, const std::string& localName, TransferMode /*mode*/, int64_t expectedSize)
+{
+    return put(remoteName, localPath(localName), expectedSize);
+}
+
+ClientResult SftpSession::uploadWithRetry(
+    const std::string& remoteName, const std::string& localName, TransferMode /*mode*/, int64_t expectedSize)
+{
+    // The folder is made and the size checked by put itself.
+    return put(remoteName, localPath(localName), expectedSize);
+}
+
+ClientResult SftpSession::put(const std::string& remotePath, const std::string& localPath, int64_t expectedSize)
 {
     // Taken by this upload whatever becomes of it: a later one must not run it.
-    const std::function<void()> beforeReplace = std::exchange(beforeReplace_, {});
+    const std::function<void()> beforeReplace = takeBeforeReplace();
     const auto failed = [&](ClientResult result) {
         sink_->onTransferFailed(localPath);
         return remember(result);
@@ -733,7 +745,7 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
         return failed(ClientResult::failed(Failure::RetryItem, 0, error));
     }
 
-    const bool atomic = atomicUploads_;
+    const bool atomic = atomicUploads();
     const std::string partRelative = atomic ? uploadPartName(relative) : relative;
     const std::string target = serverPathOf(loginFolder_, partRelative);
     if (!atomic && beforeReplace)
@@ -741,7 +753,7 @@ ClientResult SftpSession::upload(const std::string& remotePath, const std::strin
     transcript("put", partRelative);
     Call call(*this);
     const auto discardPart = [&] {
-        if (atomic && state_ == State::Ready && !stopped())
+        if (atomic && link_ == Link::Ready && !stopped())
             (void)sftp_unlink(sftp_, target.c_str());
     };
 
@@ -825,7 +837,7 @@ ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const s
     transcript("rename", partRelative, liveRelative);
     Call call(*this);
     const auto alive = [&] {
-        return state_ == State::Ready && ssh_is_connected(ssh_) && !stopped()
+        return link_ == Link::Ready && ssh_is_connected(ssh_) && !stopped()
             && watchdog_.verdict() == SftpWatchdog::Verdict::None;
     };
     const auto failed = [&](const char* what, const std::string& path) {
@@ -890,7 +902,34 @@ ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const s
     return result;
 }
 
-ClientResult SftpSession::download(const std::string& remotePath, const std::string& localPath)
+ClientResult SftpSession::download(const std::string& remoteName, const std::string& localName, TransferMode /*mode*/)
+{
+    // A name from a server listing must not lead out of the local folder.
+    for (size_t start = 0; start <= localName.size();) {
+        const size_t end = std::min(localName.find('/', start), localName.size());
+        if (std::string_view(localName).substr(start, end - start) == "..") {
+            sink_->message("Error %s %d\n", "sftp.get refused unsafe file name", EINVAL);
+            sink_->onTransferFailed(localName);
+            return remember(ClientResult::failed(Failure::RetryItem, 0, EINVAL));
+        }
+        start = end + 1;
+    }
+    return get(remoteName, localPath(localName));
+}
+
+bool SftpSession::sameSizeOnServer(const std::string& remoteName, const std::string& localName)
+{
+    const int64_t localSize = fileSize(localPath(localName));
+    const std::optional<int64_t> remoteSize = this->remoteSize(remoteName);
+    return localSize < 0 || !remoteSize || *remoteSize == localSize;
+}
+
+std::string SftpSession::currentDirectory()
+{
+    return link_ == Link::Ready ? currentDirectory_ : std::string();
+}
+
+ClientResult SftpSession::get(const std::string& remotePath, const std::string& localPath)
 {
     const auto failed = [&](ClientResult result) {
         sink_->onTransferFailed(localPath);

@@ -1,9 +1,7 @@
 #pragma once
 
-#include "ftp/client_result.h"
-#include "ftp/ftp_event_sink.h"
-#include "ftp/remote_entry.h"
-#include "ftp/sftp_watchdog.h"
+#include "session/remote_session.h"
+#include "sftp/sftp_watchdog.h"
 
 #include <chrono>
 #include <cstdint>
@@ -12,13 +10,12 @@
 #include <string>
 #include <vector>
 
-class StopSignal;
 struct ssh_session_struct;
 struct sftp_session_struct;
 
-// One SFTP login: an SSH connection with its SFTP channel, mirroring the public calls of
-// FtpClient (see ftp_client.h for their meaning), so the client can hand its calls here for
-// "sftp://" sites. Results carry code 0; systemError holds errno only for local failures.
+// One SFTP login: an SSH connection with its SFTP channel. Results carry code 0; systemError
+// holds errno only for local failures. The transfer mode means nothing here: bytes travel
+// unchanged.
 //
 // The site's root is the login folder: "/" names it, "/www/a.html" lies below it, and a name
 // without a leading "/" is relative to currentDirectory(); ".." never leads above the root.
@@ -26,12 +23,11 @@ struct sftp_session_struct;
 // One session is used by one thread at a time. It keeps one watchdog thread of its own
 // (SftpWatchdog), which cuts the connection when a call makes no progress for `budget` or the
 // stop signal rises; a session so cut, or lost, is broken and fails every later call at once.
-class SftpSession {
+class SftpSession final : public RemoteSession {
 public:
     static constexpr int kDefaultPort = 22;
-    static constexpr std::chrono::milliseconds kDefaultBudget { 30000 };
 
-    enum class State {
+    enum class Link {
         Disconnected, // no connection yet, or quit()
         Ready, // logged in, SFTP channel open
         Broken, // lost, cut by the watchdog or stopped: only a new connect helps
@@ -39,84 +35,78 @@ public:
 
     explicit SftpSession(std::chrono::milliseconds budget = kDefaultBudget);
     // Returns promptly; a broken connection is not waited for.
-    ~SftpSession();
-    SftpSession(const SftpSession&) = delete;
-    SftpSession& operator=(const SftpSession&) = delete;
+    ~SftpSession() override;
 
     // The file in the data directory where host keys trusted with "tarnwick --trust-cert
     // sftp://HOST:PORT FINGERPRINT" are kept, beside the trusted certificates.
     [[nodiscard]] static std::string defaultTrustedHostKeysPath();
 
+    // "sftp://host[:port]": login() with the key file set on the session. Host keys are
+    // trusted beside the trusted certificates, wherever those are kept.
+    ClientResult connect(const std::string& url, const std::string& user, const std::string& password) override;
     // Logs in; `port` <= 0 means 22. The host key must be in the user's known_hosts or in
     // Tarnwick's own store (an unknown or changed key answers GiveUpSite with the reason in
     // the transcript). A non-empty `password` logs in with it and nothing else; otherwise
     // `keyFile` (when given, first: a server may allow only a few attempts), the SSH agent
     // and the default keys of ~/.ssh are tried. A refused login answers GiveUpSite, an
     // unreachable server Reconnect.
-    [[nodiscard]] ClientResult connect(const std::string& host, int port, const std::string& user,
+    [[nodiscard]] ClientResult login(const std::string& host, int port, const std::string& user,
         const std::string& password, const std::string& keyFile = {});
-    // Ends the session without waiting for the server.
-    ClientResult quit();
+    void quit() override;
 
-    // `localPath` is absolute (the caller resolves it). See FtpClient::upload; the part
-    // replaces the live file only once the server confirmed every write and the close. A
-    // missing remote folder is made once.
-    [[nodiscard]] ClientResult upload(
-        const std::string& remotePath, const std::string& localPath, int64_t expectedSize = -1);
-    // Never overwrites an existing local file; removes what it wrote when it fails.
-    [[nodiscard]] ClientResult download(const std::string& remotePath, const std::string& localPath);
-    // Without "." and ".."; a link to a folder counts as a folder. Empty on failure, with
-    // lastResult() saying why.
-    [[nodiscard]] std::vector<RemoteEntry> listEntries(const std::string& path);
-    [[nodiscard]] ClientResult changeDirectory(const std::string& path);
-    // "/" or "/a/b": login-relative.
-    [[nodiscard]] const std::string& currentDirectory() const { return currentDirectory_; }
-    // Creates missing parents; a folder that exists already counts as made.
-    [[nodiscard]] ClientResult makeDirectory(const std::string& path);
-    [[nodiscard]] ClientResult removeDirectory(const std::string& path);
-    [[nodiscard]] ClientResult deleteFile(const std::string& path);
+    // The part replaces the live file only once the server confirmed every write and the
+    // close. A missing remote folder is made once; the size is checked by the close.
+    ClientResult upload(const std::string& remoteName, const std::string& localName,
+        TransferMode mode = TransferMode::Image, int64_t expectedSize = -1) override;
+    ClientResult uploadWithRetry(const std::string& remoteName, const std::string& localName,
+        TransferMode mode = TransferMode::Image, int64_t expectedSize = -1) override;
+    ClientResult download(
+        const std::string& remoteName, const std::string& localName, TransferMode mode = TransferMode::Image) override;
+    [[nodiscard]] bool sameSizeOnServer(const std::string& remoteName, const std::string& localName) override;
+    // A link to a folder counts as a folder.
+    [[nodiscard]] Listing listFolder(const std::string& path) override;
+    ClientResult changeDirectory(const std::string& path) override;
+    // "/" or "/a/b": login-relative; empty while not logged in.
+    [[nodiscard]] std::string currentDirectory() override;
+    // A folder that exists already counts as made.
+    ClientResult makeDirectory(const std::string& path) override;
+    ClientResult removeDirectory(const std::string& path) override;
+    ClientResult deleteFile(const std::string& path) override;
     // Replaces an existing `to` where the server can do so in one step.
-    [[nodiscard]] ClientResult renameFile(
-        const std::string& from, const std::string& to, MissingSource missing = MissingSource::IsAnError);
+    ClientResult renameFile(
+        const std::string& from, const std::string& to, MissingSource missing = MissingSource::IsAnError) override;
     // nullopt when it cannot be told (lastResult() says why) or `path` is no regular file.
     [[nodiscard]] std::optional<int64_t> remoteSize(const std::string& path);
     // Whether anything is at `path`; nullopt when the server cannot tell.
-    [[nodiscard]] std::optional<bool> remoteFileExists(const std::string& path);
+    [[nodiscard]] std::optional<bool> remoteFileExists(const std::string& path) override;
     // The outcome of the last call, for the calls that answer no ClientResult.
     [[nodiscard]] const ClientResult& lastResult() const { return lastResult_; }
 
-    [[nodiscard]] State state() const { return state_; }
-    [[nodiscard]] bool isBroken() const { return state_ == State::Broken || stopped(); }
-    // `signal` must outlive the session; nullptr: only the budget ends a wait.
-    void setStopSignal(const StopSignal* signal) { stopSignal_ = signal; }
-    [[nodiscard]] bool stopped() const;
-    // Set when a call went without progress for the budget; only a new session clears it.
-    [[nodiscard]] bool timedOut() const { return timedOut_; }
+    [[nodiscard]] State state() const override { return link_ == Link::Ready ? State::LoggedIn : State::Disconnected; }
+    [[nodiscard]] Link link() const { return link_; }
+    [[nodiscard]] bool isBroken() const override { return link_ == Link::Broken || stopped(); }
+    [[nodiscard]] bool timedOut() const override { return timedOut_; }
+    [[nodiscard]] bool isEncrypted() const override { return true; }
 
     // The SHA-256 fingerprint ("AB:CD:...") of the host key last seen, trusted or not.
-    [[nodiscard]] const std::string& hostKeyFingerprint() const { return hostKeyFingerprint_; }
+    [[nodiscard]] std::string hostKeyFingerprint() const override { return hostKeyFingerprint_; }
     // The last connect was refused only because nobody trusted the host key yet (a changed
     // key is not such a case: it must never be trusted on the spot).
-    [[nodiscard]] bool hostKeyUnknown() const { return hostKeyUnknown_; }
+    [[nodiscard]] bool hostKeyUnknown() const override { return hostKeyUnknown_; }
     // The user's known_hosts unless set (tests).
     void setKnownHostsPath(std::string path) { knownHostsPath_ = std::move(path); }
     // defaultTrustedHostKeysPath() unless set.
     void setTrustedHostKeysPath(std::string path) { trustedHostKeysPath_ = std::move(path); }
-
-    void setAtomicUploads(bool on) { atomicUploads_ = on; }
-    [[nodiscard]] bool atomicUploads() const { return atomicUploads_; }
-    // As FtpClient::setBeforeReplace.
-    void setBeforeReplace(std::function<void()> step) { beforeReplace_ = std::move(step); }
-
-    // As FtpClient::setEventSink.
-    FtpEventSink* setEventSink(FtpEventSink* sink);
-    [[nodiscard]] FtpEventSink& eventSink() const { return *sink_; }
 
     // Bytes per write and read request: large where the server is known to take them.
     [[nodiscard]] size_t chunkSize() const { return chunkSize_; }
 
 private:
     class Call;
+
+    // `localPath` is absolute.
+    [[nodiscard]] ClientResult put(const std::string& remotePath, const std::string& localPath, int64_t expectedSize);
+    [[nodiscard]] ClientResult get(const std::string& remotePath, const std::string& localPath);
 
     // Why the last server call failed, as a result (the session broken when it is lost).
     [[nodiscard]] ClientResult serverFailure(const char* what, const std::string& path);
@@ -152,7 +142,7 @@ private:
     [[nodiscard]] bool readChannel(char* data, size_t size);
     [[nodiscard]] bool isFolder(const std::string& serverPath);
     void transcript(const char* verb, const std::string& argument, const std::string& second = {});
-    void setState(State state);
+    void setLink(Link link);
     void close();
     ClientResult remember(ClientResult result)
     {
@@ -163,15 +153,10 @@ private:
 
     std::chrono::milliseconds budget_;
     SftpWatchdog watchdog_;
-    NullEventSink defaultSink_;
-    FtpEventSink* sink_ = &defaultSink_;
     ssh_session_struct* ssh_ = nullptr;
     sftp_session_struct* sftp_ = nullptr;
-    State state_ = State::Disconnected;
+    Link link_ = Link::Disconnected;
     bool timedOut_ = false;
-    bool atomicUploads_ = false;
-    std::function<void()> beforeReplace_;
-    const StopSignal* stopSignal_ = nullptr;
     std::string loginFolder_; // absolute on the server
     std::string currentDirectory_ = "/";
     std::string hostKeyFingerprint_;

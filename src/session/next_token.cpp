@@ -1,4 +1,4 @@
-#include "ftp/next_token.h"
+#include "session/next_token.h"
 
 namespace {
 
@@ -36,4 +36,14 @@ std::string nextToken(std::string_view text, size_t& position)
     }
     skipSeparators(text, position);
     return token;
+}
+
+std::string directoryArgument(std::string_view argument)
+{
+    size_t position = 0;
+    std::string directory = nextToken(argument, position);
+    const size_t arrow = directory.find("->");
+    if (arrow != std::string::npos)
+        directory = arrow + 3 <= directory.size() ? directory.substr(arrow + 3) : std::string();
+    return directory;
 }

@@ -1,4 +1,4 @@
-#include "ftp/server_address.h"
+#include "session/server_address.h"
 
 #include <gtest/gtest.h>
 

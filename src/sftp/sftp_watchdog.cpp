@@ -1,4 +1,4 @@
-#include "ftp/sftp_watchdog.h"
+#include "sftp/sftp_watchdog.h"
 
 #include "platform/stop_signal.h"
 

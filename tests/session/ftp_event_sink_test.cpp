@@ -1,4 +1,4 @@
-#include "ftp/ftp_event_sink.h"
+#include "session/ftp_event_sink.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "ftp/client_result.h"
+#include "session/client_result.h"
 
 const char* failureName(Failure failure)
 {

@@ -4,7 +4,7 @@
 #include <string>
 
 // One parsed line of a server listing, as kept by listEntries. A symbolic link keeps its
-// " -> target" in the name; changeDirectory knows how to follow it.
+// " -> target" in the name; directoryArgument() follows it.
 struct RemoteEntry {
     std::string name;
     // The entry's own name as the server knows it: no link target, no VMS version or

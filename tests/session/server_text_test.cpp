@@ -1,4 +1,4 @@
-#include "ftp/server_text.h"
+#include "session/server_text.h"
 
 #include <gtest/gtest.h>
 

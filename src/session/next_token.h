@@ -8,3 +8,7 @@
 // and the separators that follow it. Shared by the upload engine, the interpreter and the
 // directory operations so that all three split a line the same way.
 [[nodiscard]] std::string nextToken(std::string_view text, size_t& position);
+
+// The path a directory command's argument names: its first token, and of a listed link
+// ("name -> target") the target.
+[[nodiscard]] std::string directoryArgument(std::string_view argument);

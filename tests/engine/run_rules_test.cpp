@@ -1,0 +1,151 @@
+// The rules of a run over a scripted server: which typed calls a run makes, in which order,
+// and what it records, for the cases every user meets. No daemon: the real servers keep one
+// end-to-end scenario each (upload_run_test.cpp, sftp_run_test.cpp).
+
+#include "engine/web_project.h"
+#include "support/run_project.h"
+#include "support/scripted_session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A project whose sites are all served by one scripted server, over one connection each so
+// the order of calls is the order of the run.
+struct ScriptedProject : Project {
+    ScriptedServer server;
+
+    explicit ScriptedProject(int sites = 1)
+    {
+        for (int site = 1; site <= sites; ++site)
+            addSite("site" + std::to_string(site) + ".example", "web", "pw").connections = 1;
+        project.sessionMaker = [this](const std::string& url) { return server.make(url); };
+    }
+    // The calls of the last run, archive stamps made readable.
+    std::vector<std::string> runCalls()
+    {
+        server.calls.clear();
+        run();
+        std::vector<std::string> calls;
+        for (const std::string& call : server.calls)
+            calls.push_back(std::regex_replace(call, std::regex("[0-9]{12}"), "STAMP"));
+        return calls;
+    }
+};
+
+using Calls = std::vector<std::string>;
+
+// Without any record the run cannot know what the server holds already: a file there from
+// before goes into the archive rather than being overwritten, and a missing one is no error.
+TEST(RunRules, FirstRunMakesFoldersFirstAndArchivesOnlyWhatTheServerHeld)
+{
+    ScriptedProject site;
+    site.project.archivdir = "/_archive";
+    site.tree.add("index.html", "home");
+    site.tree.add("news/today.html", "news");
+    site.server.files = { "/index.html" };
+    EXPECT_EQ(site.runCalls(),
+        (Calls { "login site1.example", "mkdir /_archive", "list /_archive", "mkdir /news", "put /index.html",
+            "mv /index.html /_archive/indexSTAMP.html", "put /news/today.html",
+            "mv /news/today.html /_archive/_news_todaySTAMP.html", "quit" }));
+    EXPECT_EQ(site.sink.count("OK "), 2u);
+    EXPECT_EQ(site.fileList().size(), 2u);
+    EXPECT_EQ(std::count_if(site.sink.lines.begin(), site.sink.lines.end(),
+                  [](const std::string& line) { return line.rfind("Error", 0) == 0; }),
+        0);
+    EXPECT_EQ(site.server.files.size(), 3u) << "the old index.html went into the archive";
+
+    // Once recorded, files new to the server get no move at all.
+    site.tree.add("fresh.html", "fresh");
+    EXPECT_EQ(site.runCalls(),
+        (Calls { "login site1.example", "mkdir /_archive", "put /fresh.html", "list /_archive", "quit" }));
+}
+
+TEST(RunRules, ReplacementsAndDeletionsGoIntoTheArchiveOnlyOnceTheNewFileIsWhole)
+{
+    struct Row {
+        const char* archive;
+        Calls second;
+    };
+    const Row rows[] = {
+        { "", { "login site1.example", "put /index.html", "dele /old.html", "quit" } },
+        { "/_archive",
+            { "login site1.example", "mkdir /_archive", "list /_archive", "put /index.html",
+                "mv /index.html /_archive/indexSTAMP.html", "mv /old.html /_archive/oldSTAMP.html", "quit" } },
+    };
+    for (const Row& row : rows) {
+        ScriptedProject site;
+        site.project.archivdir = row.archive;
+        site.project.deleteRemoved = 1;
+        site.tree.add("index.html", "v1");
+        site.tree.add("old.html", "old");
+        (void)site.runCalls();
+        site.tree.add("index.html", "v2", TestTree::kDefaultTime + 60);
+        ASSERT_TRUE(std::filesystem::remove(site.tree.path("old.html")));
+        EXPECT_EQ(site.runCalls(), row.second) << row.archive;
+        EXPECT_EQ(site.project.siteOutcomes.at(0).uploaded, 1) << row.archive;
+        EXPECT_EQ(site.project.siteOutcomes.at(0).deleted, 1) << row.archive;
+        EXPECT_EQ(site.fileList().count("old.html"), 0u) << row.archive;
+        EXPECT_EQ(site.server.files.count("/old.html"), 0u) << row.archive;
+    }
+}
+
+TEST(RunRules, AStoppedRunSendsNothingMoreAndRecordsWhatArrived)
+{
+    ScriptedProject site;
+    for (const char* name : { "a.html", "b.html", "c.html" })
+        site.tree.add(name, name);
+    site.server.after = [&site](const std::string& call) {
+        if (call == "put /a.html")
+            site.project.requestCancel();
+    };
+    const Calls calls = site.runCalls();
+    EXPECT_EQ(calls, (Calls { "login site1.example", "put /a.html", "quit" }));
+    EXPECT_EQ(site.fileList().size(), 1u);
+
+    // The next run sends exactly the rest.
+    site.project.clearCancel();
+    site.server.after = {};
+    EXPECT_EQ(site.runCalls(), (Calls { "login site1.example", "put /b.html", "put /c.html", "quit" }));
+    EXPECT_EQ(site.fileList().size(), 3u);
+}
+
+TEST(RunRules, AFailingSiteAmongTwoKeepsEveryFileForTheNextRun)
+{
+    struct Row {
+        const char* refused; // the call the server refuses
+        int unreachable;
+        std::vector<int> uploaded; // per site
+    };
+    const Row rows[] = {
+        { "login site1.example", 1, { 0, 2 } },
+        { "login site2.example", 1, { 2, 0 } },
+        { "put /b.html", 0, { 1, 1 } },
+    };
+    for (const Row& row : rows) {
+        ScriptedProject site(2);
+        site.tree.add("a.html", "a");
+        site.tree.add("b.html", "b");
+        site.server.accepts = [&row](const std::string& call) { return call != row.refused; };
+        (void)site.runCalls();
+        EXPECT_EQ(site.project.unreachableSites, row.unreachable) << row.refused;
+        ASSERT_EQ(site.project.siteOutcomes.size(), 2u) << row.refused;
+        for (size_t index = 0; index < 2; ++index)
+            EXPECT_EQ(site.project.siteOutcomes[index].uploaded, row.uploaded[index]) << row.refused;
+        // A file counts as sent only once every site holds it.
+        const size_t recorded = row.unreachable > 0 ? 0u : 1u;
+        EXPECT_EQ(site.fileList().size(), recorded) << row.refused;
+
+        site.server.accepts = [](const std::string&) { return true; };
+        (void)site.runCalls();
+        EXPECT_EQ(site.fileList().size(), 2u) << row.refused;
+    }
+}
+
+} // namespace
