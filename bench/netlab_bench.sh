@@ -11,6 +11,7 @@
 #   sudo PROTOCOL=sftp RTTS=20 bench/netlab_bench.sh
 #
 # Environment: PROTOCOL (ftp; or sftp), RTTS ("20 50", ms), FILES (1000), SIZE (4096 bytes),
+# FOLDERS (0: ten folders with subfolders beneath; N: N flat folders),
 # CHANGED (10), REPEATS (1, median of), TARNWICK (build/src/app/tarnwick), CONNECTIONS (unset: the
 # program's default), FULL (0), KEEP (0; 1 keeps the work folder and its logs), NETLAB
 # (../shared/netlab). NS and NET are passed on to wire.sh.
@@ -25,6 +26,7 @@ rtts=${RTTS:-20 50}
 files=${FILES:-1000}
 size=${SIZE:-4096}
 changed=${CHANGED:-10}
+folders=${FOLDERS:-0}
 repeats=${REPEATS:-1}
 program=${TARNWICK:-$repo/build/src/app/tarnwick}
 connections=${CONNECTIONS:-}
@@ -78,14 +80,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The site: FILES files of SIZE random bytes, in ten folders with subfolders beneath. The files
+# The site: FILES files of SIZE random bytes, in ten folders with subfolders beneath (or in
+# FOLDERS flat folders). The files
 # to change are spread over the tree so that a run cannot get away with one folder's listing.
-"$python" - "$work/site" "$files" "$size" "$changed" "$work/changed.list" <<'PY'
+"$python" - "$work/site" "$files" "$size" "$changed" "$work/changed.list" "$folders" <<'PY'
 import os, sys
 root, count, size, changed, changed_list = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
+flat = int(sys.argv[6])
 paths = []
 for i in range(count):
-    folder = os.path.join(root, "s%d" % (i % 10), "p%d" % (i % 7)) if i % 3 else os.path.join(root, "s%d" % (i % 10))
+    if flat:
+        folder = os.path.join(root, "d%02d" % (i % flat))
+    else:
+        folder = os.path.join(root, "s%d" % (i % 10), "p%d" % (i % 7)) if i % 3 else os.path.join(root, "s%d" % (i % 10))
     os.makedirs(folder, exist_ok=True)
     path = os.path.join(folder, "f%05d.html" % i)
     with open(path, "wb") as out:

@@ -344,11 +344,8 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
             changed = fileAttributes->isArchiveSetFor(
                 path, { found.seconds * 1'000'000'000 + found.nanoseconds, found.size, inode });
         // A run killed after this file went up never cleared its mark.
-        if (auto confirmed = journalUploads_.find(path); changed && confirmed != journalUploads_.end()
-            && !confirmed->second.differsFrom(found.seconds, found.nanoseconds, found.size)) {
+        if (changed && record.confirmedAsFound(path, found))
             changed = false;
-            marksToClear_.push_back(path);
-        }
     } else {
         auto recorded = timeMap.find(path);
         changed

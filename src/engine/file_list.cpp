@@ -1,8 +1,5 @@
 #include "engine/web_project.h"
 
-#include "engine/run_journal.h"
-#include "platform/file_attributes.h"
-
 #include "platform/file_utils.h"
 
 #include <cerrno>
@@ -103,56 +100,9 @@ std::string WebProject::journalPath() const
     return fileListPath() + ".journal";
 }
 
-namespace {
-
-// The list's lines into `into`; a missing list (a first run) leaves it empty without a word.
-void readRecords(const std::string& path, std::map<std::string, RecordedFile>& into)
-{
-    std::optional<std::string> content = path.empty() ? std::nullopt : readWholeFile(path);
-    if (!content) {
-        struct stat info { };
-        if (!path.empty() && (::stat(path.c_str(), &info) == 0 || errno != ENOENT))
-            std::printf("Error opening %s\n", path.c_str());
-        return;
-    }
-    std::string_view rest = *content;
-    while (!rest.empty()) {
-        size_t end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        // The value holds no "=", a path may: split at the last one.
-        size_t equals = line.rfind('=');
-        if (equals == std::string_view::npos)
-            continue;
-        std::optional<RecordedFile> record = parseRecordedFile(line.substr(equals + 1));
-        if (!record)
-            continue;
-        // The first line for a path wins.
-        into.emplace(std::string(line.substr(0, equals)), *record);
-    }
-}
-
-} // namespace
-
 void WebProject::ReadFileList()
 {
-    timeMap.clear();
-    journalUploads_.clear();
-    marksToClear_.clear();
-    readRecords(filelist.empty() ? fileListPath() : filelist, timeMap);
-    // A run killed before its end left the list as it was before that run; what the servers
-    // had confirmed by then is in the journal.
-    const std::string journal = journalPath();
-    std::optional<RunJournal::Confirmed> confirmed = journal.empty() ? std::nullopt : RunJournal::read(journal);
-    if (!confirmed)
-        return;
-    for (const auto& [file, record] : confirmed->uploads)
-        timeMap[file] = record;
-    for (const std::string& file : confirmed->deletions)
-        timeMap.erase(file);
-    journalUploads_ = std::move(confirmed->uploads);
+    record.load(filelist.empty() ? fileListPath() : filelist, journalPath());
 }
 
 bool WebProject::WriteFileList()
@@ -160,35 +110,5 @@ bool WebProject::WriteFileList()
     if (filelist.empty() || scanFailed)
         return false;
     filelist = fileListPath();
-    std::string content;
-    for (const FileItem& item : items) {
-        // A line break in a name would make the rest of the line read back as another path;
-        // leaving the file out only means it is sent again next time.
-        if (item.path.find('\n') != std::string::npos)
-            continue;
-        if (!item.changed && !item.failed && !item.deleted) {
-            appendRecordedFile(content, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
-            continue;
-        }
-        // A file that failed keeps what was recorded before: its server copy is still the
-        // recorded one, so the next run compares against it again (and a deletion that did
-        // not happen is found again).
-        if (item.failed) {
-            auto recorded = timeMap.find(item.path);
-            if (recorded != timeMap.end())
-                appendRecordedFile(content, item.path, recorded->second);
-        }
-    }
-    if (!writeFileAtomically(filelist, content)) {
-        std::printf("Error opening %s\n", filelist.c_str());
-        return false;
-    }
-    if (fileAttributes != nullptr)
-        for (const std::string& path : marksToClear_)
-            (void)fileAttributes->clearArchive(path);
-    marksToClear_.clear();
-    journalUploads_.clear();
-    // Everything it held is in the list now (or was sent again and recorded anew).
-    (void)::unlink(journalPath().c_str());
-    return true;
+    return record.commit(filelist, journalPath(), items, fileAttributes);
 }

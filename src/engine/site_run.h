@@ -3,7 +3,7 @@
 // What the connections serving one site during a run share (upload_run.cpp and
 // parallel_send.cpp).
 
-#include "engine/run_journal.h"
+#include "engine/run_record.h"
 #include "engine/upload_script.h"
 #include "engine/web_project.h"
 #include "session/remote_session.h"
@@ -22,7 +22,7 @@ struct WebProject::SiteRun {
     int siteNumber;
     UploadScript& transcript;
     ArchiveFolder& archive;
-    RunJournal& journal;
+    RunRecord& record;
     const std::unordered_map<std::string_view, const FileItem*>& itemsByPath;
     SiteOutcome& outcome;
     // The most connections the server has taken in this run; it started as the site's cap.

@@ -2,7 +2,6 @@
 
 #include "connect/session_factory.h"
 #include "engine/command_lines.h"
-#include "engine/run_journal.h"
 #include "engine/site_run.h"
 #include "engine/upload_script.h"
 #include "platform/ascii_case.h"
@@ -267,7 +266,7 @@ void WebProject::settleFile(SiteRun& run, const std::string& localPath, bool sen
         }
     } else if (auto found = run.itemsByPath.find(localPath); found != run.itemsByPath.end()) {
         const FileItem& item = *found->second;
-        run.journal.recordUpload(run.siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
+        run.record.confirmUpload(run.siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
         ++run.outcome.uploaded;
     }
 }
@@ -321,8 +320,7 @@ void WebProject::RunUpload()
 
     // Each confirmation goes to the journal as it arrives, so a run killed at any point has
     // lost only what was in flight.
-    RunJournal journal;
-    if (const std::string path = journalPath(); !path.empty() && !journal.open(path, static_cast<int>(sites.size()))) {
+    if (const std::string path = journalPath(); !record.beginRun(path, static_cast<int>(sites.size()))) {
         // Whatever went up now could never be recorded: every later run would send it again.
         reportRunError("cannot write " + path + ": " + errorText(errno) + "; nothing was sent");
         MarkAllFailed();
@@ -347,7 +345,7 @@ void WebProject::RunUpload()
         }
         UploadScript transcript(temp, siteNumber);
         ArchiveFolder archive;
-        SiteRun run { makeSession, site, siteNumber, transcript, archive, journal, itemsByPath,
+        SiteRun run { makeSession, site, siteNumber, transcript, archive, record, itemsByPath,
             siteOutcomes[static_cast<size_t>(siteNumber - 1)],
             std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) };
         serveSite(run);
@@ -355,7 +353,7 @@ void WebProject::RunUpload()
     }
     currentSite = 0;
     factory.hangUpIfDialed();
-    journal.close();
+    record.endRun();
 }
 
 bool WebProject::archiveMovesPending() const
@@ -402,7 +400,7 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run)
     if (deleteRemoved == 1 && !deletionsHeld)
         removeDeletedFiles(client, site, run.archive, [&run](const FileItem& item, bool done) {
             if (done)
-                run.journal.recordDeletion(run.siteNumber, item.path);
+                run.record.confirmDeletion(run.siteNumber, item.path);
             ++(done ? run.outcome.deleted : run.outcome.failed);
         });
     runSiteScript(client, site.postScript);

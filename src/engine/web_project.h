@@ -3,6 +3,7 @@
 #include "config/machine_options.h"
 #include "config/project_settings.h"
 #include "engine/file_item.h"
+#include "engine/run_record.h"
 #include "platform/stop_signal.h"
 #include "session/client_result.h"
 #include "session/ftp_event_sink.h"
@@ -56,7 +57,10 @@ public:
     FtpEventSink* eventSink = this;
     std::vector<PendingCommand> pendingCommands;
     std::vector<FileItem> items;
-    std::map<std::string, RecordedFile> timeMap;
+    // The file list, the run's journal and stale archive marks: ReadFileList loads it, a run
+    // confirms into it, WriteFileList commits it.
+    RunRecord record;
+    std::map<std::string, RecordedFile>& timeMap = record.timeMap;
     // What went wrong in the last detection or run that is no single file's failure (no local
     // folder, an unreadable folder, deletions held back); each was reported as an Error line.
     std::vector<std::string> runErrors;
@@ -166,11 +170,6 @@ public:
 
 private:
     struct ScanContext;
-    // Uploads an unfinished run's journal confirmed, for the archive-mark strategies: a file
-    // still as it was then went up although its mark is set.
-    std::map<std::string, RecordedFile> journalUploads_;
-    // Marks the journal showed to be stale; cleared once the file list holds the files.
-    std::vector<std::string> marksToClear_;
     void pruneArchiveEntries(RemoteSession& client, std::vector<RemoteEntry> entries);
     // What the connections serving one site share (site_run.h).
     struct SiteRun;

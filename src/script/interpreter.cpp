@@ -103,6 +103,25 @@ std::string argumentText(std::string_view rest)
     return joined;
 }
 
+// "list": the server's own text over FTP; elsewhere one line per entry, folders with a "/".
+// Answers 226 for a folder listed, as FTP would.
+int listFolder(RemoteSession& client, const std::string& argument)
+{
+    if (FtpClient* ftp = client.ftp())
+        return ftp->list(argument).code;
+    // Options such as "-la" mean nothing to other protocols; the rest names the folder.
+    std::string_view folder(argument);
+    while (folder.starts_with('-')) {
+        const size_t blank = folder.find(' ');
+        folder = blank == std::string_view::npos ? std::string_view() : folder.substr(blank + 1);
+    }
+    const RemoteSession::Listing listing
+        = client.listFolder(folder.empty() ? std::string(".") : directoryArgument(folder));
+    for (const RemoteEntry& entry : listing.entries)
+        client.eventSink().message("%s%s\n", entry.name.c_str(), entry.isDirectory ? "/" : "");
+    return listing.result.ok() ? 226 : listing.result.code;
+}
+
 } // namespace
 
 static int uploadMatchingIn(
@@ -170,20 +189,8 @@ int runScriptLine(RemoteSession& client, std::string_view line)
         }
         return client.download(remote, local, TransferMode::Image).code;
     }
-    if (isWord(word, "list")) {
-        if (FtpClient* ftp = client.ftp())
-            return ftp->list(argument).code;
-        // Options such as "-la" mean nothing to other protocols; the rest names the folder.
-        std::string_view folder(argument);
-        while (folder.starts_with('-')) {
-            const size_t blank = folder.find(' ');
-            folder = blank == std::string_view::npos ? std::string_view() : folder.substr(blank + 1);
-        }
-        const std::string path = folder.empty() ? std::string(".") : directoryArgument(folder);
-        for (const RemoteEntry& entry : client.listEntries(path))
-            sink.message("%s%s\n", entry.name.c_str(), entry.isDirectory ? "/" : "");
-        return client.isBroken() ? 0 : 226;
-    }
+    if (isWord(word, "list"))
+        return listFolder(client, argument);
     if (isWord(word, "pwd"))
         return 0;
     // A deletion the server refuses must be seen as refused by whoever keeps the record.

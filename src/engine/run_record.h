@@ -1,0 +1,53 @@
+#pragma once
+
+#include "engine/file_item.h"
+#include "engine/run_journal.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+class FileAttributes;
+
+// What the project knows its servers hold, in the three places that must change together: the
+// file list (rewritten when a run finishes), the journal of the run under way (each
+// confirmation as it arrives, so a killed run loses nothing) and the archive marks a journal
+// showed to be stale. Nothing else writes them: detection reads the record, a run confirms
+// into it, and commit() makes the outcome the new file list.
+//
+// Confirmations may come from several connections at once; everything else belongs to the
+// thread that runs the project.
+class RunRecord {
+public:
+    // The file list as loaded, with what an unfinished run's journal confirmed folded in.
+    std::map<std::string, RecordedFile> timeMap;
+
+    // Reads `fileList` (a missing one is a first run; an unreadable one is reported and reads
+    // empty, so everything counts as changed) and folds in what `journal` confirmed. Either
+    // path may be empty: nothing is kept there.
+    void load(const std::string& fileList, const std::string& journal);
+    // For the archive-mark strategies: whether the last unfinished run confirmed `path` as it
+    // is found now, although its mark is set; the mark then goes at commit().
+    [[nodiscard]] bool confirmedAsFound(const std::string& path, const RecordedFile& found);
+
+    // Starts a segment of the `journal` for a run to `siteCount` sites; false (errno set) when
+    // it cannot be written, and then nothing may be sent. True when `journal` is empty.
+    [[nodiscard]] bool beginRun(const std::string& journal, int siteCount);
+    // `site` is 1-based.
+    void confirmUpload(int site, const std::string& path, const RecordedFile& record);
+    void confirmDeletion(int site, const std::string& path);
+    void endRun();
+
+    // Writes every item without changed, failed and deleted marks to `fileList`; a failed
+    // item keeps what was recorded for it before. Then the stale marks are cleared (through
+    // `marks`, when given) and `journal` goes. False when the list could not be written: the
+    // journal then stays, so the confirmations are not lost.
+    [[nodiscard]] bool commit(const std::string& fileList, const std::string& journal,
+        const std::vector<FileItem>& items, FileAttributes* marks);
+
+private:
+    RunJournal journal_;
+    // Uploads the unfinished run's journal confirmed (see confirmedAsFound).
+    std::map<std::string, RecordedFile> journalUploads_;
+    std::vector<std::string> marksToClear_;
+};
