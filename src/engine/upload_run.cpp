@@ -296,6 +296,34 @@ std::string WebProject::trustStorePath() const
     return (dataDirectory.empty() ? getDataDirectory() : dataDirectory) + "trusted-certs.txt";
 }
 
+std::vector<WebProject::RunFault> WebProject::run(const RunHooks& hooks)
+{
+    std::vector<RunFault> faults;
+    const auto guarded = [&faults](const char* stage, const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const std::exception& error) {
+            faults.push_back({ stage, error.what() });
+        } catch (...) {
+            faults.push_back({ stage, "unknown exception" });
+        }
+    };
+    guarded("upload", [&] {
+        Scan();
+        if (hooks.scanned)
+            hooks.scanned();
+        RunUpload();
+    });
+    // Whatever the interrupted steps had not sent yet must not be recorded as sent.
+    if (!faults.empty())
+        MarkAllFailed();
+    if (hooks.sent)
+        hooks.sent();
+    guarded("finish", [&] { FinishRun(); });
+    detectionDone = false;
+    return faults;
+}
+
 void WebProject::RunUpload()
 {
     detectionDone = false;

@@ -109,6 +109,21 @@ public:
     std::string dataDirectory; // report templates; empty: getDataDirectory()
 
     // --- Run (upload_run.cpp) ---
+    // What a sink threw during run(): the stage ("upload" or "finish") and its text.
+    struct RunFault {
+        const char* stage;
+        std::string what;
+    };
+    // Heard between the stages of run(): once the scan is done (what is queued can be counted;
+    // a stop may still come), and once the sending is over, before the outcome is recorded.
+    struct RunHooks {
+        std::function<void()> scanned;
+        std::function<void()> sent;
+    };
+    // One whole run, the way every front end starts one: Scan, RunUpload, FinishRun. Throws
+    // nothing: what a sink throws ends that stage, nothing unconfirmed is recorded, and the
+    // answer names each stage so ended. Leaves detectionDone clear.
+    [[nodiscard]] std::vector<RunFault> run(const RunHooks& hooks = {});
     // Serves every site in turn with one FTP client: transcript, connect, archive and remote
     // folders, pre-script, the pending commands, deleted files, post-script, report, archive
     // pruning, quit. Each put that fails marks its item; nothing connects when no changes

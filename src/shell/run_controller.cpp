@@ -342,38 +342,24 @@ void RunController::runUpload(WebProject& project, RunTrigger trigger)
         archiveMarks_->load();
 
     MainWindowSink sink(view_, project);
-    bool crashed = false;
-    try {
-        project.eventSink = &sink;
-        project.Scan();
+    std::vector<size_t> changed;
+    WebProject::RunHooks hooks;
+    hooks.scanned = [&] {
         // A stop that came while detection began would have been cleared with the last run's.
         if (shuttingDown_)
             project.requestCancel();
         sink.beginUploads(queuedUploads(project), queuedBytes(project));
-        project.RunUpload();
-    } catch (const std::exception& error) {
-        crashed = true;
-        reportCrash("upload", project, error.what());
-    } catch (...) {
-        crashed = true;
-        reportCrash("upload", project, "unknown exception");
-    }
-    // Whatever the interrupted steps had not sent yet must not be recorded as sent.
-    if (crashed)
-        project.MarkAllFailed();
-    sink.endUploads();
-    const std::vector<size_t> changed = changedItemIndexes(project);
-    try {
-        project.FinishRun();
-    } catch (const std::exception& error) {
-        crashed = true;
-        reportCrash("finish", project, error.what());
-    } catch (...) {
-        crashed = true;
-        reportCrash("finish", project, "unknown exception");
-    }
-    project.detectionDone = false;
+    };
+    hooks.sent = [&] {
+        sink.endUploads();
+        changed = changedItemIndexes(project);
+    };
+    project.eventSink = &sink;
+    const std::vector<WebProject::RunFault> faults = project.run(hooks);
     project.eventSink = &project;
+    for (const WebProject::RunFault& fault : faults)
+        reportCrash(fault.stage, project, fault.what.c_str());
+    const bool crashed = !faults.empty();
 
     if (archiveMarks_ != nullptr && !archiveMarks_->save() && diagnosticLog_ != nullptr)
         diagnosticLog_->logLine("archive marks could not be saved", LogLineKind::Error);

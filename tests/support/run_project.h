@@ -88,11 +88,9 @@ struct Project {
     void run(const std::function<void()>& beforeUpload = {})
     {
         sink.reset();
-        project.Scan();
-        if (beforeUpload)
-            beforeUpload();
-        project.RunUpload();
-        project.FinishRun();
+        WebProject::RunHooks hooks;
+        hooks.scanned = beforeUpload;
+        EXPECT_TRUE(project.run(hooks).empty());
     }
 
     [[nodiscard]] std::map<std::string, int64_t> fileList() const { return readFileListFile(project.filelist); }
