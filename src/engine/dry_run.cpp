@@ -3,9 +3,6 @@
 #include "engine/command_lines.h"
 #include "engine/web_project.h"
 
-#include <algorithm>
-#include <unordered_map>
-
 bool RunPlan::nothingToDo() const
 {
     for (const SitePlan& site : sites)
@@ -31,9 +28,6 @@ RunPlan planRun(WebProject& project)
     // Detection leaves this set for the run that would follow; nothing follows here.
     project.detectionDone = false;
 
-    std::unordered_map<std::string, const FileItem*> itemByPath;
-    for (const FileItem& item : project.items)
-        itemByPath.emplace(item.path, &item);
     const auto reasonOf = [&](const std::string& localPath) {
         return project.timeMap.contains(localPath) ? PlanReason::Changed : PlanReason::New;
     };
@@ -47,6 +41,8 @@ RunPlan planRun(WebProject& project)
         return plan;
 
     for (const FtpSite& site : project.sites) {
+        // The plan the run would carry out for this site, described step by step.
+        const WebProject::SitePlan work = project.planSite(site);
         SitePlan& sitePlan = plan.sites.emplace_back();
         sitePlan.name = site.name;
         sitePlan.url = site.url;
@@ -54,8 +50,7 @@ RunPlan planRun(WebProject& project)
             if (item.failed && item.changed && !item.deleted)
                 sitePlan.steps.push_back({ PlannedAction::Refuse, reasonOf(item.path), item.path, {}, {} });
         }
-        // What the run itself carries out: the typed parts, never the lines' text.
-        for (const PendingCommand& pending : project.pendingCommands) {
+        for (const PendingCommand& pending : *work.queued) {
             if (pending.kind == PendingCommand::Kind::Put)
                 sitePlan.steps.push_back({ PlannedAction::Upload, reasonOf(pending.localPath), pending.localPath,
                     serverPathAt(site.startdir, pending.remotePath), {} });
@@ -70,28 +65,21 @@ RunPlan planRun(WebProject& project)
             if (step.action == PlannedAction::Archive && sitePlan.steps[index + 1].action == PlannedAction::Upload)
                 step.reason = sitePlan.steps[index + 1].reason;
         }
-        if (project.deleteRemoved == 1) {
-            for (FileItem& item : project.items) {
-                if (!item.deleted)
-                    continue;
-                const std::optional<WebProject::DeletedTarget> target = project.deletedTarget(item, site.startdir);
-                if (!target)
-                    continue;
-                if (project.archivdir.empty()) {
-                    sitePlan.steps.push_back(
-                        { PlannedAction::Delete, PlanReason::Deleted, item.path, target->serverPath, {} });
-                } else {
-                    (void)project.BuildArchiveMove(target->fileName, target->serverDir, item);
-                    sitePlan.steps.push_back({ PlannedAction::Archive, PlanReason::Deleted, item.path,
-                        target->serverPath, item.archivePath });
-                }
+        for (const WebProject::SitePlan::Deletion& deletion : work.deletions) {
+            FileItem& item = *deletion.item;
+            if (!work.archiveDeletions) {
+                sitePlan.steps.push_back(
+                    { PlannedAction::Delete, PlanReason::Deleted, item.path, deletion.target.serverPath, {} });
+                continue;
             }
+            (void)project.BuildArchiveMove(deletion.target.fileName, deletion.target.serverDir, item);
+            sitePlan.steps.push_back({ PlannedAction::Archive, PlanReason::Deleted, item.path,
+                deletion.target.serverPath, item.archivePath });
         }
-        if (!project.htmlreport.empty())
+        if (!work.report.empty())
             sitePlan.steps.push_back(
-                { PlannedAction::Upload, PlanReason::Report, project.projectPath + ".html", project.htmlreport, {} });
-        if (!project.archivdir.empty())
-            sitePlan.pruneKeep = std::max(project.archmax, 0);
+                { PlannedAction::Upload, PlanReason::Report, project.projectPath + ".html", work.report, {} });
+        sitePlan.pruneKeep = work.pruneKeep;
     }
     return plan;
 }

@@ -384,15 +384,6 @@ void WebProject::RunUpload()
     record.endRun();
 }
 
-bool WebProject::archiveMovesPending() const
-{
-    return !archivdir.empty()
-        && (std::any_of(pendingCommands.begin(), pendingCommands.end(),
-                [](const PendingCommand& command) { return !command.archiveName.empty(); })
-            || (deleteRemoved == 1
-                && std::any_of(items.begin(), items.end(), [](const FileItem& item) { return item.deleted; })));
-}
-
 std::unique_ptr<RemoteSession> WebProject::newSession(SiteRun& run, FtpEventSink& sink)
 {
     std::unique_ptr<RemoteSession> session = run.makeSession(run.site.url);
@@ -416,29 +407,28 @@ void WebProject::serveSite(SiteRun& run)
             (void)ReportHTML(run.site.startdir);
         return;
     }
-    serveConnectedSite(*client, run);
+    serveConnectedSite(*client, run, planSite(run.site));
 }
 
-void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run)
+void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const SitePlan& plan)
 {
     const FtpSite& site = run.site;
-    prepareSiteFolders(client, run.archive);
+    prepareSiteFolders(client, plan, run.archive);
     runSiteScript(client, site.preScript);
     runQueuedCommands(client, run);
-    if (deleteRemoved == 1 && !deletionsHeld)
-        removeDeletedFiles(client, site, run.archive, [&run](const FileItem& item, bool done) {
-            if (done)
-                run.record.confirmDeletion(run.siteNumber, item.path);
-            ++(done ? run.outcome.deleted : run.outcome.failed);
-        });
+    removeDeletedFiles(client, plan, run.archive, [&run](const FileItem& item, bool done) {
+        if (done)
+            run.record.confirmDeletion(run.siteNumber, item.path);
+        ++(done ? run.outcome.deleted : run.outcome.failed);
+    });
     runSiteScript(client, site.postScript);
 
-    if (!htmlreport.empty()) {
+    if (!plan.report.empty()) {
         const std::string reportPath = ReportHTML(site.startdir);
-        client.eventSink().message("--------------- %s\n", putLine(reportPath, htmlreport).c_str());
-        (void)client.uploadWithRetry(htmlreport, reportPath, TransferMode::Image, -1);
+        client.eventSink().message("--------------- %s\n", putLine(reportPath, plan.report).c_str());
+        (void)client.uploadWithRetry(plan.report, reportPath, TransferMode::Image, -1);
     }
-    if (!archivdir.empty()) {
+    if (plan.pruneKeep >= 0) {
         if (run.archive.listed)
             pruneArchiveEntries(client, std::move(run.archive.entries));
         else
@@ -447,14 +437,11 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run)
     client.quit();
 }
 
-void WebProject::prepareSiteFolders(RemoteSession& client, ArchiveFolder& archive)
+void WebProject::prepareSiteFolders(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive)
 {
-    if (!archivdir.empty())
-        (void)client.makeDirectory(archivdir);
-    if (!remote.empty())
-        (void)client.makeDirectory(remote);
-    // The moves pick names not yet taken in the archive.
-    if (archiveMovesPending()) {
+    for (const std::string& folder : plan.folders)
+        (void)client.makeDirectory(folder);
+    if (plan.listArchive) {
         archive.entries = client.listEntries(archivdir);
         for (const RemoteEntry& entry : archive.entries)
             archive.names.insert(entry.fileName);
@@ -495,31 +482,26 @@ std::optional<WebProject::DeletedTarget> WebProject::deletedTarget(
     return target;
 }
 
-void WebProject::removeDeletedFiles(RemoteSession& client, const FtpSite& site, ArchiveFolder& archive,
+void WebProject::removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
     const std::function<void(const FileItem&, bool)>& settled)
 {
-    for (FileItem& item : items) {
-        if (!item.deleted)
-            continue;
-        const std::optional<DeletedTarget> target = deletedTarget(item, site.startdir);
-        if (!target)
-            continue;
+    for (const SitePlan::Deletion& deletion : plan.deletions) {
+        FileItem& item = *deletion.item;
         // A deletion not even tried is not done: the record keeps the file for the next run.
         if (client.timedOut() || cancelRequested || client.isBroken()) {
             item.failed = true;
-            if (settled)
-                settled(item, false);
+            settled(item, false);
             continue;
         }
         bool done;
         std::string gonePath;
-        if (archivdir.empty()) {
-            gonePath = target->serverPath;
+        if (!plan.archiveDeletions) {
+            gonePath = deletion.target.serverPath;
             client.eventSink().message("--------------- dele %s\n", quotedArgument(gonePath).c_str());
             done = client.deleteFile(gonePath).ok();
         } else {
             // The move line puts the start directory in front by itself.
-            PendingCommand move = archiveMoveCommand(target->fileName, target->serverDir, item);
+            PendingCommand move = archiveMoveCommand(deletion.target.fileName, deletion.target.serverDir, item);
             done = moveIntoArchive(client, move, archive);
             gonePath = move.archiveSource;
         }
@@ -529,9 +511,36 @@ void WebProject::removeDeletedFiles(RemoteSession& client, const FtpSite& site, 
             done = true;
         if (!done)
             item.failed = true;
-        if (settled)
-            settled(item, done);
+        settled(item, done);
     }
+}
+
+WebProject::SitePlan WebProject::planSite(const FtpSite& site)
+{
+    SitePlan plan;
+    if (!archivdir.empty())
+        plan.folders.push_back(archivdir);
+    if (!remote.empty())
+        plan.folders.push_back(remote);
+    plan.queued = &pendingCommands;
+    // Held back deletions stay on the server and in the record.
+    if (deleteRemoved == 1 && !deletionsHeld) {
+        for (FileItem& item : items) {
+            if (!item.deleted)
+                continue;
+            if (std::optional<DeletedTarget> target = deletedTarget(item, site.startdir))
+                plan.deletions.push_back({ &item, std::move(*target) });
+        }
+    }
+    plan.archiveDeletions = !archivdir.empty();
+    plan.listArchive = !archivdir.empty()
+        && (!plan.deletions.empty()
+            || std::any_of(pendingCommands.begin(), pendingCommands.end(),
+                [](const PendingCommand& command) { return command.kind == PendingCommand::Kind::ArchiveMove; }));
+    plan.report = htmlreport;
+    if (!archivdir.empty())
+        plan.pruneKeep = std::max(archmax, 0);
+    return plan;
 }
 
 void WebProject::FinishRun()

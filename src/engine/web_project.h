@@ -150,11 +150,6 @@ public:
         // Moves from several connections of one site pick their names one at a time.
         std::mutex mutex;
     };
-    // Deletes (or, with archivdir, archives) the server copies of the deleted items. A
-    // deletion that is refused, or not tried, marks its item failed. `settled` hears of each
-    // deleted item, with whether it is gone from the server.
-    void removeDeletedFiles(RemoteSession& client, const FtpSite& site, ArchiveFolder& archive,
-        const std::function<void(const FileItem&, bool)>& settled = {});
     // Where the server copy of a deleted item lives: its folder below the remote folder (as
     // archive names use it), its name, and its path from the server's root under `startdir`.
     // Nothing for a path outside the local folder ("site2" beside "site"): deleting by its
@@ -165,6 +160,24 @@ public:
         std::string serverPath;
     };
     [[nodiscard]] std::optional<DeletedTarget> deletedTarget(const FileItem& item, const std::string& startdir) const;
+    // What a run does on one site, decided from the scan before it connects: the run carries
+    // it out, the dry run describes it, and neither decides anything of its own. Queued
+    // commands name server paths before the site's start directory, deletions whole ones.
+    struct SitePlan {
+        std::vector<std::string> folders; // made first: the archive folder, the remote folder
+        bool listArchive = false; // archive moves pick names not yet taken there
+        const std::vector<PendingCommand>* queued = nullptr; // folders, puts and their archive moves, lines
+        struct Deletion {
+            FileItem* item;
+            DeletedTarget target;
+        };
+        std::vector<Deletion> deletions;
+        bool archiveDeletions = false; // moved into the archive folder rather than deleted
+        std::string report; // where the report page goes; empty: nowhere
+        int pruneKeep = -1; // >= 0: the archive folder keeps this many newest entries
+    };
+    // For the items and queued commands of the last scan, which it points into.
+    [[nodiscard]] SitePlan planSite(const FtpSite& site);
     int unreachableSites = 0; // sites the last RunUpload could not log in to
     // What each site confirmed in the last RunUpload, in the order of sites.
     struct SiteOutcome {
@@ -196,10 +209,13 @@ private:
     // One site's turn of RunUpload: connect, folders, pre-script, the queued commands,
     // deletions, post-script, report, pruning, quit.
     void serveSite(SiteRun& run);
-    void serveConnectedSite(RemoteSession& client, SiteRun& run);
+    void serveConnectedSite(RemoteSession& client, SiteRun& run, const SitePlan& plan);
+    // Deletes (or archives) the plan's deleted files. One refused, or not tried, marks its
+    // item failed. `settled` hears of each, with whether it is gone from the server.
+    void removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
+        const std::function<void(const FileItem&, bool)>& settled);
     // Makes the archive and remote folders; lists the archive when moves will need names.
-    void prepareSiteFolders(RemoteSession& client, ArchiveFolder& archive);
-    [[nodiscard]] bool archiveMovesPending() const;
+    void prepareSiteFolders(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive);
     // A user's before or after script, line by line, until the connection breaks.
     void runSiteScript(RemoteSession& client, const std::vector<std::string>& lines);
     // One file to send: its put and the archive move of its previous version, if any.

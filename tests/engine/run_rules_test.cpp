@@ -2,6 +2,7 @@
 // and what it records, for the cases every user meets. No daemon: the real servers keep one
 // end-to-end scenario each (upload_run_test.cpp, sftp_run_test.cpp).
 
+#include "engine/dry_run.h"
 #include "engine/web_project.h"
 #include "support/run_project.h"
 #include "support/scripted_session.h"
@@ -93,6 +94,53 @@ TEST(RunRules, ReplacementsAndDeletionsGoIntoTheArchiveOnlyOnceTheNewFileIsWhole
         EXPECT_EQ(site.project.siteOutcomes.at(0).deleted, 1) << row.archive;
         EXPECT_EQ(site.fileList().count("old.html"), 0u) << row.archive;
         EXPECT_EQ(site.server.files.count("/old.html"), 0u) << row.archive;
+    }
+}
+
+// The dry run describes the plan the run carries out: the same puts, moves and deletions.
+TEST(RunRules, TheDryRunDescribesWhatTheRunDoes)
+{
+    struct Row {
+        const char* archive;
+        int deleteRemoved;
+        int maxdelete; // percent; 0 holds nothing back
+    };
+    for (const Row& row :
+        { Row { "", 1, 0 }, Row { "/_archive", 1, 0 }, Row { "/_archive", 0, 0 }, Row { "", 1, 10 } }) {
+        ScriptedProject site;
+        site.project.archivdir = row.archive;
+        site.project.deleteRemoved = row.deleteRemoved;
+        site.project.maxdelete = row.maxdelete;
+        site.project.htmlreport = "/report.html";
+        site.tree.add("index.html", "v1");
+        site.tree.add("old.html", "old");
+        site.tree.add("sub/keep.html", "keep");
+        (void)site.runCalls();
+        site.tree.add("index.html", "v2", TestTree::kDefaultTime + 60);
+        site.tree.add("sub/new.html", "new");
+        ASSERT_TRUE(std::filesystem::remove(site.tree.path("old.html")));
+
+        std::vector<std::string> described;
+        const RunPlan dry = planRun(site.project);
+        for (const PlannedStep& step : dry.sites.at(0).steps) {
+            if (step.action == PlannedAction::Upload)
+                described.push_back("put " + step.serverPath);
+            else if (step.action == PlannedAction::Archive)
+                described.push_back("mv " + step.serverPath);
+            else if (step.action == PlannedAction::Delete)
+                described.push_back("dele " + step.serverPath);
+        }
+        std::vector<std::string> done;
+        for (const std::string& call : site.runCalls()) {
+            if (call.starts_with("put ") || call.starts_with("dele "))
+                done.push_back(call);
+            else if (call.starts_with("mv "))
+                done.push_back(call.substr(0, call.find(' ', 3)));
+        }
+        std::sort(described.begin(), described.end());
+        std::sort(done.begin(), done.end());
+        EXPECT_EQ(described, done) << row.archive << " " << row.deleteRemoved << " " << row.maxdelete;
+        EXPECT_FALSE(done.empty());
     }
 }
 
