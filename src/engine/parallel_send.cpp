@@ -129,7 +129,7 @@ void WebProject::ParallelSend::serveFiles(RemoteSession& connection, BlockSink& 
             --serving;
             return;
         }
-        project.settleFile(run, files[*index].put->localPath, result.ok());
+        project.settleFile(run, files[*index].put->localPath, result);
         settled[*index] = 1;
         block.flushLocked();
     }
@@ -212,14 +212,14 @@ void WebProject::ParallelSend::execute(RemoteSession& client)
     for (size_t index = 0; index < files.size(); ++index) {
         if (settled[index])
             continue;
-        bool sent = false;
+        ClientResult result = project.notTried();
         if (canSend(client, project.cancelRequested)) {
             // A file a lost connection had taken is in the transcript already.
             if (!fileTried[index])
                 project.writeTranscript(run, files[index]);
-            sent = project.sendFile(client, run, files[index]).ok();
+            result = project.sendFile(client, run, files[index]);
         }
-        project.settleFile(run, files[index].put->localPath, sent);
+        project.settleFile(run, files[index].put->localPath, result);
     }
 }
 

@@ -205,7 +205,7 @@ void WebProject::runQueuedCommands(RemoteSession& client, SiteRun& run)
 void WebProject::runLine(RemoteSession& client, SiteRun& run, const PendingCommand& pending)
 {
     if (!canSend(client, cancelRequested)) {
-        settleFile(run, pending.localPath, false);
+        settleFile(run, pending.localPath, notTried());
         return;
     }
     run.transcript.writeLine(pending.command);
@@ -219,8 +219,9 @@ void WebProject::runLine(RemoteSession& client, SiteRun& run, const PendingComma
         return;
     }
     const int code = runScriptLine(client, applyStartDirectory(pending.command, run.site.startdir));
-    settleFile(run, pending.localPath,
-        (isSuccess(code) || pending.localPath.empty()) && code != RemoteSession::kTransferNotCarriedOut);
+    const bool done = (isSuccess(code) || pending.localPath.empty()) && code != RemoteSession::kTransferNotCarriedOut;
+    settleFile(
+        run, pending.localPath, done ? ClientResult::success(code) : ClientResult::failed(Failure::RetryItem, code));
 }
 
 void WebProject::writeTranscript(SiteRun& run, const FileUnit& file)
@@ -236,8 +237,13 @@ ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const Fil
     // Moved only once its replacement is whole on the server: the live name is never empty
     // while the new version travels, and a failed upload leaves the old one in place.
     if (file.move != nullptr)
-        client.setBeforeReplace(
-            [this, &client, &run, &file] { (void)moveIntoArchive(client, *file.move, run.archive); });
+        client.setBeforeReplace([this, &client, &run, &file] {
+            if (!moveIntoArchive(client, *file.move, run.archive))
+                return;
+            const auto item = run.itemsByPath.find(file.move->archivedFile);
+            noteOutcome({ StepOutcome::Kind::Archived, run.siteNumber, file.move->archiveSource,
+                item != run.itemsByPath.end() ? item->second->archivePath : std::string() });
+        });
     const std::string remote = serverPathAt(run.site.startdir, file.put->remotePath);
     client.eventSink().message("--------------- %s\n", putLine(file.put->localPath, remote).c_str());
     const ClientResult result = client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
@@ -248,26 +254,60 @@ ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const Fil
 
 void WebProject::sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file)
 {
-    bool sent = false;
+    ClientResult result = notTried();
     if (canSend(client, cancelRequested)) {
         writeTranscript(run, file);
-        sent = sendFile(client, run, file).ok();
+        result = sendFile(client, run, file);
     }
-    settleFile(run, file.put->localPath, sent);
+    settleFile(run, file.put->localPath, result);
 }
 
-void WebProject::settleFile(SiteRun& run, const std::string& localPath, bool sent)
+ClientResult WebProject::notTried() const
 {
-    if (!sent) {
+    return ClientResult::failed(cancelRequested ? Failure::GiveUpSite : Failure::Reconnect);
+}
+
+namespace {
+
+// Why a step failed, in words, from what the session answered.
+std::string failureText(const ClientResult& result, bool stopped)
+{
+    if (stopped)
+        return "the run was stopped";
+    if (result.failure == Failure::Reconnect || result.failure == Failure::GiveUpSite)
+        return "the connection to the server was lost";
+    if (result.systemError != 0)
+        return errorText(result.systemError);
+    if (result.code == RemoteSession::kTransferNotCarriedOut)
+        return "the server did not take it whole";
+    if (result.code >= 100)
+        return "the server refused it (" + std::to_string(result.code) + ")";
+    return "the server refused it";
+}
+
+} // namespace
+
+void WebProject::noteOutcome(StepOutcome outcome)
+{
+    std::lock_guard lock(outcomesMutex_);
+    stepOutcomes.push_back(std::move(outcome));
+}
+
+void WebProject::settleFile(SiteRun& run, const std::string& localPath, const ClientResult& result)
+{
+    if (!result.ok()) {
         // A line that sends no file fails nothing.
         if (!localPath.empty()) {
             MarkFailed(localPath);
             ++run.outcome.failed;
+            noteOutcome({ StepOutcome::Kind::Failed, run.siteNumber, localPath,
+                failureText(result, cancelRequested && result.failure != Failure::RetryItem) });
         }
     } else if (auto found = run.itemsByPath.find(localPath); found != run.itemsByPath.end()) {
         const FileItem& item = *found->second;
         run.record.confirmUpload(run.siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
         ++run.outcome.uploaded;
+        noteOutcome({ StepOutcome::Kind::Uploaded, run.siteNumber, localPath, {} });
     }
 }
 
@@ -330,6 +370,7 @@ void WebProject::RunUpload()
     reportRowsAppended = false;
     unreachableSites = 0;
     siteOutcomes.clear();
+    stepOutcomes.clear();
     if (!changesPending)
         return;
     if (sites.empty()) {
@@ -416,10 +457,17 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const S
     prepareSiteFolders(client, plan, run.archive);
     runSiteScript(client, site.preScript);
     runQueuedCommands(client, run);
-    removeDeletedFiles(client, plan, run.archive, [&run](const FileItem& item, bool done) {
+    removeDeletedFiles(client, plan, run.archive, [this, &run, &plan](const FileItem& item, bool done) {
         if (done)
             run.record.confirmDeletion(run.siteNumber, item.path);
         ++(done ? run.outcome.deleted : run.outcome.failed);
+        if (!done)
+            noteOutcome({ StepOutcome::Kind::Failed, run.siteNumber, item.path,
+                cancelRequested ? "the run was stopped" : "the server copy could not be removed" });
+        else if (plan.archiveDeletions)
+            noteOutcome({ StepOutcome::Kind::Archived, run.siteNumber, item.path, item.archivePath });
+        else
+            noteOutcome({ StepOutcome::Kind::Deleted, run.siteNumber, item.path, {} });
     });
     runSiteScript(client, site.postScript);
 

@@ -186,6 +186,16 @@ public:
         int failed = 0;
     };
     std::vector<SiteOutcome> siteOutcomes;
+    // What each file of the last RunUpload came to on each site, in the order they ended.
+    struct StepOutcome {
+        enum class Kind : char { Uploaded, Deleted, Archived, Failed };
+        Kind kind = Kind::Uploaded;
+        int site = 0; // 1-based
+        std::string path; // the local file; for moves of replaced files the server path
+        std::string detail; // Archived: where it went; Failed: why, in words
+        bool operator==(const StepOutcome&) const = default;
+    };
+    std::vector<StepOutcome> stepOutcomes;
     std::atomic<int> currentSite { 0 }; // 1-based site RunUpload is serving, 0 outside the site loop
     int clientBudgetMilliseconds = 30000; // how long one blocking socket call may hang
 
@@ -241,7 +251,11 @@ private:
     // Records the outcome for the file `localPath` sends (none when empty): the journal and
     // the counts hear of it, a failure marks the item. Under the run's mutex when several
     // connections serve the site.
-    void settleFile(SiteRun& run, const std::string& localPath, bool sent);
+    void settleFile(SiteRun& run, const std::string& localPath, const ClientResult& result);
+    // Why a step was not sent, for a step the run did not even try.
+    [[nodiscard]] ClientResult notTried() const;
+    void noteOutcome(StepOutcome outcome);
+    std::mutex outcomesMutex_;
     // Carries out an archive move under a name not yet in the archive; true when the server
     // confirmed it.
     bool moveIntoArchive(RemoteSession& client, const PendingCommand& move, ArchiveFolder& archive);

@@ -42,6 +42,21 @@ struct ScriptedProject : Project {
 
 using Calls = std::vector<std::string>;
 
+// The last run's outcomes as "kind name [detail]" with bare file names and readable stamps.
+std::vector<std::string> outcomes(const WebProject& project)
+{
+    static const char* const kinds[] = { "uploaded", "deleted", "archived", "failed" };
+    std::vector<std::string> lines;
+    for (const WebProject::StepOutcome& outcome : project.stepOutcomes) {
+        std::string line = kinds[static_cast<int>(outcome.kind)];
+        line += " " + outcome.path.substr(outcome.path.rfind('/') + 1);
+        if (!outcome.detail.empty())
+            line += " " + std::regex_replace(outcome.detail, std::regex("[0-9]{12}"), "STAMP");
+        lines.push_back(std::to_string(outcome.site) + " " + line);
+    }
+    return lines;
+}
+
 // Without any record the run cannot know what the server holds already: a file there from
 // before goes into the archive rather than being overwritten, and a missing one is no error.
 TEST(RunRules, FirstRunMakesFoldersFirstAndArchivesOnlyWhatTheServerHeld)
@@ -73,12 +88,16 @@ TEST(RunRules, ReplacementsAndDeletionsGoIntoTheArchiveOnlyOnceTheNewFileIsWhole
     struct Row {
         const char* archive;
         Calls second;
+        std::vector<std::string> outcomes;
     };
     const Row rows[] = {
-        { "", { "login site1.example", "put /index.html", "dele /old.html", "quit" } },
+        { "", { "login site1.example", "put /index.html", "dele /old.html", "quit" },
+            { "1 uploaded index.html", "1 deleted old.html" } },
         { "/_archive",
             { "login site1.example", "mkdir /_archive", "list /_archive", "put /index.html",
-                "mv /index.html /_archive/indexSTAMP.html", "mv /old.html /_archive/oldSTAMP.html", "quit" } },
+                "mv /index.html /_archive/indexSTAMP.html", "mv /old.html /_archive/oldSTAMP.html", "quit" },
+            { "1 archived index.html /_archive/indexSTAMP.html", "1 uploaded index.html",
+                "1 archived old.html /_archive/oldSTAMP.html" } },
     };
     for (const Row& row : rows) {
         ScriptedProject site;
@@ -90,6 +109,7 @@ TEST(RunRules, ReplacementsAndDeletionsGoIntoTheArchiveOnlyOnceTheNewFileIsWhole
         site.tree.add("index.html", "v2", TestTree::kDefaultTime + 60);
         ASSERT_TRUE(std::filesystem::remove(site.tree.path("old.html")));
         EXPECT_EQ(site.runCalls(), row.second) << row.archive;
+        EXPECT_EQ(outcomes(site.project), row.outcomes) << row.archive;
         EXPECT_EQ(site.project.siteOutcomes.at(0).uploaded, 1) << row.archive;
         EXPECT_EQ(site.project.siteOutcomes.at(0).deleted, 1) << row.archive;
         EXPECT_EQ(site.fileList().count("old.html"), 0u) << row.archive;
@@ -155,6 +175,9 @@ TEST(RunRules, AStoppedRunSendsNothingMoreAndRecordsWhatArrived)
     };
     const Calls calls = site.runCalls();
     EXPECT_EQ(calls, (Calls { "login site1.example", "put /a.html", "quit" }));
+    EXPECT_EQ(outcomes(site.project),
+        (std::vector<std::string> {
+            "1 uploaded a.html", "1 failed b.html the run was stopped", "1 failed c.html the run was stopped" }));
     EXPECT_EQ(site.fileList().size(), 1u);
 
     // The next run sends exactly the rest.
@@ -170,11 +193,14 @@ TEST(RunRules, AFailingSiteAmongTwoKeepsEveryFileForTheNextRun)
         const char* refused; // the call the server refuses
         int unreachable;
         std::vector<int> uploaded; // per site
+        std::vector<std::string> outcomes;
     };
     const Row rows[] = {
-        { "login site1.example", 1, { 0, 2 } },
-        { "login site2.example", 1, { 2, 0 } },
-        { "put /b.html", 0, { 1, 1 } },
+        { "login site1.example", 1, { 0, 2 }, { "2 uploaded a.html", "2 uploaded b.html" } },
+        { "login site2.example", 1, { 2, 0 }, { "1 uploaded a.html", "1 uploaded b.html" } },
+        { "put /b.html", 0, { 1, 1 },
+            { "1 uploaded a.html", "1 failed b.html the server did not take it whole", "2 uploaded a.html",
+                "2 failed b.html the server did not take it whole" } },
     };
     for (const Row& row : rows) {
         ScriptedProject site(2);
@@ -183,6 +209,7 @@ TEST(RunRules, AFailingSiteAmongTwoKeepsEveryFileForTheNextRun)
         site.server.accepts = [&row](const std::string& call) { return call != row.refused; };
         (void)site.runCalls();
         EXPECT_EQ(site.project.unreachableSites, row.unreachable) << row.refused;
+        EXPECT_EQ(outcomes(site.project), row.outcomes) << row.refused;
         ASSERT_EQ(site.project.siteOutcomes.size(), 2u) << row.refused;
         for (size_t index = 0; index < 2; ++index)
             EXPECT_EQ(site.project.siteOutcomes[index].uploaded, row.uploaded[index]) << row.refused;
