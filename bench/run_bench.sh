@@ -2,7 +2,6 @@
 # Upload run timings against a local pyftpdlib server, beside lftp doing the same job:
 #   first upload of a 1,000-file site  - tarnwick NAME  vs  lftp mirror -R (one connection)
 #   nothing changed since the last run - tarnwick NAME  vs  lftp mirror -R --only-newer
-#   first upload without the run journal (its path blocked by a folder): what the journal costs
 # tarnwick decides from local state alone; lftp has to list the server to decide.
 # Each figure is the median of REPEATS runs (default 3). Loopback only.
 set -euo pipefail
@@ -86,16 +85,8 @@ measure() { # command...
     elapsed "$start" "$end"
 }
 
-journal_blocked() {
-    mkdir "$work/data/Tarnwick/bench.ftp.txt.journal"
-    tarnwick_run
-    rmdir "$work/data/Tarnwick/bench.ftp.txt.journal"
-}
-
-first_t=() first_l=() same_t=() same_l=() first_n=()
+first_t=() first_l=() same_t=() same_l=()
 for round in $(seq "$repeats"); do
-    tarnwick_forget
-    first_n+=("$(measure journal_blocked)")
     tarnwick_forget
     first_t+=("$(measure tarnwick_run)")
     grep -c '^-->OK ' "$work/tarnwick.log" | grep -qx "$files" || { echo "bench: tarnwick did not upload every file" >&2; exit 1; }
@@ -113,9 +104,7 @@ printf '%s\n' "${first_t[@]}" | median >"$work/ft"
 printf '%s\n' "${first_l[@]}" | median >"$work/fl"
 printf '%s\n' "${same_t[@]}" | median >"$work/st"
 printf '%s\n' "${same_l[@]}" | median >"$work/sl"
-printf '%s\n' "${first_n[@]}" | median >"$work/fn"
 echo "$files files, median of $repeats runs, seconds (wall clock), pyftpdlib on 127.0.0.1, active mode"
 printf '%-40s %10s %10s\n' "scenario" "tarnwick" "lftp"
 printf '%-40s %10.3f %10.3f\n' "first upload (lftp: one connection)" "$(cat "$work/ft")" "$(cat "$work/fl")"
 printf '%-40s %10.3f %10.3f\n' "nothing changed (--only-newer)" "$(cat "$work/st")" "$(cat "$work/sl")"
-printf '%-40s %10.3f %10s\n' "first upload, no journal" "$(cat "$work/fn")" "-"

@@ -172,26 +172,35 @@ std::string FullCompare::countsLine(const std::string& format) const
     return line;
 }
 
-void FullCompare::Start(Deletion deletion, Resend resend)
+std::vector<FullCompare::Step> FullCompare::plan(Deletion deletion, Resend resend) const
 {
+    std::vector<Step> steps;
     for (const FileItem& item : items_) {
         if (item.deleted) {
-            if (deletion != Deletion::DeleteServerOnlyFiles || isProtectedServerFile(item.path))
-                continue;
-            sink_.message("Deleting %s", item.path.c_str());
-            const ClientResult result = client_.deleteFile(item.path);
+            if (deletion == Deletion::DeleteServerOnlyFiles && !isProtectedServerFile(item.path))
+                steps.push_back({ Step::Kind::Delete, {}, item.path });
+        } else if (item.changed || resend == Resend::AlsoSameSize) {
+            steps.push_back({ Step::Kind::Send, item.path, remotePathOf(item) });
+        }
+    }
+    return steps;
+}
+
+void FullCompare::Start(Deletion deletion, Resend resend)
+{
+    for (const Step& step : plan(deletion, resend)) {
+        if (step.kind == Step::Kind::Delete) {
+            sink_.message("Deleting %s", step.serverPath.c_str());
+            const ClientResult result = client_.deleteFile(step.serverPath);
             // A file still there keeps its folder from being taken for empty.
             if (result.ok())
-                cache_.remove(item.path);
+                cache_.remove(step.serverPath);
             if (!continues(result))
                 return;
             continue;
         }
-        if (!item.changed && resend != Resend::AlsoSameSize)
-            continue;
-        std::string remotePath = remotePathOf(item);
-        sink_.message("Sending %s", item.path.c_str());
-        if (!continues(client_.uploadWithRetry(remotePath, item.path, TransferMode::Image, -1)))
+        sink_.message("Sending %s", step.localPath.c_str());
+        if (!continues(client_.uploadWithRetry(step.serverPath, step.localPath, TransferMode::Image, -1)))
             return;
     }
     // After the uploads: a live file missing at Find has been sent again by now.

@@ -40,9 +40,20 @@ public:
     // Scans, maps and walks the server afresh (the cache is emptied first, so a repeated
     // Find sees what an earlier Start changed).
     void Find();
-    // Applies the result of the last Find. Asks nothing: the caller confirms first. Whatever
-    // `deletion` says, the files a killed upload left behind go as well (they never were
-    // the user's), except an old file whose live name is missing: it is the only copy.
+    // What Start would do with the last Find, step by step in the order it would take them.
+    // Afterwards, whatever `deletion` says, the files a killed upload left behind go as well
+    // (they never were the user's), except an old file whose live name is missing: it is the
+    // only copy; then server folders left without files.
+    struct Step {
+        enum class Kind : char { Send, Delete };
+        Kind kind = Kind::Send;
+        std::string localPath; // Send only
+        std::string serverPath;
+        bool operator==(const Step&) const = default;
+    };
+    [[nodiscard]] std::vector<Step> plan(Deletion deletion, Resend resend) const;
+    // Carries out plan(deletion, resend) and the clean-up after it. Asks nothing: the caller
+    // confirms first. A lost connection or a stop ends it; a refused file does not.
     void Start(Deletion deletion, Resend resend);
 
     // Scan items in scan order, then one server-only item (deleted set, path = server path)

@@ -227,6 +227,20 @@ TEST(FullCompare, BringsAVsftpdTreeInLine)
     FullCompare compare(client, project, tree.root(), start, sink);
     compare.Find();
     EXPECT_EQ(compare.countsLine("%d/%d/%d"), "2/2/0");
+    // What Start does is the plan it shows: server-only files go only when asked.
+    const auto steps = [&compare](FullCompare::Deletion deletion) {
+        std::vector<std::string> lines;
+        for (const FullCompare::Step& step : compare.plan(deletion, FullCompare::Resend::ChangedOnly))
+            lines.push_back((step.kind == FullCompare::Step::Kind::Send ? "send " : "delete ") + step.serverPath);
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    const auto at = [&start](const char* path) { return FullCompare::joinRemote(start, path); };
+    EXPECT_EQ(steps(FullCompare::Deletion::DeleteServerOnlyFiles),
+        (std::vector<std::string> { "delete " + at("a/stale.html"), "delete " + at("x/y/z.html"),
+            "send " + at("a/b/deep.html"), "send " + at("index.html") }));
+    EXPECT_EQ(steps(FullCompare::Deletion::KeepServerOnlyFiles),
+        (std::vector<std::string> { "send " + at("a/b/deep.html"), "send " + at("index.html") }));
     compare.Start(FullCompare::Deletion::DeleteServerOnlyFiles, FullCompare::Resend::ChangedOnly);
     EXPECT_EQ(compareTrees(tree.root(), server.root()), std::vector<std::string> {}) << server.log();
     EXPECT_FALSE(fs::exists(server.pathOf("x")));
