@@ -172,6 +172,14 @@ private:
         const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize);
     [[nodiscard]] UploadAttempt storeOnce(
         const std::string& remoteName, const std::string& localName, int64_t expectedSize);
+    struct Streamed {
+        bool complete = false; // the end of the file was read and every byte went out
+        int localError = 0; // why the file could not be read
+        int64_t bytes = 0;
+    };
+    // Copies the open file at `descriptor` onto a data stream, telling the sink of each block
+    // when `tellBytes`.
+    [[nodiscard]] Streamed streamFile(int descriptor, ByteStream& stream, bool tellBytes);
     struct DownloadAttempt {
         ClientResult result;
         bool failed = false; // for the sink's onTransferFailed

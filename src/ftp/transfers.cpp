@@ -333,6 +333,35 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
     return onceMoreIfResumptionRequired([&] { return storeOnce(remoteName, localName, expectedSize); });
 }
 
+FtpClient::Streamed FtpClient::streamFile(int descriptor, ByteStream& stream, bool tellBytes)
+{
+    Streamed streamed;
+    std::vector<char> block(kTransferBlock);
+    for (;;) {
+        const ssize_t count = read(descriptor, block.data(), block.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count == 0) {
+            streamed.complete = true;
+            return streamed;
+        }
+        if (count < 0) {
+            streamed.localError = errno;
+            sink_->message("File Error %x\n", static_cast<unsigned>(streamed.localError));
+            return streamed;
+        }
+        const IoResult sent = stream.sendAll(block.data(), static_cast<size_t>(count));
+        if (!sent.ok()) {
+            if (sent.status == IoResult::Status::TimedOut)
+                noteTimeout();
+            return streamed;
+        }
+        streamed.bytes += count;
+        if (tellBytes)
+            sink_->onBytes(count);
+    }
+}
+
 FtpClient::UploadAttempt FtpClient::storeOnce(
     const std::string& remoteName, const std::string& localName, int64_t expectedSize)
 {
@@ -377,35 +406,12 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
     };
     if (!ahead)
         begins();
-    int64_t sentAhead = 0;
-    std::vector<char> block(kTransferBlock);
-    bool complete = false;
-    int localError = 0;
-    for (;;) {
-        ssize_t count = read(file.get(), block.data(), block.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count == 0) {
-            complete = true;
-            break;
-        }
-        if (count < 0) {
-            localError = errno;
-            sink_->message("File Error %x\n", static_cast<unsigned>(localError));
-            break;
-        }
-        IoResult sent = stream->sendAll(block.data(), static_cast<size_t>(count));
-        if (!sent.ok()) {
-            if (sent.status == IoResult::Status::TimedOut)
-                noteTimeout();
-            break;
-        }
-        if (ahead)
-            sentAhead += count;
-        else
-            sink_->onBytes(count);
-    }
+    // Sent ahead, the bytes are told only once the server has taken the STOR.
+    const Streamed streamed = streamFile(file.get(), *stream, !ahead);
     stream.reset();
+    bool complete = streamed.complete;
+    int localError = streamed.localError;
+    const int64_t sentAhead = ahead ? streamed.bytes : 0;
     if (complete && changedSinceOpened(file.get(), status)) {
         // The server would hold the start of one version and the end of another: the part
         // must not be renamed into place, and the next run sends the file as it then is.

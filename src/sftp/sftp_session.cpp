@@ -721,6 +721,47 @@ ClientResult SftpSession::uploadWithRetry(
     return put(remoteName, localPath(localName), expectedSize);
 }
 
+sftp_file SftpSession::openForWriting(const std::string& target, const std::string& relative)
+{
+    sftp_file remote = sftp_open(sftp_, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (remote == nullptr && sftp_get_error(sftp_) == SSH_FX_NO_SUCH_FILE && ssh_is_connected(ssh_)) {
+        const std::string folder = relative.substr(0, relative.rfind('/'));
+        if (!folder.empty() && makeFolders(folder))
+            remote = sftp_open(sftp_, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    return remote;
+}
+
+SftpSession::Written SftpSession::writeFile(sftp_file remote, int descriptor, const std::string& shown)
+{
+    Written written;
+    std::vector<char> block(chunkSize_);
+    for (;;) {
+        if (stopped()) {
+            written.failure = serverFailure("put", shown);
+            return written;
+        }
+        const ssize_t count = read(descriptor, block.data(), block.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count == 0)
+            return written;
+        if (count < 0) {
+            const int error = errno;
+            sink_->message("File Error %x\n", static_cast<unsigned>(error));
+            written.failure = ClientResult::failed(Failure::RetryItem, 0, error);
+            return written;
+        }
+        if (sftp_write(remote, block.data(), static_cast<size_t>(count)) != count) {
+            written.failure = serverFailure("put", shown);
+            return written;
+        }
+        watchdog_.progress();
+        written.bytes += count;
+        sink_->onBytes(count);
+    }
+}
+
 ClientResult SftpSession::put(const std::string& remotePath, const std::string& localPath, int64_t expectedSize)
 {
     // Taken by this upload whatever becomes of it: a later one must not run it.
@@ -757,51 +798,21 @@ ClientResult SftpSession::put(const std::string& remotePath, const std::string& 
             (void)sftp_unlink(sftp_, target.c_str());
     };
 
-    sftp_file remote = sftp_open(sftp_, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (remote == nullptr && sftp_get_error(sftp_) == SSH_FX_NO_SUCH_FILE && ssh_is_connected(ssh_)) {
-        const std::string folder = relative.substr(0, relative.rfind('/'));
-        if (!folder.empty() && makeFolders(folder))
-            remote = sftp_open(sftp_, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    }
+    sftp_file remote = openForWriting(target, relative);
     if (remote == nullptr)
         return failed(serverFailure("put", partRelative));
 
     sink_->onUploadBegins(localPath, expectedSize);
     sink_->onFileSize(static_cast<int64_t>(status.st_size));
-    std::vector<char> block(chunkSize_);
-    int64_t sent = 0;
-    std::optional<ClientResult> failure;
-    for (;;) {
-        if (stopped()) {
-            failure = serverFailure("put", partRelative);
-            break;
-        }
-        ssize_t count = read(file.get(), block.data(), block.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count == 0)
-            break;
-        if (count < 0) {
-            const int error = errno;
-            sink_->message("File Error %x\n", static_cast<unsigned>(error));
-            failure = ClientResult::failed(Failure::RetryItem, 0, error);
-            break;
-        }
-        if (sftp_write(remote, block.data(), static_cast<size_t>(count)) != count) {
-            failure = serverFailure("put", partRelative);
-            break;
-        }
-        watchdog_.progress();
-        sent += count;
-        sink_->onBytes(count);
-    }
+    Written written = writeFile(remote, file.get(), partRelative);
     const bool closed = sftp_close(remote) == SSH_OK;
-    if (!failure && !closed)
-        failure = serverFailure("put", partRelative);
-    if (failure) {
+    if (!written.failure && !closed)
+        written.failure = serverFailure("put", partRelative);
+    if (written.failure) {
         discardPart();
-        return failed(*failure);
+        return failed(*written.failure);
     }
+    const int64_t sent = written.bytes;
 
     // The server confirmed every write and the close one by one, so the bytes it holds are the
     // bytes sent; asking for the size again would cost a round trip per file for nothing. A

@@ -11,6 +11,7 @@
 #include <vector>
 
 struct ssh_session_struct;
+struct sftp_file_struct;
 struct sftp_session_struct;
 
 // One SFTP login: an SSH connection with its SFTP channel. Results carry code 0; systemError
@@ -107,6 +108,15 @@ private:
     // `localPath` is absolute.
     [[nodiscard]] ClientResult put(const std::string& remotePath, const std::string& localPath, int64_t expectedSize);
     [[nodiscard]] ClientResult get(const std::string& remotePath, const std::string& localPath);
+    // Opens `target` for writing, making the missing folders of `relative` once; nullptr
+    // when that fails.
+    [[nodiscard]] sftp_file_struct* openForWriting(const std::string& target, const std::string& relative);
+    struct Written {
+        std::optional<ClientResult> failure;
+        int64_t bytes = 0;
+    };
+    // Copies the open local file at `descriptor` into `remote`; `shown` names it in messages.
+    [[nodiscard]] Written writeFile(sftp_file_struct* remote, int descriptor, const std::string& shown);
 
     // Why the last server call failed, as a result (the session broken when it is lost).
     [[nodiscard]] ClientResult serverFailure(const char* what, const std::string& path);
