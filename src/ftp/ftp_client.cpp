@@ -131,7 +131,7 @@ void FtpClient::closeControl()
     replies_->reset();
 }
 
-ClientResult FtpClient::connect(const std::string& url, const std::string& user, const std::string& password)
+void FtpClient::startOver(const std::string& url, const std::string& user, const std::string& password)
 {
     closeControl();
     features_ = {};
@@ -145,7 +145,40 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     password_ = password;
     failureCount_ = 0;
     lossReported_ = false;
+}
 
+ClientResult FtpClient::refusal(int code) const
+{
+    // A lost connection, or a server at its limit of connections (421), is worth another try
+    // later; a refusal (of the password, of protected data connections) is not.
+    const ClientResult result = outcome(code);
+    return result.failure == Failure::Reconnect ? result : ClientResult::failed(Failure::GiveUpSite, code);
+}
+
+ClientResult FtpClient::logIn(const std::string& user, const std::string& password, bool tls)
+{
+    if (holdsLineBreakOrNul(user) || holdsLineBreakOrNul(password)) {
+        sink_->message("Error %s %d\n", "connect.login line break in user name or password", EINVAL);
+        return ClientResult::failed(Failure::GiveUpSite, 0, EINVAL);
+    }
+    int code = replyCode(sendRaw("USER " + user + "\r\n"));
+    if (code != 230) {
+        if (code != 331)
+            return refusal(code);
+        code = replyCode(sendRaw("PASS " + password + "\r\n"));
+        if (code != 230)
+            return refusal(code);
+    }
+    setState(State::LoggedIn);
+    if (tls && !protectDataConnections())
+        return refusal(0);
+    askFeatures();
+    return ClientResult::success(code);
+}
+
+ClientResult FtpClient::connect(const std::string& url, const std::string& user, const std::string& password)
+{
+    startOver(url, user, password);
     std::optional<ServerAddress> address = ServerAddress::parse(url);
     if (address && address->transport == ServerAddress::Transport::Sftp) {
         sink_->message("Error %s %d\n", "connect.sftp an sftp:// site needs an SFTP session", EINVAL);
@@ -162,13 +195,7 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     }
     control_ = std::move(connected.stream);
     certificate_ = {};
-    bool tls = address->security != ServerAddress::Security::Plain;
-    // A lost connection, or a server at its limit of connections (421), is worth another try
-    // later; a refusal (of the password, of protected data connections) is not.
-    const auto refused = [this](int code) {
-        return outcome(code).failure == Failure::Reconnect ? outcome(code)
-                                                           : ClientResult::failed(Failure::GiveUpSite, code);
-    };
+    const bool tls = address->security != ServerAddress::Security::Plain;
     // A server whose identity cannot be proved is not asked again in this run; a handshake
     // that ran out of time may succeed later.
     const auto tlsRefused
@@ -194,25 +221,8 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
             return tlsRefused();
     }
     if (user.empty())
-        return !tls || protectDataConnections() ? ClientResult::success() : refused(0);
-    if (holdsLineBreakOrNul(user) || holdsLineBreakOrNul(password)) {
-        sink_->message("Error %s %d\n", "connect.login line break in user name or password", EINVAL);
-        return ClientResult::failed(Failure::GiveUpSite, 0, EINVAL);
-    }
-
-    int code = replyCode(sendRaw("USER " + user + "\r\n"));
-    if (code != 230) {
-        if (code != 331)
-            return refused(code);
-        code = replyCode(sendRaw("PASS " + password + "\r\n"));
-        if (code != 230)
-            return refused(code);
-    }
-    setState(State::LoggedIn);
-    if (tls && !protectDataConnections())
-        return refused(0);
-    askFeatures();
-    return ClientResult::success(code);
+        return !tls || protectDataConnections() ? ClientResult::success() : refusal(0);
+    return logIn(user, password, tls);
 }
 
 bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort)

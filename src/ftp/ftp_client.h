@@ -162,6 +162,12 @@ private:
     };
     // What `code` means for the caller, given the state the connection is left in.
     [[nodiscard]] ClientResult outcome(int code, int systemError = 0) const;
+    // A refused login or protection: worth another try only when the connection was lost.
+    [[nodiscard]] ClientResult refusal(int code) const;
+    // Forgets the last connection, keeping what is known about `url`'s data connections.
+    void startOver(const std::string& url, const std::string& user, const std::string& password);
+    // USER and PASS on a greeted (and, with `tls`, protected) control connection.
+    [[nodiscard]] ClientResult logIn(const std::string& user, const std::string& password, bool tls);
     // uploadWithRetry's reply code; `systemError` tells why a local file could not be read.
     [[nodiscard]] int uploadCode(const std::string& remoteName, const std::string& localName, TransferMode mode,
         int64_t expectedSize, int& systemError);
