@@ -25,6 +25,30 @@ namespace {
 constexpr int kMaxDialUpEntries = 100;
 }
 
+void CDlgOptions::fillDialUpEntries(const DialUpEntries& dialUpEntries, const std::string& chosen)
+{
+    QStringList entries { strings_("108") };
+    if (dialUpEntries) {
+        std::vector<std::string> names = dialUpEntries();
+        if (names.size() > kMaxDialUpEntries)
+            names.resize(kMaxDialUpEntries);
+        for (const std::string& name : names)
+            entries.append(toQt(name));
+    }
+    entries.sort();
+    dialUp_->addItems(entries);
+    noDialUpIndex_ = dialUp_->findText(strings_("108"), Qt::MatchExactly);
+    dialUp_->setCurrentIndex(-1);
+    // The first entry whose name begins with the stored one, letter case ignored.
+    const QString stored = toQt(chosen);
+    for (int index = 0; index < dialUp_->count(); ++index) {
+        if (dialUp_->itemText(index).startsWith(stored, Qt::CaseInsensitive)) {
+            dialUp_->setCurrentIndex(index);
+            break;
+        }
+    }
+}
+
 CDlgOptions::CDlgOptions(const UiStrings& strings, MachineOptions& options, std::vector<std::string>& asciiExtensions,
     std::string optionsFile, ServiceRegistration& service, const DialUpEntries& dialUpEntries, QWidget* parent)
     : QDialog(parent)
@@ -80,27 +104,7 @@ CDlgOptions::CDlgOptions(const UiStrings& strings, MachineOptions& options, std:
     filter->watch(service_, 1084);
     filter->watch(passive_, 1085);
 
-    QStringList entries { strings("108") };
-    if (dialUpEntries) {
-        std::vector<std::string> names = dialUpEntries();
-        if (names.size() > kMaxDialUpEntries)
-            names.resize(kMaxDialUpEntries);
-        for (const std::string& name : names)
-            entries.append(toQt(name));
-    }
-    entries.sort();
-    dialUp_->addItems(entries);
-    noDialUpIndex_ = dialUp_->findText(strings("108"), Qt::MatchExactly);
-    dialUp_->setCurrentIndex(-1);
-    // The first entry whose name begins with the stored one, letter case ignored.
-    const QString stored = toQt(options.dialUpEntry);
-    for (int index = 0; index < dialUp_->count(); ++index) {
-        if (dialUp_->itemText(index).startsWith(stored, Qt::CaseInsensitive)) {
-            dialUp_->setCurrentIndex(index);
-            break;
-        }
-    }
-
+    fillDialUpEntries(dialUpEntries, options.dialUpEntry);
     ascii_->setPlainText(dialog_text::joinSeparated(asciiExtensions));
     frontPage_->setChecked(options.frontPage);
     checkSize_->setChecked(options.checkFileSize);

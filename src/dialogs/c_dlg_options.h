@@ -46,6 +46,9 @@ public:
     void setQuiet(bool quiet) { quiet_ = quiet; }
 
 private:
+    // The "no dial-up" entry and the machine's connections, sorted; `chosen` selected.
+    void fillDialUpEntries(const DialUpEntries& dialUpEntries, const std::string& chosen);
+
     const UiStrings& strings_;
     MachineOptions& options_;
     std::vector<std::string>& asciiExtensions_;
