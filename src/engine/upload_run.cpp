@@ -156,7 +156,7 @@ bool WebProject::moveIntoArchive(RemoteSession& client, const PendingCommand& mo
     return moved;
 }
 
-void WebProject::runQueuedCommands(RemoteSession& client, SiteRun& run)
+void WebProject::runQueuedCommands(RemoteSession& client, SiteRun& run, const std::vector<PendingCommand>& queued)
 {
     std::vector<const PendingCommand*> folders; // to make
     std::vector<const PendingCommand*> roots; // cd "/": this connection's folder only
@@ -173,8 +173,8 @@ void WebProject::runQueuedCommands(RemoteSession& client, SiteRun& run)
         files.clear();
         lastFolder = -1;
     };
-    for (size_t index = 0; index < pendingCommands.size(); ++index) {
-        const PendingCommand& pending = pendingCommands[index];
+    for (size_t index = 0; index < queued.size(); ++index) {
+        const PendingCommand& pending = queued[index];
         switch (pending.kind) {
         case PendingCommand::Kind::EnterFolder:
             if (pending.remotePath.empty()) {
@@ -187,9 +187,9 @@ void WebProject::runQueuedCommands(RemoteSession& client, SiteRun& run)
             continue;
         case PendingCommand::Kind::Put: files.push_back({ nullptr, &pending, lastFolder }); continue;
         case PendingCommand::Kind::ArchiveMove:
-            if (index + 1 < pendingCommands.size() && pendingCommands[index + 1].kind == PendingCommand::Kind::Put
-                && pendingCommands[index + 1].localPath == pending.archivedFile) {
-                files.push_back({ &pending, &pendingCommands[index + 1], lastFolder });
+            if (index + 1 < queued.size() && queued[index + 1].kind == PendingCommand::Kind::Put
+                && queued[index + 1].localPath == pending.archivedFile) {
+                files.push_back({ &pending, &queued[index + 1], lastFolder });
                 ++index;
                 continue;
             }
@@ -455,8 +455,8 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const S
 {
     const FtpSite& site = run.site;
     prepareSiteFolders(client, plan, run.archive);
-    runSiteScript(client, site.preScript);
-    runQueuedCommands(client, run);
+    runSiteScript(client, *plan.beforeScript);
+    runQueuedCommands(client, run, *plan.queued);
     removeDeletedFiles(client, plan, run.archive, [this, &run, &plan](const FileItem& item, bool done) {
         if (done)
             run.record.confirmDeletion(run.siteNumber, item.path);
@@ -469,7 +469,7 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const S
         else
             noteOutcome({ StepOutcome::Kind::Deleted, run.siteNumber, item.path, {} });
     });
-    runSiteScript(client, site.postScript);
+    runSiteScript(client, *plan.afterScript);
 
     if (!plan.report.empty()) {
         const std::string reportPath = ReportHTML(site.startdir);
@@ -571,6 +571,8 @@ WebProject::SitePlan WebProject::planSite(const FtpSite& site)
     if (!remote.empty())
         plan.folders.push_back(remote);
     plan.queued = &pendingCommands;
+    plan.beforeScript = &site.preScript;
+    plan.afterScript = &site.postScript;
     // Held back deletions stay on the server and in the record.
     if (deleteRemoved == 1 && !deletionsHeld) {
         for (FileItem& item : items) {

@@ -166,7 +166,9 @@ public:
     struct SitePlan {
         std::vector<std::string> folders; // made first: the archive folder, the remote folder
         bool listArchive = false; // archive moves pick names not yet taken there
+        const std::vector<std::string>* beforeScript = nullptr; // the site's own lines, run first
         const std::vector<PendingCommand>* queued = nullptr; // folders, puts and their archive moves, lines
+        const std::vector<std::string>* afterScript = nullptr;
         struct Deletion {
             FileItem* item;
             DeletedTarget target;
@@ -236,7 +238,7 @@ private:
     };
     // The queued commands for one site: folders first, then the files of each stretch between
     // two lines that must keep their place, over as many connections as the site allows.
-    void runQueuedCommands(RemoteSession& client, SiteRun& run);
+    void runQueuedCommands(RemoteSession& client, SiteRun& run, const std::vector<PendingCommand>& queued);
     void runLine(RemoteSession& client, SiteRun& run, const PendingCommand& pending);
     void sendFiles(RemoteSession& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
         const std::vector<FileUnit>& files);
