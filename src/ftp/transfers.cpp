@@ -7,6 +7,7 @@
 #include "ftp/reply_reader.h"
 #include "platform/file_descriptor.h"
 #include "platform/file_utils.h"
+#include "session/login_path.h"
 #include "session/upload_names.h"
 
 #include <cerrno>
@@ -39,20 +40,6 @@ bool sendsThroughPart(std::string_view remoteName)
     size_t slash = remoteName.rfind('/');
     std::string_view name = slash == std::string_view::npos ? remoteName : remoteName.substr(slash + 1);
     return !name.empty() && name != "." && name != "..";
-}
-
-bool hasParentStep(std::string_view path)
-{
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (path.substr(start, end - start) == "..")
-            return true;
-        start = end + 1;
-    }
-    return false;
 }
 
 } // namespace

@@ -44,3 +44,17 @@ std::string serverPathOf(std::string_view loginFolder, std::string_view relative
         return std::string(relative);
     return std::string(loginFolder) + std::string(relative);
 }
+
+bool hasParentStep(std::string_view path)
+{
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (path.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}

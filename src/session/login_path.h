@@ -15,3 +15,7 @@
 // Where a login-relative path in normal form lies on the server, below `loginFolder` (an
 // absolute server path such as "/home/site").
 [[nodiscard]] std::string serverPathOf(std::string_view loginFolder, std::string_view relative);
+
+// Whether a "/"-separated path holds a ".." step: a name from a server that must not lead
+// out of a local folder.
+[[nodiscard]] bool hasParentStep(std::string_view path);

@@ -916,14 +916,10 @@ ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const s
 ClientResult SftpSession::download(const std::string& remoteName, const std::string& localName, TransferMode /*mode*/)
 {
     // A name from a server listing must not lead out of the local folder.
-    for (size_t start = 0; start <= localName.size();) {
-        const size_t end = std::min(localName.find('/', start), localName.size());
-        if (std::string_view(localName).substr(start, end - start) == "..") {
-            sink_->message("Error %s %d\n", "sftp.get refused unsafe file name", EINVAL);
-            sink_->onTransferFailed(localName);
-            return remember(ClientResult::failed(Failure::RetryItem, 0, EINVAL));
-        }
-        start = end + 1;
+    if (hasParentStep(localName)) {
+        sink_->message("Error %s %d\n", "sftp.get refused unsafe file name", EINVAL);
+        sink_->onTransferFailed(localName);
+        return remember(ClientResult::failed(Failure::RetryItem, 0, EINVAL));
     }
     return get(remoteName, localPath(localName));
 }
