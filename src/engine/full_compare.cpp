@@ -1,9 +1,13 @@
 #include "engine/full_compare.h"
 
+#include "engine/command_lines.h"
 #include "engine/web_project.h"
 #include "session/remote_session.h"
 #include "session/upload_names.h"
 
+#include <set>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -29,12 +33,6 @@ std::string linkName(const std::string& name)
 {
     size_t arrow = name.find(" -> ");
     return arrow == std::string::npos ? name : name.substr(0, arrow);
-}
-
-// A lost connection or a stop ends the pass; a refused file does not.
-bool continues(const ClientResult& result)
-{
-    return result.ok() || result.failure == Failure::RetryItem;
 }
 
 } // namespace
@@ -188,21 +186,58 @@ std::vector<FullCompare::Step> FullCompare::plan(Deletion deletion, Resend resen
 
 void FullCompare::Start(Deletion deletion, Resend resend)
 {
-    for (const Step& step : plan(deletion, resend)) {
+    // The run's executor on a scratch project: its items and queued commands are this plan's,
+    // and its record is never committed.
+    WebProject executor;
+    static_cast<ProjectSettings&>(executor) = project_;
+    executor.archivdir.clear();
+    executor.htmlreport.clear();
+    executor.eventSink = &sink_;
+    const std::vector<Step> steps = plan(deletion, resend);
+    executor.items.reserve(steps.size()); // the plan points into them
+    std::unordered_map<std::string_view, const FileItem*> scanned;
+    for (const FileItem& item : items_)
+        scanned.emplace(item.path, &item);
+    std::set<std::string> folders;
+    // A file whose folder is missing on the server gets its folders first, outermost first.
+    const auto queueFolders = [&](const std::string& folder) {
+        std::vector<std::string> missing;
+        for (std::string at = folder; at.size() > remoteStart_.size() && at.starts_with(remoteStart_);
+             at = at.substr(0, at.rfind('/'))) {
+            if (!folders.insert(at).second)
+                break;
+            missing.push_back(at);
+        }
+        for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+            executor.pendingCommands.push_back(enterFolderCommand(*it));
+    };
+    WebProject::SitePlan work;
+    work.queued = &executor.pendingCommands;
+    for (const Step& step : steps) {
+        FileItem item;
+        item.path = step.kind == Step::Kind::Send ? step.localPath : step.serverPath;
+        if (auto found = scanned.find(step.localPath); step.kind == Step::Kind::Send && found != scanned.end())
+            item = *found->second;
+        item.changed = true;
+        item.failed = false;
+        item.deleted = step.kind == Step::Kind::Delete;
+        executor.items.push_back(std::move(item));
+        const size_t slash = step.serverPath.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : step.serverPath.substr(0, slash);
         if (step.kind == Step::Kind::Delete) {
-            sink_.message("Deleting %s", step.serverPath.c_str());
-            const ClientResult result = client_.deleteFile(step.serverPath);
-            // A file still there keeps its folder from being taken for empty.
-            if (result.ok())
-                cache_.remove(step.serverPath);
-            if (!continues(result))
-                return;
+            work.deletions.push_back(
+                { &executor.items.back(), { folder, step.serverPath.substr(slash + 1), step.serverPath } });
             continue;
         }
-        sink_.message("Sending %s", step.localPath.c_str());
-        if (!continues(client_.uploadWithRetry(step.serverPath, step.localPath, TransferMode::Image, -1)))
-            return;
+        queueFolders(folder);
+        executor.pendingCommands.push_back(putCommand(step.localPath, step.serverPath));
     }
+    for (const WebProject::StepOutcome& outcome : executor.carryOut(client_, work))
+        if (outcome.kind == WebProject::StepOutcome::Kind::Deleted)
+            cache_.remove(outcome.path);
+    // A lost connection or a stop ends the pass before the clean-up.
+    if (client_.isBroken() || client_.timedOut())
+        return;
     // After the uploads: a live file missing at Find has been sent again by now.
     removeLeftovers();
     removeEmptyDirectories(remoteStart_, 0);

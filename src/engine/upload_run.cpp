@@ -453,10 +453,18 @@ void WebProject::serveSite(SiteRun& run)
 
 void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const SitePlan& plan)
 {
+    executePlan(client, run, plan);
+    client.quit();
+}
+
+void WebProject::executePlan(RemoteSession& client, SiteRun& run, const SitePlan& plan)
+{
     const FtpSite& site = run.site;
     prepareSiteFolders(client, plan, run.archive);
-    runSiteScript(client, *plan.beforeScript);
-    runQueuedCommands(client, run, *plan.queued);
+    if (plan.beforeScript != nullptr)
+        runSiteScript(client, *plan.beforeScript);
+    if (plan.queued != nullptr)
+        runQueuedCommands(client, run, *plan.queued);
     removeDeletedFiles(client, plan, run.archive, [this, &run, &plan](const FileItem& item, bool done) {
         if (done)
             run.record.confirmDeletion(run.siteNumber, item.path);
@@ -469,7 +477,8 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const S
         else
             noteOutcome({ StepOutcome::Kind::Deleted, run.siteNumber, item.path, {} });
     });
-    runSiteScript(client, *plan.afterScript);
+    if (plan.afterScript != nullptr)
+        runSiteScript(client, *plan.afterScript);
 
     if (!plan.report.empty()) {
         const std::string reportPath = ReportHTML(site.startdir);
@@ -482,7 +491,24 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const S
         else
             PruneArchive(client);
     }
-    client.quit();
+}
+
+std::vector<WebProject::StepOutcome> WebProject::carryOut(RemoteSession& client, const SitePlan& plan)
+{
+    stepOutcomes.clear();
+    std::unordered_map<std::string_view, const FileItem*> itemsByPath;
+    for (const FileItem& item : items)
+        if (item.changed && !item.deleted)
+            itemsByPath.emplace(item.path, &item);
+    // One connection: the caller's session is the only one whose login is known here.
+    const std::function<std::unique_ptr<RemoteSession>(const std::string&)> noMoreSessions;
+    FtpSite site;
+    UploadScript noTranscript({}, 1);
+    ArchiveFolder archive;
+    SiteOutcome outcome;
+    SiteRun run { noMoreSessions, site, 1, noTranscript, archive, record, itemsByPath, outcome, 1 };
+    executePlan(client, run, plan);
+    return stepOutcomes;
 }
 
 void WebProject::prepareSiteFolders(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive)

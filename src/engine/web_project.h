@@ -198,6 +198,11 @@ public:
         bool operator==(const StepOutcome&) const = default;
     };
     std::vector<StepOutcome> stepOutcomes;
+    // Carries out `plan` (items and queued commands of this project, no start directory) over
+    // `client`, which is connected and stays so: the full compare sends and deletes by the
+    // run's own road. One connection, no transcript; nothing is recorded until a commit.
+    // Answers what each step came to.
+    [[nodiscard]] std::vector<StepOutcome> carryOut(RemoteSession& client, const SitePlan& plan);
     std::atomic<int> currentSite { 0 }; // 1-based site RunUpload is serving, 0 outside the site loop
     int clientBudgetMilliseconds = 30000; // how long one blocking socket call may hang
 
@@ -222,6 +227,9 @@ private:
     // deletions, post-script, report, pruning, quit.
     void serveSite(SiteRun& run);
     void serveConnectedSite(RemoteSession& client, SiteRun& run, const SitePlan& plan);
+    // The plan's steps in their order: folders, before script, queued commands, deletions,
+    // after script, report, pruning. The connection stays open.
+    void executePlan(RemoteSession& client, SiteRun& run, const SitePlan& plan);
     // Deletes (or archives) the plan's deleted files. One refused, or not tried, marks its
     // item failed. `settled` hears of each, with whether it is gone from the server.
     void removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
