@@ -1,5 +1,6 @@
 #include "shell/application.h"
 #include "shell/command_line.h"
+#include "shell/site_check_command.h"
 #include "shell/trust_command.h"
 #include "shell/windowless_runner.h"
 
@@ -46,7 +47,7 @@ int main(int argc, char** argv)
 
     // A dry run and a quiet run report on the terminal even where a desktop is at hand.
     [[maybe_unused]] const bool windowless = command.kind == CommandKind::Service || command.dryRun || command.quiet
-        || (command.kind == CommandKind::Run && !hasDisplay());
+        || command.check != CommandLine::Check::None || (command.kind == CommandKind::Run && !hasDisplay());
 #ifdef TARNWICK_HAVE_UI
     if (!windowless && hasDisplay())
         return runDesktopApplication(argc, argv);
@@ -58,6 +59,9 @@ int main(int argc, char** argv)
     }
     Application application;
     application.startUp();
+    if (command.check != CommandLine::Check::None)
+        return runSiteCheck(application, command.target,
+            command.check == CommandLine::Check::Compare ? CompareMode::Report : CompareMode::Repair, stdout, stderr);
     WindowlessOptions options;
     options.dryRun = command.dryRun;
     options.quiet = command.quiet;

@@ -106,6 +106,7 @@ void FullCompare::Find()
         item.failed = false;
         remoteFileMap_[remotePathOf(item)] = i;
     }
+    listed_.assign(items_.size(), false);
     walk(remoteStart_, 0);
 }
 
@@ -133,8 +134,10 @@ void FullCompare::walk(const std::string& directory, int depth)
             serverOnly.deleted = true;
             serverOnly.path = path;
             items_.push_back(std::move(serverOnly));
-        } else if (entry.size == items_[local->second].size) {
-            items_[local->second].changed = false;
+        } else {
+            listed_[local->second] = true;
+            if (entry.size == items_[local->second].size)
+                items_[local->second].changed = false;
         }
     }
 }
@@ -184,7 +187,24 @@ std::vector<FullCompare::Step> FullCompare::plan(Deletion deletion, Resend resen
     return steps;
 }
 
-void FullCompare::Start(Deletion deletion, Resend resend)
+std::vector<FullCompare::Difference> FullCompare::differences() const
+{
+    std::vector<Difference> found;
+    for (size_t index = 0; index < items_.size(); ++index) {
+        const FileItem& item = items_[index];
+        if (item.deleted && !isProtectedServerFile(item.path))
+            found.push_back({ Difference::Kind::OnlyOnServer, item.path });
+        else if (!item.deleted && item.changed)
+            found.push_back({ index < listed_.size() && listed_[index] ? Difference::Kind::SizeDiffers
+                                                                       : Difference::Kind::MissingOnServer,
+                remotePathOf(item) });
+    }
+    for (const std::string& path : leftovers_)
+        found.push_back({ Difference::Kind::Leftover, path });
+    return found;
+}
+
+std::vector<WebProject::StepOutcome> FullCompare::Start(Deletion deletion, Resend resend)
 {
     // The run's executor on a scratch project: its items and queued commands are this plan's,
     // and its record is never committed.
@@ -232,18 +252,20 @@ void FullCompare::Start(Deletion deletion, Resend resend)
         queueFolders(folder);
         executor.pendingCommands.push_back(putCommand(step.localPath, step.serverPath));
     }
-    for (const WebProject::StepOutcome& outcome : executor.carryOut(client_, work))
+    std::vector<WebProject::StepOutcome> outcomes = executor.carryOut(client_, work);
+    for (const WebProject::StepOutcome& outcome : outcomes)
         if (outcome.kind == WebProject::StepOutcome::Kind::Deleted)
             cache_.remove(outcome.path);
     // A lost connection or a stop ends the pass before the clean-up.
     if (client_.isBroken() || client_.timedOut())
-        return;
+        return outcomes;
     // After the uploads: a live file missing at Find has been sent again by now.
-    removeLeftovers();
+    removeLeftovers(outcomes);
     removeEmptyDirectories(remoteStart_, 0);
+    return outcomes;
 }
 
-void FullCompare::removeLeftovers()
+void FullCompare::removeLeftovers(std::vector<WebProject::StepOutcome>& outcomes)
 {
     for (const std::string& path : leftovers_) {
         if (client_.isBroken())
@@ -253,8 +275,10 @@ void FullCompare::removeLeftovers()
             continue;
         }
         sink_.message("Deleting %s", path.c_str());
-        if (client_.deleteFile(path).ok())
+        if (client_.deleteFile(path).ok()) {
             cache_.remove(path);
+            outcomes.push_back({ WebProject::StepOutcome::Kind::Deleted, 1, path, {} });
+        }
     }
 }
 

@@ -2,14 +2,13 @@
 
 #include "engine/file_item.h"
 #include "engine/remote_dir_cache.h"
+#include "engine/web_project.h"
 
 #include <map>
 #include <string>
 #include <vector>
 
 class RemoteSession;
-class FtpEventSink;
-class ProjectSettings;
 
 // Brings a server tree back in line with a local folder regardless of upload history: Find
 // compares the local scan with a walk of the server, Start deletes the server-only files,
@@ -53,8 +52,19 @@ public:
     };
     [[nodiscard]] std::vector<Step> plan(Deletion deletion, Resend resend) const;
     // Carries out plan(deletion, resend) and the clean-up after it. Asks nothing: the caller
-    // confirms first. A lost connection or a stop ends it; a refused file does not.
-    void Start(Deletion deletion, Resend resend);
+    // confirms first. A lost connection or a stop ends it; a refused file does not. Answers
+    // what each step came to, the removed leftovers among them.
+    std::vector<WebProject::StepOutcome> Start(Deletion deletion, Resend resend);
+
+    // What the last Find met that keeps the server from matching the local folder, by server
+    // path. Protected dot-files on the server are no difference: nothing would remove them.
+    struct Difference {
+        enum class Kind : char { MissingOnServer, SizeDiffers, OnlyOnServer, Leftover };
+        Kind kind = Kind::MissingOnServer;
+        std::string serverPath;
+        bool operator==(const Difference&) const = default;
+    };
+    [[nodiscard]] std::vector<Difference> differences() const;
 
     // Scan items in scan order, then one server-only item (deleted set, path = server path)
     // per file found only on the server. Upload leftovers are no server-only files.
@@ -79,7 +89,7 @@ private:
     void scanLocal();
     void walk(const std::string& directory, int depth);
     void removeEmptyDirectories(const std::string& directory, int depth);
-    void removeLeftovers();
+    void removeLeftovers(std::vector<WebProject::StepOutcome>& outcomes);
 
     RemoteSession& client_;
     const ProjectSettings& project_;
@@ -89,5 +99,6 @@ private:
     RemoteDirCache cache_;
     std::vector<FileItem> items_;
     std::map<std::string, size_t> remoteFileMap_; // server path -> index into items_
+    std::vector<bool> listed_; // by index into items_: the server has a file of that name
     std::vector<std::string> leftovers_;
 };

@@ -428,12 +428,17 @@ void WebProject::RunUpload()
 std::unique_ptr<RemoteSession> WebProject::newSession(SiteRun& run, FtpEventSink& sink)
 {
     std::unique_ptr<RemoteSession> session = run.makeSession(run.site.url);
-    session->setEventSink(&sink);
-    session->setStopSignal(&stopSignal);
-    session->setTrustedCertificatesPath(trustStorePath());
-    session->setKeyFile(run.site.keyfile);
-    session->setAtomicUploads(run.site.atomic);
+    prepareSession(*session, run.site, sink);
     return session;
+}
+
+void WebProject::prepareSession(RemoteSession& session, const FtpSite& site, FtpEventSink& sink)
+{
+    session.setEventSink(&sink);
+    session.setStopSignal(&stopSignal);
+    session.setTrustedCertificatesPath(trustStorePath());
+    session.setKeyFile(site.keyfile);
+    session.setAtomicUploads(site.atomic);
 }
 
 void WebProject::serveSite(SiteRun& run)

@@ -83,6 +83,9 @@ public:
     [[nodiscard]] std::string journalPath() const;
     // Where certificates and SSH host keys the user trusted are kept: the data directory.
     [[nodiscard]] std::string trustStorePath() const;
+    // Makes a new session for `site` report to `sink`, with the project's stop and trust
+    // store and the site's key file and atomic uploads.
+    void prepareSession(RemoteSession& session, const FtpSite& site, FtpEventSink& sink);
     // Appends to items and pendingCommands; never empties them.
     void DetectChanges();
     // A fresh look at the local folder against the record: empties items and pendingCommands,

@@ -59,6 +59,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             result.dryRun = true;
         } else if (word == "--quiet") {
             result.quiet = true;
+        } else if (word == "--compare" || word == "--repair") {
+            const CommandLine::Check check
+                = word == "--compare" ? CommandLine::Check::Compare : CommandLine::Check::Repair;
+            if (result.check != CommandLine::Check::None && result.check != check)
+                return usageError("--compare and --repair exclude each other");
+            result.check = check;
         } else if (word == "-all") {
             all = true;
         } else if (word == "-service") {
@@ -77,13 +83,18 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
     const int targets = (all ? 1 : 0) + (service ? 1 : 0) + (name.empty() ? 0 : 1);
     if (targets > 1)
         return usageError("name one project, or -all, or -service");
+    const char* checkOption = result.check == CommandLine::Check::Compare ? "--compare" : "--repair";
+    if (result.check != CommandLine::Check::None && result.dryRun)
+        return usageError(std::string(checkOption) + " and --dry-run exclude each other");
     if (service) {
-        if (result.dryRun || result.quiet)
+        if (result.dryRun || result.quiet || result.check != CommandLine::Check::None)
             return usageError("-service takes no other option");
         result.kind = CommandKind::Service;
         return result;
     }
     if (targets == 0) {
+        if (result.check != CommandLine::Check::None)
+            return usageError(std::string(checkOption) + " needs a project name or -all");
         if (result.dryRun || result.quiet)
             return usageError(std::string(result.dryRun ? "--dry-run" : "--quiet") + " needs a project name or -all");
         return result;
@@ -103,6 +114,10 @@ std::string usageText()
            "  -service                 run the interval scheduler without a window until SIGTERM\n"
            "  -n, --dry-run            list what a run would upload, delete, archive and prune; change nothing\n"
            "  -q, --quiet              print only errors and the summary (for cron)\n"
+           "      --compare            list what differs between each site and the local folder;\n"
+           "                           change nothing (exit 0: all in step, 1: not)\n"
+           "      --repair             bring each site in line with the local folder: send what\n"
+           "                           differs, delete what is only on the server, remove part files\n"
            "      --trust-cert HOST:PORT FINGERPRINT\n"
            "                           trust a server certificate by its SHA-256 fingerprint;\n"
            "                           the same with sftp://HOST:PORT trusts an SFTP server's host key\n"

@@ -26,6 +26,10 @@ struct CommandLine {
     std::string target;
     bool dryRun = false; // -n, --dry-run: list what a run would do, connect to nothing
     bool quiet = false; // -q, --quiet: only errors and the summary
+    // For Run: --compare lists what differs between each site and the local folder and
+    // changes nothing; --repair brings each site in line with the local folder.
+    enum class Check : char { None, Compare, Repair };
+    Check check = Check::None;
     std::vector<std::string> trustArguments; // HOST:PORT and FINGERPRINT
     std::string error;
 };

@@ -5,6 +5,8 @@
 #include "engine/web_project.h"
 #include "platform/file_lock.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
+#include "support/ssh_server.h"
 #include "support/temp_dir.h"
 #include "support/upload_site.h"
 
@@ -16,6 +18,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <spawn.h>
@@ -42,7 +45,7 @@ public:
     [[nodiscard]] std::string dataDirectory() const { return folder.path() + "/data/Tarnwick/"; }
 
     void addProject(const std::string& name, const std::string& local, const std::string& url, const std::string& user,
-        const std::string& password, const std::string& remote = {}) const
+        const std::string& password, const std::string& remote = {}, const std::string& keyFile = {}) const
     {
         fs::create_directories(dataDirectory());
         ProjectSettings settings;
@@ -55,6 +58,7 @@ public:
         site.url = url;
         site.user = user;
         site.pass = password;
+        site.keyfile = keyFile;
         settings.sites.push_back(site);
         ASSERT_TRUE(settings.SaveProject());
     }
@@ -199,6 +203,10 @@ TEST_F(WindowlessRun, OptionsAndTheirExitCodes)
         { { "one", "-all" }, 2, "", "name one project" },
         { {}, 2, "", "no display" },
         { { "-n", "nothing-by-this-name" }, 1, "", "no project matches" },
+        { { "--compare" }, 2, "", "--compare needs a project name or -all" },
+        { { "--compare", "--repair", "x" }, 2, "", "exclude each other" },
+        { { "--repair", "-n", "x" }, 2, "", "--repair and --dry-run exclude each other" },
+        { { "--repair", "nothing-by-this-name" }, 1, "", "no project matches" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.empty() ? std::string("(none)") : row.arguments.front());
@@ -466,3 +474,82 @@ TEST_F(WindowlessRun, CtrlCInAStalledTransferEndsTheRunAtOnce)
 }
 
 } // namespace
+
+// A server edited by hand: a page changed, one removed, one added, a part file left over.
+// The compare names exactly those and changes nothing; the repair sends and deletes by the
+// run's rules; then the compare finds the site in step. Over FTP and SFTP alike.
+TEST_F(WindowlessRun, CompareListsAHandEditedServerAndRepairMendsIt)
+{
+    using Args = std::vector<std::string>;
+    struct Server {
+        std::string url, user, password, keyFile, root, trust;
+        std::function<void(const std::string&, const std::string&)> write;
+    };
+    struct Row {
+        const char* name;
+        std::function<std::string()> unavailable;
+    };
+    const Row rows[] = {
+        { "ftp", [] { return FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); } },
+        { "sftp", [] { return SshServer::unavailableReason(); } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.unavailable().empty())
+            continue;
+        FtpServer ftp;
+        SshServer ssh;
+        Server server;
+        if (row.name == std::string("ftp")) {
+            ASSERT_TRUE(ftp.start()) << ftp.error();
+            server = { ftp.url(), ftp.user(), ftp.password(), {}, ftp.root(), {},
+                [&ftp](const std::string& path, const std::string& text) { std::ofstream(ftp.pathOf(path)) << text; } };
+        } else {
+            ASSERT_TRUE(ssh.start()) << ssh.error();
+            server
+                = { "sftp://" + ssh.hostAndPort(), ssh.user(), "", ssh.keyFile(), ssh.root(), ssh.hostKeyFingerprint(),
+                      [&ssh](const std::string& path, const std::string& text) { ssh.putFile(path, text); } };
+        }
+        Home home;
+        TestTree site;
+        site.add("index.html", "home");
+        site.add("a.html", "aaa");
+        site.add("sub/b.html", "bbb");
+        site.add("c.html", "ccc");
+        home.addProject("demo", site.root(), server.url, server.user, server.password, {}, server.keyFile);
+        if (!server.trust.empty()) {
+            ASSERT_EQ(home.run(Args { "--trust-cert", server.url, server.trust }), 0) << home.output();
+        }
+        ASSERT_EQ(home.run("demo"), 0) << home.output();
+
+        server.write("a.html", "edited on the server");
+        fs::remove(server.root + "/sub/b.html");
+        server.write("extra.html", "x");
+        server.write(".index.html.tarnwick-part", "ho");
+        server.write(".htaccess", "deny");
+        site.add("c.html", "cccc", TestTree::kDefaultTime + 60); // not sent by a run yet
+        const std::vector<std::string> edited = listFiles(server.root);
+
+        EXPECT_EQ(home.run(Args { "--compare", "demo" }), 1) << home.output();
+        std::string output = home.standardOutput();
+        for (const char* line : { "differs in size: /a.html\n", "missing on the server: /sub/b.html\n",
+                 "only on the server: /extra.html\n", "left over by a stopped upload: /.index.html.tarnwick-part\n",
+                 "differs in size: /c.html\n", ": 5 differences\n" })
+            EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
+        EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 7) << output;
+        EXPECT_EQ(listFiles(server.root), edited);
+
+        EXPECT_EQ(home.run(Args { "--repair", "demo" }), 0) << home.output();
+        output = home.standardOutput();
+        EXPECT_NE(output.find("uploaded " + site.path("a.html") + "\n"), std::string::npos) << output;
+        EXPECT_NE(output.find("deleted /extra.html\n"), std::string::npos) << output;
+        EXPECT_NE(output.find(": 3 uploaded, 2 deleted, 0 failed\n"), std::string::npos) << output;
+        EXPECT_EQ(compareTrees(site.root(), server.root, { ".htaccess" }), std::vector<std::string>()) << output;
+
+        EXPECT_EQ(home.run(Args { "--compare", "demo" }), 0) << home.output();
+        EXPECT_NE(home.standardOutput().find(": in step\n"), std::string::npos) << home.output();
+        // What the repair sent is recorded: the next run has nothing to send.
+        EXPECT_EQ(home.run(Args { "-n", "demo" }), 0);
+        EXPECT_NE(home.standardOutput().find("nothing to upload or delete"), std::string::npos) << home.output();
+    }
+}
