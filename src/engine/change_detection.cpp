@@ -185,9 +185,11 @@ void WebProject::DetectChanges()
     if (!pendingCommands.empty())
         changesPending = true;
     // An unmounted disk or a failed checkout looks like a site whose every file was removed.
-    if (items.size() == itemsBefore && !timeMap.empty()) {
+    if (items.size() == itemsBefore && !timeMap.empty() && !allowDeleteAll) {
         reportRunError("the local folder " + local + " holds no files while " + std::to_string(timeMap.size())
-            + " are recorded: nothing uploaded, deleted or recorded");
+            + " are recorded: nothing uploaded, deleted or recorded. If the files were removed on purpose, "
+            + "run \"tarnwick --allow-delete-all " + fileNamePart(projectName)
+            + "\" once to delete them on the server");
         scanFailed = true;
         changesPending = false;
         detectionDone = true;
@@ -205,12 +207,13 @@ void WebProject::DetectChanges()
                 vanished.push_back(path);
         }
     }
-    if (deleteRemoved == 1 && maxdelete < 100 && vanished.size() > kUnguardedDeletions
+    if (deleteRemoved == 1 && maxdelete < 100 && !allowDeleteAll && vanished.size() > kUnguardedDeletions
         && vanished.size() * 100 > static_cast<size_t>(std::max(maxdelete, 0)) * timeMap.size()) {
         deletionsHeld = true;
         reportRunError(std::to_string(vanished.size()) + " of " + std::to_string(timeMap.size())
             + " recorded files are gone from " + local + ", more than maxdelete=" + std::to_string(maxdelete)
-            + "%: nothing is deleted. To allow it, set maxdelete=100 in " + projectName + " for one run");
+            + "%: nothing is deleted. To allow it once, run \"tarnwick --allow-delete-all " + fileNamePart(projectName)
+            + "\", or raise maxdelete in " + projectName);
     }
     for (std::string& path : vanished) {
         FileItem item;

@@ -48,6 +48,14 @@ FullCompare::FullCompare(RemoteSession& client, const ProjectSettings& project, 
 {
 }
 
+void FullCompare::allowConnections(
+    const FtpSite& site, std::function<std::unique_ptr<RemoteSession>(const std::string&)> makeSession)
+{
+    site_ = site;
+    site_.startdir.clear();
+    makeSession_ = std::move(makeSession);
+}
+
 std::string FullCompare::joinRemote(const std::string& directory, const std::string& name)
 {
     if (directory.empty() || directory.back() == '/')
@@ -252,7 +260,7 @@ std::vector<WebProject::StepOutcome> FullCompare::Start(Deletion deletion, Resen
         queueFolders(folder);
         executor.pendingCommands.push_back(putCommand(step.localPath, step.serverPath));
     }
-    std::vector<WebProject::StepOutcome> outcomes = executor.carryOut(client_, work);
+    std::vector<WebProject::StepOutcome> outcomes = executor.carryOut(client_, work, site_, makeSession_);
     for (const WebProject::StepOutcome& outcome : outcomes)
         if (outcome.kind == WebProject::StepOutcome::Kind::Deleted)
             cache_.remove(outcome.path);

@@ -4,7 +4,9 @@
 #include "engine/remote_dir_cache.h"
 #include "engine/web_project.h"
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,11 @@ public:
     // `project` supplies the skip rules; `localDirectory` is compared with `remoteStart`.
     FullCompare(RemoteSession& client, const ProjectSettings& project, std::string localDirectory,
         std::string remoteStart, FtpEventSink& sink);
+
+    // Lets Start open more connections to `site` (its url, login and connection count) with
+    // `makeSession`, as a run would.
+    void allowConnections(
+        const FtpSite& site, std::function<std::unique_ptr<RemoteSession>(const std::string&)> makeSession);
 
     // Scans, maps and walks the server afresh (the cache is emptied first, so a repeated
     // Find sees what an earlier Start changed).
@@ -101,4 +108,6 @@ private:
     std::map<std::string, size_t> remoteFileMap_; // server path -> index into items_
     std::vector<bool> listed_; // by index into items_: the server has a file of that name
     std::vector<std::string> leftovers_;
+    FtpSite site_; // without a start directory: the plan names whole paths
+    std::function<std::unique_ptr<RemoteSession>(const std::string&)> makeSession_;
 };

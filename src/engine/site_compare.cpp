@@ -89,14 +89,18 @@ std::vector<SiteComparison> compareSites(WebProject& project, CompareMode mode)
         SiteComparison& result = compared.emplace_back();
         result.site = ++number;
         project.currentSite = number;
-        std::unique_ptr<RemoteSession> client
-            = project.sessionMaker ? project.sessionMaker(site.url) : factory.make(site.url);
+        const std::function<std::unique_ptr<RemoteSession>(const std::string&)> makeSession
+            = [&project, &factory](const std::string& url) {
+                  return project.sessionMaker ? project.sessionMaker(url) : factory.make(url);
+              };
+        std::unique_ptr<RemoteSession> client = makeSession(site.url);
         project.prepareSession(*client, site, *project.eventSink);
         if (const ClientResult login = client->connect(site.url, site.user, site.pass); !login.ok()) {
             result.failure = connectFailure(site, login);
             continue;
         }
         FullCompare compare(*client, project, project.local, startFolder(project, site), *project.eventSink);
+        compare.allowConnections(site, makeSession);
         compare.Find();
         result.differences = compare.differences();
         if (client->isBroken()) {

@@ -498,20 +498,22 @@ void WebProject::executePlan(RemoteSession& client, SiteRun& run, const SitePlan
     }
 }
 
-std::vector<WebProject::StepOutcome> WebProject::carryOut(RemoteSession& client, const SitePlan& plan)
+std::vector<WebProject::StepOutcome> WebProject::carryOut(RemoteSession& client, const SitePlan& plan,
+    const FtpSite& site, const std::function<std::unique_ptr<RemoteSession>(const std::string&)>& makeSession)
 {
     stepOutcomes.clear();
     std::unordered_map<std::string_view, const FileItem*> itemsByPath;
     for (const FileItem& item : items)
         if (item.changed && !item.deleted)
             itemsByPath.emplace(item.path, &item);
-    // One connection: the caller's session is the only one whose login is known here.
-    const std::function<std::unique_ptr<RemoteSession>(const std::string&)> noMoreSessions;
-    FtpSite site;
     UploadScript noTranscript({}, 1);
     ArchiveFolder archive;
     SiteOutcome outcome;
-    SiteRun run { noMoreSessions, site, 1, noTranscript, archive, record, itemsByPath, outcome, 1 };
+    // More connections only where they can be made: the caller's session may be the only one
+    // whose login is known.
+    const int connections
+        = makeSession ? std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) : 1;
+    SiteRun run { makeSession, site, 1, noTranscript, archive, record, itemsByPath, outcome, connections };
     executePlan(client, run, plan);
     return stepOutcomes;
 }

@@ -68,6 +68,9 @@ public:
     bool scanFailed = false;
     // Too many deletions at once: the deleted items stay recorded and no command deletes them.
     bool deletionsHeld = false;
+    // Asked for one run ("--allow-delete-all"): an empty local folder and any share of
+    // deletions are taken as meant.
+    bool allowDeleteAll = false;
 
     // --- Detection (change_detection.cpp, file_list.cpp, command_lines.cpp) ---
     void ClearItems();
@@ -201,11 +204,14 @@ public:
         bool operator==(const StepOutcome&) const = default;
     };
     std::vector<StepOutcome> stepOutcomes;
-    // Carries out `plan` (items and queued commands of this project, no start directory) over
-    // `client`, which is connected and stays so: the full compare sends and deletes by the
-    // run's own road. One connection, no transcript; nothing is recorded until a commit.
-    // Answers what each step came to.
-    [[nodiscard]] std::vector<StepOutcome> carryOut(RemoteSession& client, const SitePlan& plan);
+    // Carries out `plan` (items and queued commands of this project) over `client`, which is
+    // connected and stays so: the full compare sends and deletes by the run's own road. The
+    // plan names whole server paths, so `site` has no start directory; with `makeSession` its
+    // url and login open up to its connections. No transcript; nothing is recorded until a
+    // commit. Answers what each step came to.
+    [[nodiscard]] std::vector<StepOutcome> carryOut(RemoteSession& client, const SitePlan& plan,
+        const FtpSite& site = {},
+        const std::function<std::unique_ptr<RemoteSession>(const std::string&)>& makeSession = {});
     std::atomic<int> currentSite { 0 }; // 1-based site RunUpload is serving, 0 outside the site loop
     int clientBudgetMilliseconds = 30000; // how long one blocking socket call may hang
 

@@ -30,6 +30,8 @@ struct CommandLine {
     // changes nothing; --repair brings each site in line with the local folder.
     enum class Check : char { None, Compare, Repair };
     Check check = Check::None;
+    // For Run: this run may delete the last files of a site and any share of them.
+    bool allowDeleteAll = false;
     std::vector<std::string> trustArguments; // HOST:PORT and FINGERPRINT
     std::string error;
 };

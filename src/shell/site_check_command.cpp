@@ -3,7 +3,7 @@
 #include "platform/file_lock.h"
 #include "platform/file_utils.h"
 #include "shell/application.h"
-#include "shell/run_controller.h"
+#include "shell/windowless_runner.h"
 
 #include <vector>
 
@@ -65,18 +65,6 @@ bool reportProject(const WebProject& project, const std::vector<SiteComparison>&
         inStep = inStep && counts[2] == 0 && !site.deletionsHeld;
     }
     return inStep;
-}
-
-std::vector<WebProject*> chosenProjects(ProjectList& projects, const std::string& argument)
-{
-    std::vector<WebProject*> chosen;
-    if (argument == "-all") {
-        for (int index = 0; index < projects.count(); ++index)
-            chosen.push_back(projects.at(index));
-    } else if (int index = RunController::findProject(projects.names(), argument); index >= 0) {
-        chosen.push_back(projects.at(index));
-    }
-    return chosen;
 }
 
 } // namespace

@@ -164,15 +164,21 @@ std::string WindowlessRunner::errorContext(const WebProject& project)
     return text;
 }
 
-int WindowlessRunner::dryRun(const std::string& argument)
+std::vector<WebProject*> chosenProjects(ProjectList& projects, const std::string& argument)
 {
-    ProjectList& projects = application_.projects();
     std::vector<WebProject*> chosen;
-    if (int index = RunController::findProject(projects.names(), argument); index >= 0)
-        chosen.push_back(projects.at(index));
-    if (argument == "-all")
+    if (argument == "-all") {
         for (int index = 0; index < projects.count(); ++index)
             chosen.push_back(projects.at(index));
+    } else if (int index = RunController::findProject(projects.names(), argument); index >= 0) {
+        chosen.push_back(projects.at(index));
+    }
+    return chosen;
+}
+
+int WindowlessRunner::dryRun(const std::string& argument)
+{
+    std::vector<WebProject*> chosen = chosenProjects(application_.projects(), argument);
     if (chosen.empty() && argument != "-all") {
         std::fprintf(stderr, "tarnwick: no project matches \"%s\" in %s\n", argument.c_str(),
             application_.dataDirectory().c_str());
@@ -205,6 +211,9 @@ bool WindowlessRunner::startRunOrService(RunController& controller, const std::s
 
 int WindowlessRunner::run(const std::string& argument)
 {
+    if (options_.allowDeleteAll)
+        for (WebProject* project : chosenProjects(application_.projects(), argument))
+            project->allowDeleteAll = true;
     if (options_.dryRun)
         return dryRun(argument);
     BlockedSignals blocked;

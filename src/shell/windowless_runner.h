@@ -2,15 +2,22 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class Application;
+class ProjectList;
 class RunController;
 class WebProject;
+
+// The project a command-line argument names (see RunController::findProject), or every
+// project for "-all".
+[[nodiscard]] std::vector<WebProject*> chosenProjects(ProjectList& projects, const std::string& argument);
 
 struct WindowlessOptions {
     bool dryRun = false; // list what the run would do; connect to nothing, write nothing
     bool quiet = false; // only errors and the summary
     bool progressLine = false; // the output is a terminal: show the uploads' progress in place
+    bool allowDeleteAll = false; // the run may delete whatever is gone locally
 };
 
 // The program without a window: a command-line run ("NAME", "-all") that prints the log to a
@@ -35,6 +42,7 @@ public:
 
 private:
     [[nodiscard]] int dryRun(const std::string& argument);
+
     // Logs the service's start, or starts the run the argument names; false when it names
     // no project.
     [[nodiscard]] bool startRunOrService(RunController& controller, const std::string& argument, bool service);

@@ -556,7 +556,7 @@ TEST_F(ChangeDetection, DeletingMostOfTheSiteWaitsForPermission)
     EXPECT_FALSE(project.changesPending); // nothing else to do: no connection
     ASSERT_EQ(project.runErrors.size(), 1u);
     EXPECT_NE(project.runErrors[0].find("8 of 10"), std::string::npos);
-    EXPECT_NE(project.runErrors[0].find("maxdelete=100"), std::string::npos);
+    EXPECT_NE(project.runErrors[0].find("tarnwick --allow-delete-all "), std::string::npos);
     project.FinishRun();
     EXPECT_EQ(project.timeMap.size(), 10u);
     project.ReadFileList();
@@ -567,6 +567,21 @@ TEST_F(ChangeDetection, DeletingMostOfTheSiteWaitsForPermission)
     EXPECT_FALSE(project.deletionsHeld);
     EXPECT_TRUE(project.changesPending);
     EXPECT_TRUE(project.runErrors.empty());
+
+    // The last files too, when asked for once: an empty folder is then no unmounted disk.
+    project.maxdelete = 50;
+    for (int i = 8; i < 10; ++i)
+        ASSERT_EQ(::unlink(tree.path("page" + std::to_string(i) + ".html").c_str()), 0);
+    detect();
+    EXPECT_TRUE(project.scanFailed);
+    EXPECT_NE(project.runErrors.at(0).find("tarnwick --allow-delete-all "), std::string::npos);
+    project.allowDeleteAll = true;
+    detect();
+    EXPECT_FALSE(project.scanFailed);
+    EXPECT_FALSE(project.deletionsHeld);
+    EXPECT_EQ(
+        std::count_if(project.items.begin(), project.items.end(), [](const FileItem& item) { return item.deleted; }),
+        10);
 }
 
 TEST_F(ChangeDetection, StatusMessagesCountFoldersAndQueuedFiles)

@@ -204,6 +204,7 @@ TEST_F(WindowlessRun, OptionsAndTheirExitCodes)
         { {}, 2, "", "no display" },
         { { "-n", "nothing-by-this-name" }, 1, "", "no project matches" },
         { { "--compare" }, 2, "", "--compare needs a project name or -all" },
+        { { "--allow-delete-all" }, 2, "", "--allow-delete-all needs a project name or -all" },
         { { "--compare", "--repair", "x" }, 2, "", "exclude each other" },
         { { "--repair", "-n", "x" }, 2, "", "--repair and --dry-run exclude each other" },
         { { "--repair", "nothing-by-this-name" }, 1, "", "no project matches" },
@@ -552,4 +553,32 @@ TEST_F(WindowlessRun, CompareListsAHandEditedServerAndRepairMendsIt)
         EXPECT_EQ(home.run(Args { "-n", "demo" }), 0);
         EXPECT_NE(home.standardOutput().find("nothing to upload or delete"), std::string::npos) << home.output();
     }
+}
+
+// The last local file of a site deleted on purpose: the guard holds it and names the way on,
+// which then deletes it on the server.
+TEST_F(WindowlessRun, AllowDeleteAllLetsTheLastFilesGo)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    site.add("only.html", "last page");
+    home.addProject("demo", site.root(), server.url(), server.user(), server.password());
+    {
+        ProjectSettings settings;
+        settings.LoadProject(home.dataDirectory() + "demo.ftp");
+        settings.deleteRemoved = 1;
+        ASSERT_TRUE(settings.SaveProject());
+    }
+    ASSERT_EQ(home.run("demo"), 0) << home.output();
+    fs::remove(site.path("only.html"));
+
+    EXPECT_EQ(home.run("demo"), 1) << home.output();
+    EXPECT_NE(home.output().find("run \"tarnwick --allow-delete-all demo.ftp\" once"), std::string::npos)
+        << home.output();
+    EXPECT_TRUE(fs::exists(server.pathOf("only.html")));
+
+    EXPECT_EQ(home.run(std::vector<std::string> { "--allow-delete-all", "demo" }), 0) << home.output();
+    EXPECT_FALSE(fs::exists(server.pathOf("only.html"))) << home.output();
 }
