@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -44,6 +46,13 @@ bool isSafeEntryName(std::string_view name)
         if (c < 0x20 || c == 0x7f)
             return false;
     return true;
+}
+
+// The folder `path` names a file or folder in; empty for a bare name.
+std::string parentFolder(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 // Deleting is a round trip per file; a folder of a million versions is trimmed over several
@@ -482,6 +491,12 @@ void WebProject::executePlan(RemoteSession& client, SiteRun& run, const SitePlan
         else
             noteOutcome({ StepOutcome::Kind::Deleted, run.siteNumber, item.path, {} });
     });
+    for (const std::string& folder : plan.emptiedFolders) {
+        if (!canSend(client, cancelRequested))
+            break;
+        client.eventSink().message("--------------- rmdir %s\n", quotedArgument(folder).c_str());
+        (void)client.removeDirectory(folder);
+    }
     if (plan.afterScript != nullptr)
         runSiteScript(client, *plan.afterScript);
 
@@ -596,6 +611,28 @@ void WebProject::removeDeletedFiles(RemoteSession& client, const SitePlan& plan,
     }
 }
 
+std::vector<std::string> WebProject::emptiedFolders(const SitePlan& plan) const
+{
+    std::set<std::pair<size_t, std::string>, std::greater<>> byDepth; // deepest first
+    for (const SitePlan::Deletion& deletion : plan.deletions) {
+        std::string localFolder = parentFolder(deletion.item->path);
+        std::string serverFolder = parentFolder(deletion.target.serverPath);
+        // Up to, never including, the local folder itself; only folders that are gone here.
+        struct stat info { };
+        while (localFolder.size() > local.size() && localFolder.starts_with(local) && !serverFolder.empty()
+            && ::stat(localFolder.c_str(), &info) != 0 && errno == ENOENT) {
+            if (!byDepth.emplace(std::count(serverFolder.begin(), serverFolder.end(), '/'), serverFolder).second)
+                break;
+            localFolder = parentFolder(localFolder);
+            serverFolder = parentFolder(serverFolder);
+        }
+    }
+    std::vector<std::string> folders;
+    for (auto& [depth, folder] : byDepth)
+        folders.push_back(folder);
+    return folders;
+}
+
 WebProject::SitePlan WebProject::planSite(const FtpSite& site)
 {
     SitePlan plan;
@@ -616,6 +653,7 @@ WebProject::SitePlan WebProject::planSite(const FtpSite& site)
         }
     }
     plan.archiveDeletions = !archivdir.empty();
+    plan.emptiedFolders = emptiedFolders(plan);
     plan.listArchive = !archivdir.empty()
         && (!plan.deletions.empty()
             || std::any_of(pendingCommands.begin(), pendingCommands.end(),

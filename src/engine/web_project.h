@@ -181,6 +181,9 @@ public:
         };
         std::vector<Deletion> deletions;
         bool archiveDeletions = false; // moved into the archive folder rather than deleted
+        // Server folders of deleted files whose local folder is gone too, deepest first:
+        // removed after the deletions (a server keeps a folder that still holds anything).
+        std::vector<std::string> emptiedFolders;
         std::string report; // where the report page goes; empty: nowhere
         int pruneKeep = -1; // >= 0: the archive folder keeps this many newest entries
     };
@@ -243,6 +246,8 @@ private:
     // item failed. `settled` hears of each, with whether it is gone from the server.
     void removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
         const std::function<void(const FileItem&, bool)>& settled);
+    // The server folders of the plan's deletions whose local folders are gone (see SitePlan).
+    [[nodiscard]] std::vector<std::string> emptiedFolders(const SitePlan& plan) const;
     // Makes the archive and remote folders; lists the archive when moves will need names.
     void prepareSiteFolders(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive);
     // A user's before or after script, line by line, until the connection breaks.
