@@ -66,6 +66,7 @@ int main(int argc, char** argv)
     options.dryRun = command.dryRun;
     options.quiet = command.quiet;
     options.allowDeleteAll = command.allowDeleteAll;
+    options.watch = command.watch;
     options.progressLine = !command.quiet && ::isatty(STDOUT_FILENO) == 1;
     WindowlessRunner runner(application, stdout, options);
     return runner.run(command.kind == CommandKind::Service ? std::string("-service") : command.target);

@@ -68,6 +68,17 @@ public:
     bool scanFailed = false;
     // Too many deletions at once: the deleted items stay recorded and no command deletes them.
     bool deletionsHeld = false;
+    // Where a scan needs to look when the kernel's notifications said what changed (watch
+    // mode): the files of `folders`, everything below `subtrees`. `busy` files are still
+    // being written and wait for a later scan. Every other recorded file counts as unchanged
+    // without a look at the disk, so the scan costs the same on a site of any size.
+    struct ScanScope {
+        std::set<std::string> folders;
+        std::set<std::string> subtrees;
+        std::set<std::string> busy;
+    };
+    // Taken by the next Scan() (and so by the next run) alone; empty: a full scan.
+    std::optional<ScanScope> nextScanScope;
     // Asked for one run ("--allow-delete-all"): an empty local folder and any share of
     // deletions are taken as meant.
     bool allowDeleteAll = false;
@@ -284,6 +295,8 @@ private:
     // confirmed it.
     bool moveIntoArchive(RemoteSession& client, const PendingCommand& move, ArchiveFolder& archive);
     void ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir);
+    // After a scan with a scope: the recorded files it did not look at, as unchanged items.
+    void keepUnscannedRecords(const ScanContext& scan);
     // Appends the item of a file the skip rules let through and returns whether it changed;
     // `archiveMove` receives the archive move when one is due. `found` and `inode` are what is
     // on disk now.

@@ -59,6 +59,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             result.dryRun = true;
         } else if (word == "--quiet") {
             result.quiet = true;
+        } else if (word == "--watch") {
+            result.watch = true;
         } else if (word == "--allow-delete-all") {
             result.allowDeleteAll = true;
         } else if (word == "--compare" || word == "--repair") {
@@ -88,10 +90,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
     const char* checkOption = result.check == CommandLine::Check::Compare ? "--compare" : "--repair";
     if (result.check != CommandLine::Check::None && result.dryRun)
         return usageError(std::string(checkOption) + " and --dry-run exclude each other");
+    if (result.watch && (result.dryRun || result.check != CommandLine::Check::None))
+        return usageError(
+            std::string("--watch and ") + (result.dryRun ? "--dry-run" : checkOption) + " exclude each other");
     if (result.allowDeleteAll && result.check != CommandLine::Check::None)
         return usageError(std::string("--allow-delete-all and ") + checkOption + " exclude each other");
     if (service) {
-        if (result.dryRun || result.quiet || result.check != CommandLine::Check::None || result.allowDeleteAll)
+        if (result.dryRun || result.quiet || result.check != CommandLine::Check::None || result.allowDeleteAll
+            || result.watch)
             return usageError("-service takes no other option");
         result.kind = CommandKind::Service;
         return result;
@@ -99,8 +105,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
     if (targets == 0) {
         if (result.check != CommandLine::Check::None)
             return usageError(std::string(checkOption) + " needs a project name or -all");
-        if (result.allowDeleteAll)
-            return usageError("--allow-delete-all needs a project name or -all");
+        if (result.allowDeleteAll || result.watch)
+            return usageError(
+                std::string(result.watch ? "--watch" : "--allow-delete-all") + " needs a project name or -all");
         if (result.dryRun || result.quiet)
             return usageError(std::string(result.dryRun ? "--dry-run" : "--quiet") + " needs a project name or -all");
         return result;
@@ -120,6 +127,8 @@ std::string usageText()
            "  -service                 run the interval scheduler without a window until SIGTERM\n"
            "  -n, --dry-run            list what a run would upload, delete, archive and prune; change nothing\n"
            "  -q, --quiet              print only errors and the summary (for cron)\n"
+           "      --watch              after the run, upload each change in the local folder within\n"
+           "                           a moment of its saving, until SIGTERM or Ctrl-C\n"
            "      --allow-delete-all   let this run delete on the server whatever is gone locally, even\n"
            "                           every file (beyond the project's maxdelete share)\n"
            "      --compare            list what differs between each site and the local folder;\n"

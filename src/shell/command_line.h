@@ -32,6 +32,8 @@ struct CommandLine {
     Check check = Check::None;
     // For Run: this run may delete the last files of a site and any share of them.
     bool allowDeleteAll = false;
+    // For Run: after the run, upload what changes in the local folders until stopped.
+    bool watch = false;
     std::vector<std::string> trustArguments; // HOST:PORT and FINGERPRINT
     std::string error;
 };

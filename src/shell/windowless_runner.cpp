@@ -3,7 +3,9 @@
 #include "engine/dry_run.h"
 #include "engine/web_project.h"
 #include "platform/file_utils.h"
+#include "platform/folder_watch.h"
 #include "shell/application.h"
+#include "shell/change_settler.h"
 #include "shell/console_window.h"
 #include "shell/run_controller.h"
 
@@ -19,6 +21,7 @@
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -141,6 +144,74 @@ LoopEnd tickUntilQuit(RunController& controller, int signalDescriptor, int quitD
     }
 }
 
+// One watched project: its folder's notifications and the runs they settle into.
+struct Watched {
+    WebProject* project = nullptr;
+    FolderWatch watch;
+    FolderChanges live;
+    ChangeSettler settler;
+};
+
+// A full scan now and then: a change the notifications cannot see (a folder mounted over
+// another, a file system without them) is found within the hour.
+constexpr auto kFullScanEvery = std::chrono::hours(1);
+
+// Hands what the notifications said to each project's settler and starts the runs that are
+// due, until a signal arrives.
+void watchUntilSignal(RunController& controller, std::vector<std::unique_ptr<Watched>>& watched, int signalDescriptor,
+    ConsoleWindow& view)
+{
+    using Clock = ChangeSettler::Clock;
+    auto nextTick = Clock::now() + std::chrono::seconds(1);
+    auto nextFullScan = Clock::now() + kFullScanEvery;
+    std::vector<pollfd> descriptors;
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now);
+        for (const auto& one : watched)
+            wait = std::min(wait, one->settler.wait(now));
+        descriptors.assign(1, { signalDescriptor, POLLIN, 0 });
+        for (const auto& one : watched)
+            descriptors.push_back({ one->watch.descriptor(), POLLIN, 0 });
+        const int ready
+            = ::poll(descriptors.data(), descriptors.size(), static_cast<int>(std::max<int64_t>(wait.count(), 0)));
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (descriptors[0].revents & POLLIN) {
+            drain(signalDescriptor, sizeof(signalfd_siginfo));
+            return;
+        }
+        const Clock::time_point after = Clock::now();
+        for (size_t index = 0; index < watched.size(); ++index) {
+            Watched& one = *watched[index];
+            if (descriptors[index + 1].revents & POLLIN) {
+                one.watch.collect(one.live);
+                one.settler.add(one.live, after);
+                // What is still being written stays known to the watch until it is closed.
+                one.live.folders.clear();
+                one.live.subtrees.clear();
+                one.live.overflow = false;
+            }
+            if (std::optional<ChangeSettler::Due> due = one.settler.take(after)) {
+                const std::string name = fileNamePart(one.project->projectPath);
+                view.printLine(due->scope
+                        ? "watch: " + name + " changed in " + std::to_string(due->folders) + " folder(s): uploading"
+                        : "watch: " + name + " changed beyond what was noticed: a full scan");
+                controller.startWatchedRun(one.project, std::move(due->scope));
+            }
+        }
+        if (after >= nextFullScan) {
+            for (const auto& one : watched)
+                controller.startWatchedRun(one->project, std::nullopt);
+            nextFullScan = after + kFullScanEvery;
+        }
+        if (after >= nextTick) {
+            controller.onTimerTick();
+            nextTick = after + std::chrono::seconds(1);
+        }
+    }
+}
+
 } // namespace
 
 WindowlessRunner::WindowlessRunner(Application& application, FILE* out, WindowlessOptions options)
@@ -209,6 +280,53 @@ bool WindowlessRunner::startRunOrService(RunController& controller, const std::s
     return false;
 }
 
+int WindowlessRunner::watch(const std::string& argument)
+{
+    std::vector<std::unique_ptr<Watched>> watched;
+    for (WebProject* project : chosenProjects(application_.projects(), argument)) {
+        auto one = std::make_unique<Watched>();
+        one->project = project;
+        if (!one->watch.start(project->local)) {
+            std::fprintf(stderr, "tarnwick: %s\n", one->watch.error().c_str());
+            return 1;
+        }
+        watched.push_back(std::move(one));
+    }
+    if (watched.empty()) {
+        std::fprintf(stderr, "tarnwick: no project matches \"%s\" in %s\n", argument.c_str(),
+            application_.dataDirectory().c_str());
+        return 1;
+    }
+    BlockedSignals blocked;
+    UniqueFd signals(::signalfd(-1, &blocked.set(), SFD_CLOEXEC));
+    if (signals.get() < 0) {
+        application_.log().showMessage("windowless start failed: no signalfd");
+        return 1;
+    }
+    ConsoleWindow view(
+        application_.projects(), out_, [] {}, ConsoleOptions { options_.quiet, options_.progressLine });
+    auto owned = std::make_unique<RunController>(view);
+    RunController& controller = *owned;
+    CollectedOutcomes unused;
+    attachController(controller, view, unused, application_);
+    // Each run says what it came to when it ends: a watch has no last summary.
+    controller.setRunObserver([&view](const RunOutcome& outcome) {
+        for (const std::string& line : summaryLines({ outcome }))
+            view.printLine(line);
+    });
+    for (const auto& one : watched) {
+        view.printLine("watching " + one->project->local + " (" + std::to_string(one->watch.watchedFolders())
+            + " folders) for " + fileNamePart(one->project->projectPath));
+        controller.startRun(one->project);
+    }
+    watchUntilSignal(controller, watched, signals.get(), view);
+    // The run in progress ends within a moment and records what the servers confirmed.
+    controller.requestStop();
+    pthread_sigmask(SIG_UNBLOCK, &blocked.set(), nullptr);
+    owned.reset();
+    return 0;
+}
+
 int WindowlessRunner::run(const std::string& argument)
 {
     if (options_.allowDeleteAll)
@@ -216,6 +334,8 @@ int WindowlessRunner::run(const std::string& argument)
             project->allowDeleteAll = true;
     if (options_.dryRun)
         return dryRun(argument);
+    if (options_.watch)
+        return watch(argument);
     BlockedSignals blocked;
     UniqueFd signals(::signalfd(-1, &blocked.set(), SFD_CLOEXEC));
     UniqueFd quit(::eventfd(0, EFD_CLOEXEC));

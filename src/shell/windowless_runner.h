@@ -18,6 +18,7 @@ struct WindowlessOptions {
     bool quiet = false; // only errors and the summary
     bool progressLine = false; // the output is a terminal: show the uploads' progress in place
     bool allowDeleteAll = false; // the run may delete whatever is gone locally
+    bool watch = false; // after a first run, upload what changes in the local folders until SIGTERM
 };
 
 // The program without a window: a command-line run ("NAME", "-all") that prints the log to a
@@ -43,6 +44,9 @@ public:
 private:
     [[nodiscard]] int dryRun(const std::string& argument);
 
+    // Watches the local folders of the projects the argument names, after a first run of
+    // each: answers 0 when SIGTERM or Ctrl-C ends it, 1 when a folder cannot be watched.
+    [[nodiscard]] int watch(const std::string& argument);
     // Logs the service's start, or starts the run the argument names; false when it names
     // no project.
     [[nodiscard]] bool startRunOrService(RunController& controller, const std::string& argument, bool service);

@@ -183,7 +183,7 @@ void CDlgMain::startController()
     controller_->setArchiveMarks(&application_.archiveMarks());
     controller_->setOptionsSource([this] { return application_.optionsSnapshot(); });
     controller_->setRunObserver([this](const RunOutcome& outcome) {
-        if (outcome.trigger != RunTrigger::Timer || !outcome.failed)
+        if ((outcome.trigger != RunTrigger::Timer && outcome.trigger != RunTrigger::Watch) || !outcome.failed)
             return;
         // Posted, not waited for: the window may be closing, and then the notice is moot.
         QMetaObject::invokeMethod(

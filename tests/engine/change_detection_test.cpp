@@ -593,4 +593,60 @@ TEST_F(ChangeDetection, StatusMessagesCountFoldersAndQueuedFiles)
         (std::vector<std::string> { "1 dirs 0 files\r", "2 dirs 1 files\r", "2 dirs 2 files\r", "2 dirs 2 files\r" }));
 }
 
+// A scan told where the notifications saw changes looks only there; every other recorded
+// file stays recorded without a look at the disk.
+TEST_F(ChangeDetection, AScopedScanLooksOnlyWhereChangesWereSeen)
+{
+    for (const char* path : { "index.html", "a/one.html", "a/two.html", "b/three.html", "b/deep/four.html" })
+        tree.add(path, "v1");
+    detect();
+    settle();
+    struct Row {
+        const char* name;
+        std::function<void()> change;
+        std::vector<std::string> folders;
+        std::vector<std::string> subtrees;
+        std::vector<std::string> busy;
+        std::vector<std::string> changed; // relative paths, deletions included
+        size_t items;
+    };
+    const auto at = [this](const std::vector<std::string>& relative) {
+        std::set<std::string> full;
+        for (const std::string& path : relative)
+            full.insert(path.empty() ? tree.root() : tree.path(path));
+        return full;
+    };
+    const Row rows[] = {
+        { "a saved page", [&] { tree.add("a/one.html", "v2", TestTree::kDefaultTime + 60); }, { "a" }, {}, {},
+            { "a/one.html" }, 5 },
+        // Outside the scope nothing is looked at: a full scan would see b/three.html.
+        { "a change no one was told of", [&] { tree.add("b/three.html", "v3", TestTree::kDefaultTime + 90); }, { "a" },
+            {}, {}, {}, 5 },
+        { "a file removed", [&] { std::filesystem::remove(tree.path("a/two.html")); }, { "a" }, {}, {},
+            { "a/two.html" }, 5 },
+        { "a new folder", [&] { tree.add("c/d/new.html", "n"); }, { "" }, { "c" }, {}, { "c/d/new.html" }, 5 },
+        { "a file still being written", [&] { tree.add("index.html", "half", TestTree::kDefaultTime + 120); }, { "" },
+            {}, { "index.html" }, {}, 5 },
+        { "a folder gone", [&] { std::filesystem::remove_all(tree.path("b/deep")); }, { "b" }, { "b/deep" }, {},
+            { "b/three.html", "b/deep/four.html" }, 5 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.change();
+        project.nextScanScope = WebProject::ScanScope { at(row.folders), at(row.subtrees), at(row.busy) };
+        project.Scan();
+        EXPECT_FALSE(project.nextScanScope.has_value());
+        std::vector<std::string> expected;
+        for (const std::string& path : row.changed)
+            expected.push_back(tree.path(path));
+        EXPECT_EQ(changedPaths(), expected);
+        EXPECT_EQ(project.items.size(), row.items);
+        settle();
+    }
+    // Nothing recorded was lost on the way: a full scan finds only the file still written.
+    project.Scan();
+    EXPECT_EQ(changedPaths(), std::vector<std::string> { tree.path("index.html") });
+    EXPECT_EQ(project.items.size(), 4u);
+}
+
 } // namespace
