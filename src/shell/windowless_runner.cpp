@@ -3,10 +3,9 @@
 #include "engine/dry_run.h"
 #include "engine/web_project.h"
 #include "platform/file_utils.h"
-#include "platform/folder_watch.h"
 #include "shell/application.h"
-#include "shell/change_settler.h"
 #include "shell/console_window.h"
+#include "shell/project_watches.h"
 #include "shell/run_controller.h"
 
 #include <algorithm>
@@ -144,35 +143,23 @@ LoopEnd tickUntilQuit(RunController& controller, int signalDescriptor, int quitD
     }
 }
 
-// One watched project: its folder's notifications and the runs they settle into.
-struct Watched {
-    WebProject* project = nullptr;
-    FolderWatch watch;
-    FolderChanges live;
-    ChangeSettler settler;
-};
-
-// A full scan now and then: a change the notifications cannot see (a folder mounted over
-// another, a file system without them) is found within the hour.
-constexpr auto kFullScanEvery = std::chrono::hours(1);
-
-// Hands what the notifications said to each project's settler and starts the runs that are
-// due, until a signal arrives.
-void watchUntilSignal(RunController& controller, std::vector<std::unique_ptr<Watched>>& watched, int signalDescriptor,
-    ConsoleWindow& view)
+// Serves the watches and the interval timer until a signal arrives.
+void watchUntilSignal(RunController& controller, ProjectWatches& watches, int signalDescriptor, ConsoleWindow& view)
 {
-    using Clock = ChangeSettler::Clock;
+    using Clock = ProjectWatches::Clock;
     auto nextTick = Clock::now() + std::chrono::seconds(1);
-    auto nextFullScan = Clock::now() + kFullScanEvery;
+    const ProjectWatches::Start start { [&view](const std::string& line) { view.printLine(line); },
+        [&controller](WebProject& project, std::optional<WebProject::ScanScope> scope) {
+            controller.startWatchedRun(&project, std::move(scope));
+        } };
     std::vector<pollfd> descriptors;
     for (;;) {
         const Clock::time_point now = Clock::now();
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now);
-        for (const auto& one : watched)
-            wait = std::min(wait, one->settler.wait(now));
+        const auto wait
+            = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now), watches.wait(now));
         descriptors.assign(1, { signalDescriptor, POLLIN, 0 });
-        for (const auto& one : watched)
-            descriptors.push_back({ one->watch.descriptor(), POLLIN, 0 });
+        for (int descriptor : watches.descriptors())
+            descriptors.push_back({ descriptor, POLLIN, 0 });
         const int ready
             = ::poll(descriptors.data(), descriptors.size(), static_cast<int>(std::max<int64_t>(wait.count(), 0)));
         if (ready < 0 && errno != EINTR)
@@ -182,29 +169,7 @@ void watchUntilSignal(RunController& controller, std::vector<std::unique_ptr<Wat
             return;
         }
         const Clock::time_point after = Clock::now();
-        for (size_t index = 0; index < watched.size(); ++index) {
-            Watched& one = *watched[index];
-            if (descriptors[index + 1].revents & POLLIN) {
-                one.watch.collect(one.live);
-                one.settler.add(one.live, after);
-                // What is still being written stays known to the watch until it is closed.
-                one.live.folders.clear();
-                one.live.subtrees.clear();
-                one.live.overflow = false;
-            }
-            if (std::optional<ChangeSettler::Due> due = one.settler.take(after)) {
-                const std::string name = fileNamePart(one.project->projectPath);
-                view.printLine(due->scope
-                        ? "watch: " + name + " changed in " + std::to_string(due->folders) + " folder(s): uploading"
-                        : "watch: " + name + " changed beyond what was noticed: a full scan");
-                controller.startWatchedRun(one.project, std::move(due->scope));
-            }
-        }
-        if (after >= nextFullScan) {
-            for (const auto& one : watched)
-                controller.startWatchedRun(one->project, std::nullopt);
-            nextFullScan = after + kFullScanEvery;
-        }
+        watches.serve(after, start);
         if (after >= nextTick) {
             controller.onTimerTick();
             nextTick = after + std::chrono::seconds(1);
@@ -280,22 +245,14 @@ bool WindowlessRunner::startRunOrService(RunController& controller, const std::s
     return false;
 }
 
-int WindowlessRunner::watch(const std::string& argument)
+int WindowlessRunner::watch(const std::vector<WebProject*>& projects, bool service)
 {
-    std::vector<std::unique_ptr<Watched>> watched;
-    for (WebProject* project : chosenProjects(application_.projects(), argument)) {
-        auto one = std::make_unique<Watched>();
-        one->project = project;
-        if (!one->watch.start(project->local)) {
-            std::fprintf(stderr, "tarnwick: %s\n", one->watch.error().c_str());
+    ProjectWatches watches;
+    for (WebProject* project : projects) {
+        if (const std::string error = watches.add(*project); !error.empty()) {
+            std::fprintf(stderr, "tarnwick: %s\n", error.c_str());
             return 1;
         }
-        watched.push_back(std::move(one));
-    }
-    if (watched.empty()) {
-        std::fprintf(stderr, "tarnwick: no project matches \"%s\" in %s\n", argument.c_str(),
-            application_.dataDirectory().c_str());
-        return 1;
     }
     BlockedSignals blocked;
     UniqueFd signals(::signalfd(-1, &blocked.set(), SFD_CLOEXEC));
@@ -314,16 +271,19 @@ int WindowlessRunner::watch(const std::string& argument)
         for (const std::string& line : summaryLines({ outcome }))
             view.printLine(line);
     });
-    for (const auto& one : watched) {
-        view.printLine("watching " + one->project->local + " (" + std::to_string(one->watch.watchedFolders())
-            + " folders) for " + fileNamePart(one->project->projectPath));
-        controller.startRun(one->project);
-    }
-    watchUntilSignal(controller, watched, signals.get(), view);
+    for (const std::string& line : watches.describe())
+        view.printLine(line);
+    for (WebProject* project : projects)
+        controller.startRun(project);
+    if (service)
+        application_.log().logLine("Starting Tarnwick", LogLineKind::Plain);
+    watchUntilSignal(controller, watches, signals.get(), view);
     // The run in progress ends within a moment and records what the servers confirmed.
     controller.requestStop();
     pthread_sigmask(SIG_UNBLOCK, &blocked.set(), nullptr);
     owned.reset();
+    if (service)
+        application_.log().logLine("Stopping Tarnwick", LogLineKind::Plain);
     return 0;
 }
 
@@ -334,8 +294,23 @@ int WindowlessRunner::run(const std::string& argument)
             project->allowDeleteAll = true;
     if (options_.dryRun)
         return dryRun(argument);
-    if (options_.watch)
-        return watch(argument);
+    if (options_.watch || argument == "-service") {
+        std::vector<WebProject*> projects = chosenProjects(application_.projects(), argument);
+        if (!options_.watch) {
+            // The service watches the projects that ask for it; the timer serves the rest.
+            projects.clear();
+            for (int index = 0; index < application_.projects().count(); ++index)
+                if (WebProject* project = application_.projects().at(index); project->watch != 0)
+                    projects.push_back(project);
+        }
+        if (options_.watch && projects.empty()) {
+            std::fprintf(stderr, "tarnwick: no project matches \"%s\" in %s\n", argument.c_str(),
+                application_.dataDirectory().c_str());
+            return 1;
+        }
+        if (!projects.empty())
+            return watch(projects, !options_.watch);
+    }
     BlockedSignals blocked;
     UniqueFd signals(::signalfd(-1, &blocked.set(), SFD_CLOEXEC));
     UniqueFd quit(::eventfd(0, EFD_CLOEXEC));

@@ -44,9 +44,10 @@ public:
 private:
     [[nodiscard]] int dryRun(const std::string& argument);
 
-    // Watches the local folders of the projects the argument names, after a first run of
-    // each: answers 0 when SIGTERM or Ctrl-C ends it, 1 when a folder cannot be watched.
-    [[nodiscard]] int watch(const std::string& argument);
+    // Watches the local folders of `projects`, after a first run of each; as the service,
+    // the interval timer serves the other projects beside it. Answers 0 when SIGTERM or
+    // Ctrl-C ends it, 1 when a folder cannot be watched.
+    [[nodiscard]] int watch(const std::vector<WebProject*>& projects, bool service);
     // Logs the service's start, or starts the run the argument names; false when it names
     // no project.
     [[nodiscard]] bool startRunOrService(RunController& controller, const std::string& argument, bool service);

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 #include <map>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -581,4 +583,96 @@ TEST_F(WindowlessRun, AllowDeleteAllLetsTheLastFilesGo)
 
     EXPECT_EQ(home.run(std::vector<std::string> { "--allow-delete-all", "demo" }), 0) << home.output();
     EXPECT_FALSE(fs::exists(server.pathOf("only.html"))) << home.output();
+}
+
+// Waits (bounded by `limit`) until `done` holds; answers how long it took, or -1.
+double secondsUntil(const std::function<bool()>& done, double limit = 20.0)
+{
+    const auto began = std::chrono::steady_clock::now();
+    for (;;) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        if (done())
+            return seconds;
+        if (seconds > limit)
+            return -1;
+        pause10ms();
+    }
+}
+
+size_t occurrences(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+// Watch mode as someone editing a live site meets it: a save is online within moments, a
+// build's burst arrives as one run, a file still being written waits until it is closed,
+// a new folder is picked up, and SIGTERM ends the watch at once with the record written.
+TEST_F(WindowlessRun, WatchUploadsWhatIsSavedUntilSigterm)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    site.add("index.html", "home");
+    home.addProject("demo", site.root(), server.url(), server.user(), server.password());
+    const pid_t child = home.start(std::vector<std::string> { "--watch", "demo" });
+    const auto onServer = [&](const std::string& path, const std::string& text) {
+        return
+            [&server, path, text] { return fs::exists(server.pathOf(path)) && readText(server.pathOf(path)) == text; };
+    };
+    ASSERT_GE(secondsUntil(onServer("index.html", "home")), 0) << home.output();
+    const auto runs = [&home] { return occurrences(home.standardOutput(), "changed in "); };
+
+    site.add("saved.html", "saved now", TestTree::kDefaultTime);
+    const double saved = secondsUntil(onServer("saved.html", "saved now"));
+    EXPECT_GE(saved, 0) << home.output();
+    EXPECT_LE(saved, 3.0) << home.output();
+
+    // 500 files over about 2 s, as a build writes them.
+    ASSERT_GE(secondsUntil([&] { return runs() == 1; }), 0) << home.output();
+    for (int index = 0; index < 500; ++index) {
+        site.add("build/page" + std::to_string(index) + ".html", "page " + std::to_string(index));
+        if (index % 25 == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    // Counted while uploads rename their parts: nothing may throw on a name that just went.
+    const auto pagesOnServer = [&server] {
+        std::error_code error;
+        size_t pages = 0;
+        for (fs::directory_iterator entry(server.pathOf("build"), error), end; !error && entry != end;
+             entry.increment(error))
+            pages += entry->path().filename().string().starts_with("page") ? 1 : 0;
+        return pages;
+    };
+    EXPECT_GE(secondsUntil([&] { return pagesOnServer() == 500; }), 0) << home.output();
+    EXPECT_EQ(runs(), 2u) << home.output();
+
+    // Held open for writing for 3 s: sent once, whole.
+    {
+        std::ofstream held(site.path("held.html"), std::ios::binary);
+        held << "first half " << std::flush;
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        EXPECT_FALSE(fs::exists(server.pathOf("held.html")));
+        held << "second half";
+    }
+    EXPECT_GE(secondsUntil(onServer("held.html", "first half second half")), 0) << home.output();
+
+    site.add("fresh/inner/new.html", "new folder");
+    EXPECT_GE(secondsUntil(onServer("fresh/inner/new.html", "new folder")), 0) << home.output();
+
+    ASSERT_GE(secondsUntil([&] { return runs() >= 4; }), 0) << home.output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(child, SIGTERM);
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(home.wait(child), 0) << home.output();
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - stopping).count(), 1.0);
+    const std::map<std::string, int64_t> recorded = readFileListFile(home.dataDirectory() + "demo.ftp.txt");
+    EXPECT_EQ(recorded.size(), 504u);
+    EXPECT_EQ(recorded.count(site.path("held.html")), 1u);
+    // Sent once: told of as often as the page saved once.
+    EXPECT_EQ(occurrences(home.standardOutput(), "held.html"), occurrences(home.standardOutput(), "saved.html"))
+        << home.output();
 }
