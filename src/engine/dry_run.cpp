@@ -76,6 +76,9 @@ RunPlan planRun(WebProject& project)
             sitePlan.steps.push_back({ PlannedAction::Archive, PlanReason::Deleted, item.path,
                 deletion.target.serverPath, item.archivePath });
         }
+        for (const WebProject::SitePlan::LeftoverPart& part : work.leftoverParts)
+            sitePlan.steps.push_back(
+                { PlannedAction::RemoveLeftover, PlanReason::Deleted, part.localPath, part.serverPath, {} });
         for (const std::string& folder : work.emptiedFolders)
             sitePlan.steps.push_back({ PlannedAction::RemoveFolder, PlanReason::Deleted, {}, folder, {} });
         if (!work.report.empty())
@@ -113,6 +116,7 @@ std::vector<std::string> describePlan(const RunPlan& plan)
                 lines.push_back("  delete   " + reason + " " + step.serverPath);
                 ++deletions;
                 break;
+            case PlannedAction::RemoveLeftover: lines.push_back("  dele     leftover " + step.serverPath); break;
             case PlannedAction::RemoveFolder: lines.push_back("  rmdir    " + reason + " " + step.serverPath); break;
             case PlannedAction::Refuse:
                 lines.push_back(

@@ -13,6 +13,7 @@ enum class PlannedAction {
     Delete,
     Refuse, // the file cannot be named in a command line; the run reports it as failed
     RemoveFolder, // a server folder whose local folder is gone, once the deletions emptied it
+    RemoveLeftover, // the part file an upload of an earlier, stopped run left on the server
 };
 
 enum class PlanReason {

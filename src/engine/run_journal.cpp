@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <map>
+#include <set>
 #include <string_view>
 #include <unistd.h>
 #include <vector>
@@ -51,9 +52,15 @@ struct Segment {
     int sites = 0;
     std::map<std::string, std::pair<RecordedFile, std::vector<bool>>> uploads;
     std::map<std::string, std::vector<bool>> deletions;
+    std::set<std::pair<int, std::string>> begun;
 
     void fold(RunJournal::Confirmed& into) const
     {
+        for (const auto& [path, upload] : uploads)
+            for (size_t site = 0; site < upload.second.size(); ++site)
+                if (upload.second[site])
+                    into.unfinished.erase({ static_cast<int>(site + 1), path });
+        into.unfinished.insert(begun.begin(), begun.end());
         const auto everySite = [](const std::vector<bool>& seen) {
             for (bool one : seen)
                 if (!one)
@@ -130,6 +137,11 @@ void RunJournal::recordDeletion(int site, const std::string& path)
     append("d " + std::to_string(site) + ' ' + path + '\n');
 }
 
+void RunJournal::recordBegun(int site, const std::string& path)
+{
+    append("b " + std::to_string(site) + ' ' + path + '\n');
+}
+
 void RunJournal::append(const std::string& line)
 {
     // The file list cannot hold a name with a line break either: such a file is sent again.
@@ -183,7 +195,7 @@ std::optional<RunJournal::Confirmed> RunJournal::read(const std::string& path)
             for (char c : count)
                 sites = c >= '0' && c <= '9' && sites >= 0 ? sites * 10 + (c - '0') : -1;
             if (sites >= 1)
-                segment = Segment { sites, {}, {} };
+                segment = Segment { sites, {}, {}, {} };
             continue;
         }
         // Lines before any readable header belong to no run whose sites are known.
@@ -206,6 +218,9 @@ std::optional<RunJournal::Confirmed> RunJournal::read(const std::string& path)
             if (entry.second.empty() || !(entry.first == *record))
                 entry = { *record, std::vector<bool>(static_cast<size_t>(segment->sites), false) };
             entry.second[index] = true;
+            segment->begun.erase({ site, std::string(body.substr(0, equals)) });
+        } else if (line[0] == 'b') {
+            segment->begun.insert({ site, std::string(body) });
         } else if (line[0] == 'd') {
             auto& seen = segment->deletions[std::string(body)];
             if (seen.empty())

@@ -19,6 +19,9 @@
 //     tarnwick journal 1 sites=2
 //     u 1 /home/u/web/a.html=1165500000.123456789 4096
 //     d 2 /home/u/web/old.html
+//     b 1 /home/u/web/big.pdf
+// "b" marks an upload begun under a part name: unless the same site confirmed it since, its
+// part file may still lie on that server.
 // A file counts as confirmed only when every site of its segment confirmed it. A line cut
 // short by a crash (no line end) is ignored.
 //
@@ -37,6 +40,7 @@ public:
     // `site` is 1-based.
     void recordUpload(int site, const std::string& path, const RecordedFile& record);
     void recordDeletion(int site, const std::string& path);
+    void recordBegun(int site, const std::string& path);
     // Forces what was written to the disk and closes the file.
     void close();
 
@@ -44,6 +48,8 @@ public:
     struct Confirmed {
         std::map<std::string, RecordedFile> uploads;
         std::set<std::string> deletions;
+        // (site, local path) of uploads begun and not confirmed by that site since.
+        std::set<std::pair<int, std::string>> unfinished;
         [[nodiscard]] bool empty() const { return uploads.empty() && deletions.empty(); }
     };
     // nullopt when there is no journal (or it cannot be read).

@@ -3,6 +3,7 @@
 #include "platform/file_attributes.h"
 #include "platform/file_utils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -48,6 +49,7 @@ void RunRecord::load(const std::string& fileList, const std::string& journal)
     timeMap.clear();
     journalUploads_.clear();
     marksToClear_.clear();
+    unfinished_.clear();
     readRecords(fileList, timeMap);
     // A run killed before its end left the list as it was before that run; what the servers
     // had confirmed by then is in the journal.
@@ -59,6 +61,7 @@ void RunRecord::load(const std::string& fileList, const std::string& journal)
     for (const std::string& file : confirmed->deletions)
         timeMap.erase(file);
     journalUploads_ = std::move(confirmed->uploads);
+    unfinished_ = std::move(confirmed->unfinished);
 }
 
 bool RunRecord::confirmedAsFound(const std::string& path, const RecordedFile& found)
@@ -73,12 +76,47 @@ bool RunRecord::confirmedAsFound(const std::string& path, const RecordedFile& fo
 
 bool RunRecord::beginRun(const std::string& journal, int siteCount)
 {
+    sites_ = siteCount;
     return journal.empty() || journal_.open(journal, siteCount);
 }
 
 void RunRecord::confirmUpload(int site, const std::string& path, const RecordedFile& record)
 {
     journal_.recordUpload(site, path, record);
+    std::lock_guard lock(unfinishedMutex_);
+    unfinished_.erase({ site, path });
+}
+
+void RunRecord::noteBegun(int site, const std::string& path)
+{
+    journal_.recordBegun(site, path);
+    std::lock_guard lock(unfinishedMutex_);
+    unfinished_.insert({ site, path });
+}
+
+void RunRecord::confirmPartRemoved(int site, const std::string& path)
+{
+    std::lock_guard lock(unfinishedMutex_);
+    unfinished_.erase({ site, path });
+}
+
+bool RunRecord::keepOnlyUnfinished(const std::string& journal)
+{
+    std::lock_guard lock(unfinishedMutex_);
+    if (unfinished_.empty())
+        return ::unlink(journal.c_str()) == 0 || errno == ENOENT;
+    int sites = sites_;
+    for (const auto& [site, path] : unfinished_)
+        sites = std::max(sites, site);
+    RunJournal kept;
+    const std::string fresh = journal + ".new";
+    (void)::unlink(fresh.c_str());
+    if (!kept.open(fresh, sites))
+        return false;
+    for (const auto& [site, path] : unfinished_)
+        kept.recordBegun(site, path);
+    kept.close();
+    return ::rename(fresh.c_str(), journal.c_str()) == 0;
 }
 
 void RunRecord::confirmDeletion(int site, const std::string& path)
@@ -122,8 +160,9 @@ bool RunRecord::commit(
             (void)marks->clearArchive(path);
     marksToClear_.clear();
     journalUploads_.clear();
-    // Everything it held is in the list now (or was sent again and recorded anew).
+    // Everything it held is in the list now (or was sent again and recorded anew), but for
+    // the uploads still unfinished: their parts are removed by the next run.
     if (!journal.empty())
-        (void)::unlink(journal.c_str());
+        (void)keepOnlyUnfinished(journal);
     return true;
 }

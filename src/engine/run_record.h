@@ -4,6 +4,8 @@
 #include "engine/run_journal.h"
 
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,13 @@ public:
     // `site` is 1-based.
     void confirmUpload(int site, const std::string& path, const RecordedFile& record);
     void confirmDeletion(int site, const std::string& path);
+    // An upload of `path` to `site` is about to put a part file there: until it is
+    // confirmed, a later run knows to remove that part (see unfinishedUploads).
+    void noteBegun(int site, const std::string& path);
+    // The part file of an upload an earlier run left unfinished is gone from `site`.
+    void confirmPartRemoved(int site, const std::string& path);
+    // (site, local path) of uploads that earlier runs began and no run finished since.
+    [[nodiscard]] const std::set<std::pair<int, std::string>>& unfinishedUploads() const { return unfinished_; }
     void endRun();
 
     // Writes every item without changed, failed and deleted marks to `fileList`; a failed
@@ -46,7 +55,14 @@ public:
         const std::vector<FileItem>& items, FileAttributes* marks);
 
 private:
+    // What commit() leaves of the journal: the uploads still unfinished, for the next run.
+    [[nodiscard]] bool keepOnlyUnfinished(const std::string& journal);
+
     RunJournal journal_;
+    // Shared by the connections of a run.
+    std::mutex unfinishedMutex_;
+    std::set<std::pair<int, std::string>> unfinished_;
+    int sites_ = 1;
     // Uploads the unfinished run's journal confirmed (see confirmedAsFound).
     std::map<std::string, RecordedFile> journalUploads_;
     std::vector<std::string> marksToClear_;

@@ -10,6 +10,7 @@
 #include "script/interpreter.h"
 #include "session/remote_entry.h"
 #include "session/remote_session.h"
+#include "session/upload_names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,6 +20,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -255,6 +257,8 @@ ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const Fil
         });
     const std::string remote = serverPathAt(run.site.startdir, file.put->remotePath);
     client.eventSink().message("--------------- %s\n", putLine(file.put->localPath, remote).c_str());
+    if (run.site.atomic)
+        run.record.noteBegun(run.siteNumber, file.put->localPath);
     const ClientResult result = client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
     // Only this put may take that move.
     client.setBeforeReplace({});
@@ -491,6 +495,14 @@ void WebProject::executePlan(RemoteSession& client, SiteRun& run, const SitePlan
         else
             noteOutcome({ StepOutcome::Kind::Deleted, run.siteNumber, item.path, {} });
     });
+    for (const SitePlan::LeftoverPart& part : plan.leftoverParts) {
+        if (!canSend(client, cancelRequested))
+            break;
+        client.eventSink().message("--------------- dele %s\n", quotedArgument(part.serverPath).c_str());
+        // Refused or not there: either way no part of that upload is left to remove.
+        if (client.deleteFile(part.serverPath).failure != Failure::Reconnect && !client.isBroken())
+            run.record.confirmPartRemoved(run.siteNumber, part.localPath);
+    }
     for (const std::string& folder : plan.emptiedFolders) {
         if (!canSend(client, cancelRequested))
             break;
@@ -611,6 +623,29 @@ void WebProject::removeDeletedFiles(RemoteSession& client, const SitePlan& plan,
     }
 }
 
+std::vector<WebProject::SitePlan::LeftoverPart> WebProject::leftoverParts(const FtpSite& site) const
+{
+    std::vector<SitePlan::LeftoverPart> parts;
+    if (!site.atomic || record.unfinishedUploads().empty() || sites.empty())
+        return parts;
+    const int number = static_cast<int>(&site - sites.data()) + 1;
+    if (number < 1 || number > static_cast<int>(sites.size()))
+        return parts;
+    std::unordered_set<std::string_view> sentAgain; // their puts take the part over
+    for (const PendingCommand& pending : pendingCommands)
+        if (pending.kind == PendingCommand::Kind::Put)
+            sentAgain.insert(pending.localPath);
+    for (const auto& [where, localPath] : record.unfinishedUploads()) {
+        if (where != number || sentAgain.contains(localPath))
+            continue;
+        FileItem item;
+        item.path = localPath;
+        if (std::optional<DeletedTarget> target = deletedTarget(item, site.startdir))
+            parts.push_back({ localPath, uploadPartName(target->serverPath) });
+    }
+    return parts;
+}
+
 std::vector<std::string> WebProject::emptiedFolders(const SitePlan& plan) const
 {
     std::set<std::pair<size_t, std::string>, std::greater<>> byDepth; // deepest first
@@ -654,6 +689,7 @@ WebProject::SitePlan WebProject::planSite(const FtpSite& site)
     }
     plan.archiveDeletions = !archivdir.empty();
     plan.emptiedFolders = emptiedFolders(plan);
+    plan.leftoverParts = leftoverParts(site);
     plan.listArchive = !archivdir.empty()
         && (!plan.deletions.empty()
             || std::any_of(pendingCommands.begin(), pendingCommands.end(),

@@ -195,6 +195,13 @@ public:
         // Server folders of deleted files whose local folder is gone too, deepest first:
         // removed after the deletions (a server keeps a folder that still holds anything).
         std::vector<std::string> emptiedFolders;
+        // Part files that uploads of earlier runs left unfinished on this site, by the local
+        // file they were for; none of them is sent again in this run.
+        struct LeftoverPart {
+            std::string localPath;
+            std::string serverPath;
+        };
+        std::vector<LeftoverPart> leftoverParts;
         std::string report; // where the report page goes; empty: nowhere
         int pruneKeep = -1; // >= 0: the archive folder keeps this many newest entries
     };
@@ -257,6 +264,8 @@ private:
     // item failed. `settled` hears of each, with whether it is gone from the server.
     void removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
         const std::function<void(const FileItem&, bool)>& settled);
+    // The part files the record knows earlier runs left on `site` (see SitePlan).
+    [[nodiscard]] std::vector<SitePlan::LeftoverPart> leftoverParts(const FtpSite& site) const;
     // The server folders of the plan's deletions whose local folders are gone (see SitePlan).
     [[nodiscard]] std::vector<std::string> emptiedFolders(const SitePlan& plan) const;
     // Makes the archive and remote folders; lists the archive when moves will need names.
