@@ -49,6 +49,7 @@ struct DirectoryEntry {
     int32_t mtimeNanoseconds = 0;
     int64_t size = 0;
     uint64_t inode = 0; // of the file a link leads to
+    int64_t statusChange = 0;
 };
 
 bool isDotOrDotDot(const char* name)
@@ -67,7 +68,7 @@ bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
             return errno == 0;
         if (isDotOrDotDot(entry->d_name))
             continue;
-        DirectoryEntry found { entry->d_name, false, entry->d_type == DT_LNK, 0, 0, 0, 0 };
+        DirectoryEntry found { entry->d_name, false, entry->d_type == DT_LNK, 0, 0, 0, 0, 0 };
         if (entry->d_type == DT_UNKNOWN) {
             struct stat own { };
             found.link = ::fstatat(fd, entry->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
@@ -87,6 +88,7 @@ bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
                 found.mtimeNanoseconds = static_cast<int32_t>(info.st_mtim.tv_nsec);
                 found.size = static_cast<int64_t>(info.st_size);
                 found.inode = static_cast<uint64_t>(info.st_ino);
+                found.statusChange = static_cast<int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
             } else {
                 continue;
             }
@@ -272,8 +274,8 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
         if (entry.folder)
             continue;
         PendingCommand archiveMove;
-        if (!TestFile(scan, localDir, serverDir, entry.name, { entry.mtime, entry.mtimeNanoseconds, entry.size },
-                entry.inode, archiveMove))
+        if (!TestFile(scan, localDir, serverDir, entry.name,
+                { entry.mtime, entry.mtimeNanoseconds, entry.size, entry.inode, entry.statusChange }, archiveMove))
             continue;
         FileItem& item = items.back();
         std::string serverPath = serverDir + "/" + entry.name;
@@ -327,13 +329,26 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
 }
 
 bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir,
-    const std::string& name, const RecordedFile& found, uint64_t inode, PendingCommand& archiveMove)
+    const std::string& name, const FileStamp& found, PendingCommand& archiveMove)
 {
     std::string path = localDir + "/" + name;
     if (fileAttributes && fileAttributes->isHidden(path))
         return false;
     if (isForbiddenFileLowered(name, scan.loweredFilePatterns))
         return false;
+
+    FileItem& item = items.emplace_back();
+    item.path = std::move(path);
+    item.mtime = found.seconds;
+    item.mtimeNanoseconds = found.nanoseconds;
+    item.size = found.size;
+    item.inode = found.inode;
+    item.statusChange = found.statusChange;
+    const auto entry = timeMap.find(item.path);
+    const RecordedFile* recorded = entry == timeMap.end() ? nullptr : &entry->second;
+    // A file as it was recorded still holds the bytes that were recorded.
+    if (recorded != nullptr && !recorded->differsFrom(item))
+        item.digest = recorded->digest;
 
     bool changed;
     if (strategy == 0 || strategy == 1) {
@@ -342,21 +357,13 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
         changed = true;
         if (fileAttributes)
             changed = fileAttributes->isArchiveSetFor(
-                path, { found.seconds * 1'000'000'000 + found.nanoseconds, found.size, inode });
+                item.path, { found.seconds * 1'000'000'000 + found.nanoseconds, found.size, found.inode });
         // A run killed after this file went up never cleared its mark.
-        if (changed && record.confirmedAsFound(path, found))
+        if (changed && record.confirmedAsFound(item.path, { found.seconds, found.nanoseconds, found.size }))
             changed = false;
     } else {
-        auto recorded = timeMap.find(path);
-        changed
-            = recorded == timeMap.end() || recorded->second.differsFrom(found.seconds, found.nanoseconds, found.size);
+        changed = recorded == nullptr || recorded->differsFrom(found.seconds, found.nanoseconds, found.size);
     }
-
-    FileItem& item = items.emplace_back();
-    item.path = std::move(path);
-    item.mtime = found.seconds;
-    item.mtimeNanoseconds = found.nanoseconds;
-    item.size = found.size;
     if (!changed)
         return false;
 
@@ -365,7 +372,7 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
     item.changed = true;
     // A file the list does not know has no previous version on the server to archive. Without
     // any list (a first run over a site already online) every file may have one.
-    if (!archivdir.empty() && (timeMap.empty() || timeMap.contains(item.path))) {
+    if (!archivdir.empty() && (timeMap.empty() || recorded != nullptr)) {
         archiveMove = archiveMoveCommand(name, serverDir, item);
         archiveMove.mayBeAbsent = timeMap.empty();
     }

@@ -305,7 +305,7 @@ void WebProject::settleFile(SiteRun& run, const std::string& localPath, const Cl
         }
     } else if (auto found = run.itemsByPath.find(localPath); found != run.itemsByPath.end()) {
         const FileItem& item = *found->second;
-        run.record.confirmUpload(run.siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
+        run.record.confirmUpload(run.siteNumber, item.path, recordOf(item));
         ++run.outcome.uploaded;
         noteOutcome({ StepOutcome::Kind::Uploaded, run.siteNumber, localPath, {} });
     }

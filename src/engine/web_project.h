@@ -263,9 +263,8 @@ private:
     bool moveIntoArchive(RemoteSession& client, const PendingCommand& move, ArchiveFolder& archive);
     void ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir);
     // Appends the item of a file the skip rules let through and returns whether it changed;
-    // `archiveMove` receives the archive move when one is due. `found` and `inode` are what is
-    // on disk now.
+    // `archiveMove` receives the archive move when one is due. `found` is what is on disk now.
     bool TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir, const std::string& name,
-        const RecordedFile& found, uint64_t inode, PendingCommand& archiveMove);
+        const FileStamp& found, PendingCommand& archiveMove);
     [[nodiscard]] std::string fileListPath() const;
 };
