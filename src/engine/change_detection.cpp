@@ -1,6 +1,7 @@
 #include "engine/web_project.h"
 
 #include "engine/command_lines.h"
+#include "engine/content_digest.h"
 #include "engine/skip_rules.h"
 #include "platform/file_attributes.h"
 #include "platform/file_utils.h"
@@ -328,6 +329,23 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
     sink.statusMessage("%d dirs %d files\r", scan.directoryCount, scan.changedFileCount);
 }
 
+// Only a file whose stamps moved is read. One recorded before digests were kept is read once
+// with its stamps unchanged, to learn what the server holds (as the time strategy would
+// trust it); one whose bytes are as recorded is recorded anew with its new stamps.
+bool WebProject::contentDiffers(FileItem& item, const RecordedFile* record)
+{
+    const bool moved = record == nullptr || record->differsFrom(item);
+    if (!moved && record->digest)
+        return false;
+    item.digest = digestFile(item.path, item.stamp());
+    if (!moved)
+        return false;
+    if (record == nullptr || !record->digest || !item.digest)
+        return true;
+    item.contentChanged = *item.digest != *record->digest;
+    return item.contentChanged;
+}
+
 bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir,
     const std::string& name, const FileStamp& found, PendingCommand& archiveMove)
 {
@@ -361,6 +379,8 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
         // A run killed after this file went up never cleared its mark.
         if (changed && record.confirmedAsFound(item.path, { found.seconds, found.nanoseconds, found.size }))
             changed = false;
+    } else if (strategy == kContentStrategy) {
+        changed = contentDiffers(item, recorded);
     } else {
         changed = recorded == nullptr || recorded->differsFrom(found.seconds, found.nanoseconds, found.size);
     }

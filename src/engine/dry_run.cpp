@@ -3,6 +3,10 @@
 #include "engine/command_lines.h"
 #include "engine/web_project.h"
 
+#include <algorithm>
+#include <string_view>
+#include <unordered_set>
+
 bool RunPlan::nothingToDo() const
 {
     for (const SitePlan& site : sites)
@@ -16,6 +20,7 @@ const char* reasonName(PlanReason reason)
     switch (reason) {
     case PlanReason::New: return "new";
     case PlanReason::Changed: return "changed";
+    case PlanReason::ContentChanged: return "content changed";
     case PlanReason::Deleted: return "deleted";
     case PlanReason::Report: return "report";
     }
@@ -28,8 +33,14 @@ RunPlan planRun(WebProject& project)
     // Detection leaves this set for the run that would follow; nothing follows here.
     project.detectionDone = false;
 
+    std::unordered_set<std::string_view> contentChanged;
+    for (const FileItem& item : project.items)
+        if (item.contentChanged)
+            contentChanged.insert(item.path);
     const auto reasonOf = [&](const std::string& localPath) {
-        return project.timeMap.contains(localPath) ? PlanReason::Changed : PlanReason::New;
+        if (!project.timeMap.contains(localPath))
+            return PlanReason::New;
+        return contentChanged.contains(localPath) ? PlanReason::ContentChanged : PlanReason::Changed;
     };
 
     RunPlan plan;
@@ -97,7 +108,7 @@ std::vector<std::string> describePlan(const RunPlan& plan)
         int archived = 0;
         for (const PlannedStep& step : site.steps) {
             std::string reason = reasonName(step.reason);
-            reason.resize(8, ' ');
+            reason.resize(std::max<size_t>(reason.size(), 8), ' ');
             switch (step.action) {
             case PlannedAction::Upload:
                 lines.push_back("  upload   " + reason + " " + step.localPath + " -> " + step.serverPath);

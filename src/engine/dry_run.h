@@ -17,6 +17,7 @@ enum class PlannedAction {
 enum class PlanReason {
     New, // not recorded in the file list
     Changed, // recorded, and changed since
+    ContentChanged, // recorded, and its bytes differ from those sent
     Deleted, // recorded, and gone from the local folder
     Report, // the HTML report page of the project
 };

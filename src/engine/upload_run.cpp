@@ -2,6 +2,7 @@
 
 #include "connect/session_factory.h"
 #include "engine/command_lines.h"
+#include "engine/content_digest.h"
 #include "engine/site_run.h"
 #include "engine/upload_script.h"
 #include "platform/ascii_case.h"
@@ -51,6 +52,14 @@ bool isSafeEntryName(std::string_view name)
 constexpr size_t kMaxPrunedPerRun = 500;
 
 } // namespace
+
+RecordedFile sentRecordOf(const FileItem& item)
+{
+    RecordedFile record = recordOf(item);
+    if (record.digest && stampOfFile(item.path) != item.stamp())
+        record.digest.reset();
+    return record;
+}
 
 ClientResult enterFolder(RemoteSession& client, const PendingCommand& folder, const std::string& startdir)
 {
@@ -305,7 +314,7 @@ void WebProject::settleFile(SiteRun& run, const std::string& localPath, const Cl
         }
     } else if (auto found = run.itemsByPath.find(localPath); found != run.itemsByPath.end()) {
         const FileItem& item = *found->second;
-        run.record.confirmUpload(run.siteNumber, item.path, recordOf(item));
+        run.record.confirmUpload(run.siteNumber, item.path, sentRecordOf(item));
         ++run.outcome.uploaded;
         noteOutcome({ StepOutcome::Kind::Uploaded, run.siteNumber, localPath, {} });
     }
@@ -610,6 +619,8 @@ void WebProject::FinishRun()
                 eventSink->onUploadBegins("Error " + item.path, 0);
             continue;
         }
+        if (item.digest && !item.deleted)
+            item.digest = sentRecordOf(item).digest;
         // A file edited after the scan keeps its mark: the edit has not necessarily gone up.
         if (strategy == 1 && fileAttributes != nullptr && !item.deleted && unchangedSinceScan(item))
             (void)fileAttributes->clearArchive(item.path);

@@ -267,4 +267,12 @@ private:
     bool TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir, const std::string& name,
         const FileStamp& found, PendingCommand& archiveMove);
     [[nodiscard]] std::string fileListPath() const;
+    // Under the content strategy: whether the item's bytes differ from those recorded as
+    // sent; fills in its digest.
+    bool contentDiffers(FileItem& item, const RecordedFile* record);
 };
+
+// What the record may keep of a file just sent: its digest only while the file is still as
+// it was when the digest was taken. Once written again, the bytes the server got may be
+// others, and the next run must not take them for the recorded ones.
+[[nodiscard]] RecordedFile sentRecordOf(const FileItem& item);

@@ -606,6 +606,27 @@ TEST(UploadRunFaults, AnUnreadableFileFailsAloneAndIsRetried)
 
 // Strategy 1: a file that went up has its archive mark cleared and is not sent again; one
 // edited after detection keeps its mark and goes up next time.
+// A file written again between the scan and its upload reaches the server as written then,
+// not as its digest says. Were that digest recorded, putting the scanned bytes back would
+// look like no change, and the server would keep the other version.
+TEST(UploadRunContent, AFileWrittenAfterTheScanIsNotRecordedWithTheScannedDigest)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.strategy = ProjectSettings::kContentStrategy;
+    site.tree.add("page.html", "first");
+    site.run();
+    site.tree.add("page.html", "second", TestTree::kDefaultTime + 10);
+    site.run([&site] { site.tree.add("page.html", "third!", TestTree::kDefaultTime + 20); });
+    EXPECT_EQ(readText(server.pathOf("page.html")), "third!");
+    site.tree.add("page.html", "second", TestTree::kDefaultTime + 30);
+    site.run();
+    EXPECT_EQ(site.sink.uploads, std::vector<std::string> { site.tree.path("page.html") });
+    EXPECT_EQ(readText(server.pathOf("page.html")), "second");
+}
+
 TEST(UploadRun, ClearsArchiveMarksOnlyForFilesSentAsDetected)
 {
     FtpServer server;
