@@ -6,6 +6,7 @@
 #include "dialogs/dialog_text.h"
 #include "dialogs/hint_event_filter.h"
 #include "dialogs/password_field.h"
+#include "dialogs/strategy_box.h"
 #include "shell/connection_check.h"
 #include "uikit/app_icons.h"
 #include "uikit/ui_strings.h"
@@ -30,8 +31,6 @@ using dialog_text::fromQt;
 using dialog_text::toQt;
 
 namespace {
-
-constexpr int kFileListStrategy = 2;
 
 QString trustQuestion(const UiStrings& strings, const ConnectionCheckResult& result)
 {
@@ -68,6 +67,7 @@ CDlgWebProject::CDlgWebProject(const UiStrings& strings, const MachineOptions& o
     , localDirectory_(new QLineEdit(this))
     , minutes_(new QLineEdit(this))
     , delete_(new QCheckBox(strings("web.delete"), this))
+    , strategy_(new StrategyBox(strings, this))
     , hint_(new QLabel(strings("hints.initial"), this))
 {
     setWindowTitle(strings("web.title"));
@@ -117,6 +117,8 @@ int CDlgWebProject::addFields(QGridLayout& layout)
     interval->addStretch(1);
     layout.addLayout(interval, row++, 0, 1, 3);
     layout.addWidget(delete_, row++, 0, 1, 3);
+    layout.addWidget(new QLabel(strings_("web.strategy"), this), row, 0);
+    layout.addWidget(strategy_, row++, 1, 1, 2);
     auto* hints = new QGroupBox(strings_("hints.group"), this);
     auto* hintLayout = new QVBoxLayout(hints);
     hint_->setWordWrap(true);
@@ -170,6 +172,7 @@ void CDlgWebProject::watchHints()
     filter->watch(startDirectory_, 1015);
     filter->watch(localDirectory_, 1003);
     filter->watch(minutes_, 1041);
+    filter->watch(strategy_, 1026);
 }
 
 CDlgWebProject::Prompts CDlgWebProject::desktopPrompts()
@@ -219,6 +222,7 @@ void CDlgWebProject::fillFields()
     minutes_->setText(QString::number(current_->minutes));
     localDirectory_->setText(toQt(current_->local));
     delete_->setChecked(current_->deleteRemoved != 0);
+    strategy_->showStrategy(current_->strategy);
     const FtpSite& site = currentSite();
     server_->setText(toQt(site.url));
     user_->setText(toQt(site.user));
@@ -241,7 +245,7 @@ void CDlgWebProject::storeFields()
     minutes_->setText(QString::number(current_->minutes));
     current_->local = fromQt(localDirectory_->text());
     current_->deleteRemoved = delete_->isChecked() ? 1 : 0;
-    current_->strategy = kFileListStrategy;
+    current_->strategy = strategy_->strategy();
     (void)current_->SaveProject();
 }
 
@@ -284,6 +288,8 @@ void CDlgWebProject::newProject()
         name += ".ftp";
     auto project = std::make_unique<ProjectSettings>();
     project->projectPath = dataDirectory_ + name;
+    // A site rebuilt by a generator sends only what really changed.
+    project->strategy = ProjectSettings::kContentStrategy;
     FtpSite site;
     site.name = "default";
     project->sites.push_back(site);
@@ -340,5 +346,7 @@ void CDlgWebProject::openExpert()
     if (current_ == nullptr)
         return;
     (void)currentSite();
+    current_->strategy = strategy_->strategy();
     prompts_.editExpert(*current_);
+    strategy_->showStrategy(current_->strategy);
 }

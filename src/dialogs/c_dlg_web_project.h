@@ -18,6 +18,7 @@ class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
+class StrategyBox;
 class UiStrings;
 
 // The web project editor: creates, edits, tests and deletes projects. It works on copies of
@@ -65,6 +66,7 @@ public:
     [[nodiscard]] QLineEdit* localDirectoryField() const { return localDirectory_; }
     [[nodiscard]] QLineEdit* minutesField() const { return minutes_; }
     [[nodiscard]] QCheckBox* deleteBox() const { return delete_; }
+    [[nodiscard]] StrategyBox* strategyBox() const { return strategy_; }
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
 private:
@@ -100,5 +102,6 @@ private:
     QLineEdit* localDirectory_;
     QLineEdit* minutes_;
     QCheckBox* delete_;
+    StrategyBox* strategy_;
     QLabel* hint_;
 };
