@@ -14,9 +14,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -208,13 +210,19 @@ void WebProject::DetectChanges()
                 vanished.push_back(path);
         }
     }
-    if (deleteRemoved == 1 && maxdelete < 100 && vanished.size() > kUnguardedDeletions
-        && vanished.size() * 100 > static_cast<size_t>(std::max(maxdelete, 0)) * timeMap.size()) {
+    // A file moved within the site is no deletion: a folder moved whole must not look like a
+    // site that went missing. Moves happen only where the old copy would be deleted anyway.
+    const bool movesPossible = strategy == kContentStrategy && deleteRemoved == 1;
+    const size_t gone = vanished.size() - (movesPossible ? pairMoves(vanished, MoveStep::Count) : 0);
+    if (deleteRemoved == 1 && maxdelete < 100 && gone > kUnguardedDeletions
+        && gone * 100 > static_cast<size_t>(std::max(maxdelete, 0)) * timeMap.size()) {
         deletionsHeld = true;
-        reportRunError(std::to_string(vanished.size()) + " of " + std::to_string(timeMap.size())
-            + " recorded files are gone from " + local + ", more than maxdelete=" + std::to_string(maxdelete)
+        reportRunError(std::to_string(gone) + " of " + std::to_string(timeMap.size()) + " recorded files are gone from "
+            + local + ", more than maxdelete=" + std::to_string(maxdelete)
             + "%: nothing is deleted. To allow it, set maxdelete=100 in " + projectName + " for one run");
     }
+    if (movesPossible && !deletionsHeld)
+        (void)pairMoves(vanished, MoveStep::Queue);
     for (std::string& path : vanished) {
         FileItem item;
         item.path = std::move(path);
@@ -227,6 +235,49 @@ void WebProject::DetectChanges()
             changesPending = true;
     }
     detectionDone = true;
+}
+
+size_t WebProject::pairMoves(const std::vector<std::string>& vanished, MoveStep step)
+{
+    // Below this a rename saves little over sending the bytes, and small files are often
+    // alike (empty ones, the same icon in many folders).
+    constexpr int64_t kMinMovedSize = 64 * 1024;
+    const auto key
+        = [](const ContentDigest& digest, int64_t size) { return digest.hex() + ' ' + std::to_string(size); };
+    std::multimap<std::string, const std::string*> gone;
+    for (const std::string& path : vanished) {
+        const RecordedFile& recorded = timeMap.at(path);
+        if (recorded.digest && recorded.size >= kMinMovedSize)
+            gone.emplace(key(*recorded.digest, recorded.size), &path);
+    }
+    std::unordered_map<std::string_view, const FileItem*> added;
+    for (const FileItem& item : items)
+        if (!gone.empty() && item.changed && !item.deleted && !item.failed && item.digest && item.size >= kMinMovedSize
+            && !timeMap.contains(item.path))
+            added.emplace(item.path, &item);
+    size_t pairs = 0;
+    for (PendingCommand& pending : pendingCommands) {
+        const auto found = pending.kind == PendingCommand::Kind::Put ? added.find(pending.localPath) : added.end();
+        if (found == added.end())
+            continue;
+        const auto match = gone.find(key(*found->second->digest, found->second->size));
+        if (match == gone.end())
+            continue;
+        FileItem old;
+        old.path = *match->second;
+        std::optional<DeletedTarget> source = deletedTarget(old, {});
+        if (!source)
+            continue;
+        ++pairs;
+        gone.erase(match);
+        if (step == MoveStep::Count)
+            continue;
+        pending.kind = PendingCommand::Kind::Move;
+        pending.movedFrom = source->serverPath;
+        pending.movedFromFile = old.path;
+        pending.command = moveLine(pending.movedFrom, pending.remotePath);
+    }
+    return pairs;
 }
 
 void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir)

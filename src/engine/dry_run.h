@@ -12,12 +12,14 @@ enum class PlannedAction {
     Archive, // the server copy moves into the archive folder before it is replaced or removed
     Delete,
     Refuse, // the file cannot be named in a command line; the run reports it as failed
+    Move, // the server copy of a file moved locally is renamed rather than sent again
 };
 
 enum class PlanReason {
     New, // not recorded in the file list
     Changed, // recorded, and changed since
     ContentChanged, // recorded, and its bytes differ from those sent
+    Moved, // new here, with the bytes of a recorded file that is gone
     Deleted, // recorded, and gone from the local folder
     Report, // the HTML report page of the project
 };
@@ -27,7 +29,7 @@ struct PlannedStep {
     PlanReason reason = PlanReason::New;
     std::string localPath; // empty for deletions and archive moves
     std::string serverPath; // where the file goes, or which server file is deleted or moved
-    std::string archivePath; // for Archive: the name it gets in the archive folder
+    std::string archivePath; // for Archive: the name it gets in the archive folder; for Move: where it was
 };
 
 struct SitePlan {

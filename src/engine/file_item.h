@@ -93,6 +93,7 @@ struct PendingCommand {
         EnterFolder, // mkdir of remotePath, or cd "/" when it is empty
         Put, // localPath to remotePath
         ArchiveMove,
+        Move, // the server copy at movedFrom is renamed to remotePath; sent when that fails
     };
     Kind kind = Kind::Line;
     std::string command;
@@ -103,6 +104,8 @@ struct PendingCommand {
     std::string archiveName; // name inside the archive folder
     // No record says the file was ever uploaded: a source missing on the server is no error.
     bool mayBeAbsent = false;
+    std::string movedFrom; // moves only: the server path the file had, before any start directory
+    std::string movedFromFile; // moves only: the local path it had (a deleted item)
 
     [[nodiscard]] static PendingCommand line(std::string text, std::string uploadedFile = {})
     {

@@ -203,6 +203,7 @@ void WebProject::runQueuedCommands(RemoteSession& client, SiteRun& run, const st
                 continue;
             }
             break;
+        case PendingCommand::Kind::Move:
         case PendingCommand::Kind::Line: break;
         }
         sendStretch();
@@ -215,6 +216,10 @@ void WebProject::runLine(RemoteSession& client, SiteRun& run, const PendingComma
 {
     if (!canSend(client, cancelRequested)) {
         settleFile(run, pending.localPath, notTried());
+        return;
+    }
+    if (pending.kind == PendingCommand::Kind::Move) {
+        moveOnServer(client, run, pending);
         return;
     }
     run.transcript.writeLine(pending.command);
@@ -231,6 +236,27 @@ void WebProject::runLine(RemoteSession& client, SiteRun& run, const PendingComma
     const bool done = (isSuccess(code) || pending.localPath.empty()) && code != RemoteSession::kTransferNotCarriedOut;
     settleFile(
         run, pending.localPath, done ? ClientResult::success(code) : ClientResult::failed(Failure::RetryItem, code));
+}
+
+void WebProject::moveOnServer(RemoteSession& client, SiteRun& run, const PendingCommand& move)
+{
+    const std::string source = serverPathAt(run.site.startdir, move.movedFrom);
+    const std::string target = serverPathAt(run.site.startdir, move.remotePath);
+    client.eventSink().message("--------------- %s\n", moveLine(source, target).c_str());
+    if (client.renameFile(source, target).ok()) {
+        run.transcript.writeLine(move.command);
+        run.movedAway.insert(move.movedFromFile);
+        run.record.confirmDeletion(run.siteNumber, move.movedFromFile);
+        if (const auto found = run.itemsByPath.find(move.localPath); found != run.itemsByPath.end())
+            run.record.confirmUpload(run.siteNumber, move.localPath, sentRecordOf(*found->second));
+        ++run.outcome.uploaded;
+        noteOutcome({ StepOutcome::Kind::Moved, run.siteNumber, move.localPath, move.movedFromFile });
+        return;
+    }
+    // The old copy is not where the record says (removed by hand, or a server that cannot
+    // rename): the file is sent, and the old copy goes with the deletions.
+    run.transcript.writeLine(putLine(move.localPath, move.remotePath));
+    settleFile(run, move.localPath, sendFile(client, run, { nullptr, &move, -1 }));
 }
 
 void WebProject::writeTranscript(SiteRun& run, const FileUnit& file)
@@ -466,7 +492,7 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const S
     prepareSiteFolders(client, plan, run.archive);
     runSiteScript(client, *plan.beforeScript);
     runQueuedCommands(client, run, *plan.queued);
-    removeDeletedFiles(client, plan, run.archive, [this, &run, &plan](const FileItem& item, bool done) {
+    removeDeletedFiles(client, plan, run.archive, run.movedAway, [this, &run, &plan](const FileItem& item, bool done) {
         if (done)
             run.record.confirmDeletion(run.siteNumber, item.path);
         ++(done ? run.outcome.deleted : run.outcome.failed);
@@ -540,10 +566,12 @@ std::optional<WebProject::DeletedTarget> WebProject::deletedTarget(
 }
 
 void WebProject::removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
-    const std::function<void(const FileItem&, bool)>& settled)
+    const std::set<std::string>& movedAway, const std::function<void(const FileItem&, bool)>& settled)
 {
     for (const SitePlan::Deletion& deletion : plan.deletions) {
         FileItem& item = *deletion.item;
+        if (movedAway.contains(item.path))
+            continue;
         // A deletion not even tried is not done: the record keeps the file for the next run.
         if (client.timedOut() || cancelRequested || client.isBroken()) {
             item.failed = true;

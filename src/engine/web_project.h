@@ -190,11 +190,11 @@ public:
     std::vector<SiteOutcome> siteOutcomes;
     // What each file of the last RunUpload came to on each site, in the order they ended.
     struct StepOutcome {
-        enum class Kind : char { Uploaded, Deleted, Archived, Failed };
+        enum class Kind : char { Uploaded, Deleted, Archived, Failed, Moved };
         Kind kind = Kind::Uploaded;
         int site = 0; // 1-based
         std::string path; // the local file; for moves of replaced files the server path
-        std::string detail; // Archived: where it went; Failed: why, in words
+        std::string detail; // Archived: where it went; Moved: the local path it had; Failed: why
         bool operator==(const StepOutcome&) const = default;
     };
     std::vector<StepOutcome> stepOutcomes;
@@ -224,8 +224,9 @@ private:
     void serveConnectedSite(RemoteSession& client, SiteRun& run, const SitePlan& plan);
     // Deletes (or archives) the plan's deleted files. One refused, or not tried, marks its
     // item failed. `settled` hears of each, with whether it is gone from the server.
+    // Files the site's moves took away are left alone.
     void removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
-        const std::function<void(const FileItem&, bool)>& settled);
+        const std::set<std::string>& movedAway, const std::function<void(const FileItem&, bool)>& settled);
     // Makes the archive and remote folders; lists the archive when moves will need names.
     void prepareSiteFolders(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive);
     // A user's before or after script, line by line, until the connection breaks.
@@ -270,6 +271,12 @@ private:
     // Under the content strategy: whether the item's bytes differ from those recorded as
     // sent; fills in its digest.
     bool contentDiffers(FileItem& item, const RecordedFile* record);
+    // The puts of new files that have the bytes of a `vanished` recorded file: counted, or
+    // turned into moves of the server copy. Answers how many.
+    enum class MoveStep : char { Count, Queue };
+    size_t pairMoves(const std::vector<std::string>& vanished, MoveStep step);
+    // One queued move on one site: renamed, or sent when the server cannot rename it.
+    void moveOnServer(RemoteSession& client, SiteRun& run, const PendingCommand& move);
 };
 
 // What the record may keep of a file just sent: its digest only while the file is still as

@@ -1,6 +1,7 @@
 // The upload run against real FTP servers on loopback: what arrives on the server's disk,
 // what the file list records, and what survives a dying server or a cancel.
 
+#include "engine/dry_run.h"
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
 #include "platform/archive_mark_store.h"
@@ -676,6 +677,48 @@ TEST(UploadRunContent, ARebuiltSiteSendsOnlyWhatItsBytesChanged)
     EXPECT_EQ(site.sink.uploads, std::vector<std::string> { site.tree.path(edited[0]) });
     EXPECT_EQ(compareTrees(site.tree.root(), server.root(), { "_archiv_" }), std::vector<std::string>());
     EXPECT_EQ(listFiles(server.pathOf("_archiv_")).size(), 6u);
+}
+
+// A folder of large files moved locally: each is renamed on the server, its new folder made
+// first, and none is sent again or archived; small files are simply sent. One whose old copy
+// is no longer on the server is sent instead.
+TEST(UploadRunContent, MovedFilesAreRenamedOnTheServerNotSentAgain)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.strategy = ProjectSettings::kContentStrategy;
+    site.project.deleteRemoved = 1;
+    site.project.archivdir = "/_archiv_";
+    for (unsigned index = 0; index < 6; ++index)
+        site.tree.add("media/big" + std::to_string(index) + ".bin", patternBytes(64 * 1024 + index, index + 1));
+    site.tree.add("media/small.txt", "small");
+    site.tree.add("index.html", "home");
+    site.run();
+    ASSERT_EQ(site.sink.count("OK "), 8u) << testing::PrintToString(site.sink.lines);
+
+    fs::create_directories(site.tree.path("assets"));
+    fs::rename(site.tree.path("media"), site.tree.path("assets/media"));
+    ASSERT_TRUE(fs::remove(server.pathOf("media/big5.bin")));
+    const RunPlan plan = planRun(site.project);
+    ASSERT_EQ(plan.sites.size(), 1u);
+    EXPECT_EQ(std::count_if(plan.sites[0].steps.begin(), plan.sites[0].steps.end(),
+                  [](const PlannedStep& step) { return step.action == PlannedAction::Move; }),
+        6);
+    site.run();
+    std::vector<std::string> uploaded = site.sink.uploads;
+    std::sort(uploaded.begin(), uploaded.end());
+    EXPECT_EQ(uploaded,
+        (std::vector<std::string> {
+            site.tree.path("assets/media/big5.bin"), site.tree.path("assets/media/small.txt") }));
+    EXPECT_EQ(site.sink.count("Error "), 0u) << testing::PrintToString(site.sink.lines);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root(), { "_archiv_" }), std::vector<std::string>());
+    EXPECT_EQ(listFiles(server.pathOf("_archiv_")).size(), 1u) << "only small.txt, deleted, is archived";
+    EXPECT_NE(site.transcript(1).find("mv \"/media/big0.bin\" \"/assets/media/big0.bin\""), std::string::npos)
+        << site.transcript(1);
+    site.run();
+    EXPECT_TRUE(site.sink.results.empty());
 }
 
 // A file written again between the scan and its upload reaches the server as written then,
