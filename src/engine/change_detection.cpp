@@ -199,6 +199,12 @@ void WebProject::DetectChanges()
         return;
     }
 
+    addVanishedItems(scan.unreadableFolders, projectName);
+    detectionDone = true;
+}
+
+void WebProject::addVanishedItems(const std::vector<std::string>& unreadableFolders, const std::string& projectName)
+{
     std::vector<std::string> vanished;
     {
         std::unordered_set<std::string_view> present;
@@ -206,7 +212,7 @@ void WebProject::DetectChanges()
         for (const FileItem& item : items)
             present.insert(item.path);
         for (const auto& [path, time] : timeMap) {
-            if (present.count(path) == 0 && !isBelowAny(path, scan.unreadableFolders))
+            if (present.count(path) == 0 && !isBelowAny(path, unreadableFolders))
                 vanished.push_back(path);
         }
     }
@@ -234,7 +240,6 @@ void WebProject::DetectChanges()
         if (!deletionsHeld)
             changesPending = true;
     }
-    detectionDone = true;
 }
 
 size_t WebProject::pairMoves(const std::vector<std::string>& vanished, MoveStep step)

@@ -271,6 +271,9 @@ private:
     // Under the content strategy: whether the item's bytes differ from those recorded as
     // sent; fills in its digest.
     bool contentDiffers(FileItem& item, const RecordedFile* record);
+    // Recorded files the scan did not find, outside `unreadableFolders`, as deleted items;
+    // held back when too many are gone.
+    void addVanishedItems(const std::vector<std::string>& unreadableFolders, const std::string& projectName);
     // The puts of new files that have the bytes of a `vanished` recorded file: counted, or
     // turned into moves of the server copy. Answers how many.
     enum class MoveStep : char { Count, Queue };
