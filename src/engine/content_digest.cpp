@@ -2,20 +2,19 @@
 
 #include "platform/file_descriptor.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 #include <xxhash.h>
 
 namespace {
 
-// Large enough that reading costs no more calls than it must, small enough for any stack of
-// threads that may hash at once.
-constexpr size_t kBlockSize = 256 * 1024;
+// Large files are read in blocks of this size; a block is no cost for a small one.
+constexpr int64_t kBlockSize = 256 * 1024;
 
 FileStamp stampOf(const struct stat& info)
 {
@@ -105,11 +104,15 @@ std::optional<ContentDigest> digestFile(const std::string& path, const FileStamp
     std::unique_ptr<XXH3_state_t, StateFree> state(XXH3_createState());
     if (!state || XXH3_128bits_reset(state.get()) != XXH_OK)
         return std::nullopt;
-    (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::vector<char> block(kBlockSize);
+    // Most files of a site are far smaller than a block: a buffer of their size, not zeroed,
+    // keeps a rehash of a whole site from clearing a quarter of a megabyte per file.
+    const size_t blockSize = static_cast<size_t>(std::min<int64_t>(kBlockSize, expected.size + 1));
+    if (expected.size >= kBlockSize)
+        (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    const std::unique_ptr<char[]> block = std::make_unique_for_overwrite<char[]>(blockSize);
     int64_t total = 0;
     for (;;) {
-        const ssize_t got = ::read(file.get(), block.data(), block.size());
+        const ssize_t got = ::read(file.get(), block.get(), blockSize);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -120,7 +123,7 @@ std::optional<ContentDigest> digestFile(const std::string& path, const FileStamp
         total += got;
         if (total > expected.size)
             return std::nullopt;
-        if (XXH3_128bits_update(state.get(), block.data(), static_cast<size_t>(got)) != XXH_OK)
+        if (XXH3_128bits_update(state.get(), block.get(), static_cast<size_t>(got)) != XXH_OK)
             return std::nullopt;
     }
     if (::fstat(file.get(), &info) != 0 || !(stampOf(info) == expected))
