@@ -8,6 +8,7 @@
 #include "report/frontpage_meta.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,8 @@
 #include <memory>
 #include <string_view>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -40,6 +43,8 @@ struct WebProject::ScanContext {
     // The program's data folder (project files, passwords): never web content, even when
     // the local folder holds it.
     std::pair<dev_t, ino_t> dataFolder { 0, 0 };
+    // Content strategy: digests taken ahead for the files of the folder being tested.
+    std::unordered_map<std::string, std::optional<ContentDigest>> digests;
 };
 
 namespace {
@@ -100,6 +105,27 @@ bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
         }
         entries.push_back(std::move(found));
     }
+}
+
+// Under the content strategy, the files of a folder that will be read: those the record does
+// not know, whose stamps moved, or whose digest it lacks.
+std::vector<std::pair<std::string, FileStamp>> filesToHash(const std::string& localDir,
+    const std::vector<DirectoryEntry>& entries, const std::map<std::string, RecordedFile>& timeMap,
+    const std::vector<std::string>& loweredPatterns)
+{
+    std::vector<std::pair<std::string, FileStamp>> files;
+    for (const DirectoryEntry& entry : entries) {
+        if (entry.folder || isForbiddenFileLowered(entry.name, loweredPatterns))
+            continue;
+        std::string path = localDir + "/" + entry.name;
+        const auto recorded = timeMap.find(path);
+        if (recorded == timeMap.end() || !recorded->second.digest
+            || recorded->second.differsFrom(entry.mtime, entry.mtimeNanoseconds, entry.size)
+            || (recorded->second.inode != 0 && recorded->second.inode != entry.inode))
+            files.emplace_back(std::move(path),
+                FileStamp { entry.mtime, entry.mtimeNanoseconds, entry.size, entry.inode, entry.statusChange });
+    }
+    return files;
 }
 
 bool isBelowAny(const std::string& path, const std::vector<std::string>& folders)
@@ -326,6 +352,8 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
     // queue and the list of modified files the same from run to run.
     std::sort(entries.begin(), entries.end(),
         [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    if (strategy == kContentStrategy)
+        prehashFolder(scan, filesToHash(localDir, entries, timeMap, scan.loweredFilePatterns));
 
     for (const DirectoryEntry& entry : entries) {
         if (entry.folder)
@@ -388,12 +416,40 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
 // Only a file whose stamps moved is read. One recorded before digests were kept is read once
 // with its stamps unchanged, to learn what the server holds (as the time strategy would
 // trust it); one whose bytes are as recorded is recorded anew with its new stamps.
-bool WebProject::contentDiffers(FileItem& item, const RecordedFile* record)
+void WebProject::prehashFolder(ScanContext& scan, const std::vector<std::pair<std::string, FileStamp>>& files)
+{
+    scan.digests.clear();
+    // Below this a second thread costs more than it saves: the files are hashed one by one
+    // as they are tested.
+    constexpr size_t kParallelFrom = 32;
+    if (files.size() < kParallelFrom)
+        return;
+    // Most files of a site are small: each costs a few system calls, which the other core
+    // makes meanwhile.
+    std::vector<std::optional<ContentDigest>> digests(files.size());
+    std::atomic<size_t> next { 0 };
+    const auto hashSome = [&] {
+        for (size_t index = next++; index < files.size(); index = next++)
+            digests[index] = digestFile(files[index].first, files[index].second);
+    };
+    try {
+        std::jthread helper(hashSome);
+        hashSome();
+    } catch (const std::system_error&) {
+        // No second thread to be had: this one does what is left.
+        hashSome();
+    }
+    for (size_t index = 0; index < files.size(); ++index)
+        scan.digests.emplace(files[index].first, digests[index]);
+}
+
+bool WebProject::contentDiffers(ScanContext& scan, FileItem& item, const RecordedFile* record)
 {
     const bool moved = record == nullptr || record->differsFrom(item);
     if (!moved && record->digest)
         return false;
-    item.digest = digestFile(item.path, item.stamp());
+    const auto taken = scan.digests.find(item.path);
+    item.digest = taken != scan.digests.end() ? taken->second : digestFile(item.path, item.stamp());
     if (!moved)
         return false;
     if (record == nullptr || !record->digest || !item.digest)
@@ -436,7 +492,7 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
         if (changed && record.confirmedAsFound(item.path, { found.seconds, found.nanoseconds, found.size }))
             changed = false;
     } else if (strategy == kContentStrategy) {
-        changed = contentDiffers(item, recorded);
+        changed = contentDiffers(scan, item, recorded);
     } else {
         changed = recorded == nullptr || recorded->differsFrom(found.seconds, found.nanoseconds, found.size);
     }

@@ -270,7 +270,9 @@ private:
     [[nodiscard]] std::string fileListPath() const;
     // Under the content strategy: whether the item's bytes differ from those recorded as
     // sent; fills in its digest.
-    bool contentDiffers(FileItem& item, const RecordedFile* record);
+    bool contentDiffers(ScanContext& scan, FileItem& item, const RecordedFile* record);
+    // Takes the digests of one folder's `files` ahead, on two threads when there are enough.
+    void prehashFolder(ScanContext& scan, const std::vector<std::pair<std::string, FileStamp>>& files);
     // Recorded files the scan did not find, outside `unreadableFolders`, as deleted items;
     // held back when too many are gone.
     void addVanishedItems(const std::vector<std::string>& unreadableFolders, const std::string& projectName);

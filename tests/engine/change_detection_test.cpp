@@ -5,6 +5,7 @@
 #include "platform/file_utils.h"
 #include "support/test_tree.h"
 
+#include <algorithm>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -300,6 +301,30 @@ TEST_F(ChangeDetection, ContentStrategyComparesTheBytesOfFilesWhoseStampsMoved)
     tree.add("edited.html", "edited.html original", TestTree::kDefaultTime + 120);
     detect();
     EXPECT_EQ(changedPaths(), std::vector<std::string> { tree.path("edited.html") });
+}
+
+// A folder with enough files to hash them ahead on two threads decides exactly as one
+// tested file by file: each digest belongs to its own file.
+TEST_F(ChangeDetection, ContentStrategyHashesALargeFolderAheadWithTheSameOutcome)
+{
+    project.strategy = ProjectSettings::kContentStrategy;
+    const auto name = [](int index) { return "page" + std::to_string(index) + ".html"; };
+    for (int index = 0; index < 100; ++index)
+        tree.add(name(index), "page " + std::to_string(index % 50));
+    detect();
+    settle();
+    std::vector<std::string> expected;
+    for (int index = 0; index < 100; ++index) {
+        const bool edited = index % 30 == 7;
+        tree.add(name(index), (edited ? "edited " : "page ") + std::to_string(index % 50), TestTree::kDefaultTime + 9);
+        if (edited)
+            expected.push_back(tree.path(name(index)));
+    }
+    std::sort(expected.begin(), expected.end());
+    detect();
+    std::vector<std::string> changed = changedPaths();
+    std::sort(changed.begin(), changed.end());
+    EXPECT_EQ(changed, expected);
 }
 
 TEST_F(ChangeDetection, OlderTimeThanRecordedCountsAsChanged)
