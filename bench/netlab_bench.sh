@@ -4,6 +4,9 @@
 #   first upload of the whole site     - tarnwick NAME  vs  lftp mirror -R --parallel=4
 #   CHANGED files rewritten since then - tarnwick NAME  vs  lftp mirror -R --only-newer --parallel=4
 #   FULL=1 adds lftp mirror -R over one connection (slow at a real round trip).
+#   REBUILD=1 instead: a site generator writes every file again (new times), CHANGED of them
+#   with new bytes - tarnwick comparing contents (strategy 3) and times (strategy 2) against
+#   lftp mirror -R --only-newer --parallel=4, each after a first upload of its own.
 # On loopback a command costs nothing, so only a round trip shows what a user on shared hosting
 # waits for; the server counts the commands each run sends, which is what the wait is made of.
 #
@@ -12,7 +15,7 @@
 #
 # Environment: PROTOCOL (ftp; or sftp), RTTS ("20 50", ms), FILES (1000), SIZE (4096 bytes),
 # FOLDERS (0: ten folders with subfolders beneath; N: N flat folders),
-# CHANGED (10), REPEATS (1, median of), TARNWICK (build/src/app/tarnwick), CONNECTIONS (unset: the
+# CHANGED (10), REBUILD (0), REPEATS (1, median of), TARNWICK (build/src/app/tarnwick), CONNECTIONS (unset: the
 # program's default), FULL (0), KEEP (0; 1 keeps the work folder and its logs), NETLAB
 # (../shared/netlab). NS and NET are passed on to wire.sh.
 # Needs root for the namespace. Run by hand only, never in CI.
@@ -31,6 +34,8 @@ repeats=${REPEATS:-1}
 program=${TARNWICK:-$repo/build/src/app/tarnwick}
 connections=${CONNECTIONS:-}
 full=${FULL:-0}
+rebuild=${REBUILD:-0}
+strategy=2
 keep=${KEEP:-0}
 protocol=${PROTOCOL:-ftp}
 ns=${NS:-twlat}
@@ -103,6 +108,21 @@ with open(changed_list, "w") as out:
     for k in range(changed):
         out.write(paths[k * step] + "\n")
 PY
+
+# The whole site written again, as a generator does: every file gets a new time, the changed
+# ones new bytes of the same size.
+rebuild_site() {
+    "$python" - "$work/site" "$work/changed.list" <<'PY'
+import os, sys
+changed = set(open(sys.argv[2]).read().split())
+for folder, _, names in os.walk(sys.argv[1]):
+    for name in names:
+        path = os.path.join(folder, name)
+        data = open(path, "rb").read()
+        with open(path, "wb") as out:
+            out.write(os.urandom(len(data)) if path in changed else data)
+PY
+}
 
 # Same size, new bytes: a change that only the time stamp or the content can give away.
 change_files() {
@@ -215,7 +235,7 @@ write_project() {
     mkdir -p "$work/data/Tarnwick" "$work/config"
     {
         cat <<EOF
-strategy=2
+strategy=$strategy
 remote=/tarnwick
 local=$work/site
 [site]
@@ -334,6 +354,20 @@ for rtt in $rtts; do
     check_wire "$rtt"
     for round in $(seq "$repeats"); do
         echo "rtt $rtt ms, round $round"
+        if [ "$rebuild" = 1 ]; then
+            for strategy in 3 2; do
+                row "$rtt" "first upload" "tarnwick-s$strategy" "$files" tarnwick_first
+                rebuild_site
+                row "$rtt" "rebuild" "tarnwick-s$strategy" "$([ "$strategy" = 3 ] && echo "$changed" || echo "$files")" \
+                    tarnwick_run
+                verify tarnwick tarnwick
+            done
+            row "$rtt" "first upload" lftp-P4 "$files" lftp_first --parallel=4
+            rebuild_site
+            row "$rtt" "rebuild" lftp-P4 "$files" lftp_mirror --only-newer --parallel=4
+            verify lftp lftp
+            continue
+        fi
         row "$rtt" "first upload" tarnwick "$files" tarnwick_first
         verify tarnwick tarnwick
         change_files
@@ -358,6 +392,19 @@ pick() { # rtt scenario tool field
     awk -F'|' -v r="$1" -v s="$2" -v t="$3" -v f="$4" '$1 == r && $2 == s && $3 == t { print $f }' "$results" | median
 }
 echo
+if [ "$rebuild" = 1 ]; then
+    echo "$files files of $size bytes over $protocol rebuilt with $changed real changes; seconds (median of $repeats),"
+    echo "ratio = tarnwick comparing contents / lftp -P4 --only-newer (target <= 0.05)"
+    printf '%6s %12s %12s %12s %8s\n' "rtt" "contents" "times" "lftp -P4" "ratio"
+    for rtt in $rtts; do
+        s3=$(pick "$rtt" rebuild tarnwick-s3 4)
+        s2=$(pick "$rtt" rebuild tarnwick-s2 4)
+        lf=$(pick "$rtt" rebuild lftp-P4 4)
+        printf '%3s ms %12.3f %12.3f %12.3f %8.3f\n' "$rtt" "$s3" "$s2" "$lf" \
+            "$(awk -v a="$s3" -v b="$lf" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')"
+    done
+    exit 0
+fi
 echo "$files files of $size bytes over $protocol; seconds (wall clock, median of $repeats), commands per file sent,"
 echo "ratio = tarnwick / lftp -P4 seconds (above 1: tarnwick is slower)"
 printf '%6s  %-16s %10s %9s %10s %9s %7s %10s\n' "rtt" "scenario" "tarnwick" "cmd/file" "lftp -P4" "cmd/file" "ratio" "lftp -P1"

@@ -12,7 +12,12 @@ class ProjectSettings {
 public:
     // Stored settings, in file order, with the values of a fresh project.
     std::string ftp;
+    // How changed files are found: 0 and 1 by archive marks (1 clears them after a run), any
+    // other value by the file list: times and sizes, or with kContentStrategy the bytes of
+    // the files whose times or sizes moved.
     int strategy = 1;
+    static constexpr int kFileListStrategy = 2;
+    static constexpr int kContentStrategy = 3;
     std::string htmlreport;
     std::string archivdir;
     int archmax = 10;

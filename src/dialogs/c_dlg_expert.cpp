@@ -5,6 +5,7 @@
 #include "dialogs/c_dlg_edit_text.h"
 #include "dialogs/dialog_text.h"
 #include "dialogs/hint_event_filter.h"
+#include "dialogs/strategy_box.h"
 #include "uikit/app_icons.h"
 #include "uikit/ui_strings.h"
 
@@ -39,6 +40,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     , atomic_(new QCheckBox(strings("expert.atomic"), this))
     , connections_(new QSpinBox(this))
     , keyFile_(new QLineEdit(this))
+    , strategy_(new StrategyBox(strings, this))
     , hint_(new QLabel(strings("hints.initial"), this))
 {
     setWindowTitle(strings("expert.title"));
@@ -73,6 +75,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     atomic_->setChecked(project.sites.front().atomic);
     connections_->setValue(project.sites.front().connections);
     keyFile_->setText(toQt(project.sites.front().keyfile));
+    strategy_->showStrategy(project.strategy);
     resize(720, 560);
 }
 
@@ -124,8 +127,14 @@ CDlgExpert::RowLabels CDlgExpert::addSkipAndConnectionRows(QGridLayout& layout)
     connectionsRow->addWidget(keyFileLabel);
     connectionsRow->addWidget(keyFile_, 2);
     layout.addLayout(connectionsRow, 2, 1);
+    auto* strategyRow = new QHBoxLayout();
+    auto* strategyLabel = new QLabel(strings_("web.strategy"), this);
+    strategyLabel->setBuddy(strategy_);
+    strategyRow->addWidget(strategyLabel);
+    strategyRow->addWidget(strategy_, 1);
+    layout.addLayout(strategyRow, 3, 0, 1, 2);
     connect(modify, &QPushButton::clicked, this, &CDlgExpert::editDirectoryRules);
-    return { connectionsLabel, keyFileLabel };
+    return { connectionsLabel, keyFileLabel, strategyLabel };
 }
 
 void CDlgExpert::addHintBox(QGridLayout& layout)
@@ -136,7 +145,7 @@ void CDlgExpert::addHintBox(QGridLayout& layout)
     hint_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     hint_->setMinimumHeight(60);
     hintLayout->addWidget(hint_);
-    layout.addWidget(hints, 3, 0, 1, 2);
+    layout.addWidget(hints, 4, 0, 1, 2);
 }
 
 void CDlgExpert::addButtons(QGridLayout& layout)
@@ -159,7 +168,7 @@ void CDlgExpert::addButtons(QGridLayout& layout)
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     ok->setDefault(true);
-    layout.addLayout(buttons, 0, 2, 4, 1);
+    layout.addLayout(buttons, 0, 2, 5, 1);
     layout.setRowStretch(1, 1);
 
     connect(before, &QPushButton::clicked, this, &CDlgExpert::editBeforeScript);
@@ -184,6 +193,8 @@ void CDlgExpert::watchHints(const RowLabels& labels)
     filter->watch(connections_, 1074);
     filter->watch(labels.keyFile, 1075);
     filter->watch(keyFile_, 1075);
+    filter->watch(labels.strategy, 1026);
+    filter->watch(strategy_, 1026);
 }
 
 void CDlgExpert::accept()
@@ -196,6 +207,7 @@ void CDlgExpert::accept()
     project_.sites.front().atomic = atomic_->isChecked();
     project_.sites.front().connections = connections_->value();
     project_.sites.front().keyfile = fromQt(keyFile_->text().trimmed());
+    project_.strategy = strategy_->strategy();
     QDialog::accept();
 }
 

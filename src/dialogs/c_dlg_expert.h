@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
+class StrategyBox;
 class UiStrings;
 
 // The less common settings of one project: report, archive, skip lists, and the scripts,
@@ -45,12 +46,14 @@ public:
     [[nodiscard]] QCheckBox* atomicBox() const { return atomic_; }
     [[nodiscard]] QSpinBox* connectionsBox() const { return connections_; }
     [[nodiscard]] QLineEdit* keyFileField() const { return keyFile_; }
+    [[nodiscard]] StrategyBox* strategyBox() const { return strategy_; }
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
 private:
     struct RowLabels {
         QLabel* connections;
         QLabel* keyFile;
+        QLabel* strategy;
     };
 
     void addReportBox(QGridLayout& layout);
@@ -73,5 +76,6 @@ private:
     QCheckBox* atomic_;
     QSpinBox* connections_;
     QLineEdit* keyFile_;
+    StrategyBox* strategy_;
     QLabel* hint_;
 };

@@ -6,6 +6,7 @@
 #include "dialogs/dialog_text.h"
 #include "dialogs/hint_event_filter.h"
 #include "dialogs/password_field.h"
+#include "dialogs/strategy_box.h"
 #include "shell/connection_check.h"
 #include "uikit/app_icons.h"
 #include "uikit/ui_strings.h"
@@ -30,8 +31,6 @@ using dialog_text::fromQt;
 using dialog_text::toQt;
 
 namespace {
-
-constexpr int kFileListStrategy = 2;
 
 QString trustQuestion(const UiStrings& strings, const ConnectionCheckResult& result)
 {
@@ -69,6 +68,7 @@ CDlgWebProject::CDlgWebProject(const UiStrings& strings, const MachineOptions& o
     , minutes_(new QLineEdit(this))
     , delete_(new QCheckBox(strings("web.delete"), this))
     , watch_(new QCheckBox(strings("web.watch"), this))
+    , strategy_(new StrategyBox(strings, this))
     , hint_(new QLabel(strings("hints.initial"), this))
 {
     setWindowTitle(strings("web.title"));
@@ -119,6 +119,8 @@ int CDlgWebProject::addFields(QGridLayout& layout)
     layout.addLayout(interval, row++, 0, 1, 3);
     layout.addWidget(delete_, row++, 0, 1, 3);
     layout.addWidget(watch_, row++, 0, 1, 3);
+    layout.addWidget(new QLabel(strings_("web.strategy"), this), row, 0);
+    layout.addWidget(strategy_, row++, 1, 1, 2);
     auto* hints = new QGroupBox(strings_("hints.group"), this);
     auto* hintLayout = new QVBoxLayout(hints);
     hint_->setWordWrap(true);
@@ -173,6 +175,7 @@ void CDlgWebProject::watchHints()
     filter->watch(localDirectory_, 1003);
     filter->watch(minutes_, 1041);
     filter->watch(watch_, 1076);
+    filter->watch(strategy_, 1026);
 }
 
 CDlgWebProject::Prompts CDlgWebProject::desktopPrompts()
@@ -223,6 +226,7 @@ void CDlgWebProject::fillFields()
     localDirectory_->setText(toQt(current_->local));
     delete_->setChecked(current_->deleteRemoved != 0);
     watch_->setChecked(current_->watch != 0);
+    strategy_->showStrategy(current_->strategy);
     const FtpSite& site = currentSite();
     server_->setText(toQt(site.url));
     user_->setText(toQt(site.user));
@@ -246,7 +250,7 @@ void CDlgWebProject::storeFields()
     current_->local = fromQt(localDirectory_->text());
     current_->deleteRemoved = delete_->isChecked() ? 1 : 0;
     current_->watch = watch_->isChecked() ? 1 : 0;
-    current_->strategy = kFileListStrategy;
+    current_->strategy = strategy_->strategy();
     (void)current_->SaveProject();
 }
 
@@ -289,6 +293,8 @@ void CDlgWebProject::newProject()
         name += ".ftp";
     auto project = std::make_unique<ProjectSettings>();
     project->projectPath = dataDirectory_ + name;
+    // A site rebuilt by a generator sends only what really changed.
+    project->strategy = ProjectSettings::kContentStrategy;
     FtpSite site;
     site.name = "default";
     project->sites.push_back(site);
@@ -345,5 +351,7 @@ void CDlgWebProject::openExpert()
     if (current_ == nullptr)
         return;
     (void)currentSite();
+    current_->strategy = strategy_->strategy();
     prompts_.editExpert(*current_);
+    strategy_->showStrategy(current_->strategy);
 }

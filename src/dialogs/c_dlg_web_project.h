@@ -18,6 +18,7 @@ class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
+class StrategyBox;
 class UiStrings;
 
 // The web project editor: creates, edits, tests and deletes projects. It works on copies of
@@ -66,6 +67,7 @@ public:
     [[nodiscard]] QLineEdit* minutesField() const { return minutes_; }
     [[nodiscard]] QCheckBox* deleteBox() const { return delete_; }
     [[nodiscard]] QCheckBox* watchBox() const { return watch_; }
+    [[nodiscard]] StrategyBox* strategyBox() const { return strategy_; }
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
 private:
@@ -102,5 +104,6 @@ private:
     QLineEdit* minutes_;
     QCheckBox* delete_;
     QCheckBox* watch_;
+    StrategyBox* strategy_;
     QLabel* hint_;
 };

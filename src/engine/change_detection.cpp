@@ -1,22 +1,28 @@
 #include "engine/web_project.h"
 
 #include "engine/command_lines.h"
+#include "engine/content_digest.h"
 #include "engine/skip_rules.h"
 #include "platform/file_attributes.h"
 #include "platform/file_utils.h"
 #include "report/frontpage_meta.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <set>
 #include <string_view>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -60,6 +66,8 @@ struct WebProject::ScanContext {
                 return true;
         return false;
     }
+    // Content strategy: digests taken ahead for the files of the folder being tested.
+    std::unordered_map<std::string, std::optional<ContentDigest>> digests;
 };
 
 namespace {
@@ -72,6 +80,7 @@ struct DirectoryEntry {
     int32_t mtimeNanoseconds = 0;
     int64_t size = 0;
     uint64_t inode = 0; // of the file a link leads to
+    int64_t statusChange = 0;
 };
 
 bool isDotOrDotDot(const char* name)
@@ -90,7 +99,7 @@ bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
             return errno == 0;
         if (isDotOrDotDot(entry->d_name))
             continue;
-        DirectoryEntry found { entry->d_name, false, entry->d_type == DT_LNK, 0, 0, 0, 0 };
+        DirectoryEntry found { entry->d_name, false, entry->d_type == DT_LNK, 0, 0, 0, 0, 0 };
         if (entry->d_type == DT_UNKNOWN) {
             struct stat own { };
             found.link = ::fstatat(fd, entry->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
@@ -110,6 +119,7 @@ bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
                 found.mtimeNanoseconds = static_cast<int32_t>(info.st_mtim.tv_nsec);
                 found.size = static_cast<int64_t>(info.st_size);
                 found.inode = static_cast<uint64_t>(info.st_ino);
+                found.statusChange = static_cast<int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
             } else {
                 continue;
             }
@@ -118,6 +128,27 @@ bool listFolder(DIR* dir, std::vector<DirectoryEntry>& entries)
         }
         entries.push_back(std::move(found));
     }
+}
+
+// Under the content strategy, the files of a folder that will be read: those the record does
+// not know, whose stamps moved, or whose digest it lacks.
+std::vector<std::pair<std::string, FileStamp>> filesToHash(const std::string& localDir,
+    const std::vector<DirectoryEntry>& entries, const std::map<std::string, RecordedFile>& timeMap,
+    const std::vector<std::string>& loweredPatterns)
+{
+    std::vector<std::pair<std::string, FileStamp>> files;
+    for (const DirectoryEntry& entry : entries) {
+        if (entry.folder || isForbiddenFileLowered(entry.name, loweredPatterns))
+            continue;
+        std::string path = localDir + "/" + entry.name;
+        const auto recorded = timeMap.find(path);
+        if (recorded == timeMap.end() || !recorded->second.digest
+            || recorded->second.differsFrom(entry.mtime, entry.mtimeNanoseconds, entry.size)
+            || (recorded->second.inode != 0 && recorded->second.inode != entry.inode))
+            files.emplace_back(std::move(path),
+                FileStamp { entry.mtime, entry.mtimeNanoseconds, entry.size, entry.inode, entry.statusChange });
+    }
+    return files;
 }
 
 bool isBelowAny(const std::string& path, const std::vector<std::string>& folders)
@@ -233,6 +264,12 @@ void WebProject::DetectChanges()
         return;
     }
 
+    addVanishedItems(scan, projectName);
+    detectionDone = true;
+}
+
+void WebProject::addVanishedItems(const ScanContext& scan, const std::string& projectName)
+{
     std::vector<std::string> vanished;
     {
         std::unordered_set<std::string_view> present;
@@ -245,14 +282,20 @@ void WebProject::DetectChanges()
                 vanished.push_back(path);
         }
     }
-    if (deleteRemoved == 1 && maxdelete < 100 && !allowDeleteAll && vanished.size() > kUnguardedDeletions
-        && vanished.size() * 100 > static_cast<size_t>(std::max(maxdelete, 0)) * timeMap.size()) {
+    // A file moved within the site is no deletion: a folder moved whole must not look like a
+    // site that went missing. Moves happen only where the old copy would be deleted anyway.
+    const bool movesPossible = strategy == kContentStrategy && deleteRemoved == 1;
+    const size_t gone = vanished.size() - (movesPossible ? pairMoves(vanished, MoveStep::Count) : 0);
+    if (deleteRemoved == 1 && maxdelete < 100 && !allowDeleteAll && gone > kUnguardedDeletions
+        && gone * 100 > static_cast<size_t>(std::max(maxdelete, 0)) * timeMap.size()) {
         deletionsHeld = true;
-        reportRunError(std::to_string(vanished.size()) + " of " + std::to_string(timeMap.size())
-            + " recorded files are gone from " + local + ", more than maxdelete=" + std::to_string(maxdelete)
+        reportRunError(std::to_string(gone) + " of " + std::to_string(timeMap.size()) + " recorded files are gone from "
+            + local + ", more than maxdelete=" + std::to_string(maxdelete)
             + "%: nothing is deleted. To allow it once, run \"tarnwick --allow-delete-all " + fileNamePart(projectName)
             + "\", or raise maxdelete in " + projectName);
     }
+    if (movesPossible && !deletionsHeld)
+        (void)pairMoves(vanished, MoveStep::Queue);
     for (std::string& path : vanished) {
         FileItem item;
         item.path = std::move(path);
@@ -264,7 +307,49 @@ void WebProject::DetectChanges()
         if (!deletionsHeld)
             changesPending = true;
     }
-    detectionDone = true;
+}
+
+size_t WebProject::pairMoves(const std::vector<std::string>& vanished, MoveStep step)
+{
+    // Below this a rename saves little over sending the bytes, and small files are often
+    // alike (empty ones, the same icon in many folders).
+    constexpr int64_t kMinMovedSize = 64 * 1024;
+    const auto key
+        = [](const ContentDigest& digest, int64_t size) { return digest.hex() + ' ' + std::to_string(size); };
+    std::multimap<std::string, const std::string*> gone;
+    for (const std::string& path : vanished) {
+        const RecordedFile& recorded = timeMap.at(path);
+        if (recorded.digest && recorded.size >= kMinMovedSize)
+            gone.emplace(key(*recorded.digest, recorded.size), &path);
+    }
+    std::unordered_map<std::string_view, const FileItem*> added;
+    for (const FileItem& item : items)
+        if (!gone.empty() && item.changed && !item.deleted && !item.failed && item.digest && item.size >= kMinMovedSize
+            && !timeMap.contains(item.path))
+            added.emplace(item.path, &item);
+    size_t pairs = 0;
+    for (PendingCommand& pending : pendingCommands) {
+        const auto found = pending.kind == PendingCommand::Kind::Put ? added.find(pending.localPath) : added.end();
+        if (found == added.end())
+            continue;
+        const auto match = gone.find(key(*found->second->digest, found->second->size));
+        if (match == gone.end())
+            continue;
+        FileItem old;
+        old.path = *match->second;
+        std::optional<DeletedTarget> source = deletedTarget(old, {});
+        if (!source)
+            continue;
+        ++pairs;
+        gone.erase(match);
+        if (step == MoveStep::Count)
+            continue;
+        pending.kind = PendingCommand::Kind::Move;
+        pending.movedFrom = source->serverPath;
+        pending.movedFromFile = old.path;
+        pending.command = moveLine(pending.movedFrom, pending.remotePath);
+    }
+    return pairs;
 }
 
 void WebProject::keepUnscannedRecords(const ScanContext& scan)
@@ -287,6 +372,8 @@ void WebProject::keepUnscannedRecords(const ScanContext& scan)
         item.mtime = recorded.seconds;
         item.mtimeNanoseconds = recorded.nanoseconds;
         item.size = recorded.size;
+        item.inode = recorded.inode;
+        item.digest = recorded.digest;
         items.push_back(std::move(item));
     }
 }
@@ -335,6 +422,8 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
     // queue and the list of modified files the same from run to run.
     std::sort(entries.begin(), entries.end(),
         [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    if (strategy == kContentStrategy)
+        prehashFolder(scan, filesToHash(localDir, entries, timeMap, scan.loweredFilePatterns));
 
     for (const DirectoryEntry& entry : entries) {
         if (entry.folder || !testFiles)
@@ -343,8 +432,8 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
         if (scan.scope != nullptr && scan.scope->busy.contains(localDir + "/" + entry.name))
             continue;
         PendingCommand archiveMove;
-        if (!TestFile(scan, localDir, serverDir, entry.name, { entry.mtime, entry.mtimeNanoseconds, entry.size },
-                entry.inode, archiveMove))
+        if (!TestFile(scan, localDir, serverDir, entry.name,
+                { entry.mtime, entry.mtimeNanoseconds, entry.size, entry.inode, entry.statusChange }, archiveMove))
             continue;
         FileItem& item = items.back();
         std::string serverPath = serverDir + "/" + entry.name;
@@ -399,14 +488,72 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
     sink.statusMessage("%d dirs %d files\r", scan.directoryCount, scan.changedFileCount);
 }
 
+// Only a file whose stamps moved is read. One recorded before digests were kept is read once
+// with its stamps unchanged, to learn what the server holds (as the time strategy would
+// trust it); one whose bytes are as recorded is recorded anew with its new stamps.
+void WebProject::prehashFolder(ScanContext& scan, const std::vector<std::pair<std::string, FileStamp>>& files)
+{
+    scan.digests.clear();
+    // Below this a second thread costs more than it saves: the files are hashed one by one
+    // as they are tested.
+    constexpr size_t kParallelFrom = 32;
+    if (files.size() < kParallelFrom)
+        return;
+    // Most files of a site are small: each costs a few system calls, which the other core
+    // makes meanwhile.
+    std::vector<std::optional<ContentDigest>> digests(files.size());
+    std::atomic<size_t> next { 0 };
+    const auto hashSome = [&] {
+        for (size_t index = next++; index < files.size(); index = next++)
+            digests[index] = digestFile(files[index].first, files[index].second);
+    };
+    try {
+        std::jthread helper(hashSome);
+        hashSome();
+    } catch (const std::system_error&) {
+        // No second thread to be had: this one does what is left.
+        hashSome();
+    }
+    for (size_t index = 0; index < files.size(); ++index)
+        scan.digests.emplace(files[index].first, digests[index]);
+}
+
+bool WebProject::contentDiffers(ScanContext& scan, FileItem& item, const RecordedFile* record)
+{
+    const bool moved = record == nullptr || record->differsFrom(item);
+    if (!moved && record->digest)
+        return false;
+    const auto taken = scan.digests.find(item.path);
+    item.digest = taken != scan.digests.end() ? taken->second : digestFile(item.path, item.stamp());
+    if (!moved)
+        return false;
+    if (record == nullptr || !record->digest || !item.digest)
+        return true;
+    item.contentChanged = *item.digest != *record->digest;
+    return item.contentChanged;
+}
+
 bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir,
-    const std::string& name, const RecordedFile& found, uint64_t inode, PendingCommand& archiveMove)
+    const std::string& name, const FileStamp& found, PendingCommand& archiveMove)
 {
     std::string path = localDir + "/" + name;
     if (fileAttributes && fileAttributes->isHidden(path))
         return false;
     if (isForbiddenFileLowered(name, scan.loweredFilePatterns))
         return false;
+
+    FileItem& item = items.emplace_back();
+    item.path = std::move(path);
+    item.mtime = found.seconds;
+    item.mtimeNanoseconds = found.nanoseconds;
+    item.size = found.size;
+    item.inode = found.inode;
+    item.statusChange = found.statusChange;
+    const auto entry = timeMap.find(item.path);
+    const RecordedFile* recorded = entry == timeMap.end() ? nullptr : &entry->second;
+    // A file as it was recorded still holds the bytes that were recorded.
+    if (recorded != nullptr && !recorded->differsFrom(item))
+        item.digest = recorded->digest;
 
     bool changed;
     if (strategy == 0 || strategy == 1) {
@@ -415,21 +562,15 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
         changed = true;
         if (fileAttributes)
             changed = fileAttributes->isArchiveSetFor(
-                path, { found.seconds * 1'000'000'000 + found.nanoseconds, found.size, inode });
+                item.path, { found.seconds * 1'000'000'000 + found.nanoseconds, found.size, found.inode });
         // A run killed after this file went up never cleared its mark.
-        if (changed && record.confirmedAsFound(path, found))
+        if (changed && record.confirmedAsFound(item.path, { found.seconds, found.nanoseconds, found.size }))
             changed = false;
+    } else if (strategy == kContentStrategy) {
+        changed = contentDiffers(scan, item, recorded);
     } else {
-        auto recorded = timeMap.find(path);
-        changed
-            = recorded == timeMap.end() || recorded->second.differsFrom(found.seconds, found.nanoseconds, found.size);
+        changed = recorded == nullptr || recorded->differsFrom(found.seconds, found.nanoseconds, found.size);
     }
-
-    FileItem& item = items.emplace_back();
-    item.path = std::move(path);
-    item.mtime = found.seconds;
-    item.mtimeNanoseconds = found.nanoseconds;
-    item.size = found.size;
     if (!changed)
         return false;
 
@@ -438,7 +579,7 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
     item.changed = true;
     // A file the list does not know has no previous version on the server to archive. Without
     // any list (a first run over a site already online) every file may have one.
-    if (!archivdir.empty() && (timeMap.empty() || timeMap.contains(item.path))) {
+    if (!archivdir.empty() && (timeMap.empty() || recorded != nullptr)) {
         archiveMove = archiveMoveCommand(name, serverDir, item);
         archiveMove.mayBeAbsent = timeMap.empty();
     }

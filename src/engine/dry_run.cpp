@@ -3,6 +3,10 @@
 #include "engine/command_lines.h"
 #include "engine/web_project.h"
 
+#include <algorithm>
+#include <string_view>
+#include <unordered_set>
+
 bool RunPlan::nothingToDo() const
 {
     for (const SitePlan& site : sites)
@@ -16,6 +20,8 @@ const char* reasonName(PlanReason reason)
     switch (reason) {
     case PlanReason::New: return "new";
     case PlanReason::Changed: return "changed";
+    case PlanReason::ContentChanged: return "content changed";
+    case PlanReason::Moved: return "moved from";
     case PlanReason::Deleted: return "deleted";
     case PlanReason::Report: return "report";
     }
@@ -28,8 +34,18 @@ RunPlan planRun(WebProject& project)
     // Detection leaves this set for the run that would follow; nothing follows here.
     project.detectionDone = false;
 
+    std::unordered_set<std::string_view> movedAway;
+    for (const PendingCommand& pending : project.pendingCommands)
+        if (pending.kind == PendingCommand::Kind::Move)
+            movedAway.insert(pending.movedFromFile);
+    std::unordered_set<std::string_view> contentChanged;
+    for (const FileItem& item : project.items)
+        if (item.contentChanged)
+            contentChanged.insert(item.path);
     const auto reasonOf = [&](const std::string& localPath) {
-        return project.timeMap.contains(localPath) ? PlanReason::Changed : PlanReason::New;
+        if (!project.timeMap.contains(localPath))
+            return PlanReason::New;
+        return contentChanged.contains(localPath) ? PlanReason::ContentChanged : PlanReason::Changed;
     };
 
     RunPlan plan;
@@ -51,7 +67,10 @@ RunPlan planRun(WebProject& project)
                 sitePlan.steps.push_back({ PlannedAction::Refuse, reasonOf(item.path), item.path, {}, {} });
         }
         for (const PendingCommand& pending : *work.queued) {
-            if (pending.kind == PendingCommand::Kind::Put)
+            if (pending.kind == PendingCommand::Kind::Move)
+                sitePlan.steps.push_back({ PlannedAction::Move, PlanReason::Moved, pending.localPath,
+                    serverPathAt(site.startdir, pending.remotePath), serverPathAt(site.startdir, pending.movedFrom) });
+            else if (pending.kind == PendingCommand::Kind::Put)
                 sitePlan.steps.push_back({ PlannedAction::Upload, reasonOf(pending.localPath), pending.localPath,
                     serverPathAt(site.startdir, pending.remotePath), {} });
             else if (pending.kind == PendingCommand::Kind::ArchiveMove)
@@ -67,6 +86,9 @@ RunPlan planRun(WebProject& project)
         }
         for (const WebProject::SitePlan::Deletion& deletion : work.deletions) {
             FileItem& item = *deletion.item;
+            // Renamed by its move; deleted only should the rename fail.
+            if (movedAway.contains(item.path))
+                continue;
             if (!work.archiveDeletions) {
                 sitePlan.steps.push_back(
                     { PlannedAction::Delete, PlanReason::Deleted, item.path, deletion.target.serverPath, {} });
@@ -100,9 +122,10 @@ std::vector<std::string> describePlan(const RunPlan& plan)
         int uploads = 0;
         int deletions = 0;
         int archived = 0;
+        int moved = 0;
         for (const PlannedStep& step : site.steps) {
             std::string reason = reasonName(step.reason);
-            reason.resize(8, ' ');
+            reason.resize(std::max<size_t>(reason.size(), 8), ' ');
             switch (step.action) {
             case PlannedAction::Upload:
                 lines.push_back("  upload   " + reason + " " + step.localPath + " -> " + step.serverPath);
@@ -118,6 +141,10 @@ std::vector<std::string> describePlan(const RunPlan& plan)
                 break;
             case PlannedAction::RemoveLeftover: lines.push_back("  dele     leftover " + step.serverPath); break;
             case PlannedAction::RemoveFolder: lines.push_back("  rmdir    " + reason + " " + step.serverPath); break;
+            case PlannedAction::Move:
+                lines.push_back("  move     " + reason + " " + step.archivePath + " -> " + step.serverPath);
+                ++moved;
+                break;
             case PlannedAction::Refuse:
                 lines.push_back(
                     "  fail     " + reason + " " + step.localPath + " (a double quote in the name cannot be sent)");
@@ -127,7 +154,7 @@ std::vector<std::string> describePlan(const RunPlan& plan)
         if (site.pruneKeep >= 0)
             lines.push_back("  archive pruned to " + std::to_string(site.pruneKeep) + " newest on the server");
         lines.push_back("  " + std::to_string(uploads) + " to upload, " + std::to_string(deletions) + " to delete, "
-            + std::to_string(archived) + " to archive");
+            + std::to_string(archived) + " to archive" + (moved > 0 ? ", " + std::to_string(moved) + " to move" : ""));
     }
     if (plan.keptOnServer > 0)
         lines.push_back(std::to_string(plan.keptOnServer)

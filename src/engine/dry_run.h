@@ -14,11 +14,14 @@ enum class PlannedAction {
     Refuse, // the file cannot be named in a command line; the run reports it as failed
     RemoveFolder, // a server folder whose local folder is gone, once the deletions emptied it
     RemoveLeftover, // the part file an upload of an earlier, stopped run left on the server
+    Move, // the server copy of a file moved locally is renamed rather than sent again
 };
 
 enum class PlanReason {
     New, // not recorded in the file list
     Changed, // recorded, and changed since
+    ContentChanged, // recorded, and its bytes differ from those sent
+    Moved, // new here, with the bytes of a recorded file that is gone
     Deleted, // recorded, and gone from the local folder
     Report, // the HTML report page of the project
 };
@@ -28,7 +31,7 @@ struct PlannedStep {
     PlanReason reason = PlanReason::New;
     std::string localPath; // empty for deletions and archive moves
     std::string serverPath; // where the file goes, or which server file is deleted or moved
-    std::string archivePath; // for Archive: the name it gets in the archive folder
+    std::string archivePath; // for Archive: the name it gets in the archive folder; for Move: where it was
 };
 
 struct SitePlan {

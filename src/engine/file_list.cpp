@@ -27,6 +27,26 @@ std::optional<int64_t> parseDigits(std::string_view text, size_t& i)
     return value;
 }
 
+// The tags after the size, each after a blank. A tag not known here, or one that cannot be
+// read, is skipped: a damaged digest only means the file is read again.
+void readTags(std::string_view text, RecordedFile& record)
+{
+    constexpr std::string_view kDigest = "xxh3:";
+    constexpr std::string_view kInode = "inode:";
+    while (!text.empty()) {
+        const size_t blank = text.find(' ');
+        std::string_view tag = text.substr(0, blank);
+        text.remove_prefix(blank == std::string_view::npos ? text.size() : blank + 1);
+        if (tag.starts_with(kDigest)) {
+            record.digest = ContentDigest::fromHex(tag.substr(kDigest.size()));
+        } else if (tag.starts_with(kInode)) {
+            size_t i = kInode.size();
+            std::optional<int64_t> inode = parseDigits(tag, i);
+            record.inode = inode && i == tag.size() ? static_cast<uint64_t>(*inode) : 0;
+        }
+    }
+}
+
 } // namespace
 
 // The value after the last "=": optional blanks, an optional "-", the seconds, then
@@ -66,6 +86,7 @@ std::optional<RecordedFile> parseRecordedFile(std::string_view text)
         if (std::optional<int64_t> size = parseDigits(text, i))
             record.size = *size;
     }
+    readTags(text.substr(i), record);
     return record;
 }
 
@@ -82,6 +103,15 @@ void appendRecordedFile(std::string& content, const std::string& path, const Rec
     if (record.size >= 0) {
         content += ' ';
         content += std::to_string(record.size);
+    }
+    // Never without a letter in front: an older reader takes digits after a blank for the size.
+    if (record.digest) {
+        content += " xxh3:";
+        content += record.digest->hex();
+    }
+    if (record.inode != 0) {
+        content += " inode:";
+        content += std::to_string(record.inode);
     }
     content += '\n';
 }

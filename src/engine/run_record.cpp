@@ -139,7 +139,7 @@ bool RunRecord::commit(
         if (item.path.find('\n') != std::string::npos)
             continue;
         if (!item.changed && !item.failed && !item.deleted) {
-            appendRecordedFile(content, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
+            appendRecordedFile(content, item.path, recordOf(item));
             continue;
         }
         // A file that failed keeps what was recorded before: its server copy is still the

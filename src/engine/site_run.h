@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 
@@ -27,6 +28,8 @@ struct WebProject::SiteRun {
     SiteOutcome& outcome;
     // The most connections the server has taken in this run; it started as the site's cap.
     int connectionLimit;
+    // Deleted items whose server copy a move of this site renamed: nothing left to delete.
+    std::set<std::string> movedAway {};
     // Held for the transcript, the items, the outcome and the event sink while several
     // connections serve the site.
     std::mutex mutex {};

@@ -2,6 +2,7 @@
 
 #include "connect/session_factory.h"
 #include "engine/command_lines.h"
+#include "engine/content_digest.h"
 #include "engine/site_run.h"
 #include "engine/upload_script.h"
 #include "platform/ascii_case.h"
@@ -62,6 +63,14 @@ std::string parentFolder(const std::string& path)
 constexpr size_t kMaxPrunedPerRun = 500;
 
 } // namespace
+
+RecordedFile sentRecordOf(const FileItem& item)
+{
+    RecordedFile record = recordOf(item);
+    if (record.digest && stampOfFile(item.path) != item.stamp())
+        record.digest.reset();
+    return record;
+}
 
 ClientResult enterFolder(RemoteSession& client, const PendingCommand& folder, const std::string& startdir)
 {
@@ -205,6 +214,7 @@ void WebProject::runQueuedCommands(RemoteSession& client, SiteRun& run, const st
                 continue;
             }
             break;
+        case PendingCommand::Kind::Move:
         case PendingCommand::Kind::Line: break;
         }
         sendStretch();
@@ -217,6 +227,10 @@ void WebProject::runLine(RemoteSession& client, SiteRun& run, const PendingComma
 {
     if (!canSend(client, cancelRequested)) {
         settleFile(run, pending.localPath, notTried());
+        return;
+    }
+    if (pending.kind == PendingCommand::Kind::Move) {
+        moveOnServer(client, run, pending);
         return;
     }
     run.transcript.writeLine(pending.command);
@@ -233,6 +247,27 @@ void WebProject::runLine(RemoteSession& client, SiteRun& run, const PendingComma
     const bool done = (isSuccess(code) || pending.localPath.empty()) && code != RemoteSession::kTransferNotCarriedOut;
     settleFile(
         run, pending.localPath, done ? ClientResult::success(code) : ClientResult::failed(Failure::RetryItem, code));
+}
+
+void WebProject::moveOnServer(RemoteSession& client, SiteRun& run, const PendingCommand& move)
+{
+    const std::string source = serverPathAt(run.site.startdir, move.movedFrom);
+    const std::string target = serverPathAt(run.site.startdir, move.remotePath);
+    client.eventSink().message("--------------- %s\n", moveLine(source, target).c_str());
+    if (client.renameFile(source, target).ok()) {
+        run.transcript.writeLine(move.command);
+        run.movedAway.insert(move.movedFromFile);
+        run.record.confirmDeletion(run.siteNumber, move.movedFromFile);
+        if (const auto found = run.itemsByPath.find(move.localPath); found != run.itemsByPath.end())
+            run.record.confirmUpload(run.siteNumber, move.localPath, sentRecordOf(*found->second));
+        ++run.outcome.uploaded;
+        noteOutcome({ StepOutcome::Kind::Moved, run.siteNumber, move.localPath, move.movedFromFile });
+        return;
+    }
+    // The old copy is not where the record says (removed by hand, or a server that cannot
+    // rename): the file is sent, and the old copy goes with the deletions.
+    run.transcript.writeLine(putLine(move.localPath, move.remotePath));
+    settleFile(run, move.localPath, sendFile(client, run, { nullptr, &move, -1 }));
 }
 
 void WebProject::writeTranscript(SiteRun& run, const FileUnit& file)
@@ -318,7 +353,7 @@ void WebProject::settleFile(SiteRun& run, const std::string& localPath, const Cl
         }
     } else if (auto found = run.itemsByPath.find(localPath); found != run.itemsByPath.end()) {
         const FileItem& item = *found->second;
-        run.record.confirmUpload(run.siteNumber, item.path, { item.mtime, item.mtimeNanoseconds, item.size });
+        run.record.confirmUpload(run.siteNumber, item.path, sentRecordOf(item));
         ++run.outcome.uploaded;
         noteOutcome({ StepOutcome::Kind::Uploaded, run.siteNumber, localPath, {} });
     }
@@ -483,7 +518,7 @@ void WebProject::executePlan(RemoteSession& client, SiteRun& run, const SitePlan
         runSiteScript(client, *plan.beforeScript);
     if (plan.queued != nullptr)
         runQueuedCommands(client, run, *plan.queued);
-    removeDeletedFiles(client, plan, run.archive, [this, &run, &plan](const FileItem& item, bool done) {
+    removeDeletedFiles(client, plan, run.archive, run.movedAway, [this, &run, &plan](const FileItem& item, bool done) {
         if (done)
             run.record.confirmDeletion(run.siteNumber, item.path);
         ++(done ? run.outcome.deleted : run.outcome.failed);
@@ -591,10 +626,12 @@ std::optional<WebProject::DeletedTarget> WebProject::deletedTarget(
 }
 
 void WebProject::removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
-    const std::function<void(const FileItem&, bool)>& settled)
+    const std::set<std::string>& movedAway, const std::function<void(const FileItem&, bool)>& settled)
 {
     for (const SitePlan::Deletion& deletion : plan.deletions) {
         FileItem& item = *deletion.item;
+        if (movedAway.contains(item.path))
+            continue;
         // A deletion not even tried is not done: the record keeps the file for the next run.
         if (client.timedOut() || cancelRequested || client.isBroken()) {
             item.failed = true;
@@ -717,6 +754,8 @@ void WebProject::FinishRun()
                 eventSink->onUploadBegins("Error " + item.path, 0);
             continue;
         }
+        if (item.digest && !item.deleted)
+            item.digest = sentRecordOf(item).digest;
         // A file edited after the scan keeps its mark: the edit has not necessarily gone up.
         if (strategy == 1 && fileAttributes != nullptr && !item.deleted && unchangedSinceScan(item))
             (void)fileAttributes->clearArchive(item.path);

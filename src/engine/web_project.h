@@ -217,11 +217,11 @@ public:
     std::vector<SiteOutcome> siteOutcomes;
     // What each file of the last RunUpload came to on each site, in the order they ended.
     struct StepOutcome {
-        enum class Kind : char { Uploaded, Deleted, Archived, Failed };
+        enum class Kind : char { Uploaded, Deleted, Archived, Failed, Moved };
         Kind kind = Kind::Uploaded;
         int site = 0; // 1-based
         std::string path; // the local file; for moves of replaced files the server path
-        std::string detail; // Archived: where it went; Failed: why, in words
+        std::string detail; // Archived: where it went; Moved: the local path it had; Failed: why
         bool operator==(const StepOutcome&) const = default;
     };
     std::vector<StepOutcome> stepOutcomes;
@@ -262,8 +262,9 @@ private:
     void executePlan(RemoteSession& client, SiteRun& run, const SitePlan& plan);
     // Deletes (or archives) the plan's deleted files. One refused, or not tried, marks its
     // item failed. `settled` hears of each, with whether it is gone from the server.
+    // Files the site's moves took away are left alone.
     void removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
-        const std::function<void(const FileItem&, bool)>& settled);
+        const std::set<std::string>& movedAway, const std::function<void(const FileItem&, bool)>& settled);
     // The part files the record knows earlier runs left on `site` (see SitePlan).
     [[nodiscard]] std::vector<SitePlan::LeftoverPart> leftoverParts(const FtpSite& site) const;
     // The server folders of the plan's deletions whose local folders are gone (see SitePlan).
@@ -307,9 +308,27 @@ private:
     // After a scan with a scope: the recorded files it did not look at, as unchanged items.
     void keepUnscannedRecords(const ScanContext& scan);
     // Appends the item of a file the skip rules let through and returns whether it changed;
-    // `archiveMove` receives the archive move when one is due. `found` and `inode` are what is
-    // on disk now.
+    // `archiveMove` receives the archive move when one is due. `found` is what is on disk now.
     bool TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir, const std::string& name,
-        const RecordedFile& found, uint64_t inode, PendingCommand& archiveMove);
+        const FileStamp& found, PendingCommand& archiveMove);
     [[nodiscard]] std::string fileListPath() const;
+    // Under the content strategy: whether the item's bytes differ from those recorded as
+    // sent; fills in its digest.
+    bool contentDiffers(ScanContext& scan, FileItem& item, const RecordedFile* record);
+    // Takes the digests of one folder's `files` ahead, on two threads when there are enough.
+    void prehashFolder(ScanContext& scan, const std::vector<std::pair<std::string, FileStamp>>& files);
+    // Recorded files the scan did not find, outside `unreadableFolders`, as deleted items;
+    // held back when too many are gone.
+    void addVanishedItems(const ScanContext& scan, const std::string& projectName);
+    // The puts of new files that have the bytes of a `vanished` recorded file: counted, or
+    // turned into moves of the server copy. Answers how many.
+    enum class MoveStep : char { Count, Queue };
+    size_t pairMoves(const std::vector<std::string>& vanished, MoveStep step);
+    // One queued move on one site: renamed, or sent when the server cannot rename it.
+    void moveOnServer(RemoteSession& client, SiteRun& run, const PendingCommand& move);
 };
+
+// What the record may keep of a file just sent: its digest only while the file is still as
+// it was when the digest was taken. Once written again, the bytes the server got may be
+// others, and the next run must not take them for the recorded ones.
+[[nodiscard]] RecordedFile sentRecordOf(const FileItem& item);

@@ -21,6 +21,7 @@ std::string outcomeLine(const WebProject::StepOutcome& outcome)
     case WebProject::StepOutcome::Kind::Uploaded: return "uploaded " + outcome.path;
     case WebProject::StepOutcome::Kind::Deleted: return "deleted " + outcome.path;
     case WebProject::StepOutcome::Kind::Archived: return "archived " + outcome.path + " as " + outcome.detail;
+    case WebProject::StepOutcome::Kind::Moved: return "moved " + outcome.detail + " to " + outcome.path;
     case WebProject::StepOutcome::Kind::Failed: break;
     }
     return "failed " + outcome.path + ": " + outcome.detail;

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kFileListStrategy = 2;
-
 QString fromBytes(const std::string& text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -61,7 +59,8 @@ std::vector<FileListModel::Row> FileListModel::rowsOf(const WebProject& project)
         if (item.changed)
             rows.push_back(rowOf(item));
     }
-    if (project.strategy == kFileListStrategy) {
+    if (project.strategy == ProjectSettings::kFileListStrategy
+        || project.strategy == ProjectSettings::kContentStrategy) {
         for (const FileItem& item : project.items) {
             if (!item.changed)
                 rows.push_back(rowOf(item));

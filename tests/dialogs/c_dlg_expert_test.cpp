@@ -1,6 +1,7 @@
 #include "dialogs/c_dlg_expert.h"
 
 #include "config/project_settings.h"
+#include "dialogs/strategy_box.h"
 #include "support/qt_test_application.h"
 #include "uikit/ui_strings.h"
 
@@ -108,6 +109,8 @@ TEST(CDlgExpert, OkStoresTheFieldsAndCancelKeepsThemButNotTheScripts)
         dialog.atomicBox()->setChecked(false);
         dialog.connectionsBox()->setValue(7);
         dialog.keyFileField()->setText(" /home/u/.ssh/site key ");
+        EXPECT_EQ(dialog.strategyBox()->strategy(), 1);
+        dialog.strategyBox()->showStrategy(ProjectSettings::kContentStrategy);
         dialog.accept();
     }
     EXPECT_FALSE(settings.sites.front().atomic);
@@ -118,6 +121,7 @@ TEST(CDlgExpert, OkStoresTheFieldsAndCancelKeepsThemButNotTheScripts)
     EXPECT_EQ(settings.archmax, 1);
     EXPECT_EQ(settings.forbiddenDirectories, (std::vector<std::string> { "/x", "/y ", "/z" }));
     EXPECT_TRUE(settings.forbiddenFiles.empty());
+    EXPECT_EQ(settings.strategy, ProjectSettings::kContentStrategy);
 }
 
 TEST(CDlgExpert, ConnectionsLoadsTheSiteCountWithinRangeAndHasItsHint)
@@ -138,5 +142,26 @@ TEST(CDlgExpert, ConnectionsLoadsTheSiteCountWithinRangeAndHasItsHint)
         EXPECT_TRUE(dialog.hintLabel()->text().contains("1–16")) << dialog.hintLabel()->text().toStdString();
         QCoreApplication::sendEvent(dialog.keyFileField(), &enter);
         EXPECT_TRUE(dialog.hintLabel()->text().contains("sftp://")) << dialog.hintLabel()->text().toStdString();
+        QCoreApplication::sendEvent(dialog.strategyBox(), &enter);
+        EXPECT_TRUE(dialog.hintLabel()->text().contains(
+            language == UiLanguage::English ? "even if a build tool rewrote them" : "Inhalt sich wirklich geändert"))
+            << dialog.hintLabel()->text().toStdString();
+    }
+}
+
+// Each entry stores its own value; one no entry names (written by hand) survives a visit.
+TEST(CDlgExpert, StrategyBoxOffersEveryStrategyAndKeepsAnUnknownOne)
+{
+    qtTestApplication();
+    const UiStrings strings(UiLanguage::German);
+    ProjectSettings settings = project();
+    for (int strategy : { 0, 1, 2, 3, 7 }) {
+        settings.strategy = strategy;
+        CDlgExpert dialog(strings, settings);
+        EXPECT_EQ(dialog.strategyBox()->strategy(), strategy);
+        EXPECT_EQ(dialog.strategyBox()->count(), strategy == 7 ? 5 : 4);
+        EXPECT_FALSE(dialog.strategyBox()->currentText().isEmpty());
+        dialog.accept();
+        EXPECT_EQ(settings.strategy, strategy);
     }
 }

@@ -1,5 +1,7 @@
 #include "dialogs/c_dlg_web_project.h"
 
+#include "dialogs/strategy_box.h"
+
 #include "config/ftp_site.h"
 #include "config/machine_options.h"
 #include "dialogs/c_dlg_sites.h"
@@ -73,7 +75,10 @@ struct Fixture {
         };
         prompts.inform = [this](const QString& message) { messages.push_back(message); };
         prompts.pickFolder = [this] { return pickedFolder; };
-        prompts.editExpert = [](ProjectSettings& project) { project.htmlreport = "/from-expert.html"; };
+        prompts.editExpert = [](ProjectSettings& project) {
+            project.htmlreport = "/from-expert.html";
+            project.strategy = 0;
+        };
         dialog->setPrompts(prompts);
         return dialog;
     }
@@ -127,10 +132,13 @@ TEST(CDlgWebProject, NewNamesTheFileAndSaveStoresTheFields)
     EXPECT_EQ(stored.minutes, 15);
     EXPECT_EQ(stored.local, "/srv/www");
     EXPECT_EQ(stored.deleteRemoved, 1);
-    EXPECT_EQ(stored.strategy, 2);
+    EXPECT_EQ(stored.strategy, ProjectSettings::kContentStrategy);
 
     dialog->newProject();
     EXPECT_EQ(dialog->currentProject()->projectPath, fixture.data + "site.ftp.ftp");
+    dialog->strategyBox()->showStrategy(ProjectSettings::kFileListStrategy);
+    dialog->saveProject();
+    EXPECT_EQ(fixture.load("site.ftp.ftp").strategy, ProjectSettings::kFileListStrategy);
     dialog->newProject();
     EXPECT_EQ(dialog->currentProject()->projectPath, fixture.data + "old.ini");
     // A name that would leave the data directory, or none at all, creates nothing.
@@ -168,6 +176,7 @@ TEST(CDlgWebProject, StartDirectoryAndIntervalAreStoredAsRead)
         ProjectSettings stored = fixture.load("a.ftp");
         EXPECT_EQ(stored.sites.at(0).startdir, row.startStored) << row.startTyped;
         EXPECT_EQ(stored.minutes, row.minutesStored) << row.minutesTyped;
+        EXPECT_EQ(stored.strategy, 1) << "an existing project keeps its strategy";
         EXPECT_EQ(dialog->minutesField()->text(), QString::number(row.minutesStored));
     }
 }
@@ -190,6 +199,7 @@ TEST(CDlgWebProject, SwitchingProjectsKeepsWhatWasTyped)
     ProjectSettings alpha = fixture.load("Alpha.ftp");
     EXPECT_EQ(alpha.sites.at(0).url, "typed.example");
     EXPECT_EQ(alpha.htmlreport, "/from-expert.html");
+    EXPECT_EQ(alpha.strategy, 0) << "the editor kept the strategy chosen in the expert settings";
     dialog->reject();
     EXPECT_EQ(fixture.load("beta.ftp").strategy, 1);
 }

@@ -19,6 +19,8 @@ struct Scenario {
     const char* name;
     std::string archivdir;
     std::string htmlreport;
+    int strategy = ProjectSettings::kFileListStrategy;
+    const char* edited = "changed"; // the reason given for an edited file
 };
 
 // Every file of the folders below `root`, as a snapshot of names and contents.
@@ -35,6 +37,8 @@ TEST(DryRun, ListsWhatTheNextRunSendsAndChangesNothing)
     const Scenario scenarios[] = {
         { "deletions", "", "" },
         { "archive, prune and report", "/archive", "/report.html" },
+        // A file written again with its old bytes is not sent either.
+        { "content", "", "", ProjectSettings::kContentStrategy, "content changed" },
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);
@@ -52,6 +56,7 @@ TEST(DryRun, ListsWhatTheNextRunSendsAndChangesNothing)
         project.archivdir = scenario.archivdir;
         project.archmax = 3;
         project.htmlreport = scenario.htmlreport;
+        project.strategy = scenario.strategy;
         run.addSite(server.url(), server.user(), server.password()).name = "main";
 
         RunPlan first = planRun(project);
@@ -66,6 +71,8 @@ TEST(DryRun, ListsWhatTheNextRunSendsAndChangesNothing)
 
         tree.add("a.html", "a, edited", TestTree::kDefaultTime + 60);
         tree.add("sub/new.html", "new");
+        if (scenario.strategy == ProjectSettings::kContentStrategy)
+            tree.add("sub/b.html", "b", TestTree::kDefaultTime + 60);
         fs::remove(tree.path("old.html"));
         fs::remove(tree.path("sub/gone.html"));
 
@@ -88,7 +95,7 @@ TEST(DryRun, ListsWhatTheNextRunSendsAndChangesNothing)
                 reasons.push_back(reasonName(step.reason));
             }
         }
-        std::vector<std::string> expectedReasons = { "changed", "new", "deleted", "deleted" };
+        std::vector<std::string> expectedReasons = { scenario.edited, "new", "deleted", "deleted" };
         if (!scenario.htmlreport.empty())
             expectedReasons.push_back("report");
         EXPECT_EQ(reasons, expectedReasons);

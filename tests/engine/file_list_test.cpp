@@ -9,6 +9,49 @@
 
 namespace {
 
+// The digest of no bytes at all, with an inode when one is given.
+RecordedFile withDigest(RecordedFile record, uint64_t inode)
+{
+    record.digest = ContentDigest { 0x99aa06d3014798d8, 0x6001c324468d497f };
+    record.inode = inode;
+    return record;
+}
+
+// The reader of the builds before digests, as released: a list written now must mean the
+// same files to it, or going back a version would send the whole site again.
+RecordedFile readAsReleasedBefore(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    const bool negative = i < text.size() && text[i] == '-';
+    i += negative ? 1 : 0;
+    const auto digits = [&](int64_t& value) {
+        const size_t start = i;
+        for (value = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            value = value * 10 + (text[i] - '0');
+        return i > start;
+    };
+    int64_t seconds = 0;
+    (void)digits(seconds);
+    RecordedFile record(negative ? -seconds : seconds);
+    if (i < text.size() && text[i] == '.') {
+        const size_t start = ++i;
+        int64_t fraction = 0;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            fraction = i - start < 9 ? fraction * 10 + (text[i] - '0') : fraction;
+        if (i == start)
+            return record;
+        for (size_t scale = i - start; scale < 9; ++scale)
+            fraction *= 10;
+        record.nanoseconds = static_cast<int32_t>(fraction);
+    }
+    int64_t size = 0;
+    if (i < text.size() && text[i] == ' ' && (++i, digits(size)))
+        record.size = size;
+    return record;
+}
+
 class FileList : public ::testing::Test {
 protected:
     void SetUp() override
@@ -54,11 +97,49 @@ TEST_F(FileList, ReadsLinesByTheirLastEquals)
         { "long fraction cut", "/w/a=5.1234567891\n", { { "/w/a", { 5, 123456789 } } } },
         { "before 1970", "/w/a=-6.877000000 0\n", { { "/w/a", { -6, 877000000, 0 } } } },
         { "dot without digits", "/w/a=5. 7\n", { { "/w/a", 5 } } },
+        { "digest and inode", "/w/a=5.000000001 7 xxh3:99aa06d3014798d86001c324468d497f inode:42\n",
+            { { "/w/a", withDigest({ 5, 1, 7 }, 42) } } },
+        { "digest without size", "/w/a=5 xxh3:99AA06D3014798D86001C324468D497F\n", { { "/w/a", withDigest(5, 0) } } },
+        { "damaged digest and inode", "/w/a=5.000000001 7 xxh3:99aa06 inode:4x2\n", { { "/w/a", { 5, 1, 7 } } } },
+        { "tag of a later build skipped", "/w/a=5.000000001 7 blake9:00 xxh3:99aa06d3014798d86001c324468d497f\n",
+            { { "/w/a", withDigest({ 5, 1, 7 }, 0) } } },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         readFrom(row.content);
         EXPECT_EQ(project.timeMap, row.expected);
+    }
+}
+
+TEST_F(FileList, ListsWithDigestsMeanTheSameFilesToOlderBuilds)
+{
+    struct Row {
+        const char* name;
+        RecordedFile record;
+    };
+    const Row rows[] = {
+        { "seconds only", 1165500000 },
+        { "time and size", { 1165500000, 5, 4096 } },
+        { "digest", withDigest({ 1165500000, 5, 4096 }, 0) },
+        { "digest and inode", withDigest({ -6, 877000000, 0 }, 18446744073709551ull) },
+        { "digest without size", withDigest({ 7, 0, -1 }, 3) },
+        { "digest that starts with digits",
+            [] {
+                RecordedFile record(9, 1, 2);
+                record.digest = ContentDigest { 0x1234567890123456, 1 };
+                return record;
+            }() },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string line;
+        appendRecordedFile(line, "/w/a=b.html", row.record);
+        ASSERT_TRUE(line.ends_with('\n'));
+        line.pop_back();
+        const std::string_view value = std::string_view(line).substr(line.rfind('=') + 1);
+        EXPECT_EQ(parseRecordedFile(value), row.record);
+        EXPECT_EQ(
+            readAsReleasedBefore(value), RecordedFile(row.record.seconds, row.record.nanoseconds, row.record.size));
     }
 }
 
@@ -93,17 +174,21 @@ TEST_F(FileList, WriteRecordsOnlySettledItemsAndReadsBack)
     };
     project.items[0].mtimeNanoseconds = 5;
     project.items[0].size = 1234;
+    project.items[1].digest = ContentDigest { 1, 0xabc };
+    project.items[1].inode = 77;
     project.timeMap = { { "/w/failed-again.html", 7 }, { "/w/not-deleted.html", { 6, 1, 2 } } };
     project.WriteFileList();
     std::optional<std::string> written = readWholeFile(project.filelist);
     ASSERT_TRUE(written);
     EXPECT_EQ(*written,
-        "/w/b=c.html=5000000000.000000005 1234\n/w/a.html=-3.000000000 0\n/w/failed-again.html=7\n"
+        "/w/b=c.html=5000000000.000000005 1234\n"
+        "/w/a.html=-3.000000000 0 xxh3:00000000000000010000000000000abc inode:77\n/w/failed-again.html=7\n"
         "/w/not-deleted.html=6.000000001 2\n");
     project.ReadFileList();
     EXPECT_EQ(project.timeMap,
         (std::map<std::string, RecordedFile> { { "/w/b=c.html", { 5000000000, 5, 1234 } },
-            { "/w/a.html", { -3, 0, 0 } }, { "/w/failed-again.html", 7 }, { "/w/not-deleted.html", { 6, 1, 2 } } }));
+            { "/w/a.html", recordOf(project.items[1]) }, { "/w/failed-again.html", 7 },
+            { "/w/not-deleted.html", { 6, 1, 2 } } }));
 }
 
 TEST_F(FileList, WriteNeedsTheSettingAndATrustedScan)
@@ -141,6 +226,13 @@ TEST_F(FileList, JournalOfUnfinishedRunsCountsWhatEverySiteConfirmed)
         { "later segment wins", one + "u 1 /w/a=5\n" + one + "u 1 /w/a=6\nd 1 /w/new\n",
             { { "/w/a", 6 }, { "/w/b", 2 } } },
         { "equals in path", one + "u 1 /w/c=d=4 1\n", { { "/w/a", 1 }, { "/w/b", 2 }, { "/w/c=d", { 4, -1, 1 } } } },
+        { "with digest", one + "u 1 /w/a=4.000000000 1 xxh3:99aa06d3014798d86001c324468d497f inode:9\n",
+            { { "/w/a", withDigest({ 4, 0, 1 }, 9) }, { "/w/b", 2 } } },
+        { "sites confirmed different digests",
+            two
+                + "u 1 /w/a=4 xxh3:99aa06d3014798d86001c324468d497f\nu 2 /w/a=4 "
+                  "xxh3:99aa06d3014798d86001c324468d497e\n",
+            { { "/w/a", 1 }, { "/w/b", 2 } } },
         { "no header, bad header, site out of range",
             "u 1 /w/a=5\ntarnwick journal 1 sites=x\nu 1 /w/a=6\n" + one + "u 2 /w/a=7\nu 0 /w/a=7\nq 1 /w/a\n",
             { { "/w/a", 1 }, { "/w/b", 2 } } },

@@ -1,6 +1,7 @@
 // The upload run against real FTP servers on loopback: what arrives on the server's disk,
 // what the file list records, and what survives a dying server or a cancel.
 
+#include "engine/dry_run.h"
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
 #include "platform/archive_mark_store.h"
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -41,6 +43,15 @@ bool startServer(FtpServer& server)
 std::string skipReason(FtpServer::Kind kind)
 {
     return FtpServer::unavailableReason(kind);
+}
+
+// What cp -p keeps of `from` on `to`: its modification time, to the nanosecond.
+void copyTimes(const std::string& from, const std::string& to)
+{
+    struct stat info { };
+    ASSERT_EQ(::stat(from.c_str(), &info), 0);
+    const struct timespec times[2] { info.st_atim, info.st_mtim };
+    ASSERT_EQ(::utimensat(AT_FDCWD, to.c_str(), times, 0), 0);
 }
 
 // The first run uploads a generated site byte for byte; a run with nothing changed does not
@@ -628,6 +639,131 @@ TEST(UploadRunFaults, AnUnreadableFileFailsAloneAndIsRetried)
 
 // Strategy 1: a file that went up has its archive mark cleared and is not sent again; one
 // edited after detection keeps its mark and goes up next time.
+// A site generator rebuilds everything: every file written again with a new time, five with
+// new bytes (two of them keeping their size). Exactly those five go up and into the archive;
+// the next run does not even connect; an old version put back with its old time (cp -p) goes
+// up again.
+TEST(UploadRunContent, ARebuiltSiteSendsOnlyWhatItsBytesChanged)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.strategy = ProjectSettings::kContentStrategy;
+    site.project.archivdir = "/_archiv_";
+    site.project.archmax = 50;
+    const std::vector<std::string> files = generateSite(site.tree, 200);
+    site.run();
+    ASSERT_EQ(site.sink.count("OK "), 200u) << testing::PrintToString(site.sink.lines);
+
+    // Non-empty files: the first two keep their size, the others grow.
+    std::vector<std::string> edited;
+    for (size_t index = 3; index < files.size() && edited.size() < 5; index += 37)
+        if (!readText(site.tree.path(files[index])).empty())
+            edited.push_back(files[index]);
+    ASSERT_EQ(edited.size(), 5u);
+    const std::string backup = site.tree.base() + "/backup";
+    ASSERT_TRUE(fs::copy_file(site.tree.path(edited[0]), backup));
+    copyTimes(site.tree.path(edited[0]), backup);
+    for (size_t index = 0; index < files.size(); ++index) {
+        std::string content = readText(site.tree.path(files[index]));
+        const auto position = std::find(edited.begin(), edited.end(), files[index]);
+        if (position - edited.begin() < 2)
+            content.front() = static_cast<char>(content.front() ^ 0x20);
+        else if (position != edited.end())
+            content += " edited";
+        site.tree.add(files[index], content, TestTree::kDefaultTime + 10'000'000 + static_cast<int64_t>(index));
+    }
+    site.run();
+    std::vector<std::string> expected;
+    for (const std::string& file : edited)
+        expected.push_back(site.tree.path(file));
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> uploaded = site.sink.uploads;
+    std::sort(uploaded.begin(), uploaded.end());
+    EXPECT_EQ(uploaded, expected);
+    EXPECT_EQ(site.sink.count("OK "), 5u);
+    EXPECT_EQ(listFiles(server.pathOf("_archiv_")).size(), 5u);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root(), { "_archiv_" }), std::vector<std::string>());
+
+    // Nothing changed since: with the server gone a connection attempt would fail every file.
+    server.stop();
+    site.run();
+    EXPECT_TRUE(site.sink.uploads.empty());
+    EXPECT_TRUE(site.sink.results.empty());
+    ASSERT_TRUE(server.restart()) << server.error();
+
+    ASSERT_TRUE(fs::copy_file(backup, site.tree.path(edited[0]), fs::copy_options::overwrite_existing));
+    copyTimes(backup, site.tree.path(edited[0]));
+    site.run();
+    EXPECT_EQ(site.sink.uploads, std::vector<std::string> { site.tree.path(edited[0]) });
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root(), { "_archiv_" }), std::vector<std::string>());
+    EXPECT_EQ(listFiles(server.pathOf("_archiv_")).size(), 6u);
+}
+
+// A folder of large files moved locally: each is renamed on the server, its new folder made
+// first, and none is sent again or archived; small files are simply sent. One whose old copy
+// is no longer on the server is sent instead.
+TEST(UploadRunContent, MovedFilesAreRenamedOnTheServerNotSentAgain)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.strategy = ProjectSettings::kContentStrategy;
+    site.project.deleteRemoved = 1;
+    site.project.archivdir = "/_archiv_";
+    for (unsigned index = 0; index < 6; ++index)
+        site.tree.add("media/big" + std::to_string(index) + ".bin", patternBytes(64 * 1024 + index, index + 1));
+    site.tree.add("media/small.txt", "small");
+    site.tree.add("index.html", "home");
+    site.run();
+    ASSERT_EQ(site.sink.count("OK "), 8u) << testing::PrintToString(site.sink.lines);
+
+    fs::create_directories(site.tree.path("assets"));
+    fs::rename(site.tree.path("media"), site.tree.path("assets/media"));
+    ASSERT_TRUE(fs::remove(server.pathOf("media/big5.bin")));
+    const RunPlan plan = planRun(site.project);
+    ASSERT_EQ(plan.sites.size(), 1u);
+    EXPECT_EQ(std::count_if(plan.sites[0].steps.begin(), plan.sites[0].steps.end(),
+                  [](const PlannedStep& step) { return step.action == PlannedAction::Move; }),
+        6);
+    site.run();
+    std::vector<std::string> uploaded = site.sink.uploads;
+    std::sort(uploaded.begin(), uploaded.end());
+    EXPECT_EQ(uploaded,
+        (std::vector<std::string> {
+            site.tree.path("assets/media/big5.bin"), site.tree.path("assets/media/small.txt") }));
+    EXPECT_EQ(site.sink.count("Error "), 0u) << testing::PrintToString(site.sink.lines);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root(), { "_archiv_" }), std::vector<std::string>());
+    EXPECT_EQ(listFiles(server.pathOf("_archiv_")).size(), 1u) << "only small.txt, deleted, is archived";
+    EXPECT_NE(site.transcript(1).find("mv \"/media/big0.bin\" \"/assets/media/big0.bin\""), std::string::npos)
+        << site.transcript(1);
+    site.run();
+    EXPECT_TRUE(site.sink.results.empty());
+}
+
+// A file written again between the scan and its upload reaches the server as written then,
+// not as its digest says. Were that digest recorded, putting the scanned bytes back would
+// look like no change, and the server would keep the other version.
+TEST(UploadRunContent, AFileWrittenAfterTheScanIsNotRecordedWithTheScannedDigest)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.strategy = ProjectSettings::kContentStrategy;
+    site.tree.add("page.html", "first");
+    site.run();
+    site.tree.add("page.html", "second", TestTree::kDefaultTime + 10);
+    site.run([&site] { site.tree.add("page.html", "third!", TestTree::kDefaultTime + 20); });
+    EXPECT_EQ(readText(server.pathOf("page.html")), "third!");
+    site.tree.add("page.html", "second", TestTree::kDefaultTime + 30);
+    site.run();
+    EXPECT_EQ(site.sink.uploads, std::vector<std::string> { site.tree.path("page.html") });
+    EXPECT_EQ(readText(server.pathOf("page.html")), "second");
+}
+
 TEST(UploadRun, ClearsArchiveMarksOnlyForFilesSentAsDetected)
 {
     FtpServer server;
