@@ -44,9 +44,10 @@ int main(int argc, char** argv)
     case CommandKind::Service: break;
     }
 
-    // A dry run and a quiet run report on the terminal even where a desktop is at hand.
-    [[maybe_unused]] const bool windowless = command.kind == CommandKind::Service || command.dryRun || command.quiet
-        || (command.kind == CommandKind::Run && !hasDisplay());
+    // A dry run, and a run asked for less or more output, report on the terminal even where
+    // a desktop is at hand.
+    [[maybe_unused]] const bool windowless = command.kind == CommandKind::Service || command.dryRun
+        || command.verbosity != Verbosity::Normal || (command.kind == CommandKind::Run && !hasDisplay());
 #ifdef TARNWICK_HAVE_UI
     if (!windowless && hasDisplay())
         return runDesktopApplication(argc, argv);
@@ -60,8 +61,8 @@ int main(int argc, char** argv)
     application.startUp();
     WindowlessOptions options;
     options.dryRun = command.dryRun;
-    options.quiet = command.quiet;
-    options.progressLine = !command.quiet && ::isatty(STDOUT_FILENO) == 1;
+    options.verbosity = command.verbosity;
+    options.progressLine = command.verbosity != Verbosity::Quiet && ::isatty(STDOUT_FILENO) == 1;
     WindowlessRunner runner(application, stdout, options);
     return runner.run(command.kind == CommandKind::Service ? std::string("-service") : command.target);
 }

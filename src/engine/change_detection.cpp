@@ -133,7 +133,9 @@ void WebProject::ClearItems()
 void WebProject::reportRunError(const std::string& text)
 {
     runErrors.push_back(text);
-    (eventSink ? *eventSink : *this).message("Error %s\n", text.c_str());
+    FtpEventSink& sink = eventSink ? *eventSink : *this;
+    sink.onProblem(text);
+    sink.message("Error %s\n", text.c_str());
 }
 
 void WebProject::Scan()

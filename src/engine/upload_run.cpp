@@ -290,6 +290,8 @@ std::string failureText(const ClientResult& result, bool stopped)
 void WebProject::noteOutcome(StepOutcome outcome)
 {
     std::lock_guard lock(outcomesMutex_);
+    if (outcomeHeard)
+        outcomeHeard(outcome);
     stepOutcomes.push_back(std::move(outcome));
 }
 

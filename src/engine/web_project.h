@@ -198,6 +198,9 @@ public:
         bool operator==(const StepOutcome&) const = default;
     };
     std::vector<StepOutcome> stepOutcomes;
+    // Hears each outcome as it is added to stepOutcomes, on the thread of the connection that
+    // settled it, one at a time.
+    std::function<void(const StepOutcome&)> outcomeHeard;
     std::atomic<int> currentSite { 0 }; // 1-based site RunUpload is serving, 0 outside the site loop
     int clientBudgetMilliseconds = 30000; // how long one blocking socket call may hang
 

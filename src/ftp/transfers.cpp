@@ -396,6 +396,8 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
     // Sent ahead, the bytes are told only once the server has taken the STOR.
     const Streamed streamed = streamFile(file.get(), *stream, !ahead);
     stream.reset();
+    sink_->onDetail(FtpEventSink::format("data connection closed after %lld of %lld bytes",
+        static_cast<long long>(streamed.bytes), static_cast<long long>(status.st_size)));
     bool complete = streamed.complete;
     int localError = streamed.localError;
     const int64_t sentAhead = ahead ? streamed.bytes : 0;

@@ -218,7 +218,8 @@ int WindowlessRunner::run(const std::string& argument)
     const bool service = argument == "-service";
     ConsoleWindow view(
         application_.projects(), out_, [&quit] { wake(quit.get()); },
-        ConsoleOptions { options_.quiet, options_.progressLine });
+        ConsoleOptions {
+            options_.verbosity, options_.progressLine, argument == "-all" && application_.projects().count() > 1 });
     view.setSelected(application_.selectedProject());
     CollectedOutcomes outcomes;
     // Declared after what it reports into: its destructor waits for the run in progress.
