@@ -247,7 +247,10 @@ void FtpClient::discardPart(const std::string& part)
 {
     if (state_ == State::Disconnected || isBroken() || timedOut_)
         return;
+    // The refusal that made the part useless is the one worth telling.
+    std::string refusal = std::move(lastRefusal_);
     (void)nameCommand("DELE %s", part);
+    lastRefusal_ = std::move(refusal);
 }
 
 bool FtpClient::moveIntoPlace(

@@ -168,7 +168,7 @@ TEST_F(WindowlessRun, EachLevelOfOutputOfAFirstUpload)
         std::vector<std::string> absent;
     };
     const Row rows[] = {
-        { "", { "uploaded a.html", "uploaded b.html", "uploaded sub/c.html" },
+        { "", { "uploaded a.html", "uploaded quo\"te.html", "uploaded sub/c.html" },
             { "PASS", "STOR", "-->", "data connection to " } },
         { "-q", {}, { "uploaded a.html", "PASS" } },
         { "-v", { "uploaded a.html", "PASS ****", "USER ", "230 ", "\n-->/" },
@@ -184,7 +184,8 @@ TEST_F(WindowlessRun, EachLevelOfOutputOfAFirstUpload)
         Home home;
         TestTree site;
         site.add("a.html", "a");
-        site.add("b.html", "b");
+        // A name the command lines of scripts cannot quote goes up all the same.
+        site.add("quo\"te.html", "b");
         site.add("sub/c.html", "c");
         home.addProject("demo", site.root(), server.url(), server.user(), server.password());
         std::vector<std::string> arguments { "demo" };
@@ -236,10 +237,14 @@ TEST_F(WindowlessRun, ExitCodeTellsWhetherEveryFileWentUp)
     home.addProject("other", other.root(), deadUrl, "nobody", "nothing");
     site.add("index.html", "home again", TestTree::kDefaultTime + 60);
     EXPECT_EQ(home.run("-all"), 1) << home.output();
-    // The file lines of each project come under its name; the summary has a line per project
-    // and a total.
+    // Every error names its project and site and says what happened; the file lines of each
+    // project come under its name; the summary has a line per project and a total.
     const std::string output = home.standardOutput();
     EXPECT_NE(output.find("demo.ftp:\nuploaded index.html\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("tarnwick: other.ftp, site 1 \"other\" (" + deadUrl + "): cannot connect to " + deadUrl
+                  + ": connection refused\n"),
+        std::string::npos)
+        << output;
     EXPECT_NE(output.find("\ndemo.ftp: 1 uploaded, 0 deleted, 0 failed in "), std::string::npos) << output;
     EXPECT_NE(output.find("\nother.ftp: 0 uploaded, 0 deleted, 1 failed in "), std::string::npos) << output;
     EXPECT_NE(output.find("\ntotal: 1 uploaded, 0 deleted, 1 failed in "), std::string::npos) << output;
