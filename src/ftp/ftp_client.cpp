@@ -113,7 +113,9 @@ ClientResult FtpClient::outcome(int code, int systemError) const
 
 void FtpClient::explain(const std::string& text) const
 {
-    sink_->onProblem(text);
+    // A stop breaks off whatever was under way; that is no failure of the site's.
+    if (!stopped())
+        sink_->onProblem(text);
 }
 
 void FtpClient::addFailure()

@@ -265,7 +265,8 @@ ClientResult SftpSession::login(
     // The socket exists only once this returns, so the watchdog cannot watch it: libssh's
     // own timeout bounds it.
     if (ssh_connect(ssh_) != SSH_OK) {
-        sink_->onProblem("cannot connect to sftp://" + server + ": " + ssh_get_error(ssh_));
+        if (!stopped())
+            sink_->onProblem("cannot connect to sftp://" + server + ": " + ssh_get_error(ssh_));
         sink_->message("Error sftp.connect %s: %s\n", server.c_str(), ssh_get_error(ssh_));
         if (std::chrono::steady_clock::now() - started >= budget_)
             timedOut_ = true;
@@ -349,7 +350,8 @@ ClientResult SftpSession::checkHostKey(const std::string& host, int port)
 ClientResult SftpSession::authenticate(const std::string& user, const std::string& password, const std::string& keyFile)
 {
     const auto lost = [&] {
-        sink_->onProblem(std::string("connection lost while logging in: ") + ssh_get_error(ssh_));
+        if (!stopped())
+            sink_->onProblem(std::string("connection lost while logging in: ") + ssh_get_error(ssh_));
         sink_->message("Error sftp.login %s\n", ssh_get_error(ssh_));
         close();
         setLink(Link::Disconnected);
