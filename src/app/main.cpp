@@ -1,5 +1,6 @@
 #include "shell/application.h"
 #include "shell/command_line.h"
+#include "shell/site_check_command.h"
 #include "shell/trust_command.h"
 #include "shell/windowless_runner.h"
 
@@ -44,10 +45,11 @@ int main(int argc, char** argv)
     case CommandKind::Service: break;
     }
 
-    // A dry run, and a run asked for less or more output, report on the terminal even where
-    // a desktop is at hand.
+    // A dry run, a check, and a run asked for less or more output report on the terminal
+    // even where a desktop is at hand.
     [[maybe_unused]] const bool windowless = command.kind == CommandKind::Service || command.dryRun
-        || command.verbosity != Verbosity::Normal || (command.kind == CommandKind::Run && !hasDisplay());
+        || command.verbosity != Verbosity::Normal || command.check != CommandLine::Check::None
+        || (command.kind == CommandKind::Run && !hasDisplay());
 #ifdef TARNWICK_HAVE_UI
     if (!windowless && hasDisplay())
         return runDesktopApplication(argc, argv);
@@ -59,9 +61,14 @@ int main(int argc, char** argv)
     }
     Application application;
     application.startUp();
+    if (command.check != CommandLine::Check::None)
+        return runSiteCheck(application, command.target,
+            command.check == CommandLine::Check::Compare ? CompareMode::Report : CompareMode::Repair, stdout, stderr);
     WindowlessOptions options;
     options.dryRun = command.dryRun;
     options.verbosity = command.verbosity;
+    options.allowDeleteAll = command.allowDeleteAll;
+    options.watch = command.watch;
     options.progressLine = command.verbosity != Verbosity::Quiet && ::isatty(STDOUT_FILENO) == 1;
     WindowlessRunner runner(application, stdout, options);
     return runner.run(command.kind == CommandKind::Service ? std::string("-service") : command.target);

@@ -193,6 +193,7 @@ bool ProjectSettings::setFromKeyLine(std::string_view key, std::string_view valu
         { "all", &ProjectSettings::all },
         { "minutes", &ProjectSettings::minutes },
         { "maxdelete", &ProjectSettings::maxdelete },
+        { "watch", &ProjectSettings::watch },
     };
     for (const TextKey& entry : textKeys) {
         if (equalsIgnoringCase(key, entry.name)) {
@@ -270,6 +271,9 @@ std::string ProjectSettings::serialize() const
     appendLine(out, "minutes", minutes);
     appendLine(out, "delete", deleteRemoved != 0 ? 1 : 0);
     appendLine(out, "maxdelete", maxdelete);
+    // Only where it is on: files of older versions stay as they were.
+    if (watch != 0)
+        appendLine(out, "watch", 1);
     for (const FtpSite& site : sites) {
         out += "[site]\n";
         appendLine(out, "name", site.name);

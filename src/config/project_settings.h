@@ -25,6 +25,8 @@ public:
     int deleteRemoved = 0; // key "delete"
     // The largest share (percent) of the recorded files one run may delete; 100: no limit.
     int maxdelete = 50;
+    // 1: changes in the local folder are uploaded as they happen (desktop, service, --watch).
+    int watch = 0;
 
     std::vector<FtpSite> sites;
     std::vector<std::string> forbiddenDirectories;

@@ -68,6 +68,7 @@ CDlgWebProject::CDlgWebProject(const UiStrings& strings, const MachineOptions& o
     , localDirectory_(new QLineEdit(this))
     , minutes_(new QLineEdit(this))
     , delete_(new QCheckBox(strings("web.delete"), this))
+    , watch_(new QCheckBox(strings("web.watch"), this))
     , hint_(new QLabel(strings("hints.initial"), this))
 {
     setWindowTitle(strings("web.title"));
@@ -117,6 +118,7 @@ int CDlgWebProject::addFields(QGridLayout& layout)
     interval->addStretch(1);
     layout.addLayout(interval, row++, 0, 1, 3);
     layout.addWidget(delete_, row++, 0, 1, 3);
+    layout.addWidget(watch_, row++, 0, 1, 3);
     auto* hints = new QGroupBox(strings_("hints.group"), this);
     auto* hintLayout = new QVBoxLayout(hints);
     hint_->setWordWrap(true);
@@ -170,6 +172,7 @@ void CDlgWebProject::watchHints()
     filter->watch(startDirectory_, 1015);
     filter->watch(localDirectory_, 1003);
     filter->watch(minutes_, 1041);
+    filter->watch(watch_, 1076);
 }
 
 CDlgWebProject::Prompts CDlgWebProject::desktopPrompts()
@@ -219,6 +222,7 @@ void CDlgWebProject::fillFields()
     minutes_->setText(QString::number(current_->minutes));
     localDirectory_->setText(toQt(current_->local));
     delete_->setChecked(current_->deleteRemoved != 0);
+    watch_->setChecked(current_->watch != 0);
     const FtpSite& site = currentSite();
     server_->setText(toQt(site.url));
     user_->setText(toQt(site.user));
@@ -241,6 +245,7 @@ void CDlgWebProject::storeFields()
     minutes_->setText(QString::number(current_->minutes));
     current_->local = fromQt(localDirectory_->text());
     current_->deleteRemoved = delete_->isChecked() ? 1 : 0;
+    current_->watch = watch_->isChecked() ? 1 : 0;
     current_->strategy = kFileListStrategy;
     (void)current_->SaveProject();
 }

@@ -65,6 +65,7 @@ public:
     [[nodiscard]] QLineEdit* localDirectoryField() const { return localDirectory_; }
     [[nodiscard]] QLineEdit* minutesField() const { return minutes_; }
     [[nodiscard]] QCheckBox* deleteBox() const { return delete_; }
+    [[nodiscard]] QCheckBox* watchBox() const { return watch_; }
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
 private:
@@ -100,5 +101,6 @@ private:
     QLineEdit* localDirectory_;
     QLineEdit* minutes_;
     QCheckBox* delete_;
+    QCheckBox* watch_;
     QLabel* hint_;
 };

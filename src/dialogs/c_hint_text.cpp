@@ -20,6 +20,7 @@ const std::vector<HintKey>& CHintText::projectKeys()
         { 1073, "IDC_CHECK_ATOMIC" },
         { 1074, "IDC_SPIN_CONNECTIONS" },
         { 1075, "IDC_EDIT_KEYFILE" },
+        { 1076, "IDC_CHECK_WATCH" },
     };
     return keys;
 }

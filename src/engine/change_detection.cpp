@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <sys/stat.h>
 #include <unordered_set>
@@ -37,6 +38,28 @@ struct WebProject::ScanContext {
     // The program's data folder (project files, passwords): never web content, even when
     // the local folder holds it.
     std::pair<dev_t, ino_t> dataFolder { 0, 0 };
+    // Where notifications said something changed; nullptr: everywhere.
+    const ScanScope* scope = nullptr;
+    std::set<std::string> pathToScope; // folders on the way to those of the scope
+    std::set<std::string> testedFolders; // whose files this scan looked at
+
+    // Whether the files of `folder` are looked at.
+    [[nodiscard]] bool testsFilesOf(const std::string& folder) const
+    {
+        return scope == nullptr || scope->folders.contains(folder) || inSubtree(folder);
+    }
+    // Whether a scan goes into `folder` at all.
+    [[nodiscard]] bool entersFolder(const std::string& folder) const
+    {
+        return scope == nullptr || pathToScope.contains(folder) || inSubtree(folder);
+    }
+    [[nodiscard]] bool inSubtree(const std::string& path) const
+    {
+        for (const std::string& top : scope->subtrees)
+            if (path == top || (path.size() > top.size() && path.starts_with(top) && path[top.size()] == '/'))
+                return true;
+        return false;
+    }
 };
 
 namespace {
@@ -144,6 +167,7 @@ void WebProject::Scan()
     pendingCommands.clear();
     ReadFileList();
     DetectChanges();
+    nextScanScope.reset();
 }
 
 void WebProject::DetectChanges()
@@ -181,15 +205,30 @@ void WebProject::DetectChanges()
     scan.readAuthorMeta = machineOptions ? machineOptions->frontPage : MachineOptions {}.frontPage;
     if (!sites.empty())
         currentStartDir = sites.front().startdir;
+    if (nextScanScope) {
+        scan.scope = &*nextScanScope;
+        for (const auto* named : { &nextScanScope->folders, &nextScanScope->subtrees })
+            for (std::string at : *named)
+                while (at.size() > local.size() && scan.pathToScope.insert(at).second) {
+                    const size_t slash = at.rfind('/');
+                    if (slash == std::string::npos)
+                        break;
+                    at.resize(slash);
+                }
+    }
 
     const size_t itemsBefore = items.size();
     ScanDirectory(scan, local, remote);
+    if (scan.scope != nullptr)
+        keepUnscannedRecords(scan);
     if (!pendingCommands.empty())
         changesPending = true;
     // An unmounted disk or a failed checkout looks like a site whose every file was removed.
-    if (items.size() == itemsBefore && !timeMap.empty()) {
+    if (items.size() == itemsBefore && !timeMap.empty() && !allowDeleteAll) {
         reportRunError("the local folder " + local + " holds no files while " + std::to_string(timeMap.size())
-            + " are recorded: nothing uploaded, deleted or recorded");
+            + " are recorded: nothing uploaded, deleted or recorded. If the files were removed on purpose, "
+            + "run \"tarnwick --allow-delete-all " + fileNamePart(projectName)
+            + "\" once to delete them on the server");
         scanFailed = true;
         changesPending = false;
         detectionDone = true;
@@ -203,16 +242,18 @@ void WebProject::DetectChanges()
         for (const FileItem& item : items)
             present.insert(item.path);
         for (const auto& [path, time] : timeMap) {
-            if (present.count(path) == 0 && !isBelowAny(path, scan.unreadableFolders))
+            if (present.count(path) == 0 && !isBelowAny(path, scan.unreadableFolders)
+                && !(scan.scope != nullptr && scan.scope->busy.contains(path)))
                 vanished.push_back(path);
         }
     }
-    if (deleteRemoved == 1 && maxdelete < 100 && vanished.size() > kUnguardedDeletions
+    if (deleteRemoved == 1 && maxdelete < 100 && !allowDeleteAll && vanished.size() > kUnguardedDeletions
         && vanished.size() * 100 > static_cast<size_t>(std::max(maxdelete, 0)) * timeMap.size()) {
         deletionsHeld = true;
         reportRunError(std::to_string(vanished.size()) + " of " + std::to_string(timeMap.size())
             + " recorded files are gone from " + local + ", more than maxdelete=" + std::to_string(maxdelete)
-            + "%: nothing is deleted. To allow it, set maxdelete=100 in " + projectName + " for one run");
+            + "%: nothing is deleted. To allow it once, run \"tarnwick --allow-delete-all " + fileNamePart(projectName)
+            + "\", or raise maxdelete in " + projectName);
     }
     for (std::string& path : vanished) {
         FileItem item;
@@ -226,6 +267,30 @@ void WebProject::DetectChanges()
             changesPending = true;
     }
     detectionDone = true;
+}
+
+void WebProject::keepUnscannedRecords(const ScanContext& scan)
+{
+    std::unordered_set<std::string_view> found;
+    found.reserve(items.size());
+    for (const FileItem& item : items)
+        found.insert(item.path);
+    for (const auto& [path, recorded] : timeMap) {
+        if (found.contains(path))
+            continue;
+        const std::string folder = path.substr(0, path.rfind('/'));
+        // Looked for and not there: gone, as in a full scan. A file still being written was
+        // not looked at and keeps its record.
+        if ((scan.testedFolders.contains(folder) || scan.inSubtree(folder)) && !scan.scope->busy.contains(path))
+            continue;
+        // Unchanged by all the notifications said: as recorded, without a look at the disk.
+        FileItem item;
+        item.path = path;
+        item.mtime = recorded.seconds;
+        item.mtimeNanoseconds = recorded.nanoseconds;
+        item.size = recorded.size;
+        items.push_back(std::move(item));
+    }
 }
 
 void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir)
@@ -255,6 +320,9 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
 
     ++scan.directoryCount;
     sink.statusMessage("%d dirs %d files\r", scan.directoryCount, scan.changedFileCount);
+    const bool testFiles = scan.testsFilesOf(localDir);
+    if (testFiles && scan.scope != nullptr)
+        scan.testedFolders.insert(localDir);
 
     std::vector<DirectoryEntry> entries;
     bool complete = listFolder(dir.get(), entries);
@@ -271,7 +339,10 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
         [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
 
     for (const DirectoryEntry& entry : entries) {
-        if (entry.folder)
+        if (entry.folder || !testFiles)
+            continue;
+        // Still being written: sent once it is closed.
+        if (scan.scope != nullptr && scan.scope->busy.contains(localDir + "/" + entry.name))
             continue;
         PendingCommand archiveMove;
         if (!TestFile(scan, localDir, serverDir, entry.name, { entry.mtime, entry.mtimeNanoseconds, entry.size },
@@ -302,6 +373,8 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
         if (!entry.folder)
             continue;
         std::string folder = localDir + "/" + entry.name;
+        if (!scan.entersFolder(folder))
+            continue;
         if (entry.link) {
             // A link to a folder is content only when it points inside the site and not up to a
             // folder that holds it: "up -> .." would upload the parent, data folder included.

@@ -76,6 +76,8 @@ RunPlan planRun(WebProject& project)
             sitePlan.steps.push_back({ PlannedAction::Archive, PlanReason::Deleted, item.path,
                 deletion.target.serverPath, item.archivePath });
         }
+        for (const std::string& folder : work.emptiedFolders)
+            sitePlan.steps.push_back({ PlannedAction::RemoveFolder, PlanReason::Deleted, {}, folder, {} });
         if (!work.report.empty())
             sitePlan.steps.push_back(
                 { PlannedAction::Upload, PlanReason::Report, project.projectPath + ".html", work.report, {} });
@@ -111,6 +113,7 @@ std::vector<std::string> describePlan(const RunPlan& plan)
                 lines.push_back("  delete   " + reason + " " + step.serverPath);
                 ++deletions;
                 break;
+            case PlannedAction::RemoveFolder: lines.push_back("  rmdir    " + reason + " " + step.serverPath); break;
             case PlannedAction::Refuse:
                 lines.push_back(
                     "  fail     " + reason + " " + step.localPath + " (a double quote in the name cannot be sent)");

@@ -12,6 +12,7 @@ enum class PlannedAction {
     Archive, // the server copy moves into the archive folder before it is replaced or removed
     Delete,
     Refuse, // the file cannot be named in a command line; the run reports it as failed
+    RemoveFolder, // a server folder whose local folder is gone, once the deletions emptied it
 };
 
 enum class PlanReason {

@@ -1,9 +1,13 @@
 #include "engine/full_compare.h"
 
+#include "engine/command_lines.h"
 #include "engine/web_project.h"
 #include "session/remote_session.h"
 #include "session/upload_names.h"
 
+#include <set>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -31,12 +35,6 @@ std::string linkName(const std::string& name)
     return arrow == std::string::npos ? name : name.substr(0, arrow);
 }
 
-// A lost connection or a stop ends the pass; a refused file does not.
-bool continues(const ClientResult& result)
-{
-    return result.ok() || result.failure == Failure::RetryItem;
-}
-
 } // namespace
 
 FullCompare::FullCompare(RemoteSession& client, const ProjectSettings& project, std::string localDirectory,
@@ -48,6 +46,14 @@ FullCompare::FullCompare(RemoteSession& client, const ProjectSettings& project, 
     , sink_(sink)
     , cache_(client)
 {
+}
+
+void FullCompare::allowConnections(
+    const FtpSite& site, std::function<std::unique_ptr<RemoteSession>(const std::string&)> makeSession)
+{
+    site_ = site;
+    site_.startdir.clear();
+    makeSession_ = std::move(makeSession);
 }
 
 std::string FullCompare::joinRemote(const std::string& directory, const std::string& name)
@@ -108,6 +114,7 @@ void FullCompare::Find()
         item.failed = false;
         remoteFileMap_[remotePathOf(item)] = i;
     }
+    listed_.assign(items_.size(), false);
     walk(remoteStart_, 0);
 }
 
@@ -135,8 +142,10 @@ void FullCompare::walk(const std::string& directory, int depth)
             serverOnly.deleted = true;
             serverOnly.path = path;
             items_.push_back(std::move(serverOnly));
-        } else if (entry.size == items_[local->second].size) {
-            items_[local->second].changed = false;
+        } else {
+            listed_[local->second] = true;
+            if (entry.size == items_[local->second].size)
+                items_[local->second].changed = false;
         }
     }
 }
@@ -186,29 +195,85 @@ std::vector<FullCompare::Step> FullCompare::plan(Deletion deletion, Resend resen
     return steps;
 }
 
-void FullCompare::Start(Deletion deletion, Resend resend)
+std::vector<FullCompare::Difference> FullCompare::differences() const
 {
-    for (const Step& step : plan(deletion, resend)) {
-        if (step.kind == Step::Kind::Delete) {
-            sink_.message("Deleting %s", step.serverPath.c_str());
-            const ClientResult result = client_.deleteFile(step.serverPath);
-            // A file still there keeps its folder from being taken for empty.
-            if (result.ok())
-                cache_.remove(step.serverPath);
-            if (!continues(result))
-                return;
-            continue;
-        }
-        sink_.message("Sending %s", step.localPath.c_str());
-        if (!continues(client_.uploadWithRetry(step.serverPath, step.localPath, TransferMode::Image, -1)))
-            return;
+    std::vector<Difference> found;
+    for (size_t index = 0; index < items_.size(); ++index) {
+        const FileItem& item = items_[index];
+        if (item.deleted && !isProtectedServerFile(item.path))
+            found.push_back({ Difference::Kind::OnlyOnServer, item.path });
+        else if (!item.deleted && item.changed)
+            found.push_back({ index < listed_.size() && listed_[index] ? Difference::Kind::SizeDiffers
+                                                                       : Difference::Kind::MissingOnServer,
+                remotePathOf(item) });
     }
-    // After the uploads: a live file missing at Find has been sent again by now.
-    removeLeftovers();
-    removeEmptyDirectories(remoteStart_, 0);
+    for (const std::string& path : leftovers_)
+        found.push_back({ Difference::Kind::Leftover, path });
+    return found;
 }
 
-void FullCompare::removeLeftovers()
+std::vector<WebProject::StepOutcome> FullCompare::Start(Deletion deletion, Resend resend)
+{
+    // The run's executor on a scratch project: its items and queued commands are this plan's,
+    // and its record is never committed.
+    WebProject executor;
+    static_cast<ProjectSettings&>(executor) = project_;
+    executor.archivdir.clear();
+    executor.htmlreport.clear();
+    executor.eventSink = &sink_;
+    const std::vector<Step> steps = plan(deletion, resend);
+    executor.items.reserve(steps.size()); // the plan points into them
+    std::unordered_map<std::string_view, const FileItem*> scanned;
+    for (const FileItem& item : items_)
+        scanned.emplace(item.path, &item);
+    std::set<std::string> folders;
+    // A file whose folder is missing on the server gets its folders first, outermost first.
+    const auto queueFolders = [&](const std::string& folder) {
+        std::vector<std::string> missing;
+        for (std::string at = folder; at.size() > remoteStart_.size() && at.starts_with(remoteStart_);
+             at = at.substr(0, at.rfind('/'))) {
+            if (!folders.insert(at).second)
+                break;
+            missing.push_back(at);
+        }
+        for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+            executor.pendingCommands.push_back(enterFolderCommand(*it));
+    };
+    WebProject::SitePlan work;
+    work.queued = &executor.pendingCommands;
+    for (const Step& step : steps) {
+        FileItem item;
+        item.path = step.kind == Step::Kind::Send ? step.localPath : step.serverPath;
+        if (auto found = scanned.find(step.localPath); step.kind == Step::Kind::Send && found != scanned.end())
+            item = *found->second;
+        item.changed = true;
+        item.failed = false;
+        item.deleted = step.kind == Step::Kind::Delete;
+        executor.items.push_back(std::move(item));
+        const size_t slash = step.serverPath.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : step.serverPath.substr(0, slash);
+        if (step.kind == Step::Kind::Delete) {
+            work.deletions.push_back(
+                { &executor.items.back(), { folder, step.serverPath.substr(slash + 1), step.serverPath } });
+            continue;
+        }
+        queueFolders(folder);
+        executor.pendingCommands.push_back(putCommand(step.localPath, step.serverPath));
+    }
+    std::vector<WebProject::StepOutcome> outcomes = executor.carryOut(client_, work, site_, makeSession_);
+    for (const WebProject::StepOutcome& outcome : outcomes)
+        if (outcome.kind == WebProject::StepOutcome::Kind::Deleted)
+            cache_.remove(outcome.path);
+    // A lost connection or a stop ends the pass before the clean-up.
+    if (client_.isBroken() || client_.timedOut())
+        return outcomes;
+    // After the uploads: a live file missing at Find has been sent again by now.
+    removeLeftovers(outcomes);
+    removeEmptyDirectories(remoteStart_, 0);
+    return outcomes;
+}
+
+void FullCompare::removeLeftovers(std::vector<WebProject::StepOutcome>& outcomes)
 {
     for (const std::string& path : leftovers_) {
         if (client_.isBroken())
@@ -218,8 +283,10 @@ void FullCompare::removeLeftovers()
             continue;
         }
         sink_.message("Deleting %s", path.c_str());
-        if (client_.deleteFile(path).ok())
+        if (client_.deleteFile(path).ok()) {
             cache_.remove(path);
+            outcomes.push_back({ WebProject::StepOutcome::Kind::Deleted, 1, path, {} });
+        }
     }
 }
 

@@ -2,14 +2,15 @@
 
 #include "engine/file_item.h"
 #include "engine/remote_dir_cache.h"
+#include "engine/web_project.h"
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 class RemoteSession;
-class FtpEventSink;
-class ProjectSettings;
 
 // Brings a server tree back in line with a local folder regardless of upload history: Find
 // compares the local scan with a walk of the server, Start deletes the server-only files,
@@ -37,6 +38,11 @@ public:
     FullCompare(RemoteSession& client, const ProjectSettings& project, std::string localDirectory,
         std::string remoteStart, FtpEventSink& sink);
 
+    // Lets Start open more connections to `site` (its url, login and connection count) with
+    // `makeSession`, as a run would.
+    void allowConnections(
+        const FtpSite& site, std::function<std::unique_ptr<RemoteSession>(const std::string&)> makeSession);
+
     // Scans, maps and walks the server afresh (the cache is emptied first, so a repeated
     // Find sees what an earlier Start changed).
     void Find();
@@ -53,8 +59,19 @@ public:
     };
     [[nodiscard]] std::vector<Step> plan(Deletion deletion, Resend resend) const;
     // Carries out plan(deletion, resend) and the clean-up after it. Asks nothing: the caller
-    // confirms first. A lost connection or a stop ends it; a refused file does not.
-    void Start(Deletion deletion, Resend resend);
+    // confirms first. A lost connection or a stop ends it; a refused file does not. Answers
+    // what each step came to, the removed leftovers among them.
+    std::vector<WebProject::StepOutcome> Start(Deletion deletion, Resend resend);
+
+    // What the last Find met that keeps the server from matching the local folder, by server
+    // path. Protected dot-files on the server are no difference: nothing would remove them.
+    struct Difference {
+        enum class Kind : char { MissingOnServer, SizeDiffers, OnlyOnServer, Leftover };
+        Kind kind = Kind::MissingOnServer;
+        std::string serverPath;
+        bool operator==(const Difference&) const = default;
+    };
+    [[nodiscard]] std::vector<Difference> differences() const;
 
     // Scan items in scan order, then one server-only item (deleted set, path = server path)
     // per file found only on the server. Upload leftovers are no server-only files.
@@ -79,7 +96,7 @@ private:
     void scanLocal();
     void walk(const std::string& directory, int depth);
     void removeEmptyDirectories(const std::string& directory, int depth);
-    void removeLeftovers();
+    void removeLeftovers(std::vector<WebProject::StepOutcome>& outcomes);
 
     RemoteSession& client_;
     const ProjectSettings& project_;
@@ -89,5 +106,8 @@ private:
     RemoteDirCache cache_;
     std::vector<FileItem> items_;
     std::map<std::string, size_t> remoteFileMap_; // server path -> index into items_
+    std::vector<bool> listed_; // by index into items_: the server has a file of that name
     std::vector<std::string> leftovers_;
+    FtpSite site_; // without a start directory: the plan names whole paths
+    std::function<std::unique_ptr<RemoteSession>(const std::string&)> makeSession_;
 };

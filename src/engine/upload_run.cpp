@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -45,6 +46,13 @@ bool isSafeEntryName(std::string_view name)
         if (c < 0x20 || c == 0x7f)
             return false;
     return true;
+}
+
+// The folder `path` names a file or folder in; empty for a bare name.
+std::string parentFolder(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 // Deleting is a round trip per file; a folder of a million versions is trimmed over several
@@ -439,12 +447,17 @@ void WebProject::RunUpload()
 std::unique_ptr<RemoteSession> WebProject::newSession(SiteRun& run, FtpEventSink& sink)
 {
     std::unique_ptr<RemoteSession> session = run.makeSession(run.site.url);
-    session->setEventSink(&sink);
-    session->setStopSignal(&stopSignal);
-    session->setTrustedCertificatesPath(trustStorePath());
-    session->setKeyFile(run.site.keyfile);
-    session->setAtomicUploads(run.site.atomic);
+    prepareSession(*session, run.site, sink);
     return session;
+}
+
+void WebProject::prepareSession(RemoteSession& session, const FtpSite& site, FtpEventSink& sink)
+{
+    session.setEventSink(&sink);
+    session.setStopSignal(&stopSignal);
+    session.setTrustedCertificatesPath(trustStorePath());
+    session.setKeyFile(site.keyfile);
+    session.setAtomicUploads(site.atomic);
 }
 
 void WebProject::serveSite(SiteRun& run)
@@ -464,10 +477,18 @@ void WebProject::serveSite(SiteRun& run)
 
 void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const SitePlan& plan)
 {
+    executePlan(client, run, plan);
+    client.quit();
+}
+
+void WebProject::executePlan(RemoteSession& client, SiteRun& run, const SitePlan& plan)
+{
     const FtpSite& site = run.site;
     prepareSiteFolders(client, plan, run.archive);
-    runSiteScript(client, *plan.beforeScript);
-    runQueuedCommands(client, run, *plan.queued);
+    if (plan.beforeScript != nullptr)
+        runSiteScript(client, *plan.beforeScript);
+    if (plan.queued != nullptr)
+        runQueuedCommands(client, run, *plan.queued);
     removeDeletedFiles(client, plan, run.archive, [this, &run, &plan](const FileItem& item, bool done) {
         if (done)
             run.record.confirmDeletion(run.siteNumber, item.path);
@@ -480,7 +501,14 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const S
         else
             noteOutcome({ StepOutcome::Kind::Deleted, run.siteNumber, item.path, {} });
     });
-    runSiteScript(client, *plan.afterScript);
+    for (const std::string& folder : plan.emptiedFolders) {
+        if (!canSend(client, cancelRequested))
+            break;
+        client.eventSink().message("--------------- rmdir %s\n", quotedArgument(folder).c_str());
+        (void)client.removeDirectory(folder);
+    }
+    if (plan.afterScript != nullptr)
+        runSiteScript(client, *plan.afterScript);
 
     if (!plan.report.empty()) {
         const std::string reportPath = ReportHTML(site.startdir);
@@ -493,7 +521,26 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const S
         else
             PruneArchive(client);
     }
-    client.quit();
+}
+
+std::vector<WebProject::StepOutcome> WebProject::carryOut(RemoteSession& client, const SitePlan& plan,
+    const FtpSite& site, const std::function<std::unique_ptr<RemoteSession>(const std::string&)>& makeSession)
+{
+    stepOutcomes.clear();
+    std::unordered_map<std::string_view, const FileItem*> itemsByPath;
+    for (const FileItem& item : items)
+        if (item.changed && !item.deleted)
+            itemsByPath.emplace(item.path, &item);
+    UploadScript noTranscript({}, 1);
+    ArchiveFolder archive;
+    SiteOutcome outcome;
+    // More connections only where they can be made: the caller's session may be the only one
+    // whose login is known.
+    const int connections
+        = makeSession ? std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) : 1;
+    SiteRun run { makeSession, site, 1, noTranscript, archive, record, itemsByPath, outcome, connections };
+    executePlan(client, run, plan);
+    return stepOutcomes;
 }
 
 void WebProject::prepareSiteFolders(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive)
@@ -574,6 +621,28 @@ void WebProject::removeDeletedFiles(RemoteSession& client, const SitePlan& plan,
     }
 }
 
+std::vector<std::string> WebProject::emptiedFolders(const SitePlan& plan) const
+{
+    std::set<std::pair<size_t, std::string>, std::greater<>> byDepth; // deepest first
+    for (const SitePlan::Deletion& deletion : plan.deletions) {
+        std::string localFolder = parentFolder(deletion.item->path);
+        std::string serverFolder = parentFolder(deletion.target.serverPath);
+        // Up to, never including, the local folder itself; only folders that are gone here.
+        struct stat info { };
+        while (localFolder.size() > local.size() && localFolder.starts_with(local) && !serverFolder.empty()
+            && ::stat(localFolder.c_str(), &info) != 0 && errno == ENOENT) {
+            if (!byDepth.emplace(std::count(serverFolder.begin(), serverFolder.end(), '/'), serverFolder).second)
+                break;
+            localFolder = parentFolder(localFolder);
+            serverFolder = parentFolder(serverFolder);
+        }
+    }
+    std::vector<std::string> folders;
+    for (auto& [depth, folder] : byDepth)
+        folders.push_back(folder);
+    return folders;
+}
+
 WebProject::SitePlan WebProject::planSite(const FtpSite& site)
 {
     SitePlan plan;
@@ -594,6 +663,7 @@ WebProject::SitePlan WebProject::planSite(const FtpSite& site)
         }
     }
     plan.archiveDeletions = !archivdir.empty();
+    plan.emptiedFolders = emptiedFolders(plan);
     plan.listArchive = !archivdir.empty()
         && (!plan.deletions.empty()
             || std::any_of(pendingCommands.begin(), pendingCommands.end(),

@@ -68,6 +68,20 @@ public:
     bool scanFailed = false;
     // Too many deletions at once: the deleted items stay recorded and no command deletes them.
     bool deletionsHeld = false;
+    // Where a scan needs to look when the kernel's notifications said what changed (watch
+    // mode): the files of `folders`, everything below `subtrees`. `busy` files are still
+    // being written and wait for a later scan. Every other recorded file counts as unchanged
+    // without a look at the disk, so the scan costs the same on a site of any size.
+    struct ScanScope {
+        std::set<std::string> folders;
+        std::set<std::string> subtrees;
+        std::set<std::string> busy;
+    };
+    // Taken by the next Scan() (and so by the next run) alone; empty: a full scan.
+    std::optional<ScanScope> nextScanScope;
+    // Asked for one run ("--allow-delete-all"): an empty local folder and any share of
+    // deletions are taken as meant.
+    bool allowDeleteAll = false;
 
     // --- Detection (change_detection.cpp, file_list.cpp, command_lines.cpp) ---
     void ClearItems();
@@ -83,6 +97,9 @@ public:
     [[nodiscard]] std::string journalPath() const;
     // Where certificates and SSH host keys the user trusted are kept: the data directory.
     [[nodiscard]] std::string trustStorePath() const;
+    // Makes a new session for `site` report to `sink`, with the project's stop and trust
+    // store and the site's key file and atomic uploads.
+    void prepareSession(RemoteSession& session, const FtpSite& site, FtpEventSink& sink);
     // Appends to items and pendingCommands; never empties them.
     void DetectChanges();
     // A fresh look at the local folder against the record: empties items and pendingCommands,
@@ -175,6 +192,9 @@ public:
         };
         std::vector<Deletion> deletions;
         bool archiveDeletions = false; // moved into the archive folder rather than deleted
+        // Server folders of deleted files whose local folder is gone too, deepest first:
+        // removed after the deletions (a server keeps a folder that still holds anything).
+        std::vector<std::string> emptiedFolders;
         std::string report; // where the report page goes; empty: nowhere
         int pruneKeep = -1; // >= 0: the archive folder keeps this many newest entries
     };
@@ -201,6 +221,14 @@ public:
     // Hears each outcome as it is added to stepOutcomes, on the thread of the connection that
     // settled it, one at a time.
     std::function<void(const StepOutcome&)> outcomeHeard;
+    // Carries out `plan` (items and queued commands of this project) over `client`, which is
+    // connected and stays so: the full compare sends and deletes by the run's own road. The
+    // plan names whole server paths, so `site` has no start directory; with `makeSession` its
+    // url and login open up to its connections. No transcript; nothing is recorded until a
+    // commit. Answers what each step came to.
+    [[nodiscard]] std::vector<StepOutcome> carryOut(RemoteSession& client, const SitePlan& plan,
+        const FtpSite& site = {},
+        const std::function<std::unique_ptr<RemoteSession>(const std::string&)>& makeSession = {});
     std::atomic<int> currentSite { 0 }; // 1-based site RunUpload is serving, 0 outside the site loop
     int clientBudgetMilliseconds = 30000; // how long one blocking socket call may hang
 
@@ -225,10 +253,15 @@ private:
     // deletions, post-script, report, pruning, quit.
     void serveSite(SiteRun& run);
     void serveConnectedSite(RemoteSession& client, SiteRun& run, const SitePlan& plan);
+    // The plan's steps in their order: folders, before script, queued commands, deletions,
+    // after script, report, pruning. The connection stays open.
+    void executePlan(RemoteSession& client, SiteRun& run, const SitePlan& plan);
     // Deletes (or archives) the plan's deleted files. One refused, or not tried, marks its
     // item failed. `settled` hears of each, with whether it is gone from the server.
     void removeDeletedFiles(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive,
         const std::function<void(const FileItem&, bool)>& settled);
+    // The server folders of the plan's deletions whose local folders are gone (see SitePlan).
+    [[nodiscard]] std::vector<std::string> emptiedFolders(const SitePlan& plan) const;
     // Makes the archive and remote folders; lists the archive when moves will need names.
     void prepareSiteFolders(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive);
     // A user's before or after script, line by line, until the connection breaks.
@@ -265,6 +298,8 @@ private:
     // confirmed it.
     bool moveIntoArchive(RemoteSession& client, const PendingCommand& move, ArchiveFolder& archive);
     void ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir);
+    // After a scan with a scope: the recorded files it did not look at, as unchanged items.
+    void keepUnscannedRecords(const ScanContext& scan);
     // Appends the item of a file the skip rules let through and returns whether it changed;
     // `archiveMove` receives the archive move when one is due. `found` and `inode` are what is
     // on disk now.

@@ -93,6 +93,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             output.quiet = true;
         } else if (word == "--verbose") {
             ++output.verbose;
+        } else if (word == "--watch") {
+            result.watch = true;
+        } else if (word == "--allow-delete-all") {
+            result.allowDeleteAll = true;
+        } else if (word == "--compare" || word == "--repair") {
+            const CommandLine::Check check
+                = word == "--compare" ? CommandLine::Check::Compare : CommandLine::Check::Repair;
+            if (result.check != CommandLine::Check::None && result.check != check)
+                return usageError("--compare and --repair exclude each other");
+            result.check = check;
         } else if (word == "-all") {
             all = true;
         } else if (word == "-service") {
@@ -114,13 +124,26 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
     if (output.quiet && output.verbose > 0)
         return usageError("--quiet and --verbose exclude each other");
     const char* runOnly = runOnlyOption(result, output);
+    const char* checkOption = result.check == CommandLine::Check::Compare ? "--compare" : "--repair";
+    if (result.check != CommandLine::Check::None && result.dryRun)
+        return usageError(std::string(checkOption) + " and --dry-run exclude each other");
+    if (result.watch && (result.dryRun || result.check != CommandLine::Check::None))
+        return usageError(
+            std::string("--watch and ") + (result.dryRun ? "--dry-run" : checkOption) + " exclude each other");
+    if (result.allowDeleteAll && result.check != CommandLine::Check::None)
+        return usageError(std::string("--allow-delete-all and ") + checkOption + " exclude each other");
     if (service) {
-        if (runOnly != nullptr)
+        if (runOnly != nullptr || result.check != CommandLine::Check::None || result.allowDeleteAll || result.watch)
             return usageError("-service takes no other option");
         result.kind = CommandKind::Service;
         return result;
     }
     if (targets == 0) {
+        if (result.check != CommandLine::Check::None)
+            return usageError(std::string(checkOption) + " needs a project name or -all");
+        if (result.allowDeleteAll || result.watch)
+            return usageError(
+                std::string(result.watch ? "--watch" : "--allow-delete-all") + " needs a project name or -all");
         if (runOnly != nullptr)
             return usageError(std::string(runOnly) + " needs a project name or -all");
         return result;
@@ -143,6 +166,14 @@ std::string usageText()
            "  -q, --quiet              print only failures and the summary (for cron)\n"
            "  -v, --verbose            also print the commands sent and the server's replies;\n"
            "                           twice (-vv) also what the data connections do\n"
+           "      --watch              after the run, upload each change in the local folder within\n"
+           "                           a moment of its saving, until SIGTERM or Ctrl-C\n"
+           "      --allow-delete-all   let this run delete on the server whatever is gone locally, even\n"
+           "                           every file (beyond the project's maxdelete share)\n"
+           "      --compare            list what differs between each site and the local folder;\n"
+           "                           change nothing (exit 0: all in step, 1: not)\n"
+           "      --repair             bring each site in line with the local folder: send what\n"
+           "                           differs, delete what is only on the server, remove part files\n"
            "      --trust-cert HOST:PORT FINGERPRINT\n"
            "                           trust a server certificate by its SHA-256 fingerprint;\n"
            "                           the same with sftp://HOST:PORT trusts an SFTP server's host key\n"

@@ -34,6 +34,14 @@ struct CommandLine {
     std::string target;
     bool dryRun = false; // -n, --dry-run: list what a run would do, connect to nothing
     Verbosity verbosity = Verbosity::Normal;
+    // For Run: --compare lists what differs between each site and the local folder and
+    // changes nothing; --repair brings each site in line with the local folder.
+    enum class Check : char { None, Compare, Repair };
+    Check check = Check::None;
+    // For Run: this run may delete the last files of a site and any share of them.
+    bool allowDeleteAll = false;
+    // For Run: after the run, upload what changes in the local folders until stopped.
+    bool watch = false;
     std::vector<std::string> trustArguments; // HOST:PORT and FINGERPRINT
     std::string error;
 };

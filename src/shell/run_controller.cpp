@@ -177,6 +177,21 @@ void RunController::startRun(WebProject* project)
     });
 }
 
+void RunController::startWatchedRun(WebProject* project, std::optional<WebProject::ScanScope> scope)
+{
+    if (project == nullptr)
+        return;
+    enqueue([this, path = project->projectPath, scope = std::move(scope)]() mutable {
+        WebProject* current = findLoaded(path);
+        if (current == nullptr)
+            return;
+        running_ = current;
+        current->clearCancel();
+        current->nextScanScope = std::move(scope);
+        runUpload(*current, RunTrigger::Watch);
+    });
+}
+
 void RunController::prepareAndRun(WebProject& project)
 {
     running_ = &project;

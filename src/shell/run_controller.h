@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/machine_options.h"
+#include "engine/web_project.h"
 #include "shell/main_window_view.h"
 #include "shell/run_summary.h"
 
@@ -9,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +65,9 @@ public:
 
     // Start button and command line: a run of `project` (nothing for nullptr).
     void startRun(WebProject* project);
+    // Watch mode: a run of `project` whose scan looks only where `scope` says (a full scan
+    // without one).
+    void startWatchedRun(WebProject* project, std::optional<WebProject::ScanScope> scope);
     // Runs every project in list order; with the quit flag set, quits once after the last.
     void uploadAll();
     // The one-second timer.

@@ -20,6 +20,7 @@ enum class RunTrigger {
     Manual, // Start button or command line
     Timer,
     UploadAll,
+    Watch, // the local folder changed under watch mode
 };
 
 struct RunOutcome {

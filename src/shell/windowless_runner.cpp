@@ -5,6 +5,7 @@
 #include "platform/file_utils.h"
 #include "shell/application.h"
 #include "shell/console_window.h"
+#include "shell/project_watches.h"
 #include "shell/run_controller.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -141,6 +143,40 @@ LoopEnd tickUntilQuit(RunController& controller, int signalDescriptor, int quitD
     }
 }
 
+// Serves the watches and the interval timer until a signal arrives.
+void watchUntilSignal(RunController& controller, ProjectWatches& watches, int signalDescriptor, ConsoleWindow& view)
+{
+    using Clock = ProjectWatches::Clock;
+    auto nextTick = Clock::now() + std::chrono::seconds(1);
+    const ProjectWatches::Start start { [&view](const std::string& line) { view.printLine(line); },
+        [&controller](WebProject& project, std::optional<WebProject::ScanScope> scope) {
+            controller.startWatchedRun(&project, std::move(scope));
+        } };
+    std::vector<pollfd> descriptors;
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        const auto wait
+            = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now), watches.wait(now));
+        descriptors.assign(1, { signalDescriptor, POLLIN, 0 });
+        for (int descriptor : watches.descriptors())
+            descriptors.push_back({ descriptor, POLLIN, 0 });
+        const int ready
+            = ::poll(descriptors.data(), descriptors.size(), static_cast<int>(std::max<int64_t>(wait.count(), 0)));
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (descriptors[0].revents & POLLIN) {
+            drain(signalDescriptor, sizeof(signalfd_siginfo));
+            return;
+        }
+        const Clock::time_point after = Clock::now();
+        watches.serve(after, start);
+        if (after >= nextTick) {
+            controller.onTimerTick();
+            nextTick = after + std::chrono::seconds(1);
+        }
+    }
+}
+
 } // namespace
 
 WindowlessRunner::WindowlessRunner(Application& application, FILE* out, WindowlessOptions options)
@@ -164,15 +200,21 @@ std::string WindowlessRunner::errorContext(const WebProject& project)
     return text;
 }
 
-int WindowlessRunner::dryRun(const std::string& argument)
+std::vector<WebProject*> chosenProjects(ProjectList& projects, const std::string& argument)
 {
-    ProjectList& projects = application_.projects();
     std::vector<WebProject*> chosen;
-    if (int index = RunController::findProject(projects.names(), argument); index >= 0)
-        chosen.push_back(projects.at(index));
-    if (argument == "-all")
+    if (argument == "-all") {
         for (int index = 0; index < projects.count(); ++index)
             chosen.push_back(projects.at(index));
+    } else if (int index = RunController::findProject(projects.names(), argument); index >= 0) {
+        chosen.push_back(projects.at(index));
+    }
+    return chosen;
+}
+
+int WindowlessRunner::dryRun(const std::string& argument)
+{
+    std::vector<WebProject*> chosen = chosenProjects(application_.projects(), argument);
     if (chosen.empty() && argument != "-all") {
         std::fprintf(stderr, "tarnwick: no project matches \"%s\" in %s\n", argument.c_str(),
             application_.dataDirectory().c_str());
@@ -203,10 +245,73 @@ bool WindowlessRunner::startRunOrService(RunController& controller, const std::s
     return false;
 }
 
+int WindowlessRunner::watch(const std::vector<WebProject*>& projects, bool service)
+{
+    ProjectWatches watches;
+    for (WebProject* project : projects) {
+        if (const std::string error = watches.add(*project); !error.empty()) {
+            std::fprintf(stderr, "tarnwick: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    BlockedSignals blocked;
+    UniqueFd signals(::signalfd(-1, &blocked.set(), SFD_CLOEXEC));
+    if (signals.get() < 0) {
+        application_.log().showMessage("windowless start failed: no signalfd");
+        return 1;
+    }
+    ConsoleWindow view(
+        application_.projects(), out_, [] {},
+        ConsoleOptions { options_.verbosity, options_.progressLine, projects.size() > 1 });
+    auto owned = std::make_unique<RunController>(view);
+    RunController& controller = *owned;
+    CollectedOutcomes unused;
+    attachController(controller, view, unused, application_);
+    // Each run says what it came to when it ends: a watch has no last summary.
+    controller.setRunObserver([&view](const RunOutcome& outcome) {
+        for (const std::string& line : summaryLines({ outcome }))
+            view.printLine(line);
+    });
+    for (const std::string& line : watches.describe())
+        view.printLine(line);
+    for (WebProject* project : projects)
+        controller.startRun(project);
+    if (service)
+        application_.log().logLine("Starting Tarnwick", LogLineKind::Plain);
+    watchUntilSignal(controller, watches, signals.get(), view);
+    // The run in progress ends within a moment and records what the servers confirmed.
+    controller.requestStop();
+    pthread_sigmask(SIG_UNBLOCK, &blocked.set(), nullptr);
+    owned.reset();
+    if (service)
+        application_.log().logLine("Stopping Tarnwick", LogLineKind::Plain);
+    return 0;
+}
+
 int WindowlessRunner::run(const std::string& argument)
 {
+    if (options_.allowDeleteAll)
+        for (WebProject* project : chosenProjects(application_.projects(), argument))
+            project->allowDeleteAll = true;
     if (options_.dryRun)
         return dryRun(argument);
+    if (options_.watch || argument == "-service") {
+        std::vector<WebProject*> projects = chosenProjects(application_.projects(), argument);
+        if (!options_.watch) {
+            // The service watches the projects that ask for it; the timer serves the rest.
+            projects.clear();
+            for (int index = 0; index < application_.projects().count(); ++index)
+                if (WebProject* project = application_.projects().at(index); project->watch != 0)
+                    projects.push_back(project);
+        }
+        if (options_.watch && projects.empty()) {
+            std::fprintf(stderr, "tarnwick: no project matches \"%s\" in %s\n", argument.c_str(),
+                application_.dataDirectory().c_str());
+            return 1;
+        }
+        if (!projects.empty())
+            return watch(projects, !options_.watch);
+    }
     BlockedSignals blocked;
     UniqueFd signals(::signalfd(-1, &blocked.set(), SFD_CLOEXEC));
     UniqueFd quit(::eventfd(0, EFD_CLOEXEC));

@@ -4,15 +4,23 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class Application;
+class ProjectList;
 class RunController;
 class WebProject;
+
+// The project a command-line argument names (see RunController::findProject), or every
+// project for "-all".
+[[nodiscard]] std::vector<WebProject*> chosenProjects(ProjectList& projects, const std::string& argument);
 
 struct WindowlessOptions {
     bool dryRun = false; // list what the run would do; connect to nothing, write nothing
     Verbosity verbosity = Verbosity::Normal;
     bool progressLine = false; // the output is a terminal: show the uploads' progress in place
+    bool allowDeleteAll = false; // the run may delete whatever is gone locally
+    bool watch = false; // after a first run, upload what changes in the local folders until SIGTERM
 };
 
 // The program without a window: a command-line run ("NAME", "-all") that prints the log to a
@@ -37,6 +45,11 @@ public:
 
 private:
     [[nodiscard]] int dryRun(const std::string& argument);
+
+    // Watches the local folders of `projects`, after a first run of each; as the service,
+    // the interval timer serves the other projects beside it. Answers 0 when SIGTERM or
+    // Ctrl-C ends it, 1 when a folder cannot be watched.
+    [[nodiscard]] int watch(const std::vector<WebProject*>& projects, bool service);
     // Logs the service's start, or starts the run the argument names; false when it names
     // no project.
     [[nodiscard]] bool startRunOrService(RunController& controller, const std::string& argument, bool service);

@@ -105,8 +105,37 @@ CDlgMain::CDlgMain(Application& application, const UiStrings& strings, DesktopEn
     timer_ = new QTimer(this);
     timer_->setInterval(1000);
     connect(timer_, &QTimer::timeout, this, [this] { controller_->onTimerTick(); });
+    // Often enough that a save is online about a second later; reading nothing costs nothing.
+    watchTimer_ = new QTimer(this);
+    watchTimer_->setInterval(200);
+    connect(watchTimer_, &QTimer::timeout, this, [this] {
+        watches_.serve(ProjectWatches::Clock::now(),
+            { [this](const std::string& line) { logWindow_->appendLogLine(line); },
+                [this](WebProject& project, std::optional<WebProject::ScanScope> scope) {
+                    controller_->startWatchedRun(&project, std::move(scope));
+                } });
+    });
 
     startController();
+    rewatch();
+}
+
+void CDlgMain::rewatch()
+{
+    watches_.clear();
+    for (int index = 0; index < application_.projects().count(); ++index) {
+        WebProject* project = application_.projects().at(index);
+        if (project == nullptr || project->watch == 0)
+            continue;
+        if (const std::string error = watches_.add(*project); !error.empty())
+            logWindow_->appendLogLine("Error " + error);
+    }
+    for (const std::string& line : watches_.describe())
+        logWindow_->appendLogLine(line);
+    if (watches_.empty())
+        watchTimer_->stop();
+    else
+        watchTimer_->start();
 }
 
 void CDlgMain::setUpFileList(QWidget* central)
@@ -183,7 +212,7 @@ void CDlgMain::startController()
     controller_->setArchiveMarks(&application_.archiveMarks());
     controller_->setOptionsSource([this] { return application_.optionsSnapshot(); });
     controller_->setRunObserver([this](const RunOutcome& outcome) {
-        if (outcome.trigger != RunTrigger::Timer || !outcome.failed)
+        if ((outcome.trigger != RunTrigger::Timer && outcome.trigger != RunTrigger::Watch) || !outcome.failed)
             return;
         // Posted, not waited for: the window may be closing, and then the notice is moot.
         QMetaObject::invokeMethod(
@@ -428,7 +457,10 @@ WebProject* CDlgMain::reloadProjects()
     WebProject* selected = nullptr;
     onWindowThread([this, &selected] {
         fileListModel_->setRows({});
+        // The watches point at the projects about to go.
+        watches_.clear();
         application_.loadProjects();
+        rewatch();
         fillConfigurationBox(-1);
         selected = m_pSelected;
         m_bReloadPending = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/main_window_view.h"
+#include "shell/project_watches.h"
 #include "shell/run_controller.h"
 
 #include <QMainWindow>
@@ -62,6 +63,8 @@ public:
     [[nodiscard]] int projectCount() const override;
     [[nodiscard]] WebProject* projectAt(int index) const override;
     WebProject* reloadProjects() override;
+    // Watches the local folders of the projects that ask for it (after every reload).
+    void rewatch();
 
     // Commands of the buttons and menus.
     void startSelected();
@@ -140,6 +143,9 @@ private:
     QMenu* trayMenu_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* timer_ = nullptr;
+    // The projects in watch mode; their notifications are read on the window thread.
+    ProjectWatches watches_;
+    QTimer* watchTimer_ = nullptr;
     LogWindow* logWindow_ = nullptr;
 
     WebProject* m_pSelected = nullptr;

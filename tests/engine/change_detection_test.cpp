@@ -565,7 +565,7 @@ TEST_F(ChangeDetection, DeletingMostOfTheSiteWaitsForPermission)
     EXPECT_FALSE(project.changesPending); // nothing else to do: no connection
     ASSERT_EQ(project.runErrors.size(), 1u);
     EXPECT_NE(project.runErrors[0].find("8 of 10"), std::string::npos);
-    EXPECT_NE(project.runErrors[0].find("maxdelete=100"), std::string::npos);
+    EXPECT_NE(project.runErrors[0].find("tarnwick --allow-delete-all "), std::string::npos);
     project.FinishRun();
     EXPECT_EQ(project.timeMap.size(), 10u);
     project.ReadFileList();
@@ -576,6 +576,21 @@ TEST_F(ChangeDetection, DeletingMostOfTheSiteWaitsForPermission)
     EXPECT_FALSE(project.deletionsHeld);
     EXPECT_TRUE(project.changesPending);
     EXPECT_TRUE(project.runErrors.empty());
+
+    // The last files too, when asked for once: an empty folder is then no unmounted disk.
+    project.maxdelete = 50;
+    for (int i = 8; i < 10; ++i)
+        ASSERT_EQ(::unlink(tree.path("page" + std::to_string(i) + ".html").c_str()), 0);
+    detect();
+    EXPECT_TRUE(project.scanFailed);
+    EXPECT_NE(project.runErrors.at(0).find("tarnwick --allow-delete-all "), std::string::npos);
+    project.allowDeleteAll = true;
+    detect();
+    EXPECT_FALSE(project.scanFailed);
+    EXPECT_FALSE(project.deletionsHeld);
+    EXPECT_EQ(
+        std::count_if(project.items.begin(), project.items.end(), [](const FileItem& item) { return item.deleted; }),
+        10);
 }
 
 TEST_F(ChangeDetection, StatusMessagesCountFoldersAndQueuedFiles)
@@ -585,6 +600,62 @@ TEST_F(ChangeDetection, StatusMessagesCountFoldersAndQueuedFiles)
     detect();
     EXPECT_EQ(sink.statuses,
         (std::vector<std::string> { "1 dirs 0 files\r", "2 dirs 1 files\r", "2 dirs 2 files\r", "2 dirs 2 files\r" }));
+}
+
+// A scan told where the notifications saw changes looks only there; every other recorded
+// file stays recorded without a look at the disk.
+TEST_F(ChangeDetection, AScopedScanLooksOnlyWhereChangesWereSeen)
+{
+    for (const char* path : { "index.html", "a/one.html", "a/two.html", "b/three.html", "b/deep/four.html" })
+        tree.add(path, "v1");
+    detect();
+    settle();
+    struct Row {
+        const char* name;
+        std::function<void()> change;
+        std::vector<std::string> folders;
+        std::vector<std::string> subtrees;
+        std::vector<std::string> busy;
+        std::vector<std::string> changed; // relative paths, deletions included
+        size_t items;
+    };
+    const auto at = [this](const std::vector<std::string>& relative) {
+        std::set<std::string> full;
+        for (const std::string& path : relative)
+            full.insert(path.empty() ? tree.root() : tree.path(path));
+        return full;
+    };
+    const Row rows[] = {
+        { "a saved page", [&] { tree.add("a/one.html", "v2", TestTree::kDefaultTime + 60); }, { "a" }, {}, {},
+            { "a/one.html" }, 5 },
+        // Outside the scope nothing is looked at: a full scan would see b/three.html.
+        { "a change no one was told of", [&] { tree.add("b/three.html", "v3", TestTree::kDefaultTime + 90); }, { "a" },
+            {}, {}, {}, 5 },
+        { "a file removed", [&] { std::filesystem::remove(tree.path("a/two.html")); }, { "a" }, {}, {},
+            { "a/two.html" }, 5 },
+        { "a new folder", [&] { tree.add("c/d/new.html", "n"); }, { "" }, { "c" }, {}, { "c/d/new.html" }, 5 },
+        { "a file still being written", [&] { tree.add("index.html", "half", TestTree::kDefaultTime + 120); }, { "" },
+            {}, { "index.html" }, {}, 5 },
+        { "a folder gone", [&] { std::filesystem::remove_all(tree.path("b/deep")); }, { "b" }, { "b/deep" }, {},
+            { "b/three.html", "b/deep/four.html" }, 5 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.change();
+        project.nextScanScope = WebProject::ScanScope { at(row.folders), at(row.subtrees), at(row.busy) };
+        project.Scan();
+        EXPECT_FALSE(project.nextScanScope.has_value());
+        std::vector<std::string> expected;
+        for (const std::string& path : row.changed)
+            expected.push_back(tree.path(path));
+        EXPECT_EQ(changedPaths(), expected);
+        EXPECT_EQ(project.items.size(), row.items);
+        settle();
+    }
+    // Nothing recorded was lost on the way: a full scan finds only the file still written.
+    project.Scan();
+    EXPECT_EQ(changedPaths(), std::vector<std::string> { tree.path("index.html") });
+    EXPECT_EQ(project.items.size(), 4u);
 }
 
 } // namespace

@@ -203,6 +203,30 @@ TEST(FullCompare, RemovesAStartFolderLeftWithoutFiles)
     EXPECT_FALSE(fs::exists(scenario.server.pathOf("site")));
 }
 
+// The run's executor carries the compare out: a file whose folders the server lacks gets
+// them, and nothing of a run (transcript, file list) is written.
+TEST(FullCompare, MakesMissingFoldersAndLeavesNoRunBehind)
+{
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
+    Scenario scenario;
+    scenario.tree.add("fresh/deep/page.html", "deep");
+    scenario.tree.add("a.html", "a");
+    TestTree data;
+    scenario.project.local = scenario.tree.root();
+    scenario.project.temp = data.root();
+    scenario.project.filelist = data.root() + "/files.txt";
+    fs::create_directories(scenario.server.pathOf("site"));
+    ASSERT_TRUE(scenario.connect());
+    FullCompare compare(scenario.client, scenario.project, scenario.tree.root(), "/site", scenario.sink);
+    compare.Find();
+    compare.Start(FullCompare::Deletion::DeleteServerOnlyFiles, FullCompare::Resend::ChangedOnly);
+
+    EXPECT_EQ(
+        listFiles(scenario.server.root()), (std::vector<std::string> { "site/a.html", "site/fresh/deep/page.html" }))
+        << scenario.server.log();
+    EXPECT_EQ(listFiles(data.root()), std::vector<std::string> {});
+}
+
 // vsftpd hides dot-files from LIST, so this tree has none.
 TEST(FullCompare, BringsAVsftpdTreeInLine)
 {

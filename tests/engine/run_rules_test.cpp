@@ -91,13 +91,16 @@ TEST(RunRules, ReplacementsAndDeletionsGoIntoTheArchiveOnlyOnceTheNewFileIsWhole
         std::vector<std::string> outcomes;
     };
     const Row rows[] = {
-        { "", { "login site1.example", "put /index.html", "dele /old.html", "quit" },
-            { "1 uploaded index.html", "1 deleted old.html" } },
+        { "",
+            { "login site1.example", "put /index.html", "dele /gone/deep/x.html", "dele /old.html", "rmdir /gone/deep",
+                "rmdir /gone", "quit" },
+            { "1 uploaded index.html", "1 deleted x.html", "1 deleted old.html" } },
         { "/_archive",
             { "login site1.example", "mkdir /_archive", "list /_archive", "put /index.html",
-                "mv /index.html /_archive/indexSTAMP.html", "mv /old.html /_archive/oldSTAMP.html", "quit" },
+                "mv /index.html /_archive/indexSTAMP.html", "mv /gone/deep/x.html /_archive/_gone_deep_xSTAMP.html",
+                "mv /old.html /_archive/oldSTAMP.html", "rmdir /gone/deep", "rmdir /gone", "quit" },
             { "1 archived index.html /_archive/indexSTAMP.html", "1 uploaded index.html",
-                "1 archived old.html /_archive/oldSTAMP.html" } },
+                "1 archived x.html /_archive/_gone_deep_xSTAMP.html", "1 archived old.html /_archive/oldSTAMP.html" } },
     };
     for (const Row& row : rows) {
         ScriptedProject site;
@@ -105,13 +108,16 @@ TEST(RunRules, ReplacementsAndDeletionsGoIntoTheArchiveOnlyOnceTheNewFileIsWhole
         site.project.deleteRemoved = 1;
         site.tree.add("index.html", "v1");
         site.tree.add("old.html", "old");
+        site.tree.add("gone/deep/x.html", "x");
         (void)site.runCalls();
         site.tree.add("index.html", "v2", TestTree::kDefaultTime + 60);
         ASSERT_TRUE(std::filesystem::remove(site.tree.path("old.html")));
+        // A folder gone locally goes on the server too, once its files are gone.
+        ASSERT_EQ(std::filesystem::remove_all(site.tree.path("gone")), 3u);
         EXPECT_EQ(site.runCalls(), row.second) << row.archive;
         EXPECT_EQ(outcomes(site.project), row.outcomes) << row.archive;
         EXPECT_EQ(site.project.siteOutcomes.at(0).uploaded, 1) << row.archive;
-        EXPECT_EQ(site.project.siteOutcomes.at(0).deleted, 1) << row.archive;
+        EXPECT_EQ(site.project.siteOutcomes.at(0).deleted, 2) << row.archive;
         EXPECT_EQ(site.fileList().count("old.html"), 0u) << row.archive;
         EXPECT_EQ(site.server.files.count("/old.html"), 0u) << row.archive;
     }

@@ -56,11 +56,11 @@ TEST_F(SftpRun, ReplacesArchivesAndDeletesAsOverFtp)
         EXPECT_TRUE(fs::is_directory(server.pathOf("before run")));
 
         site.tree.add("index.html", "v2", TestTree::kDefaultTime + 60 * connections);
-        fs::remove(site.tree.path("sub/gone.html"));
+        fs::remove_all(site.tree.path("sub"));
         site.run();
         EXPECT_EQ(site.sink.count("Error "), 0u) << testing::PrintToString(site.sink.lines);
         EXPECT_EQ(readText(server.pathOf("www/index.html")), "v2");
-        EXPECT_FALSE(fs::exists(server.pathOf("www/sub/gone.html")));
+        EXPECT_FALSE(fs::exists(server.pathOf("www/sub")));
         // The replaced and the deleted version; the archive folder names a server path.
         EXPECT_EQ(listFiles(server.pathOf("_archiv_")).size(), 2u);
         EXPECT_EQ(site.fileList().size(), 22u);

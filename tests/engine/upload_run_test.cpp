@@ -91,6 +91,13 @@ TEST_P(UploadRunServers, KeepsTheServerInStepWithTheLocalTree)
     EXPECT_EQ(site.fileList().size(), 200u);
     EXPECT_NE(site.transcript(1).find("section1/new page.html"), std::string::npos);
     EXPECT_TRUE(site.transcript(1).ends_with("quit\n"));
+
+    // A folder removed locally goes from the server with its files, folders inside it too.
+    fs::remove_all(site.tree.path("brand-new"));
+    site.run();
+    EXPECT_EQ(site.sink.count("Error "), 0u) << testing::PrintToString(site.sink.lines);
+    EXPECT_FALSE(fs::exists(server.pathOf("brand-new"))) << server.log();
+    EXPECT_TRUE(fs::exists(server.pathOf("section1")));
 }
 
 // A first run into a start directory that does not exist yet, with folders whose names hold

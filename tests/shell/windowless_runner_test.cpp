@@ -5,6 +5,8 @@
 #include "engine/web_project.h"
 #include "platform/file_lock.h"
 #include "support/ftp_server.h"
+#include "support/required_server.h"
+#include "support/ssh_server.h"
 #include "support/temp_dir.h"
 #include "support/upload_site.h"
 
@@ -12,14 +14,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -42,7 +47,7 @@ public:
     [[nodiscard]] std::string dataDirectory() const { return folder.path() + "/data/Tarnwick/"; }
 
     void addProject(const std::string& name, const std::string& local, const std::string& url, const std::string& user,
-        const std::string& password, const std::string& remote = {}) const
+        const std::string& password, const std::string& remote = {}, const std::string& keyFile = {}) const
     {
         fs::create_directories(dataDirectory());
         ProjectSettings settings;
@@ -55,6 +60,7 @@ public:
         site.url = url;
         site.user = user;
         site.pass = password;
+        site.keyfile = keyFile;
         settings.sites.push_back(site);
         ASSERT_TRUE(settings.SaveProject());
     }
@@ -274,6 +280,11 @@ TEST_F(WindowlessRun, OptionsAndTheirExitCodes)
         { { "one", "-all" }, 2, "", "name one project" },
         { {}, 2, "", "no display" },
         { { "-n", "nothing-by-this-name" }, 1, "", "no project matches" },
+        { { "--compare" }, 2, "", "--compare needs a project name or -all" },
+        { { "--allow-delete-all" }, 2, "", "--allow-delete-all needs a project name or -all" },
+        { { "--compare", "--repair", "x" }, 2, "", "exclude each other" },
+        { { "--repair", "-n", "x" }, 2, "", "--repair and --dry-run exclude each other" },
+        { { "--repair", "nothing-by-this-name" }, 1, "", "no project matches" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.empty() ? std::string("(none)") : row.arguments.front());
@@ -545,3 +556,202 @@ TEST_F(WindowlessRun, CtrlCInAStalledTransferEndsTheRunAtOnce)
 }
 
 } // namespace
+
+// A server edited by hand: a page changed, one removed, one added, a part file left over.
+// The compare names exactly those and changes nothing; the repair sends and deletes by the
+// run's rules; then the compare finds the site in step. Over FTP and SFTP alike.
+TEST_F(WindowlessRun, CompareListsAHandEditedServerAndRepairMendsIt)
+{
+    using Args = std::vector<std::string>;
+    struct Server {
+        std::string url, user, password, keyFile, root, trust;
+        std::function<void(const std::string&, const std::string&)> write;
+    };
+    struct Row {
+        const char* name;
+        std::function<std::string()> unavailable;
+    };
+    const Row rows[] = {
+        { "ftp", [] { return FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib); } },
+        { "sftp", [] { return SshServer::unavailableReason(); } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.unavailable().empty())
+            continue;
+        FtpServer ftp;
+        SshServer ssh;
+        Server server;
+        if (row.name == std::string("ftp")) {
+            ASSERT_TRUE(ftp.start()) << ftp.error();
+            server = { ftp.url(), ftp.user(), ftp.password(), {}, ftp.root(), {},
+                [&ftp](const std::string& path, const std::string& text) { std::ofstream(ftp.pathOf(path)) << text; } };
+        } else {
+            ASSERT_TRUE(ssh.start()) << ssh.error();
+            server
+                = { "sftp://" + ssh.hostAndPort(), ssh.user(), "", ssh.keyFile(), ssh.root(), ssh.hostKeyFingerprint(),
+                      [&ssh](const std::string& path, const std::string& text) { ssh.putFile(path, text); } };
+        }
+        Home home;
+        TestTree site;
+        site.add("index.html", "home");
+        site.add("a.html", "aaa");
+        site.add("sub/b.html", "bbb");
+        site.add("c.html", "ccc");
+        home.addProject("demo", site.root(), server.url, server.user, server.password, {}, server.keyFile);
+        if (!server.trust.empty()) {
+            ASSERT_EQ(home.run(Args { "--trust-cert", server.url, server.trust }), 0) << home.output();
+        }
+        ASSERT_EQ(home.run("demo"), 0) << home.output();
+
+        server.write("a.html", "edited on the server");
+        fs::remove(server.root + "/sub/b.html");
+        server.write("extra.html", "x");
+        server.write(".index.html.tarnwick-part", "ho");
+        server.write(".htaccess", "deny");
+        site.add("c.html", "cccc", TestTree::kDefaultTime + 60); // not sent by a run yet
+        const std::vector<std::string> edited = listFiles(server.root);
+
+        EXPECT_EQ(home.run(Args { "--compare", "demo" }), 1) << home.output();
+        std::string output = home.standardOutput();
+        for (const char* line : { "differs in size: /a.html\n", "missing on the server: /sub/b.html\n",
+                 "only on the server: /extra.html\n", "left over by a stopped upload: /.index.html.tarnwick-part\n",
+                 "differs in size: /c.html\n", ": 5 differences\n" })
+            EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
+        EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 7) << output;
+        EXPECT_EQ(listFiles(server.root), edited);
+
+        EXPECT_EQ(home.run(Args { "--repair", "demo" }), 0) << home.output();
+        output = home.standardOutput();
+        EXPECT_NE(output.find("uploaded " + site.path("a.html") + "\n"), std::string::npos) << output;
+        EXPECT_NE(output.find("deleted /extra.html\n"), std::string::npos) << output;
+        EXPECT_NE(output.find(": 3 uploaded, 2 deleted, 0 failed\n"), std::string::npos) << output;
+        EXPECT_EQ(compareTrees(site.root(), server.root, { ".htaccess" }), std::vector<std::string>()) << output;
+
+        EXPECT_EQ(home.run(Args { "--compare", "demo" }), 0) << home.output();
+        EXPECT_NE(home.standardOutput().find(": in step\n"), std::string::npos) << home.output();
+        // What the repair sent is recorded: the next run has nothing to send.
+        EXPECT_EQ(home.run(Args { "-n", "demo" }), 0);
+        EXPECT_NE(home.standardOutput().find("nothing to upload or delete"), std::string::npos) << home.output();
+    }
+}
+
+// The last local file of a site deleted on purpose: the guard holds it and names the way on,
+// which then deletes it on the server.
+TEST_F(WindowlessRun, AllowDeleteAllLetsTheLastFilesGo)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    site.add("only.html", "last page");
+    home.addProject("demo", site.root(), server.url(), server.user(), server.password());
+    {
+        ProjectSettings settings;
+        settings.LoadProject(home.dataDirectory() + "demo.ftp");
+        settings.deleteRemoved = 1;
+        ASSERT_TRUE(settings.SaveProject());
+    }
+    ASSERT_EQ(home.run("demo"), 0) << home.output();
+    fs::remove(site.path("only.html"));
+
+    EXPECT_EQ(home.run("demo"), 1) << home.output();
+    EXPECT_NE(home.output().find("run \"tarnwick --allow-delete-all demo.ftp\" once"), std::string::npos)
+        << home.output();
+    EXPECT_TRUE(fs::exists(server.pathOf("only.html")));
+
+    EXPECT_EQ(home.run(std::vector<std::string> { "--allow-delete-all", "demo" }), 0) << home.output();
+    EXPECT_FALSE(fs::exists(server.pathOf("only.html"))) << home.output();
+}
+
+// Waits (bounded by `limit`) until `done` holds; answers how long it took, or -1.
+double secondsUntil(const std::function<bool()>& done, double limit = 20.0)
+{
+    const auto began = std::chrono::steady_clock::now();
+    for (;;) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        if (done())
+            return seconds;
+        if (seconds > limit)
+            return -1;
+        pause10ms();
+    }
+}
+
+size_t occurrences(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+// Watch mode as someone editing a live site meets it: a save is online within moments, a
+// build's burst arrives as one run, a file still being written waits until it is closed,
+// a new folder is picked up, and SIGTERM ends the watch at once with the record written.
+TEST_F(WindowlessRun, WatchUploadsWhatIsSavedUntilSigterm)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    site.add("index.html", "home");
+    home.addProject("demo", site.root(), server.url(), server.user(), server.password());
+    const pid_t child = home.start(std::vector<std::string> { "--watch", "demo" });
+    const auto onServer = [&](const std::string& path, const std::string& text) {
+        return
+            [&server, path, text] { return fs::exists(server.pathOf(path)) && readText(server.pathOf(path)) == text; };
+    };
+    ASSERT_GE(secondsUntil(onServer("index.html", "home")), 0) << home.output();
+    const auto runs = [&home] { return occurrences(home.standardOutput(), "changed in "); };
+
+    site.add("saved.html", "saved now", TestTree::kDefaultTime);
+    const double saved = secondsUntil(onServer("saved.html", "saved now"));
+    EXPECT_GE(saved, 0) << home.output();
+    EXPECT_LE(saved, 3.0) << home.output();
+
+    // 500 files over about 2 s, as a build writes them.
+    ASSERT_GE(secondsUntil([&] { return runs() == 1; }), 0) << home.output();
+    for (int index = 0; index < 500; ++index) {
+        site.add("build/page" + std::to_string(index) + ".html", "page " + std::to_string(index));
+        if (index % 25 == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    // Counted while uploads rename their parts: nothing may throw on a name that just went.
+    const auto pagesOnServer = [&server] {
+        std::error_code error;
+        size_t pages = 0;
+        for (fs::directory_iterator entry(server.pathOf("build"), error), end; !error && entry != end;
+             entry.increment(error))
+            pages += entry->path().filename().string().starts_with("page") ? 1 : 0;
+        return pages;
+    };
+    EXPECT_GE(secondsUntil([&] { return pagesOnServer() == 500; }), 0) << home.output();
+    EXPECT_EQ(runs(), 2u) << home.output();
+
+    // Held open for writing for 3 s: sent once, whole.
+    {
+        std::ofstream held(site.path("held.html"), std::ios::binary);
+        held << "first half " << std::flush;
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        EXPECT_FALSE(fs::exists(server.pathOf("held.html")));
+        held << "second half";
+    }
+    EXPECT_GE(secondsUntil(onServer("held.html", "first half second half")), 0) << home.output();
+
+    site.add("fresh/inner/new.html", "new folder");
+    EXPECT_GE(secondsUntil(onServer("fresh/inner/new.html", "new folder")), 0) << home.output();
+
+    ASSERT_GE(secondsUntil([&] { return runs() >= 4; }), 0) << home.output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(child, SIGTERM);
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(home.wait(child), 0) << home.output();
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - stopping).count(), 1.0);
+    const std::map<std::string, int64_t> recorded = readFileListFile(home.dataDirectory() + "demo.ftp.txt");
+    EXPECT_EQ(recorded.size(), 504u);
+    EXPECT_EQ(recorded.count(site.path("held.html")), 1u);
+    // Sent once: told of as often as the page saved once.
+    EXPECT_EQ(occurrences(home.standardOutput(), "held.html"), occurrences(home.standardOutput(), "saved.html"))
+        << home.output();
+}

@@ -311,3 +311,30 @@ TEST(CDlgMain, ClosingWhileARunWaitsForTheWindowDoesNotHang)
     }
     SUCCEED();
 }
+
+// A project in watch mode: the window uploads a saved page by itself, about a second later.
+TEST(CDlgMain, WatchModeUploadsASavedPage)
+{
+    qtTestApplication();
+    SKIP_UNLESS_SERVER_RUNS(FtpServer::unavailableReason(FtpServer::Kind::Pyftpdlib));
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Desk desk;
+    desk.writeProject("site.ftp", server.url());
+    {
+        ProjectSettings settings;
+        settings.LoadProject(desk.data + "site.ftp");
+        settings.sites.at(0).user = server.user();
+        settings.sites.at(0).pass = server.password();
+        settings.watch = 1;
+        ASSERT_TRUE(settings.SaveProject());
+    }
+    Application application(desk.data, desk.optionsFile);
+    application.startUp();
+    CDlgMain window(application, desk.strings, desk.environment());
+    window.startUp("");
+
+    desk.tree.add("docs/saved.html", "saved");
+    ASSERT_TRUE(processEventsUntil([&] { return exists(server.pathOf("docs/saved.html")); }, 10000)) << server.log();
+    ASSERT_TRUE(processEventsUntil([&] { return window.controller().completedRuns() == 1; }, 10000));
+}
