@@ -89,9 +89,9 @@ first_t=() first_l=() same_t=() same_l=()
 for round in $(seq "$repeats"); do
     tarnwick_forget
     first_t+=("$(measure tarnwick_run)")
-    grep -c '^-->OK ' "$work/tarnwick.log" | grep -qx "$files" || { echo "bench: tarnwick did not upload every file" >&2; exit 1; }
+    grep -c '^uploaded ' "$work/tarnwick.log" | grep -qx "$files" || { echo "bench: tarnwick did not upload every file" >&2; exit 1; }
     same_t+=("$(measure tarnwick_run)")
-    ! grep -q '^-->OK ' "$work/tarnwick.log" || { echo "bench: tarnwick uploaded on the unchanged run" >&2; exit 1; }
+    ! grep -q '^uploaded ' "$work/tarnwick.log" || { echo "bench: tarnwick uploaded on the unchanged run" >&2; exit 1; }
 
     rm -rf "$work/server/lftp"
     first_l+=("$(measure lftp_mirror "")")

@@ -45,9 +45,11 @@ int main(int argc, char** argv)
     case CommandKind::Service: break;
     }
 
-    // A dry run and a quiet run report on the terminal even where a desktop is at hand.
-    [[maybe_unused]] const bool windowless = command.kind == CommandKind::Service || command.dryRun || command.quiet
-        || command.check != CommandLine::Check::None || (command.kind == CommandKind::Run && !hasDisplay());
+    // A dry run, a check, and a run asked for less or more output report on the terminal
+    // even where a desktop is at hand.
+    [[maybe_unused]] const bool windowless = command.kind == CommandKind::Service || command.dryRun
+        || command.verbosity != Verbosity::Normal || command.check != CommandLine::Check::None
+        || (command.kind == CommandKind::Run && !hasDisplay());
 #ifdef TARNWICK_HAVE_UI
     if (!windowless && hasDisplay())
         return runDesktopApplication(argc, argv);
@@ -64,10 +66,10 @@ int main(int argc, char** argv)
             command.check == CommandLine::Check::Compare ? CompareMode::Report : CompareMode::Repair, stdout, stderr);
     WindowlessOptions options;
     options.dryRun = command.dryRun;
-    options.quiet = command.quiet;
+    options.verbosity = command.verbosity;
     options.allowDeleteAll = command.allowDeleteAll;
     options.watch = command.watch;
-    options.progressLine = !command.quiet && ::isatty(STDOUT_FILENO) == 1;
+    options.progressLine = command.verbosity != Verbosity::Quiet && ::isatty(STDOUT_FILENO) == 1;
     WindowlessRunner runner(application, stdout, options);
     return runner.run(command.kind == CommandKind::Service ? std::string("-service") : command.target);
 }

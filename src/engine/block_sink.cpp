@@ -34,6 +34,8 @@ void BlockSink::flushLocked()
         case Kind::Line: target_.onLine(event.text); break;
         case Kind::StatusLine: target_.onStatusLine(event.text); break;
         case Kind::StatusMessage: target_.onStatusMessage(event.text); break;
+        case Kind::Problem: target_.onProblem(event.text); break;
+        case Kind::Detail: target_.onDetail(event.text); break;
         }
     }
     events_.clear();

@@ -37,6 +37,8 @@ public:
     void onLine(const std::string& text) override { add(Kind::Line, text, 0); }
     void onStatusLine(const std::string& text) override { add(Kind::StatusLine, text, 0); }
     void onStatusMessage(const std::string& text) override { add(Kind::StatusMessage, text, 0); }
+    void onProblem(const std::string& text) override { add(Kind::Problem, text, 0); }
+    void onDetail(const std::string& text) override { add(Kind::Detail, text, 0); }
 
 private:
     enum class Kind : char {
@@ -49,6 +51,8 @@ private:
         Line,
         StatusLine,
         StatusMessage,
+        Problem,
+        Detail,
     };
     struct Event {
         Kind kind;

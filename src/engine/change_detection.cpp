@@ -187,7 +187,9 @@ void WebProject::ClearItems()
 void WebProject::reportRunError(const std::string& text)
 {
     runErrors.push_back(text);
-    (eventSink ? *eventSink : *this).message("Error %s\n", text.c_str());
+    FtpEventSink& sink = eventSink ? *eventSink : *this;
+    sink.onProblem(text);
+    sink.message("Error %s\n", text.c_str());
 }
 
 void WebProject::Scan()
@@ -436,14 +438,9 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
                 { entry.mtime, entry.mtimeNanoseconds, entry.size, entry.inode, entry.statusChange }, archiveMove))
             continue;
         FileItem& item = items.back();
+        // The put is sent from its typed parts, so a name the command language cannot quote
+        // (one holding a double quote) goes up like any other.
         std::string serverPath = serverDir + "/" + entry.name;
-        // The command language has no escape for a double quote: such a put would name
-        // another local file or server path. The file is reported as failed instead.
-        if (item.path.find('"') != std::string::npos || serverPath.find('"') != std::string::npos) {
-            item.failed = true;
-            item.archivePath.clear();
-            continue;
-        }
         if (serverDir != scan.lastScriptDir) {
             // A folder that holds recorded files exists on the server: its MKD would only cost a
             // round trip. Should someone have removed it there, the put makes it after all.

@@ -129,9 +129,10 @@ void WebProject::ParallelSend::serveFiles(RemoteSession& connection, BlockSink& 
             --serving;
             return;
         }
+        // The file's lines before its outcome, as a single connection tells them.
+        block.flushLocked();
         project.settleFile(run, files[*index].put->localPath, result);
         settled[*index] = 1;
-        block.flushLocked();
     }
 }
 

@@ -317,15 +317,23 @@ ClientResult WebProject::notTried() const
 
 namespace {
 
-// Why a step failed, in words, from what the session answered.
+// Why a step failed, in words, from what the session answered; the server's own words once.
 std::string failureText(const ClientResult& result, bool stopped)
 {
     if (stopped)
         return "the run was stopped";
+    const std::string server = result.serverText.empty() ? std::string() : ": " + result.serverText;
     if (result.failure == Failure::Reconnect || result.failure == Failure::GiveUpSite)
-        return "the connection to the server was lost";
-    if (result.systemError != 0)
-        return errorText(result.systemError);
+        return "the connection to the server was lost" + server;
+    // The session's local errors are about the file being read.
+    switch (result.systemError) {
+    case 0: break;
+    case ENOENT: return "vanished before it was sent";
+    case EAGAIN: return "changed while it was being sent; the next run sends it";
+    default: return "cannot be read: " + errorWords(result.systemError);
+    }
+    if (!server.empty())
+        return "the server refused it" + server;
     if (result.code == RemoteSession::kTransferNotCarriedOut)
         return "the server did not take it whole";
     if (result.code >= 100)
@@ -338,6 +346,8 @@ std::string failureText(const ClientResult& result, bool stopped)
 void WebProject::noteOutcome(StepOutcome outcome)
 {
     std::lock_guard lock(outcomesMutex_);
+    if (outcomeHeard)
+        outcomeHeard(outcome);
     stepOutcomes.push_back(std::move(outcome));
 }
 

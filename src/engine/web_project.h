@@ -225,6 +225,9 @@ public:
         bool operator==(const StepOutcome&) const = default;
     };
     std::vector<StepOutcome> stepOutcomes;
+    // Hears each outcome as it is added to stepOutcomes, on the thread of the connection that
+    // settled it, one at a time.
+    std::function<void(const StepOutcome&)> outcomeHeard;
     // Carries out `plan` (items and queued commands of this project) over `client`, which is
     // connected and stays so: the full compare sends and deletes by the run's own road. The
     // plan names whole server paths, so `site` has no start directory; with `makeSession` its

@@ -11,7 +11,31 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <string>
 #include <utility>
+
+namespace {
+
+// "127.0.0.1:40123", "[::1]:40123"
+std::string endpointText(const SocketAddress& address, int port)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.family() == AF_INET6) {
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(address.storage).sin6_addr, text, sizeof text);
+        return "[" + std::string(text) + "]:" + std::to_string(port);
+    }
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address.storage).sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(port);
+}
+
+int portOf(const SocketAddress& address)
+{
+    if (address.family() == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address.storage).sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in&>(address.storage).sin_port);
+}
+
+} // namespace
 
 // Every transfer and listing opens its data connection here.
 std::unique_ptr<DataConnection> FtpClient::openDataConnection()
@@ -75,8 +99,10 @@ std::unique_ptr<DataConnection> FtpClient::openPassiveConnection()
         // Asked for with the last upload's rename; should the server have dropped that port
         // meanwhile, the usual request follows.
         TcpStream::Connected connected = TcpStream::connect(*peer, portAhead, budget_, stopDescriptor());
-        if (connected.stream)
+        if (connected.stream) {
+            sink_->onDetail("data connection to " + endpointText(*peer, portAhead) + " (passive, asked for ahead)");
             return std::make_unique<PassiveDataConnection>(std::move(connected.stream));
+        }
         if (stopped() || connected.error == ETIMEDOUT) {
             if (connected.error == ETIMEDOUT)
                 noteTimeout();
@@ -127,6 +153,7 @@ std::unique_ptr<DataConnection> FtpClient::openPassiveConnection()
         sink_->message("Error %s %d\n", "open.connect data connection", connected.error);
         return nullptr;
     }
+    sink_->onDetail("data connection to " + endpointText(*peer, target->port) + " (passive)");
     return std::make_unique<PassiveDataConnection>(std::move(connected.stream));
 }
 
@@ -147,6 +174,7 @@ std::unique_ptr<DataConnection> FtpClient::openActiveConnection()
         sink_->message("Error %s %d\n", "open.getsockname", ENOTCONN);
     }
     const SocketAddress& address = listening.connection->address();
+    sink_->onDetail("data connection awaited on " + endpointText(address, portOf(address)) + " (active)");
     // The answers are not examined: a refused PORT shows in the transfer command's reply.
     if (address.family() == AF_INET6) {
         const auto& bound = reinterpret_cast<const sockaddr_in6&>(address.storage);
@@ -188,6 +216,8 @@ std::unique_ptr<ByteStream> FtpClient::establishData(DataConnection& connection,
         dataUnresumed_ = tls13 && !(handshake.stream && handshake.stream->sessionReused());
         dataHandshakeFailed_ = !handshake.stream;
         if (handshake.stream && handshake.stream->certificate().fingerprint == certificate_.fingerprint) {
+            sink_->onDetail("data connection protected by " + handshake.stream->version()
+                + (handshake.stream->sessionReused() ? " (session resumed)" : " (full handshake)"));
             handshake.stream->awaitPeerShutdown();
             return std::move(handshake.stream);
         }

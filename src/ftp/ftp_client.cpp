@@ -107,8 +107,15 @@ ClientResult FtpClient::outcome(int code, int systemError) const
     if (stopped())
         return ClientResult::failed(Failure::GiveUpSite, code, systemError);
     if (state_ == State::Disconnected || isBroken() || timedOut_ || code == 421)
-        return ClientResult::failed(Failure::Reconnect, code, systemError);
-    return ClientResult::failed(Failure::RetryItem, code, systemError);
+        return ClientResult::failed(Failure::Reconnect, code, systemError, lastRefusal_);
+    return ClientResult::failed(Failure::RetryItem, code, systemError, lastRefusal_);
+}
+
+void FtpClient::explain(const std::string& text) const
+{
+    // A stop breaks off whatever was under way; that is no failure of the site's.
+    if (!stopped())
+        sink_->onProblem(text);
 }
 
 void FtpClient::addFailure()
@@ -151,23 +158,37 @@ ClientResult FtpClient::refusal(int code) const
 {
     // A lost connection, or a server at its limit of connections (421), is worth another try
     // later; a refusal (of the password, of protected data connections) is not.
-    const ClientResult result = outcome(code);
-    return result.failure == Failure::Reconnect ? result : ClientResult::failed(Failure::GiveUpSite, code);
+    ClientResult result = outcome(code);
+    if (result.failure != Failure::Reconnect)
+        result.failure = Failure::GiveUpSite;
+    return result;
 }
 
 ClientResult FtpClient::logIn(const std::string& user, const std::string& password, bool tls)
 {
     if (holdsLineBreakOrNul(user) || holdsLineBreakOrNul(password)) {
+        explain("the user name or the password of the site holds a line break; no login was tried");
         sink_->message("Error %s %d\n", "connect.login line break in user name or password", EINVAL);
         return ClientResult::failed(Failure::GiveUpSite, 0, EINVAL);
     }
+    const auto refused = [&](int code) {
+        ClientResult result = refusal(code);
+        if (result.failure == Failure::GiveUpSite)
+            explain("server refused the login for user " + printableServerText(user)
+                + (result.serverText.empty() ? std::string() : ": " + result.serverText));
+        else if (code == 421)
+            explain("server turned the login for user " + printableServerText(user) + " away: " + result.serverText);
+        else
+            explain("connection lost while logging in as " + printableServerText(user));
+        return result;
+    };
     int code = replyCode(sendRaw("USER " + user + "\r\n"));
     if (code != 230) {
         if (code != 331)
-            return refusal(code);
+            return refused(code);
         code = replyCode(sendRaw("PASS " + password + "\r\n"));
         if (code != 230)
-            return refusal(code);
+            return refused(code);
     }
     setState(State::LoggedIn);
     if (tls && !protectDataConnections())
@@ -181,6 +202,7 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     startOver(url, user, password);
     std::optional<ServerAddress> address = ServerAddress::parse(url);
     if (address && address->transport == ServerAddress::Transport::Sftp) {
+        explain(printableServerText(url) + " is an SFTP site, which an FTP session cannot serve");
         sink_->message("Error %s %d\n", "connect.sftp an sftp:// site needs an SFTP session", EINVAL);
         return ClientResult::failed(Failure::GiveUpSite, 0, EINVAL);
     }
@@ -190,6 +212,11 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     if (!connected.stream) {
         if (stopped())
             return ClientResult::failed(Failure::GiveUpSite);
+        if (!address)
+            explain("cannot connect to " + printableServerText(url) + ": not a server address (host[:port])");
+        else
+            explain("cannot connect to " + printableServerText(address->hostAndPort()) + ": "
+                + (connected.unknownHost ? std::string("no such host is known") : errorWords(connected.error)));
         sink_->message("Error %d in connect.connect\n", connected.error);
         return ClientResult::failed(address ? Failure::Reconnect : Failure::GiveUpSite, 0, connected.error);
     }
@@ -207,12 +234,19 @@ ClientResult FtpClient::connect(const std::string& url, const std::string& user,
     // The greeting is not examined, but it must be read whole: a multi-line greeting would
     // otherwise be taken for the answer to USER.
     (void)readReply();
-    if (state_ == State::Disconnected)
-        return outcome(0); // closed or silent before it greeted: nothing to log in to
+    if (state_ == State::Disconnected) {
+        // Closed or silent before it greeted: nothing to log in to.
+        explain("cannot connect to " + printableServerText(address->hostAndPort()) + ": "
+            + (timedOut_ ? "the server did not greet in time" : "the server closed the connection without a greeting"));
+        return outcome(0);
+    }
     if (address->security == ServerAddress::Security::ExplicitTls) {
-        int code = replyCode(sendRaw("AUTH TLS\r\n"));
+        const std::string reply = sendRaw("AUTH TLS\r\n");
+        const int code = replyCode(reply);
         if (code != 234) {
             // Going on in plain text would send the password in the clear.
+            explain("server refused TLS (AUTH TLS), so no password was sent"
+                + (reply.empty() ? std::string() : ": " + printableServerText(reply)));
             sink_->message("Error %s %d\n", "connect.auth server refused AUTH TLS", code);
             closeControl();
             return ClientResult::failed(Failure::GiveUpSite, code);
@@ -232,6 +266,7 @@ bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort
     if (tlsContext_)
         tlsContext_->clearSessions();
     if (!tlsContext_) {
+        explain("cannot set up TLS for " + printableServerText(hostAndPort) + ": out of memory");
         sink_->message("Error %s %d\n", "connect.tls cannot set up TLS", ENOMEM);
         closeControl();
         return false;
@@ -247,6 +282,12 @@ bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort
         if (handshake.result.status == IoResult::Status::TimedOut)
             noteTimeout();
         if (handshake.plainFtpReply)
+            explain(printableServerText(hostAndPort)
+                + " answered in plain FTP, not TLS: for TLS on this port use ftpes://"
+                + printableServerText(hostAndPort));
+        else
+            explain("TLS with " + printableServerText(hostAndPort) + " failed: " + handshake.error);
+        if (handshake.plainFtpReply)
             sink_->message("Error connect.tls %s answered in plain FTP, not TLS: ftps:// is only for ports that "
                            "speak TLS from the first byte (usually 990); for TLS on this port use ftpes://%s "
                            "(%s)\n",
@@ -261,6 +302,9 @@ bool FtpClient::startTls(const std::string& host, const std::string& hostAndPort
         && !TrustedCertificates(
             trustedCertificatesPath().empty() ? TrustedCertificates::defaultPath() : trustedCertificatesPath())
                 .isTrusted(hostAndPort, certificate_.fingerprint)) {
+        explain("the certificate of " + printableServerText(hostAndPort) + " is not trusted: " + certificate_.problem
+            + "; if it is the server's own, trust it with: tarnwick --trust-cert " + printableServerText(hostAndPort)
+            + " " + certificate_.fingerprint);
         sink_->message("Error connect.certificate %s: %s. Fingerprint (SHA-256) %s. If this is the server's own "
                        "certificate, trust it with: tarnwick --trust-cert %s %s\n",
             hostAndPort.c_str(), certificate_.problem.c_str(), certificate_.fingerprint.c_str(), hostAndPort.c_str(),
@@ -288,6 +332,7 @@ bool FtpClient::protectDataConnections()
 {
     if (command("PBSZ 0") / 100 != 2 || command("PROT P") / 100 != 2) {
         // Files would travel in the clear on a connection the user asked to protect.
+        explain("server refused protected data connections (PROT P), so no file was sent");
         sink_->message("Error %s %d\n", "connect.prot server refused protected data connections", EPROTO);
         closeControl();
         return false;
@@ -350,6 +395,7 @@ int FtpClient::command(const char* format, ...)
 std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
 {
     lastCommand_ = startsWithWord(text, "PASS") ? std::string("PASS ****\r\n") : text;
+    lastRefusal_.clear();
     if (startsWithWord(text, "TYPE"))
         typeInEffect_ = 0;
     // A script's own passive or port request replaces the port asked for ahead.
@@ -389,6 +435,10 @@ std::string FtpClient::readReply(std::vector<std::string>* lines)
     auto drain = [&]() -> bool {
         while (std::optional<ReplyReader::Line> line = replies_->nextLine()) {
             sink_->onLine(printableServerText(line->text));
+            if (line->final) {
+                const int code = replyCode(line->text);
+                lastRefusal_ = code >= 400 && code <= 599 ? printableServerText(line->text) : std::string();
+            }
             if (lines)
                 lines->push_back(line->text);
             last = std::move(line->text);

@@ -224,6 +224,9 @@ private:
     // Reports a failure of the control connection (`format` takes the code and its text),
     // once per connection.
     void reportLoss(const char* format, const IoResult& result);
+    // Tells the sink in words why the connection or the login to the site failed, before the
+    // technical line.
+    void explain(const std::string& text) const;
     // Reads until the final line of a reply (every line goes to onLine, made printable);
     // answers that line, or the last line seen when the connection fails (empty when none,
     // and when the reply broke a ReplyReader limit or outlasted the budget).
@@ -287,6 +290,9 @@ private:
     std::string user_;
     std::string password_; // kept for logging in again when the TLS tickets are used up
     std::string lastCommand_;
+    // The refusal (a 4xx or 5xx reply line, made printable) that answered the last command;
+    // outcome() hands it to the caller with a failure.
+    std::string lastRefusal_;
     std::string lastListing_;
     std::vector<std::string> asciiExtensions_;
     // The TYPE the server confirmed in this session (0: unknown). Repeating it would cost a

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -97,6 +98,25 @@ TcpStream::~TcpStream()
     close();
 }
 
+namespace {
+
+// Names under ".invalid" never resolve (RFC 6761, 6.4) and are not worth asking a name server.
+bool isReservedInvalidName(std::string_view host)
+{
+    while (!host.empty() && host.back() == '.')
+        host.remove_suffix(1);
+    constexpr std::string_view kTld = "invalid";
+    if (host.size() < kTld.size())
+        return false;
+    const std::string_view last = host.substr(host.size() - kTld.size());
+    for (size_t index = 0; index < kTld.size(); ++index)
+        if ((last[index] | 0x20) != kTld[index])
+            return false;
+    return host.size() == kTld.size() || host[host.size() - kTld.size() - 1] == '.';
+}
+
+} // namespace
+
 TcpStream::Connected TcpStream::connect(
     const std::string& host, int port, std::chrono::milliseconds budget, int stopDescriptor)
 {
@@ -106,9 +126,10 @@ TcpStream::Connected TcpStream::connect(
     hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
     addrinfo* found = nullptr;
     std::string service = std::to_string(port);
-    if (host.empty() || getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
-        return { nullptr, EINVAL };
-    Connected result { nullptr, EINVAL };
+    if (host.empty() || isReservedInvalidName(host) || getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0
+        || !found)
+        return { nullptr, EINVAL, true };
+    Connected result { nullptr, EINVAL, false };
     for (addrinfo* address = found; address; address = address->ai_next) {
         int socket = connectWithin(*address, budget, stopDescriptor, result.error);
         if (socket >= 0) {
@@ -134,13 +155,13 @@ TcpStream::Connected TcpStream::connect(
     else if (target.family() == AF_INET6)
         reinterpret_cast<sockaddr_in6&>(target.storage).sin6_port = htons(static_cast<uint16_t>(port));
     else
-        return { nullptr, EAFNOSUPPORT };
+        return { nullptr, EAFNOSUPPORT, false };
     addrinfo one {};
     one.ai_family = target.family();
     one.ai_socktype = SOCK_STREAM;
     one.ai_addr = reinterpret_cast<sockaddr*>(&target.storage);
     one.ai_addrlen = target.length;
-    Connected result { nullptr, 0 };
+    Connected result { nullptr, 0, false };
     int socket = connectWithin(one, budget, stopDescriptor, result.error);
     if (socket >= 0) {
         int on = 1;

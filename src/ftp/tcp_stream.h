@@ -27,6 +27,7 @@ public:
     struct Connected {
         std::unique_ptr<TcpStream> stream; // null on failure
         int error = 0; // errno of the failure; EINVAL for a name that does not resolve
+        bool unknownHost = false; // the name did not resolve
     };
     // Resolves `host` (a name, a dotted IPv4 address or a bare IPv6 address) and connects to
     // the first address that answers within the budget.

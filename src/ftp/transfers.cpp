@@ -247,7 +247,10 @@ void FtpClient::discardPart(const std::string& part)
 {
     if (state_ == State::Disconnected || isBroken() || timedOut_)
         return;
+    // The refusal that made the part useless is the one worth telling.
+    std::string refusal = std::move(lastRefusal_);
     (void)nameCommand("DELE %s", part);
+    lastRefusal_ = std::move(refusal);
 }
 
 bool FtpClient::moveIntoPlace(
@@ -396,6 +399,8 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
     // Sent ahead, the bytes are told only once the server has taken the STOR.
     const Streamed streamed = streamFile(file.get(), *stream, !ahead);
     stream.reset();
+    sink_->onDetail(FtpEventSink::format("data connection closed after %lld of %lld bytes",
+        static_cast<long long>(streamed.bytes), static_cast<long long>(status.st_size)));
     bool complete = streamed.complete;
     int localError = streamed.localError;
     const int64_t sentAhead = ahead ? streamed.bytes : 0;

@@ -135,6 +135,15 @@ std::string errorText(int error)
     return ::strerror_r(error, buffer, sizeof buffer);
 }
 
+std::string errorWords(int error)
+{
+    std::string text = errorText(error);
+    // Only a capital that begins a word of small letters: "EOF" or "I/O" keep theirs.
+    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && text[1] >= 'a' && text[1] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
 bool writeAll(int descriptor, const char* data, size_t size)
 {
     while (size > 0) {

@@ -18,6 +18,8 @@
 [[nodiscard]] int64_t fileSize(const std::string& path);
 // The system's text for an errno value ("Connection reset by peer"); safe on any thread.
 [[nodiscard]] std::string errorText(int error);
+// The same text to stand in the middle of a sentence: "connection refused".
+[[nodiscard]] std::string errorWords(int error);
 // Broken-down local time of `seconds` since 1970 (UTC), thread-safe.
 [[nodiscard]] struct tm localTimeOf(int64_t seconds);
 

@@ -20,19 +20,22 @@ enum class Failure : unsigned char {
 enum class MissingSource : unsigned char { IsAnError, MayBeAbsent };
 
 // The outcome of one client call. `code` is the server's reply code (FTP) or 0 where none
-// applies; `systemError` the errno of a local or socket failure, 0 when there was none.
+// applies; `systemError` the errno of a local or socket failure, 0 when there was none;
+// `serverText` the server's own words for the refusal that ended a failed call ("550
+// Permission denied."), empty when there were none.
 struct [[nodiscard]] ClientResult {
     int code = 0;
     Failure failure = Failure::None;
     int systemError = 0;
+    std::string serverText;
 
     [[nodiscard]] bool ok() const { return failure == Failure::None; }
     explicit operator bool() const { return ok(); }
 
-    static ClientResult success(int code = 0) { return { code, Failure::None, 0 }; }
-    static ClientResult failed(Failure failure, int code = 0, int systemError = 0)
+    static ClientResult success(int code = 0) { return { code, Failure::None, 0, {} }; }
+    static ClientResult failed(Failure failure, int code = 0, int systemError = 0, std::string serverText = {})
     {
-        return { code, failure, systemError };
+        return { code, failure, systemError, std::move(serverText) };
     }
 };
 

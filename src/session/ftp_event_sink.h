@@ -23,6 +23,13 @@ public:
     virtual void onStatusLine(const std::string& /*text*/) { }
     // Receives the text that statusMessage formatted.
     virtual void onStatusMessage(const std::string& /*text*/) { }
+    // A failure told in plain words for whoever runs the program: it names the host, the
+    // user or the file, says what happened, and carries the server's own reply where there is
+    // one. Sent once, before the technical line(s) onLine receives for the same failure.
+    virtual void onProblem(const std::string& /*text*/) { }
+    // What a data connection does (where it connects, what it carried), finer than the
+    // protocol lines onLine receives.
+    virtual void onDetail(const std::string& /*text*/) { }
 
     // Formats by printf rules and hands the text to onLine, so an implementation that only
     // overrides onLine still sees every diagnostic.

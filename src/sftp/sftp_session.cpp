@@ -198,7 +198,7 @@ ClientResult SftpSession::serverFailure(const char* what, const std::string& pat
     }
     const int status = sftp_ != nullptr ? sftp_get_error(sftp_) : SSH_FX_FAILURE;
     sink_->message("Error sftp.%s %s: %s\n", what, path.c_str(), statusText(status));
-    return remember(ClientResult::failed(Failure::RetryItem));
+    return remember(ClientResult::failed(Failure::RetryItem, 0, 0, statusText(status)));
 }
 
 ClientResult SftpSession::connect(const std::string& url, const std::string& user, const std::string& password)
@@ -265,6 +265,8 @@ ClientResult SftpSession::login(
     // The socket exists only once this returns, so the watchdog cannot watch it: libssh's
     // own timeout bounds it.
     if (ssh_connect(ssh_) != SSH_OK) {
+        if (!stopped())
+            sink_->onProblem("cannot connect to sftp://" + server + ": " + ssh_get_error(ssh_));
         sink_->message("Error sftp.connect %s: %s\n", server.c_str(), ssh_get_error(ssh_));
         if (std::chrono::steady_clock::now() - started >= budget_)
             timedOut_ = true;
@@ -315,6 +317,10 @@ ClientResult SftpSession::checkHostKey(const std::string& host, int port)
     case SSH_KNOWN_HOSTS_OTHER: {
         // Never settled by Tarnwick's own store: that is exactly what an attacker would want.
         const std::string known = knownHostsPath_.empty() ? std::string("~/.ssh/known_hosts") : knownHostsPath_;
+        sink_->onProblem("the host key of " + server + " has CHANGED (now " + hostKeyFingerprint_
+            + "), which may be an attack: not connecting; if the new key is genuine, remove the old one with: "
+              "ssh-keygen -R '"
+            + knownHostsEntry(host, port) + "'");
         sink_->message("Error sftp.hostkey WARNING: the server's host key has CHANGED for %s. It now shows the "
                        "SHA-256 fingerprint %s, which is not the key %s holds for it. This is a possible attack "
                        "(someone between you and the server) or the server was set up anew. Tarnwick does not "
@@ -330,6 +336,8 @@ ClientResult SftpSession::checkHostKey(const std::string& host, int port)
     const TrustedCertificates store(trustedHostKeysPath_.empty() ? defaultTrustedHostKeysPath() : trustedHostKeysPath_);
     if (store.isTrusted(server, hostKeyFingerprint_))
         return ClientResult::success();
+    sink_->onProblem("the host key of " + server + " is not known; if it is the server's own, trust it with: "
+        + "tarnwick --trust-cert sftp://" + server + " " + hostKeyFingerprint_);
     sink_->message("Error sftp.hostkey %s: the server's host key is not known. Fingerprint (SHA-256) %s. If this is "
                    "the server's own key, trust it with: tarnwick --trust-cert sftp://%s %s\n",
         server.c_str(), hostKeyFingerprint_.c_str(), server.c_str(), hostKeyFingerprint_.c_str());
@@ -342,6 +350,8 @@ ClientResult SftpSession::checkHostKey(const std::string& host, int port)
 ClientResult SftpSession::authenticate(const std::string& user, const std::string& password, const std::string& keyFile)
 {
     const auto lost = [&] {
+        if (!stopped())
+            sink_->onProblem(std::string("connection lost while logging in: ") + ssh_get_error(ssh_));
         sink_->message("Error sftp.login %s\n", ssh_get_error(ssh_));
         close();
         setLink(Link::Disconnected);
@@ -355,6 +365,7 @@ ClientResult SftpSession::authenticate(const std::string& user, const std::strin
             return ClientResult::success();
         if (rc == SSH_AUTH_ERROR)
             return lost();
+        sink_->onProblem("server refused the login for user " + who);
         return giveUp(FtpEventSink::format("Error sftp.login the server refused the password for %s\n", who.c_str()));
     }
     if (!keyFile.empty()) {
@@ -384,6 +395,7 @@ ClientResult SftpSession::authenticate(const std::string& user, const std::strin
         return ClientResult::success();
     if (rc == SSH_AUTH_ERROR && !ssh_is_connected(ssh_))
         return lost();
+    sink_->onProblem("server refused the login for user " + who + ": it accepted no key");
     return giveUp(FtpEventSink::format("Error sftp.login the server accepted no key for %s\n", who.c_str()));
 }
 
@@ -391,6 +403,7 @@ ClientResult SftpSession::openSftp()
 {
     sftp_ = sftp_new(ssh_);
     if (sftp_ == nullptr || sftp_init(sftp_) != SSH_OK) {
+        sink_->onProblem(std::string("the server offers no SFTP for this login: ") + ssh_get_error(ssh_));
         if (!ssh_is_connected(ssh_)) {
             sink_->message("Error sftp.open %s\n", ssh_get_error(ssh_));
             close();

@@ -14,18 +14,49 @@ CommandLine usageError(std::string text)
     return result;
 }
 
-// A bundle of single-letter flags such as "-nq"; false when a letter is unknown.
-bool readShortFlags(std::string_view word, CommandLine& result)
+// What the output options asked for, before they are checked against each other.
+struct OutputFlags {
+    bool quiet = false;
+    int verbose = 0; // one per -v
+};
+
+// A bundle of single-letter flags such as "-nq" or "-vv"; false when a letter is unknown.
+bool readShortFlags(std::string_view word, CommandLine& result, OutputFlags& output)
 {
     if (word.size() < 2 || word[0] != '-' || word[1] == '-')
         return false;
     for (char letter : word.substr(1)) {
-        if (letter != 'n' && letter != 'q')
+        if (letter != 'n' && letter != 'q' && letter != 'v')
             return false;
     }
-    for (char letter : word.substr(1))
-        (letter == 'n' ? result.dryRun : result.quiet) = true;
+    for (char letter : word.substr(1)) {
+        if (letter == 'n')
+            result.dryRun = true;
+        else if (letter == 'q')
+            output.quiet = true;
+        else
+            ++output.verbose;
+    }
     return true;
+}
+
+Verbosity verbosityOf(const OutputFlags& output)
+{
+    if (output.quiet)
+        return Verbosity::Quiet;
+    if (output.verbose == 0)
+        return Verbosity::Normal;
+    return output.verbose == 1 ? Verbosity::Verbose : Verbosity::Debug;
+}
+
+// The option that needs a run to act on, for the message when there is none.
+const char* runOnlyOption(const CommandLine& result, const OutputFlags& output)
+{
+    if (result.dryRun)
+        return "--dry-run";
+    if (output.quiet)
+        return "--quiet";
+    return output.verbose > 0 ? "--verbose" : nullptr;
 }
 
 } // namespace
@@ -36,6 +67,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
     bool service = false;
     bool all = false;
     bool optionsEnded = false;
+    OutputFlags output;
     std::string name;
     for (size_t index = 0; index < arguments.size(); ++index) {
         const std::string& word = arguments[index];
@@ -58,7 +90,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
         } else if (word == "--dry-run") {
             result.dryRun = true;
         } else if (word == "--quiet") {
-            result.quiet = true;
+            output.quiet = true;
+        } else if (word == "--verbose") {
+            ++output.verbose;
         } else if (word == "--watch") {
             result.watch = true;
         } else if (word == "--allow-delete-all") {
@@ -79,7 +113,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             result.kind = CommandKind::TrustCert;
             result.trustArguments = { arguments[index + 1], arguments[index + 2] };
             return result;
-        } else if (!readShortFlags(word, result)) {
+        } else if (!readShortFlags(word, result, output)) {
             return usageError("unknown option \"" + word + "\"");
         }
     }
@@ -87,6 +121,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
     const int targets = (all ? 1 : 0) + (service ? 1 : 0) + (name.empty() ? 0 : 1);
     if (targets > 1)
         return usageError("name one project, or -all, or -service");
+    if (output.quiet && output.verbose > 0)
+        return usageError("--quiet and --verbose exclude each other");
+    const char* runOnly = runOnlyOption(result, output);
     const char* checkOption = result.check == CommandLine::Check::Compare ? "--compare" : "--repair";
     if (result.check != CommandLine::Check::None && result.dryRun)
         return usageError(std::string(checkOption) + " and --dry-run exclude each other");
@@ -96,8 +133,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
     if (result.allowDeleteAll && result.check != CommandLine::Check::None)
         return usageError(std::string("--allow-delete-all and ") + checkOption + " exclude each other");
     if (service) {
-        if (result.dryRun || result.quiet || result.check != CommandLine::Check::None || result.allowDeleteAll
-            || result.watch)
+        if (runOnly != nullptr || result.check != CommandLine::Check::None || result.allowDeleteAll || result.watch)
             return usageError("-service takes no other option");
         result.kind = CommandKind::Service;
         return result;
@@ -108,10 +144,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
         if (result.allowDeleteAll || result.watch)
             return usageError(
                 std::string(result.watch ? "--watch" : "--allow-delete-all") + " needs a project name or -all");
-        if (result.dryRun || result.quiet)
-            return usageError(std::string(result.dryRun ? "--dry-run" : "--quiet") + " needs a project name or -all");
+        if (runOnly != nullptr)
+            return usageError(std::string(runOnly) + " needs a project name or -all");
         return result;
     }
+    result.verbosity = verbosityOf(output);
     result.kind = CommandKind::Run;
     result.target = all ? "-all" : name;
     return result;
@@ -126,7 +163,9 @@ std::string usageText()
            "  -all                     upload every project one after the other, then end\n"
            "  -service                 run the interval scheduler without a window until SIGTERM\n"
            "  -n, --dry-run            list what a run would upload, delete, archive and prune; change nothing\n"
-           "  -q, --quiet              print only errors and the summary (for cron)\n"
+           "  -q, --quiet              print only failures and the summary (for cron)\n"
+           "  -v, --verbose            also print the commands sent and the server's replies;\n"
+           "                           twice (-vv) also what the data connections do\n"
            "      --watch              after the run, upload each change in the local folder within\n"
            "                           a moment of its saving, until SIGTERM or Ctrl-C\n"
            "      --allow-delete-all   let this run delete on the server whatever is gone locally, even\n"
@@ -142,6 +181,8 @@ std::string usageText()
            "  -V, --version            show the version and end\n"
            "      --                   end of options: a project name beginning with \"-\" follows\n"
            "\n"
+           "A run prints a line per file uploaded, deleted, archived or failed, then a summary;\n"
+           "-v and -vv never show a password.\n"
            "Without an argument the desktop application starts in the notification area.\n"
            "Projects live in $XDG_DATA_HOME/Tarnwick (default ~/.local/share/Tarnwick).\n"
            "\n"

@@ -19,13 +19,21 @@ inline constexpr int kExitDone = 0; // every file went up (or there was nothing 
 inline constexpr int kExitFailed = 1; // a file, a site or the run failed; the next run retries
 inline constexpr int kExitUsage = 2; // the arguments were not understood
 
+// How much a windowless run prints.
+enum class Verbosity {
+    Quiet, // -q: failures and the summary
+    Normal, // one line per file outcome, the progress line on a terminal, the summary
+    Verbose, // -v: and the commands sent and the replies
+    Debug, // -vv: and what the data connections do
+};
+
 struct CommandLine {
     CommandKind kind = CommandKind::Desktop;
     // For Run: the project name (the words that are no option, joined by blanks, as the
     // desktop hands its one argument over) or "-all".
     std::string target;
     bool dryRun = false; // -n, --dry-run: list what a run would do, connect to nothing
-    bool quiet = false; // -q, --quiet: only errors and the summary
+    Verbosity verbosity = Verbosity::Normal;
     // For Run: --compare lists what differs between each site and the local folder and
     // changes nothing; --repair brings each site in line with the local folder.
     enum class Check : char { None, Compare, Repair };

@@ -1,5 +1,6 @@
 #include "shell/console_window.h"
 
+#include "platform/file_utils.h"
 #include "session/server_text.h"
 #include "shell/project_list.h"
 
@@ -25,11 +26,6 @@ std::string fitToTerminal(FILE* out, std::string text)
     return text;
 }
 
-bool startsWith(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 } // namespace
 
 ConsoleWindow::ConsoleWindow(
@@ -41,13 +37,27 @@ ConsoleWindow::ConsoleWindow(
 {
 }
 
-bool ConsoleWindow::isErrorLine(std::string_view text)
+std::string ConsoleWindow::outcomeLine(const WebProject& project, const WebProject::StepOutcome& outcome)
 {
-    for (std::string_view prefix :
-        { "Error", "File Error", "-->Error ", "Crash in ", "Receive.recv returned", "SendCommand.send" })
-        if (startsWith(text, prefix))
-            return true;
-    return false;
+    using Kind = WebProject::StepOutcome::Kind;
+    std::string_view root(project.local);
+    while (root.size() > 1 && root.back() == '/')
+        root.remove_suffix(1);
+    const bool local = !root.empty() && outcome.path.size() > root.size() && outcome.path.starts_with(root)
+        && outcome.path[root.size()] == '/';
+    const std::string path = local ? outcome.path.substr(root.size() + 1) : outcome.path;
+    switch (outcome.kind) {
+    case Kind::Uploaded: return "uploaded " + path;
+    case Kind::Deleted: return "deleted " + path;
+    case Kind::Failed: return "failed " + path + ": " + outcome.detail;
+    case Kind::Archived:
+        // A server path: the previous version of a file this run replaced, which its
+        // "uploaded" line already stands for.
+        if (!local)
+            return {};
+        return "archived " + path + (outcome.detail.empty() ? std::string() : " to " + outcome.detail);
+    }
+    return {};
 }
 
 void ConsoleWindow::writeLocked(const std::string& text)
@@ -61,16 +71,69 @@ void ConsoleWindow::writeLocked(const std::string& text)
     std::fflush(out_);
 }
 
+void ConsoleWindow::writeHeadersLocked(const WebProject& project, int site)
+{
+    if (options_.projectHeaders && headedProject_ != &project) {
+        headedProject_ = &project;
+        headedSite_ = 0;
+        writeLocked(printableServerText(fileNamePart(project.projectPath)) + ":");
+    }
+    if (project.sites.size() > 1 && site >= 1 && site <= static_cast<int>(project.sites.size())
+        && (headedSite_ != site || headedProject_ != &project)) {
+        headedProject_ = &project;
+        headedSite_ = site;
+        const FtpSite& named = project.sites[static_cast<size_t>(site - 1)];
+        writeLocked(printableServerText("site \"" + named.name + "\" (" + named.url + "):"));
+    }
+}
+
 void ConsoleWindow::appendLogLine(const std::string& text)
 {
-    const bool error = isErrorLine(text);
-    if (options_.quiet && !error)
+    const bool warning = text.starts_with("Warning ");
+    if (!shows(Verbosity::Verbose) && !(warning && shows(Verbosity::Normal)))
         return;
-    // The last guard before the terminal: no line may carry an escape sequence to it.
-    const std::string shown = printableServerText(text);
-    std::string line = error && errorContext_ ? "tarnwick: " + errorContext_() + ": " + shown : shown;
     std::lock_guard lock(outputMutex_);
-    writeLocked(line);
+    // Told in words a moment ago.
+    if (!lastProblem_.empty() && text.ends_with(lastProblem_)) {
+        lastProblem_.clear();
+        return;
+    }
+    // The last guard before the terminal: no line may carry an escape sequence to it.
+    writeLocked(printableServerText(text));
+}
+
+void ConsoleWindow::reportOutcome(const WebProject& project, const WebProject::StepOutcome& outcome)
+{
+    const bool failed = outcome.kind == WebProject::StepOutcome::Kind::Failed;
+    if (!failed && !shows(Verbosity::Normal))
+        return;
+    // What a stop held back is no failure of its own: the summary counts it once.
+    if (failed && project.cancelRequested)
+        return;
+    std::string line = outcomeLine(project, outcome);
+    if (line.empty() && shows(Verbosity::Verbose))
+        line = "archived " + outcome.path + " to " + outcome.detail;
+    if (line.empty())
+        return;
+    std::lock_guard lock(outputMutex_);
+    writeHeadersLocked(project, outcome.site);
+    writeLocked(printableServerText(line));
+}
+
+void ConsoleWindow::explainProblem(const std::string& text)
+{
+    const std::string line = "tarnwick: " + (errorContext_ ? errorContext_() + ": " : std::string()) + text;
+    std::lock_guard lock(outputMutex_);
+    lastProblem_ = text;
+    writeLocked(printableServerText(line));
+}
+
+void ConsoleWindow::appendDetail(const std::string& text)
+{
+    if (!shows(Verbosity::Debug))
+        return;
+    std::lock_guard lock(outputMutex_);
+    writeLocked(printableServerText(text));
 }
 
 void ConsoleWindow::printLine(const std::string& text)
@@ -81,7 +144,7 @@ void ConsoleWindow::printLine(const std::string& text)
 
 void ConsoleWindow::showProgress(const std::string& text)
 {
-    if (!options_.progressLine || options_.quiet)
+    if (!options_.progressLine || !shows(Verbosity::Normal))
         return;
     std::lock_guard lock(outputMutex_);
     progress_ = fitToTerminal(out_, text);

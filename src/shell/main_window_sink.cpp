@@ -58,8 +58,22 @@ void MainWindowSink::onTransferFailed(const std::string& localFile)
 
 void MainWindowSink::onUploadBegins(const std::string& localFile, int64_t /*expectedSize*/)
 {
-    view_.appendLogLine(ActivityLog::cutAtCarriageReturn(ActivityLog::uploadLine(localFile)));
-    message("->%s", localFile.c_str());
+    // FinishRun reports its results through this call as well; a local file name never
+    // begins with these words, since it is a full path.
+    const bool result = localFile.starts_with("OK ") || localFile.starts_with("Error ");
+    const std::string line = ActivityLog::cutAtCarriageReturn(ActivityLog::uploadLine(localFile));
+    const std::string echo = printableServerText(ActivityLog::cutAtLineEnd(ActivityLog::uploadStatusLine(localFile)));
+    if (result) {
+        view_.appendResultLine(line);
+        view_.appendResultLine(echo);
+    } else {
+        view_.appendLogLine(line);
+        view_.appendEchoLine(echo);
+    }
+    if (!progress_.active())
+        view_.setStatusText(echo);
+    if (result)
+        return;
     progress_.uploadBegins(localFile);
     showProgress(true);
 }
@@ -99,6 +113,16 @@ void MainWindowSink::onStatusLine(const std::string& text)
     if (!progress_.active())
         view_.setStatusText(line);
     view_.appendLogLine(line);
+}
+
+void MainWindowSink::onProblem(const std::string& text)
+{
+    view_.explainProblem(printableServerText(ActivityLog::cutAtLineEnd(text)));
+}
+
+void MainWindowSink::onDetail(const std::string& text)
+{
+    view_.appendDetail(printableServerText(ActivityLog::cutAtLineEnd(text)));
 }
 
 void MainWindowSink::onStatusMessage(const std::string& text)

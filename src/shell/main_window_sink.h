@@ -24,6 +24,8 @@ public:
     void onLine(const std::string& text) override;
     void onStatusLine(const std::string& text) override;
     void onStatusMessage(const std::string& text) override;
+    void onProblem(const std::string& text) override;
+    void onDetail(const std::string& text) override;
 
     // Between these two the status line shows the progress of the uploads instead of the
     // protocol lines (which still go to the log).

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
+#include "engine/web_project.h"
 
-class WebProject;
+#include <string>
 
 enum class TrayIcon {
     Idle,
@@ -31,6 +31,19 @@ public:
     virtual void showProgress(const std::string& text) { setStatusText(text); }
     virtual void endProgress() { }
     virtual void appendLogLine(const std::string& text) = 0;
+    // The "->" line that repeats the upload line before it, and the "OK "/"Error " result
+    // lines of a finished run: the log shows them as it shows every line; a view that tells
+    // each outcome by itself (reportOutcome) has no use for them.
+    virtual void appendEchoLine(const std::string& text) { appendLogLine(text); }
+    virtual void appendResultLine(const std::string& text) { appendLogLine(text); }
+    // One file's outcome on one site, as the run settles it (from the worker, possibly from
+    // several connections at once).
+    virtual void reportOutcome(const WebProject& /*project*/, const WebProject::StepOutcome& /*outcome*/) { }
+    // A failure in plain words ("cannot connect to host:21: connection refused"). The log
+    // already holds the same failure in the protocol's terms, sent right after this call.
+    virtual void explainProblem(const std::string& /*text*/) { }
+    // What the data connections do, below the level of the protocol lines.
+    virtual void appendDetail(const std::string& /*text*/) { }
     // Rebuilds the list of modified files from the selected project's items.
     virtual void refreshFileList() = 0;
     // Ends the application once the current event has been handled.

@@ -89,10 +89,11 @@ bool lockProject(const WebProject& project, FileLock& lock, MainWindowView& view
     FileLock::Outcome outcome = lock.lock(project.projectPath + ".lock", FileLock::Wait::DontWait);
     if (outcome == FileLock::Outcome::Locked)
         return true;
-    std::string text = outcome == FileLock::Outcome::HeldElsewhere
-        ? "Error: " + fileNamePart(project.projectPath)
-            + " is being run by another Tarnwick process; this run is skipped"
-        : "Error: cannot lock " + project.projectPath + ".lock: " + errorText(lock.error()) + "; nothing was sent";
+    const std::string words = outcome == FileLock::Outcome::HeldElsewhere
+        ? fileNamePart(project.projectPath) + " is being run by another Tarnwick process; this run is skipped"
+        : "cannot lock " + project.projectPath + ".lock: " + errorText(lock.error()) + "; nothing was sent";
+    const std::string text = "Error: " + words;
+    view.explainProblem(words);
     view.appendLogLine(text);
     if (log != nullptr)
         log->logLine(text, LogLineKind::Error);
@@ -334,6 +335,7 @@ bool RunController::actOnCommandLine(const std::string& argument)
 void RunController::reportCrash(const char* where, const WebProject& project, const char* what)
 {
     std::string text = FtpEventSink::format("Crash in %s of %s: %s", where, project.projectPath.c_str(), what);
+    view_.explainProblem(text);
     view_.appendLogLine(text);
     if (diagnosticLog_ != nullptr)
         diagnosticLog_->logLine(text, LogLineKind::Error);
@@ -370,7 +372,10 @@ void RunController::runUpload(WebProject& project, RunTrigger trigger)
         changed = changedItemIndexes(project);
     };
     project.eventSink = &sink;
+    project.outcomeHeard
+        = [this, &project](const WebProject::StepOutcome& step) { view_.reportOutcome(project, step); };
     const std::vector<WebProject::RunFault> faults = project.run(hooks);
+    project.outcomeHeard = nullptr;
     project.eventSink = &project;
     for (const WebProject::RunFault& fault : faults)
         reportCrash(fault.stage, project, fault.what.c_str());

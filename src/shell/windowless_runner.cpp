@@ -261,7 +261,8 @@ int WindowlessRunner::watch(const std::vector<WebProject*>& projects, bool servi
         return 1;
     }
     ConsoleWindow view(
-        application_.projects(), out_, [] {}, ConsoleOptions { options_.quiet, options_.progressLine });
+        application_.projects(), out_, [] {},
+        ConsoleOptions { options_.verbosity, options_.progressLine, projects.size() > 1 });
     auto owned = std::make_unique<RunController>(view);
     RunController& controller = *owned;
     CollectedOutcomes unused;
@@ -322,7 +323,8 @@ int WindowlessRunner::run(const std::string& argument)
     const bool service = argument == "-service";
     ConsoleWindow view(
         application_.projects(), out_, [&quit] { wake(quit.get()); },
-        ConsoleOptions { options_.quiet, options_.progressLine });
+        ConsoleOptions {
+            options_.verbosity, options_.progressLine, argument == "-all" && application_.projects().count() > 1 });
     view.setSelected(application_.selectedProject());
     CollectedOutcomes outcomes;
     // Declared after what it reports into: its destructor waits for the run in progress.

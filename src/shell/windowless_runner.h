@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/command_line.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,7 +17,7 @@ class WebProject;
 
 struct WindowlessOptions {
     bool dryRun = false; // list what the run would do; connect to nothing, write nothing
-    bool quiet = false; // only errors and the summary
+    Verbosity verbosity = Verbosity::Normal;
     bool progressLine = false; // the output is a terminal: show the uploads' progress in place
     bool allowDeleteAll = false; // the run may delete whatever is gone locally
     bool watch = false; // after a first run, upload what changes in the local folders until SIGTERM

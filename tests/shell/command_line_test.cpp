@@ -16,39 +16,56 @@ struct Row {
     CommandKind kind;
     std::string target;
     bool dryRun;
-    bool quiet;
+    Verbosity verbosity;
     const char* errorPart; // for UsageError
 };
 
+constexpr Verbosity Q = Verbosity::Quiet;
+constexpr Verbosity N = Verbosity::Normal;
+constexpr Verbosity V = Verbosity::Verbose;
+constexpr Verbosity D = Verbosity::Debug;
+
 const Row kRows[] = {
-    { "nothing", {}, CommandKind::Desktop, "", false, false, "" },
-    { "project", { "mysite" }, CommandKind::Run, "mysite", false, false, "" },
-    { "name with blanks is joined", { "my", "site" }, CommandKind::Run, "my site", false, false, "" },
-    { "all", { "-all" }, CommandKind::Run, "-all", false, false, "" },
-    { "service", { "-service" }, CommandKind::Service, "", false, false, "" },
-    { "dry run short", { "-n", "mysite" }, CommandKind::Run, "mysite", true, false, "" },
-    { "dry run long", { "--dry-run", "-all" }, CommandKind::Run, "-all", true, false, "" },
-    { "quiet short", { "-q", "-all" }, CommandKind::Run, "-all", false, true, "" },
-    { "quiet long after name", { "mysite", "--quiet" }, CommandKind::Run, "mysite", false, true, "" },
-    { "bundled flags", { "-nq", "mysite" }, CommandKind::Run, "mysite", true, true, "" },
-    { "both long", { "--quiet", "--dry-run", "mysite" }, CommandKind::Run, "mysite", true, true, "" },
-    { "double dash names a dashed project", { "--", "-odd" }, CommandKind::Run, "-odd", false, false, "" },
-    { "help", { "--help" }, CommandKind::Help, "", false, false, "" },
-    { "help short wins over the rest", { "mysite", "-h", "--bogus" }, CommandKind::Help, "", false, false, "" },
-    { "version", { "--version" }, CommandKind::Version, "", false, false, "" },
-    { "version short", { "-V" }, CommandKind::Version, "", false, false, "" },
-    { "unknown long", { "--force", "mysite" }, CommandKind::UsageError, "", false, false,
-        "unknown option \"--force\"" },
-    { "unknown short", { "-x" }, CommandKind::UsageError, "", false, false, "unknown option \"-x\"" },
-    { "unknown letter in bundle", { "-nx", "a" }, CommandKind::UsageError, "", false, false, "\"-nx\"" },
-    { "legacy marker in upper case", { "-ALL" }, CommandKind::UsageError, "", false, false, "unknown option" },
-    { "dry run alone", { "-n" }, CommandKind::UsageError, "", false, false, "--dry-run needs a project" },
-    { "quiet alone", { "-q" }, CommandKind::UsageError, "", false, false, "--quiet needs a project" },
-    { "two targets", { "mysite", "-all" }, CommandKind::UsageError, "", false, false, "one project" },
-    { "service with dry run", { "-service", "-n" }, CommandKind::UsageError, "", false, false, "-service takes" },
-    { "trust cert short of a word", { "--trust-cert", "h:21" }, CommandKind::UsageError, "", false, false,
+    { "nothing", {}, CommandKind::Desktop, "", false, N, "" },
+    { "project", { "mysite" }, CommandKind::Run, "mysite", false, N, "" },
+    { "name with blanks is joined", { "my", "site" }, CommandKind::Run, "my site", false, N, "" },
+    { "all", { "-all" }, CommandKind::Run, "-all", false, N, "" },
+    { "service", { "-service" }, CommandKind::Service, "", false, N, "" },
+    { "dry run short", { "-n", "mysite" }, CommandKind::Run, "mysite", true, N, "" },
+    { "dry run long", { "--dry-run", "-all" }, CommandKind::Run, "-all", true, N, "" },
+    { "quiet short", { "-q", "-all" }, CommandKind::Run, "-all", false, Q, "" },
+    { "quiet long after name", { "mysite", "--quiet" }, CommandKind::Run, "mysite", false, Q, "" },
+    { "bundled flags", { "-nq", "mysite" }, CommandKind::Run, "mysite", true, Q, "" },
+    { "both long", { "--quiet", "--dry-run", "mysite" }, CommandKind::Run, "mysite", true, Q, "" },
+    { "verbose short", { "-v", "mysite" }, CommandKind::Run, "mysite", false, V, "" },
+    { "verbose long after name", { "-all", "--verbose" }, CommandKind::Run, "-all", false, V, "" },
+    { "verbose twice bundled", { "-vv", "mysite" }, CommandKind::Run, "mysite", false, D, "" },
+    { "verbose twice apart", { "-v", "mysite", "--verbose" }, CommandKind::Run, "mysite", false, D, "" },
+    { "verbose three times stays at the most", { "-vvv", "mysite" }, CommandKind::Run, "mysite", false, D, "" },
+    { "verbose bundled with dry run", { "-nv", "mysite" }, CommandKind::Run, "mysite", true, V, "" },
+    { "quiet and verbose", { "-q", "-v", "mysite" }, CommandKind::UsageError, "", false, N, "exclude each other" },
+    { "quiet and verbose bundled", { "-vq", "mysite" }, CommandKind::UsageError, "", false, N, "exclude each other" },
+    { "quiet and verbose long", { "--verbose", "mysite", "--quiet" }, CommandKind::UsageError, "", false, N,
+        "exclude each other" },
+    { "verbose alone", { "-vv" }, CommandKind::UsageError, "", false, N, "--verbose needs a project" },
+    { "service with verbose", { "-service", "-v" }, CommandKind::UsageError, "", false, N, "-service takes" },
+    { "unknown letter after v", { "-vx", "a" }, CommandKind::UsageError, "", false, N, "\"-vx\"" },
+    { "double dash names a dashed project", { "--", "-odd" }, CommandKind::Run, "-odd", false, N, "" },
+    { "help", { "--help" }, CommandKind::Help, "", false, N, "" },
+    { "help short wins over the rest", { "mysite", "-h", "--bogus" }, CommandKind::Help, "", false, N, "" },
+    { "version", { "--version" }, CommandKind::Version, "", false, N, "" },
+    { "version short", { "-V" }, CommandKind::Version, "", false, N, "" },
+    { "unknown long", { "--force", "mysite" }, CommandKind::UsageError, "", false, N, "unknown option \"--force\"" },
+    { "unknown short", { "-x" }, CommandKind::UsageError, "", false, N, "unknown option \"-x\"" },
+    { "unknown letter in bundle", { "-nx", "a" }, CommandKind::UsageError, "", false, N, "\"-nx\"" },
+    { "legacy marker in upper case", { "-ALL" }, CommandKind::UsageError, "", false, N, "unknown option" },
+    { "dry run alone", { "-n" }, CommandKind::UsageError, "", false, N, "--dry-run needs a project" },
+    { "quiet alone", { "-q" }, CommandKind::UsageError, "", false, N, "--quiet needs a project" },
+    { "two targets", { "mysite", "-all" }, CommandKind::UsageError, "", false, N, "one project" },
+    { "service with dry run", { "-service", "-n" }, CommandKind::UsageError, "", false, N, "-service takes" },
+    { "trust cert short of a word", { "--trust-cert", "h:21" }, CommandKind::UsageError, "", false, N,
         "--trust-cert needs" },
-    { "trust cert after a name", { "x", "--trust-cert", "h:21", "ab" }, CommandKind::UsageError, "", false, false,
+    { "trust cert after a name", { "x", "--trust-cert", "h:21", "ab" }, CommandKind::UsageError, "", false, N,
         "--trust-cert needs" },
 };
 
@@ -64,7 +81,7 @@ TEST(Arguments, EachRowReadsAsExpected)
         }
         EXPECT_EQ(parsed.target, row.target);
         EXPECT_EQ(parsed.dryRun, row.dryRun);
-        EXPECT_EQ(parsed.quiet, row.quiet);
+        EXPECT_EQ(parsed.verbosity, row.verbosity);
     }
 }
 
@@ -79,8 +96,8 @@ TEST(Arguments, TrustCertKeepsItsTwoWords)
 TEST(Arguments, HelpNamesEveryOptionAndTheExitCodes)
 {
     const std::string help = usageText();
-    for (const char* option :
-        { "-all", "-service", "-n, --dry-run", "-q, --quiet", "--trust-cert", "-h, --help", "-V, --version" }) {
+    for (const char* option : { "-all", "-service", "-n, --dry-run", "-q, --quiet", "-v, --verbose", "--trust-cert",
+             "-h, --help", "-V, --version" }) {
         SCOPED_TRACE(option);
         EXPECT_NE(help.find("  " + std::string(option)), std::string::npos);
     }
@@ -91,19 +108,23 @@ TEST(Arguments, HelpNamesEveryOptionAndTheExitCodes)
         EXPECT_LE(line.size(), 110u) << line;
 }
 
-// The manual page documents the same options and exit codes as --help.
-TEST(Arguments, ManualPageNamesWhatHelpNames)
+// Both manual pages document the same options and exit codes as --help.
+TEST(Arguments, ManualPagesNameWhatHelpNames)
 {
-    std::ifstream file(TARNWICK_SOURCE_DIR "/resources/man/tarnwick.1");
-    const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    ASSERT_FALSE(page.empty());
-    for (const char* option : { "\\-all", "\\-service", "\\-\\-dry\\-run", "\\-\\-quiet", "\\-\\-trust\\-cert",
-             "\\-\\-help", "\\-\\-version" }) {
-        SCOPED_TRACE(option);
-        EXPECT_NE(page.find(option), std::string::npos);
+    for (const char* path :
+        { TARNWICK_SOURCE_DIR "/resources/man/tarnwick.1", TARNWICK_SOURCE_DIR "/resources/man/de/tarnwick.1" }) {
+        SCOPED_TRACE(path);
+        std::ifstream file(path);
+        const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(page.empty());
+        for (const char* option : { "\\-all", "\\-service", "\\-\\-dry\\-run", "\\-\\-quiet", "\\-\\-verbose", "\\-vv",
+                 "\\-\\-trust\\-cert", "\\-\\-help", "\\-\\-version" }) {
+            SCOPED_TRACE(option);
+            EXPECT_NE(page.find(option), std::string::npos);
+        }
+        for (const char* code : { ".B 0\n", ".B 1\n", ".B 2\n" })
+            EXPECT_NE(page.find(code), std::string::npos) << code;
     }
-    for (const char* code : { ".B 0\n", ".B 1\n", ".B 2\n" })
-        EXPECT_NE(page.find(code), std::string::npos) << code;
 }
 
 } // namespace

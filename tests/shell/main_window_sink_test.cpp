@@ -50,6 +50,11 @@ TEST(MainWindowSink, WritesTheLogVocabulary)
             { "Deleting /web/\\x1B[2Ja.html" }, { "Deleting /web/\\x1B[2Ja.html" } },
         { "status line with a bell", [](MainWindowSink& sink) { sink.onStatusLine("ding\x07\r\n"); }, { "ding\\x07" },
             { "ding\\x07" } },
+        // The log keeps the protocol's own view of a failure and of the data connections.
+        { "failure in words",
+            [](MainWindowSink& sink) { sink.onProblem("cannot connect to h:21: connection refused"); }, {}, {} },
+        { "data connection detail", [](MainWindowSink& sink) { sink.onDetail("data connection to 127.0.0.1:4000"); },
+            {}, {} },
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);

@@ -43,9 +43,14 @@ from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 root, user, password, port, log = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
 host, certificate, per_ip, tickets = sys.argv[6], sys.argv[7], int(sys.argv[8]), sys.argv[9] == "1"
+read_only = sys.argv[10]
 logging.basicConfig(filename=log, level=logging.INFO)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
+if read_only:
+    import os
+    os.makedirs(os.path.join(root, read_only), exist_ok=True)
+    authorizer.override_perm(user, os.path.join(root, read_only), "elr", recursive=True)
 class ActiveHandoff:
     # pyftpdlib leaves the connection made for PORT with its connector as well as with the
     # data channel. Closed at the next PORT, after the transfer closed that socket, the
@@ -294,9 +299,10 @@ bool FtpServer::launchPyftpdlib()
         error_ = "pipe failed";
         return false;
     }
-    pid_ = spawnInOwnGroup({ kPython, "-c", kPyftpdlibScript, root_, user_, password_, std::to_string(port_),
-                               workFolder_ + "/server.log", setup_.host, setup_.certificate,
-                               std::to_string(setup_.connectionsPerAddress), setup_.sessionTickets ? "1" : "0" },
+    pid_ = spawnInOwnGroup(
+        { kPython, "-c", kPyftpdlibScript, root_, user_, password_, std::to_string(port_), workFolder_ + "/server.log",
+            setup_.host, setup_.certificate, std::to_string(setup_.connectionsPerAddress),
+            setup_.sessionTickets ? "1" : "0", readOnlyFolder_ },
         pipeFds[1], workFolder_ + "/stderr.log");
     close(pipeFds[1]);
     if (pid_ <= 0) {

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <utility>
 
 enum class FtpServerTls {
     None,
@@ -64,6 +65,9 @@ public:
     [[nodiscard]] static bool makeCertificate(
         const std::string& folder, const std::string& name, const std::string& commonName);
 
+    // pyftpdlib only, before start(): a folder below the served one (made at start) where the
+    // account may list and read but not write, so the server itself refuses an upload there.
+    void setReadOnlyFolder(std::string folder) { readOnlyFolder_ = std::move(folder); }
     // Starts the server and waits (bounded) until it accepts connections. On failure
     // error() says why.
     [[nodiscard]] bool start();
@@ -95,6 +99,7 @@ public:
 
 private:
     [[nodiscard]] bool launch();
+    std::string readOnlyFolder_;
     [[nodiscard]] bool launchPyftpdlib();
     [[nodiscard]] bool launchVsftpd();
     // Writes a server's configuration file (mode 0600); false, with error(), when it cannot.

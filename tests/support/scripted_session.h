@@ -24,6 +24,9 @@ public:
     std::function<bool(const std::string& call)> accepts = [](const std::string&) { return true; };
     // Heard after each call is recorded, outside the lock (a stop, say).
     std::function<void(const std::string& call)> after;
+    // The errno a put meets reading its local file, as a real session would report it
+    // (0: the file reads fine). Runs under the lock.
+    std::function<int(const std::string& localFile)> localError = [](const std::string&) { return 0; };
 
     [[nodiscard]] std::unique_ptr<RemoteSession> make(const std::string& url);
 
@@ -39,6 +42,11 @@ public:
         if (after)
             after(call);
         return accepted;
+    }
+    [[nodiscard]] int readError(const std::string& localFile)
+    {
+        std::lock_guard lock(mutex_);
+        return localError(localFile);
     }
     template <typename Change> void change(Change change)
     {
@@ -79,6 +87,10 @@ public:
     ClientResult upload(const std::string& remoteName, const std::string& localName, TransferMode, int64_t) override
     {
         const std::function<void()> beforeReplace = takeBeforeReplace();
+        if (const int error = server_.readError(localPath(localName)); error != 0) {
+            sink_->onTransferFailed(localPath(localName));
+            return ClientResult::failed(Failure::RetryItem, kTransferNotCarriedOut, error);
+        }
         if (stopped() || !server_.ask("put " + remoteName)) {
             sink_->onTransferFailed(localPath(localName));
             return ClientResult::failed(stopped() ? Failure::GiveUpSite : Failure::RetryItem, kTransferNotCarriedOut);

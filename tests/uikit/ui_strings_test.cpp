@@ -42,6 +42,7 @@ TEST(UiStrings, TableHoldsBothLanguages)
         { "options.service", "Start as service", "Als Dienst starten" },
         { "sites.title", "Tarnwick - Other FTP sites", "FTP-Server" },
         { "web.title", "Tarnwick - Webprojekt", "Tarnwick - Webprojekt" },
+        { "web.minutes", "minutes", "Minuten" },
     };
     for (const Case& row : cases) {
         EXPECT_EQ(english(row.key), QString::fromUtf8(row.english)) << row.key;
