@@ -50,6 +50,10 @@ std::string ConsoleWindow::outcomeLine(const WebProject& project, const WebProje
     case Kind::Uploaded: return "uploaded " + path;
     case Kind::Deleted: return "deleted " + path;
     case Kind::Failed: return "failed " + path + ": " + outcome.detail;
+    case Kind::Moved: {
+        const bool wasLocal = outcome.detail.size() > root.size() && outcome.detail.starts_with(root);
+        return "moved " + (wasLocal ? outcome.detail.substr(root.size() + 1) : outcome.detail) + " to " + path;
+    }
     case Kind::Archived:
         // A server path: the previous version of a file this run replaced, which its
         // "uploaded" line already stands for.

@@ -3,6 +3,7 @@
 #include "platform/file_lock.h"
 #include "platform/file_utils.h"
 #include "shell/application.h"
+#include "shell/console_window.h"
 #include "shell/windowless_runner.h"
 
 #include <vector>
@@ -13,18 +14,6 @@ std::string siteName(const WebProject& project, int site)
 {
     const FtpSite& described = project.sites[static_cast<size_t>(site - 1)];
     return "site " + std::to_string(site) + " \"" + described.name + "\" (" + described.url + ")";
-}
-
-std::string outcomeLine(const WebProject::StepOutcome& outcome)
-{
-    switch (outcome.kind) {
-    case WebProject::StepOutcome::Kind::Uploaded: return "uploaded " + outcome.path;
-    case WebProject::StepOutcome::Kind::Deleted: return "deleted " + outcome.path;
-    case WebProject::StepOutcome::Kind::Archived: return "archived " + outcome.path + " as " + outcome.detail;
-    case WebProject::StepOutcome::Kind::Moved: return "moved " + outcome.detail + " to " + outcome.path;
-    case WebProject::StepOutcome::Kind::Failed: break;
-    }
-    return "failed " + outcome.path + ": " + outcome.detail;
 }
 
 // Prints what one project's sites came to; true when every site is in step.
@@ -52,7 +41,7 @@ bool reportProject(const WebProject& project, const std::vector<SiteComparison>&
         int counts[3] = {}; // uploaded, deleted, failed
         for (const WebProject::StepOutcome& outcome : site.outcomes) {
             std::fprintf(outcome.kind == WebProject::StepOutcome::Kind::Failed ? err : out, "%s\n",
-                outcomeLine(outcome).c_str());
+                ConsoleWindow::outcomeLine(project, outcome).c_str());
             ++counts[outcome.kind == WebProject::StepOutcome::Kind::Uploaded ? 0
                     : outcome.kind == WebProject::StepOutcome::Kind::Failed  ? 2
                                                                              : 1];

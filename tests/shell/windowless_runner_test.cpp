@@ -623,7 +623,7 @@ TEST_F(WindowlessRun, CompareListsAHandEditedServerAndRepairMendsIt)
 
         EXPECT_EQ(home.run(Args { "--repair", "demo" }), 0) << home.output();
         output = home.standardOutput();
-        EXPECT_NE(output.find("uploaded " + site.path("a.html") + "\n"), std::string::npos) << output;
+        EXPECT_NE(output.find("uploaded a.html\n"), std::string::npos) << output;
         EXPECT_NE(output.find("deleted /extra.html\n"), std::string::npos) << output;
         EXPECT_NE(output.find(": 3 uploaded, 2 deleted, 0 failed\n"), std::string::npos) << output;
         EXPECT_EQ(compareTrees(site.root(), server.root, { ".htaccess" }), std::vector<std::string>()) << output;
