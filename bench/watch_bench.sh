@@ -80,9 +80,10 @@ EOF
     tarnwick -q w >/dev/null 2>&1 || true # makes /w; nothing else is due
     watched=() scanned=()
     for round in $(seq "$repeats"); do
-        tarnwick --watch w >"$work/watch.log" 2>&1 &
-        watch_pid=$!
-        for _ in $(seq 1200); do grep -q "uploaded\|failed in" "$work/watch.log" && break; sleep 0.1; done
+        env -u DISPLAY -u WAYLAND_DISPLAY XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
+            "$program" --watch w >"$work/watch.log" 2>&1 &
+        watch_pid=$! # the program itself, so that the kill below reaches it
+        for _ in $(seq 1200); do grep -q " in [0-9.]* s" "$work/watch.log" && break; sleep 0.1; done
         sleep 0.5
         echo "saved $round" >"$work/site/d5/e3/watched$round.html"
         watched+=("$(until_exists "$work/server/w/d5/e3/watched$round.html")")

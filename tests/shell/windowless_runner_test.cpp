@@ -698,6 +698,17 @@ TEST_F(WindowlessRun, WatchUploadsWhatIsSavedUntilSigterm)
     site.add("index.html", "home");
     home.addProject("demo", site.root(), server.url(), server.user(), server.password());
     const pid_t child = home.start(std::vector<std::string> { "--watch", "demo" });
+    // A failed assertion must not leave the watch running after the test.
+    struct Reaper {
+        pid_t child;
+        ~Reaper()
+        {
+            if (::waitpid(child, nullptr, WNOHANG) == 0) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, nullptr, 0);
+            }
+        }
+    } reaper { child };
     const auto onServer = [&](const std::string& path, const std::string& text) {
         return
             [&server, path, text] { return fs::exists(server.pathOf(path)) && readText(server.pathOf(path)) == text; };
