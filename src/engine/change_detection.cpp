@@ -380,6 +380,32 @@ void WebProject::keepUnscannedRecords(const ScanContext& scan)
     }
 }
 
+void WebProject::enterSubfolders(ScanContext& scan, const std::string& localDir, const std::string& serverDir,
+    const std::vector<std::pair<std::string, bool>>& folders)
+{
+    FtpEventSink& sink = eventSink ? *eventSink : *this;
+    for (const auto& [name, link] : folders) {
+        std::string folder = localDir + "/" + name;
+        if (!scan.entersFolder(folder))
+            continue;
+        if (link) {
+            // A link to a folder is content only when it points inside the site and not up to a
+            // folder that holds it: "up -> .." would upload the parent, data folder included.
+            std::string target = resolved(folder);
+            std::string here = resolved(localDir);
+            if (target.empty() || scan.realRoot.empty() || target == scan.realRoot
+                || !isAtOrBelow(target, scan.realRoot) || isAtOrBelow(here, target)) {
+                sink.message("Warning link %s skipped: it points outside the local folder or to a folder above it\n",
+                    folder.c_str());
+                // What an earlier version recorded below it is not known to be gone.
+                scan.unreadableFolders.push_back(folder + "/");
+                continue;
+            }
+        }
+        ScanDirectory(scan, folder, serverDir + "/" + name);
+    }
+}
+
 void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir)
 {
     FtpEventSink& sink = eventSink ? *eventSink : *this;
@@ -458,28 +484,11 @@ void WebProject::ScanDirectory(ScanContext& scan, const std::string& localDir, c
         ++scan.changedFileCount;
     }
 
-    for (const DirectoryEntry& entry : entries) {
-        if (!entry.folder)
-            continue;
-        std::string folder = localDir + "/" + entry.name;
-        if (!scan.entersFolder(folder))
-            continue;
-        if (entry.link) {
-            // A link to a folder is content only when it points inside the site and not up to a
-            // folder that holds it: "up -> .." would upload the parent, data folder included.
-            std::string target = resolved(folder);
-            std::string here = resolved(localDir);
-            if (target.empty() || scan.realRoot.empty() || target == scan.realRoot
-                || !isAtOrBelow(target, scan.realRoot) || isAtOrBelow(here, target)) {
-                sink.message("Warning link %s skipped: it points outside the local folder or to a folder above it\n",
-                    folder.c_str());
-                // What an earlier version recorded below it is not known to be gone.
-                scan.unreadableFolders.push_back(folder + "/");
-                continue;
-            }
-        }
-        ScanDirectory(scan, folder, serverDir + "/" + entry.name);
-    }
+    std::vector<std::pair<std::string, bool>> folders; // name, reached through a link
+    for (const DirectoryEntry& entry : entries)
+        if (entry.folder)
+            folders.emplace_back(entry.name, entry.link);
+    enterSubfolders(scan, localDir, serverDir, folders);
     scan.openFolders.resize(depthBefore);
 
     sink.statusMessage("%d dirs %d files\r", scan.directoryCount, scan.changedFileCount);

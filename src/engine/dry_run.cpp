@@ -28,6 +28,39 @@ const char* reasonName(PlanReason reason)
     return "";
 }
 
+namespace {
+
+// The plan's deletions (or archive moves), leftovers, emptied folders and report page; the
+// files in `movedAway` are renamed by their moves instead.
+void describeRemovals(WebProject& project, const WebProject::SitePlan& work,
+    const std::unordered_set<std::string_view>& movedAway, SitePlan& sitePlan)
+{
+    for (const WebProject::SitePlan::Deletion& deletion : work.deletions) {
+        FileItem& item = *deletion.item;
+        // Renamed by its move; deleted only should the rename fail.
+        if (movedAway.contains(item.path))
+            continue;
+        if (!work.archiveDeletions) {
+            sitePlan.steps.push_back(
+                { PlannedAction::Delete, PlanReason::Deleted, item.path, deletion.target.serverPath, {} });
+            continue;
+        }
+        (void)project.BuildArchiveMove(deletion.target.fileName, deletion.target.serverDir, item);
+        sitePlan.steps.push_back(
+            { PlannedAction::Archive, PlanReason::Deleted, item.path, deletion.target.serverPath, item.archivePath });
+    }
+    for (const WebProject::SitePlan::LeftoverPart& part : work.leftoverParts)
+        sitePlan.steps.push_back(
+            { PlannedAction::RemoveLeftover, PlanReason::Deleted, part.localPath, part.serverPath, {} });
+    for (const std::string& folder : work.emptiedFolders)
+        sitePlan.steps.push_back({ PlannedAction::RemoveFolder, PlanReason::Deleted, {}, folder, {} });
+    if (!work.report.empty())
+        sitePlan.steps.push_back(
+            { PlannedAction::Upload, PlanReason::Report, project.projectPath + ".html", work.report, {} });
+}
+
+} // namespace
+
 RunPlan planRun(WebProject& project)
 {
     project.Scan();
@@ -84,28 +117,7 @@ RunPlan planRun(WebProject& project)
             if (step.action == PlannedAction::Archive && sitePlan.steps[index + 1].action == PlannedAction::Upload)
                 step.reason = sitePlan.steps[index + 1].reason;
         }
-        for (const WebProject::SitePlan::Deletion& deletion : work.deletions) {
-            FileItem& item = *deletion.item;
-            // Renamed by its move; deleted only should the rename fail.
-            if (movedAway.contains(item.path))
-                continue;
-            if (!work.archiveDeletions) {
-                sitePlan.steps.push_back(
-                    { PlannedAction::Delete, PlanReason::Deleted, item.path, deletion.target.serverPath, {} });
-                continue;
-            }
-            (void)project.BuildArchiveMove(deletion.target.fileName, deletion.target.serverDir, item);
-            sitePlan.steps.push_back({ PlannedAction::Archive, PlanReason::Deleted, item.path,
-                deletion.target.serverPath, item.archivePath });
-        }
-        for (const WebProject::SitePlan::LeftoverPart& part : work.leftoverParts)
-            sitePlan.steps.push_back(
-                { PlannedAction::RemoveLeftover, PlanReason::Deleted, part.localPath, part.serverPath, {} });
-        for (const std::string& folder : work.emptiedFolders)
-            sitePlan.steps.push_back({ PlannedAction::RemoveFolder, PlanReason::Deleted, {}, folder, {} });
-        if (!work.report.empty())
-            sitePlan.steps.push_back(
-                { PlannedAction::Upload, PlanReason::Report, project.projectPath + ".html", work.report, {} });
+        describeRemovals(project, work, movedAway, sitePlan);
         sitePlan.pruneKeep = work.pruneKeep;
     }
     return plan;

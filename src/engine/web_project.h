@@ -308,6 +308,10 @@ private:
     // confirmed it.
     bool moveIntoArchive(RemoteSession& client, const PendingCommand& move, ArchiveFolder& archive);
     void ScanDirectory(ScanContext& scan, const std::string& localDir, const std::string& serverDir);
+    // The subfolders of one folder (name, whether reached through a link), each scanned in turn
+    // unless a link leads outside the site or up to a folder that holds it.
+    void enterSubfolders(ScanContext& scan, const std::string& localDir, const std::string& serverDir,
+        const std::vector<std::pair<std::string, bool>>& folders);
     // After a scan with a scope: the recorded files it did not look at, as unchanged items.
     void keepUnscannedRecords(const ScanContext& scan);
     // Appends the item of a file the skip rules let through and returns whether it changed;

@@ -59,6 +59,22 @@ const char* runOnlyOption(const CommandLine& result, const OutputFlags& output)
     return output.verbose > 0 ? "--verbose" : nullptr;
 }
 
+// Two options that ask for different things at once; empty when there are none.
+std::string conflictingOptions(const CommandLine& result, const OutputFlags& output)
+{
+    const bool checking = result.check != CommandLine::Check::None;
+    const std::string checkOption = result.check == CommandLine::Check::Compare ? "--compare" : "--repair";
+    if (output.quiet && output.verbose > 0)
+        return "--quiet and --verbose exclude each other";
+    if (checking && result.dryRun)
+        return checkOption + " and --dry-run exclude each other";
+    if (result.watch && (result.dryRun || checking))
+        return "--watch and " + (result.dryRun ? std::string("--dry-run") : checkOption) + " exclude each other";
+    if (result.allowDeleteAll && checking)
+        return "--allow-delete-all and " + checkOption + " exclude each other";
+    return {};
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments)
@@ -121,17 +137,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
     const int targets = (all ? 1 : 0) + (service ? 1 : 0) + (name.empty() ? 0 : 1);
     if (targets > 1)
         return usageError("name one project, or -all, or -service");
-    if (output.quiet && output.verbose > 0)
-        return usageError("--quiet and --verbose exclude each other");
+    if (std::string conflict = conflictingOptions(result, output); !conflict.empty())
+        return usageError(conflict);
     const char* runOnly = runOnlyOption(result, output);
     const char* checkOption = result.check == CommandLine::Check::Compare ? "--compare" : "--repair";
-    if (result.check != CommandLine::Check::None && result.dryRun)
-        return usageError(std::string(checkOption) + " and --dry-run exclude each other");
-    if (result.watch && (result.dryRun || result.check != CommandLine::Check::None))
-        return usageError(
-            std::string("--watch and ") + (result.dryRun ? "--dry-run" : checkOption) + " exclude each other");
-    if (result.allowDeleteAll && result.check != CommandLine::Check::None)
-        return usageError(std::string("--allow-delete-all and ") + checkOption + " exclude each other");
     if (service) {
         if (runOnly != nullptr || result.check != CommandLine::Check::None || result.allowDeleteAll || result.watch)
             return usageError("-service takes no other option");

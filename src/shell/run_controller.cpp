@@ -100,6 +100,30 @@ bool lockProject(const WebProject& project, FileLock& lock, MainWindowView& view
     return false;
 }
 
+// What a finished run of `project` came to, per site when it has several; `changed` are the
+// items it sent or deleted.
+RunOutcome outcomeOf(const WebProject& project, const std::vector<size_t>& changed)
+{
+    RunOutcome outcome;
+    outcome.projectName = fileNamePart(project.projectPath);
+    outcome.tally = tallyFinishedRun(project, changed);
+    outcome.tally.stopped = project.cancelRequested;
+    if (project.sites.size() > 1) {
+        for (size_t index = 0; index < project.sites.size(); ++index) {
+            RunTally site;
+            if (index < project.siteOutcomes.size()) {
+                site.uploaded = project.siteOutcomes[index].uploaded;
+                site.deleted = project.siteOutcomes[index].deleted;
+                site.failed = project.siteOutcomes[index].failed;
+            }
+            site.stopped = outcome.tally.stopped;
+            outcome.sites.emplace_back(project.sites[index].name, site);
+        }
+    }
+    outcome.unreachableSites = project.unreachableSites;
+    return outcome;
+}
+
 } // namespace
 
 RunController::RunController(MainWindowView& view)
@@ -390,26 +414,11 @@ void RunController::runUpload(WebProject& project, RunTrigger trigger)
         anyRunFailed_ = true;
     ++completedRuns_;
     if (runObserver_) {
-        RunOutcome outcome;
-        outcome.projectName = fileNamePart(project.projectPath);
+        RunOutcome outcome = outcomeOf(project, changed);
         outcome.trigger = trigger;
-        outcome.tally = tallyFinishedRun(project, changed);
-        outcome.tally.stopped = project.cancelRequested;
         outcome.tally.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        if (project.sites.size() > 1) {
-            for (size_t index = 0; index < project.sites.size(); ++index) {
-                RunTally site;
-                if (index < project.siteOutcomes.size()) {
-                    site.uploaded = project.siteOutcomes[index].uploaded;
-                    site.deleted = project.siteOutcomes[index].deleted;
-                    site.failed = project.siteOutcomes[index].failed;
-                }
-                site.stopped = outcome.tally.stopped;
-                site.seconds = outcome.tally.seconds;
-                outcome.sites.emplace_back(project.sites[index].name, site);
-            }
-        }
-        outcome.unreachableSites = project.unreachableSites;
+        for (auto& [name, site] : outcome.sites)
+            site.seconds = outcome.tally.seconds;
         outcome.failed = failed;
         runObserver_(outcome);
     }
