@@ -167,6 +167,10 @@ std::string formatReportRow(const ReportRow& row)
     encodeField(line, row.author);
     line += ';';
     encodeField(line, row.editor);
+    if (!row.movedFrom.empty()) {
+        line += ';';
+        encodeField(line, row.movedFrom);
+    }
     line += '\n';
     return line;
 }
@@ -197,7 +201,7 @@ bool appendReportRows(const std::string& rowsPath, const std::vector<ReportRow>&
 ReportRow parseReportRow(std::string_view line)
 {
     ReportRow row;
-    std::array<std::string_view, 6> fields {};
+    std::array<std::string_view, 7> fields {};
     size_t count = 0;
     for (size_t start = 0; count < fields.size();) {
         size_t end = line.find(';', start);
@@ -212,6 +216,7 @@ ReportRow parseReportRow(std::string_view line)
     row.failed = parseDecimal(fields[3]) != 0;
     row.author = decodeField(fields[4]);
     row.editor = decodeField(fields[5]);
+    row.movedFrom = decodeField(fields[6]);
     return row;
 }
 
@@ -270,7 +275,9 @@ std::string renderReportPage(
         std::string file
             = "<a href=\"" + escapeHtml(percentEncodePath(serverPath)) + "\">" + escapeHtml(serverPath) + "</a>";
         std::string author = escapeHtml(row->author);
-        const char* status = row->time == -1 ? "Del" : row->failed ? "Error" : "OK";
+        std::string status = row->time == -1 ? "Del" : row->failed ? "Error" : "OK";
+        if (!row->failed && !row->movedFrom.empty())
+            status = "Moved from " + escapeHtml(linkTarget(row->movedFrom, settings));
         std::array<std::pair<std::string_view, std::string>, 7> values { {
             { "[date]", formatDate(row->time) },
             { "[file]", std::move(file) },
@@ -278,7 +285,7 @@ std::string renderReportPage(
             { "[autor]", author },
             { "[author]", author },
             { "[editor]", escapeHtml(row->editor) },
-            { "[status]", status },
+            { "[status]", std::move(status) },
         } };
         for (const std::string& line : layout.block) {
             page += fillLine(line, values);

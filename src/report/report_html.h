@@ -14,6 +14,8 @@ struct ReportRow {
     bool failed = false;
     std::string author;
     std::string editor;
+    // A file moved within the site: the path it had. Kept in a field older lists lack.
+    std::string movedFrom {};
 };
 
 // A report template cut at its "<!-- repeat -->" marker lines: the first marker line opens

@@ -6,6 +6,7 @@
 #include "ftp/ftp_client.h"
 #include "platform/archive_mark_store.h"
 #include "platform/file_utils.h"
+#include "report/report_html.h"
 #include "report/report_templates.h"
 #include "session/trusted_certificates.h"
 #include "support/fake_ftp_server.h"
@@ -713,32 +714,44 @@ TEST(UploadRunContent, MovedFilesAreRenamedOnTheServerNotSentAgain)
     site.project.strategy = ProjectSettings::kContentStrategy;
     site.project.deleteRemoved = 1;
     site.project.archivdir = "/_archiv_";
-    for (unsigned index = 0; index < 6; ++index)
-        site.tree.add("media/big" + std::to_string(index) + ".bin", patternBytes(64 * 1024 + index, index + 1));
+    site.project.htmlreport = "/report.html";
+    // 20 files of 1 MiB, and one more whose server copy goes missing.
+    for (unsigned index = 0; index <= 20; ++index)
+        site.tree.add("media/big" + std::to_string(index) + ".bin", patternBytes(1024 * 1024 + index, index + 1));
     site.tree.add("media/small.txt", "small");
     site.tree.add("index.html", "home");
     site.run();
-    ASSERT_EQ(site.sink.count("OK "), 8u) << testing::PrintToString(site.sink.lines);
+    ASSERT_EQ(site.sink.count("OK "), 23u) << testing::PrintToString(site.sink.lines);
 
     fs::create_directories(site.tree.path("assets"));
     fs::rename(site.tree.path("media"), site.tree.path("assets/media"));
-    ASSERT_TRUE(fs::remove(server.pathOf("media/big5.bin")));
+    ASSERT_TRUE(fs::remove(server.pathOf("media/big20.bin")));
     const RunPlan plan = planRun(site.project);
     ASSERT_EQ(plan.sites.size(), 1u);
     EXPECT_EQ(std::count_if(plan.sites[0].steps.begin(), plan.sites[0].steps.end(),
                   [](const PlannedStep& step) { return step.action == PlannedAction::Move; }),
-        6);
+        21);
     site.run();
     std::vector<std::string> uploaded = site.sink.uploads;
     std::sort(uploaded.begin(), uploaded.end());
     EXPECT_EQ(uploaded,
-        (std::vector<std::string> {
-            site.tree.path("assets/media/big5.bin"), site.tree.path("assets/media/small.txt") }));
+        (std::vector<std::string> { site.project.projectPath + ".html", site.tree.path("assets/media/big20.bin"),
+            site.tree.path("assets/media/small.txt") }));
     EXPECT_EQ(site.sink.count("Error "), 0u) << testing::PrintToString(site.sink.lines);
-    EXPECT_EQ(compareTrees(site.tree.root(), server.root(), { "_archiv_" }), std::vector<std::string>());
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root(), { "_archiv_", "report.html" }), std::vector<std::string>());
     EXPECT_EQ(listFiles(server.pathOf("_archiv_")).size(), 1u) << "only small.txt, deleted, is archived";
     EXPECT_NE(site.transcript(1).find("mv \"/media/big0.bin\" \"/assets/media/big0.bin\""), std::string::npos)
         << site.transcript(1);
+    // The report names each move once, under its new name, and the old names are no deletions.
+    size_t moves = 0;
+    size_t deletions = 0;
+    for (const ReportRow& row : readReportRows(site.project.projectPath + ".report")) {
+        moves += row.movedFrom.empty() ? 0 : 1;
+        deletions += row.time == -1 ? 1 : 0;
+    }
+    EXPECT_EQ(moves, 20u);
+    EXPECT_EQ(deletions, 2u) << "big20.bin, whose rename failed, and small.txt";
+    EXPECT_NE(readText(site.project.projectPath + ".html").find("Moved from /media/big"), std::string::npos);
     site.run();
     EXPECT_TRUE(site.sink.results.empty());
 }

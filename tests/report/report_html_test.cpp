@@ -57,6 +57,25 @@ TEST(ReportHtml, RendersNewestFirstWithEveryPlaceholder)
         "</tail>\n");
 }
 
+// A file moved within the site is one row under its new name; the field that says so is one
+// older lists lack, and a list that has it still reads in the six fields before it.
+TEST(ReportHtml, AMoveIsOneRowThatNamesWhereTheFileWas)
+{
+    TempDir dir;
+    const std::string rowsPath = dir.file("site.ftp.report");
+    ReportRow moved = row("/w/new/v.mp4", localTime(2007, 1, 2, 3, 4));
+    moved.movedFrom = "/w/old;/v.mp4";
+    ASSERT_TRUE(appendReportRows(rowsPath, { moved }));
+    EXPECT_EQ(readWholeFile(rowsPath), "/w/new/v.mp4;;" + std::to_string(moved.time) + ";0;;;/w/old%3B/v.mp4\n");
+    const std::vector<ReportRow> rows = readReportRows(rowsPath);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].movedFrom, moved.movedFrom);
+    EXPECT_EQ(render(rows, 0),
+        "<head>\n<!-- repeat -->\n"
+        "02.01.2007 03:04| - |<a href=\"/new/v.mp4\">/new/v.mp4</a>| - | - |Moved from /old;/v.mp4\n"
+        "<!-- repeat -->\n</tail>\n");
+}
+
 TEST(ReportHtml, ArchmaxLimitsTheRows)
 {
     std::vector<ReportRow> rows { row("/w/1", 1), row("/w/2", 2), row("/w/3", 3) };
