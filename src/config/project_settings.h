@@ -2,6 +2,7 @@
 
 #include "config/ftp_site.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,14 @@ public:
     int deleteRemoved = 0; // key "delete"
     // The largest share (percent) of the recorded files one run may delete; 100: no limit.
     int maxdelete = 50;
+    // Whether deleting `gone` of `total` files is more than maxdelete allows; a handful is a
+    // small site being tidied rather than a folder that went missing, and always allowed.
+    [[nodiscard]] bool exceedsDeletionShare(size_t gone, size_t total) const
+    {
+        constexpr size_t kUnguardedDeletions = 5;
+        return maxdelete < 100 && gone > kUnguardedDeletions
+            && gone * 100 > static_cast<size_t>(maxdelete > 0 ? maxdelete : 0) * total;
+    }
     // 1: changes in the local folder are uploaded as they happen (desktop, service, --watch).
     int watch = 0;
 

@@ -173,10 +173,6 @@ std::string resolved(const std::string& path)
     return real ? std::string(real.get()) : std::string();
 }
 
-// Below this many, a run deleting most of the recorded files is a small site being tidied
-// rather than a folder that went missing.
-constexpr size_t kUnguardedDeletions = 5;
-
 } // namespace
 
 void WebProject::ClearItems()
@@ -288,8 +284,7 @@ void WebProject::addVanishedItems(const ScanContext& scan, const std::string& pr
     // site that went missing. Moves happen only where the old copy would be deleted anyway.
     const bool movesPossible = strategy == kContentStrategy && deleteRemoved == 1;
     const size_t gone = vanished.size() - (movesPossible ? pairMoves(vanished, MoveStep::Count) : 0);
-    if (deleteRemoved == 1 && maxdelete < 100 && !allowDeleteAll && gone > kUnguardedDeletions
-        && gone * 100 > static_cast<size_t>(std::max(maxdelete, 0)) * timeMap.size()) {
+    if (deleteRemoved == 1 && !allowDeleteAll && exceedsDeletionShare(gone, timeMap.size())) {
         deletionsHeld = true;
         reportRunError(std::to_string(gone) + " of " + std::to_string(timeMap.size()) + " recorded files are gone from "
             + local + ", more than maxdelete=" + std::to_string(maxdelete)

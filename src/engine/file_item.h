@@ -30,6 +30,9 @@ struct FileItem {
     [[nodiscard]] FileStamp stamp() const { return { mtime, mtimeNanoseconds, size, inode, statusChange }; }
 };
 
+// The file on disk still is what the scan saw: same size and modification time.
+[[nodiscard]] bool stillAsScanned(const FileItem& item);
+
 // What the file list remembers of one file. Lists written before sizes and fractions of a
 // second were kept hold only seconds: the missing parts are -1 and are not compared, so an
 // update does not send every file again.

@@ -142,3 +142,11 @@ bool WebProject::WriteFileList()
     filelist = fileListPath();
     return record.commit(filelist, journalPath(), items, fileAttributes);
 }
+
+bool stillAsScanned(const FileItem& item)
+{
+    struct stat info { };
+    return ::stat(item.path.c_str(), &info) == 0 && static_cast<int64_t>(info.st_mtim.tv_sec) == item.mtime
+        && static_cast<int32_t>(info.st_mtim.tv_nsec) == item.mtimeNanoseconds
+        && static_cast<int64_t>(info.st_size) == item.size;
+}

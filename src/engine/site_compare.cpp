@@ -7,11 +7,8 @@
 
 #include <algorithm>
 #include <map>
-#include <sys/stat.h>
 
 namespace {
-
-constexpr size_t kUnguardedDeletions = 5;
 
 std::string startFolder(const WebProject& project, const FtpSite& site)
 {
@@ -31,14 +28,6 @@ std::string connectFailure(const FtpSite& site, const ClientResult& result)
     return text;
 }
 
-bool unchangedSinceScan(const FileItem& item)
-{
-    struct stat info { };
-    return ::stat(item.path.c_str(), &info) == 0 && static_cast<int64_t>(info.st_mtim.tv_sec) == item.mtime
-        && static_cast<int32_t>(info.st_mtim.tv_nsec) == item.mtimeNanoseconds
-        && static_cast<int64_t>(info.st_size) == item.size;
-}
-
 // Files that every site confirmed become recorded; every other change keeps what was
 // recorded, so the next run still sends (or deletes) it.
 void recordRepair(WebProject& project, const std::vector<SiteComparison>& sites)
@@ -53,7 +42,7 @@ void recordRepair(WebProject& project, const std::vector<SiteComparison>& sites)
             continue;
         const auto confirmed = confirmations.find(item.path);
         if (!item.deleted && confirmed != confirmations.end() && confirmed->second == sites.size()
-            && unchangedSinceScan(item))
+            && stillAsScanned(item))
             item.changed = false;
         else
             item.failed = true;
@@ -62,12 +51,6 @@ void recordRepair(WebProject& project, const std::vector<SiteComparison>& sites)
 }
 
 } // namespace
-
-bool tooManyDeletions(const ProjectSettings& project, size_t serverOnly, size_t serverFiles)
-{
-    return project.maxdelete < 100 && serverOnly > kUnguardedDeletions
-        && serverOnly * 100 > static_cast<size_t>(std::max(project.maxdelete, 0)) * serverFiles;
-}
 
 std::vector<SiteComparison> compareSites(WebProject& project, CompareMode mode)
 {
@@ -115,7 +98,7 @@ std::vector<SiteComparison> compareSites(WebProject& project, CompareMode mode)
                 differing += difference.kind == FullCompare::Difference::Kind::SizeDiffers ? 1 : 0;
             }
             const size_t serverFiles = serverOnly + differing + static_cast<size_t>(compare.counts().sameSize);
-            result.deletionsHeld = tooManyDeletions(project, serverOnly, serverFiles);
+            result.deletionsHeld = project.exceedsDeletionShare(serverOnly, serverFiles);
             result.outcomes = compare.Start(result.deletionsHeld ? FullCompare::Deletion::KeepServerOnlyFiles
                                                                  : FullCompare::Deletion::DeleteServerOnlyFiles,
                 FullCompare::Resend::ChangedOnly);

@@ -27,7 +27,3 @@ enum class CompareMode : char {
 // list each file that every site confirmed in it; everything else stays as recorded, so
 // the next run still decides by the record. The caller holds the project's lock.
 [[nodiscard]] std::vector<SiteComparison> compareSites(WebProject& project, CompareMode mode);
-
-// Whether deleting `serverOnly` files out of `serverFiles` is more than the project's
-// maxdelete share allows; a handful is always allowed.
-[[nodiscard]] bool tooManyDeletions(const ProjectSettings& project, size_t serverOnly, size_t serverFiles);

@@ -30,15 +30,6 @@ bool isSuccess(int code)
     return code >= 200 && code <= 299;
 }
 
-// The file still is what the scan saw: same size and modification time.
-bool unchangedSinceScan(const FileItem& item)
-{
-    struct stat info { };
-    return ::stat(item.path.c_str(), &info) == 0 && static_cast<int64_t>(info.st_mtim.tv_sec) == item.mtime
-        && static_cast<int32_t>(info.st_mtim.tv_nsec) == item.mtimeNanoseconds
-        && static_cast<int64_t>(info.st_size) == item.size;
-}
-
 // A name from a server listing that may be put after a folder in a command: never one that
 // climbs out of the folder, names another one, or carries control bytes into the command.
 bool isSafeEntryName(std::string_view name)
@@ -767,7 +758,7 @@ void WebProject::FinishRun()
         if (item.digest && !item.deleted)
             item.digest = sentRecordOf(item).digest;
         // A file edited after the scan keeps its mark: the edit has not necessarily gone up.
-        if (strategy == 1 && fileAttributes != nullptr && !item.deleted && unchangedSinceScan(item))
+        if (strategy == 1 && fileAttributes != nullptr && !item.deleted && stillAsScanned(item))
             (void)fileAttributes->clearArchive(item.path);
         eventSink->onUploadBegins("OK " + item.path, 0);
         item.changed = false;

@@ -422,15 +422,24 @@ size_t filesBelow(const std::string& root)
     return count;
 }
 
+// Waits (bounded by `limit`) until `done` holds; answers how long it took, or -1.
+double secondsUntil(const std::function<bool()>& done, double limit = 20.0)
+{
+    const auto began = std::chrono::steady_clock::now();
+    for (;;) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        if (done())
+            return seconds;
+        if (seconds > limit)
+            return -1;
+        pause10ms();
+    }
+}
+
 // Waits (bounded) until `ready` holds; false when it never did.
 bool waitFor(const std::function<bool()>& ready)
 {
-    for (int attempt = 0; attempt < 3000; ++attempt) {
-        if (ready())
-            return true;
-        pause10ms();
-    }
-    return false;
+    return secondsUntil(ready, 30.0) >= 0;
 }
 
 TEST_F(WindowlessRun, SigtermDuringARunRecordsWhatArrivedAndSaysSo)
@@ -662,20 +671,6 @@ TEST_F(WindowlessRun, AllowDeleteAllLetsTheLastFilesGo)
 
     EXPECT_EQ(home.run(std::vector<std::string> { "--allow-delete-all", "demo" }), 0) << home.output();
     EXPECT_FALSE(fs::exists(server.pathOf("only.html"))) << home.output();
-}
-
-// Waits (bounded by `limit`) until `done` holds; answers how long it took, or -1.
-double secondsUntil(const std::function<bool()>& done, double limit = 20.0)
-{
-    const auto began = std::chrono::steady_clock::now();
-    for (;;) {
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        if (done())
-            return seconds;
-        if (seconds > limit)
-            return -1;
-        pause10ms();
-    }
 }
 
 size_t occurrences(const std::string& text, const std::string& part)

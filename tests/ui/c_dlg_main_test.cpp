@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sys/stat.h>
 
 namespace {
@@ -60,6 +61,19 @@ struct Desk {
         const std::string list = tree.path("index.html") + "=" + std::to_string(TestTree::kDefaultTime) + "\n"
             + tree.path("old.html") + "=123\n";
         ASSERT_TRUE(writeFileAtomically(settings.projectPath + ".txt", list));
+    }
+
+    // "site.ftp" against a real server, with its login; `adjust` changes more before it is saved.
+    void writeServerProject(const FtpServer& server, const std::function<void(ProjectSettings&)>& adjust = {})
+    {
+        writeProject("site.ftp", server.url());
+        ProjectSettings settings;
+        settings.LoadProject(data + "site.ftp");
+        settings.sites.at(0).user = server.user();
+        settings.sites.at(0).pass = server.password();
+        if (adjust)
+            adjust(settings);
+        ASSERT_TRUE(settings.SaveProject());
     }
 
     DesktopEnvironment environment() const
@@ -150,14 +164,7 @@ TEST(CDlgMain, RunAgainstARealServerSwitchesTheButtons)
     FtpServer server;
     ASSERT_TRUE(server.start()) << server.error();
     Desk desk;
-    desk.writeProject("site.ftp", server.url());
-    {
-        ProjectSettings settings;
-        settings.LoadProject(desk.data + "site.ftp");
-        settings.sites.at(0).user = server.user();
-        settings.sites.at(0).pass = server.password();
-        ASSERT_TRUE(settings.SaveProject());
-    }
+    desk.writeServerProject(server);
     Application application(desk.data, desk.optionsFile);
     application.startUp();
     CDlgMain window(application, desk.strings, desk.environment());
@@ -320,15 +327,7 @@ TEST(CDlgMain, WatchModeUploadsASavedPage)
     FtpServer server;
     ASSERT_TRUE(server.start()) << server.error();
     Desk desk;
-    desk.writeProject("site.ftp", server.url());
-    {
-        ProjectSettings settings;
-        settings.LoadProject(desk.data + "site.ftp");
-        settings.sites.at(0).user = server.user();
-        settings.sites.at(0).pass = server.password();
-        settings.watch = 1;
-        ASSERT_TRUE(settings.SaveProject());
-    }
+    desk.writeServerProject(server, [](ProjectSettings& settings) { settings.watch = 1; });
     Application application(desk.data, desk.optionsFile);
     application.startUp();
     CDlgMain window(application, desk.strings, desk.environment());
