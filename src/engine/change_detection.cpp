@@ -28,7 +28,36 @@
 
 // State of one DetectChanges call. Nothing of it outlives the call, so one project's scan
 // never shapes another's command lines.
+// Looks up the records of a folder's files in name order. A folder's files follow one another
+// in the record, so the record after the last one found is usually the next file's: a
+// comparison instead of a descent through the whole tree.
+class RecordCursor {
+public:
+    explicit RecordCursor(const std::map<std::string, RecordedFile>& records)
+        : records_(records)
+        , next_(records.end())
+    {
+    }
+    [[nodiscard]] const RecordedFile* find(const std::string& path)
+    {
+        if (next_ == records_.end() || next_->first != path)
+            next_ = records_.lower_bound(path);
+        if (next_ == records_.end() || next_->first != path)
+            return nullptr;
+        return &(next_++)->second;
+    }
+
+private:
+    const std::map<std::string, RecordedFile>& records_;
+    std::map<std::string, RecordedFile>::const_iterator next_;
+};
+
 struct WebProject::ScanContext {
+    explicit ScanContext(const std::map<std::string, RecordedFile>& recorded)
+        : records(recorded)
+    {
+    }
+
     std::string lastScriptDir; // server folder of the last queued mkdir/cd line
     int directoryCount = 0;
     int changedFileCount = 0;
@@ -68,6 +97,10 @@ struct WebProject::ScanContext {
     }
     // Content strategy: digests taken ahead for the files of the folder being tested.
     std::unordered_map<std::string, std::optional<ContentDigest>> digests;
+    // Files tested that the record knows. When it reaches the record's size, nothing
+    // recorded is gone, and no set of every path need be built to find out.
+    size_t recordedFound = 0;
+    RecordCursor records;
 };
 
 namespace {
@@ -137,14 +170,15 @@ std::vector<std::pair<std::string, FileStamp>> filesToHash(const std::string& lo
     const std::vector<std::string>& loweredPatterns)
 {
     std::vector<std::pair<std::string, FileStamp>> files;
+    RecordCursor records(timeMap);
     for (const DirectoryEntry& entry : entries) {
         if (entry.folder || isForbiddenFileLowered(entry.name, loweredPatterns))
             continue;
         std::string path = localDir + "/" + entry.name;
-        const auto recorded = timeMap.find(path);
-        if (recorded == timeMap.end() || !recorded->second.digest
-            || recorded->second.differsFrom(entry.mtime, entry.mtimeNanoseconds, entry.size)
-            || (recorded->second.inode != 0 && recorded->second.inode != entry.inode))
+        const RecordedFile* recorded = records.find(path);
+        if (recorded == nullptr || !recorded->digest
+            || recorded->differsFrom(entry.mtime, entry.mtimeNanoseconds, entry.size)
+            || (recorded->inode != 0 && recorded->inode != entry.inode))
             files.emplace_back(std::move(path),
                 FileStamp { entry.mtime, entry.mtimeNanoseconds, entry.size, entry.inode, entry.statusChange });
     }
@@ -220,7 +254,7 @@ void WebProject::DetectChanges()
         detectionDone = true;
         return;
     }
-    ScanContext scan;
+    ScanContext scan(timeMap);
     scan.realRoot = resolved(local);
     {
         struct stat data { };
@@ -245,6 +279,7 @@ void WebProject::DetectChanges()
     }
 
     const size_t itemsBefore = items.size();
+    items.reserve(itemsBefore + timeMap.size());
     ScanDirectory(scan, local, remote);
     if (scan.scope != nullptr)
         keepUnscannedRecords(scan);
@@ -269,7 +304,7 @@ void WebProject::DetectChanges()
 void WebProject::addVanishedItems(const ScanContext& scan, const std::string& projectName)
 {
     std::vector<std::string> vanished;
-    {
+    if (scan.recordedFound < timeMap.size()) {
         std::unordered_set<std::string_view> present;
         present.reserve(items.size());
         for (const FileItem& item : items)
@@ -349,7 +384,7 @@ size_t WebProject::pairMoves(const std::vector<std::string>& vanished, MoveStep 
     return pairs;
 }
 
-void WebProject::keepUnscannedRecords(const ScanContext& scan)
+void WebProject::keepUnscannedRecords(ScanContext& scan)
 {
     std::unordered_set<std::string_view> found;
     found.reserve(items.size());
@@ -372,6 +407,7 @@ void WebProject::keepUnscannedRecords(const ScanContext& scan)
         item.inode = recorded.inode;
         item.digest = recorded.digest;
         items.push_back(std::move(item));
+        ++scan.recordedFound;
     }
 }
 
@@ -550,8 +586,9 @@ bool WebProject::TestFile(ScanContext& scan, const std::string& localDir, const 
     item.size = found.size;
     item.inode = found.inode;
     item.statusChange = found.statusChange;
-    const auto entry = timeMap.find(item.path);
-    const RecordedFile* recorded = entry == timeMap.end() ? nullptr : &entry->second;
+    const RecordedFile* recorded = scan.records.find(item.path);
+    if (recorded != nullptr)
+        ++scan.recordedFound;
     // A file as it was recorded still holds the bytes that were recorded.
     if (recorded != nullptr && !recorded->differsFrom(item))
         item.digest = recorded->digest;

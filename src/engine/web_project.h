@@ -313,7 +313,7 @@ private:
     void enterSubfolders(ScanContext& scan, const std::string& localDir, const std::string& serverDir,
         const std::vector<std::pair<std::string, bool>>& folders);
     // After a scan with a scope: the recorded files it did not look at, as unchanged items.
-    void keepUnscannedRecords(const ScanContext& scan);
+    void keepUnscannedRecords(ScanContext& scan);
     // Appends the item of a file the skip rules let through and returns whether it changed;
     // `archiveMove` receives the archive move when one is due. `found` is what is on disk now.
     bool TestFile(ScanContext& scan, const std::string& localDir, const std::string& serverDir, const std::string& name,
