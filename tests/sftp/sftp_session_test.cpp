@@ -245,6 +245,8 @@ TEST_F(SftpSessionTest, UploadsKeepTheLocalModificationTimeWhereTheServerAllows)
     const std::vector<Row> rows = {
         { "one write, part renamed", "", true, 100, true },
         { "several writes, part renamed", "", true, 600 * 1024, true },
+        // OpenSSH's limit per write, taken by the session: the largest file sent in one write.
+        { "exactly one full write", "", true, 255 * 1024, true },
         { "empty file", "", true, 0, true },
         { "one write, straight to the live name", "", false, 100, true },
         { "several writes, straight to the live name", "", false, 600 * 1024, true },
