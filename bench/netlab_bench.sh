@@ -15,7 +15,8 @@
 #
 # Environment: PROTOCOL (ftp; or sftp), RTTS ("20 50", ms), FILES (1000), SIZE (4096 bytes),
 # FOLDERS (0: ten folders with subfolders beneath; N: N flat folders),
-# CHANGED (10), REBUILD (0), REPEATS (1, median of), TARNWICK (build/src/app/tarnwick), CONNECTIONS (unset: the
+# CHANGED (10), REBUILD (0), REPEATS (1, median of), TARNWICK (build/src/app/tarnwick), BEFORE (another
+# tarnwick, say main's build, run in the same rounds as "before"), CONNECTIONS (unset: the
 # program's default), FULL (0), KEEP (0; 1 keeps the work folder and its logs), NETLAB
 # (../shared/netlab). NS and NET are passed on to wire.sh.
 # Needs root for the namespace. Run by hand only, never in CI.
@@ -32,6 +33,7 @@ changed=${CHANGED:-10}
 folders=${FOLDERS:-0}
 repeats=${REPEATS:-1}
 program=${TARNWICK:-$repo/build/src/app/tarnwick}
+before=${BEFORE:-}
 connections=${CONNECTIONS:-}
 full=${FULL:-0}
 rebuild=${REBUILD:-0}
@@ -47,6 +49,7 @@ python=/usr/bin/python3
 [ "$(id -u)" = 0 ] || { echo "bench: netlab needs root" >&2; exit 1; }
 [ -x "$netlab/wire.sh" ] || { echo "bench: no netlab at $netlab" >&2; exit 1; }
 [ -x "$program" ] || { echo "bench: no tarnwick at $program (build it, or set TARNWICK)" >&2; exit 1; }
+[ -z "$before" ] || [ -x "$before" ] || { echo "bench: no tarnwick at $before (BEFORE)" >&2; exit 1; }
 command -v lftp >/dev/null || { echo "bench: lftp is not installed (apt-get install lftp)" >&2; exit 1; }
 case $protocol in
 ftp) command -v curl >/dev/null || { echo "bench: curl is needed to check the wire" >&2; exit 1; } ;;
@@ -347,7 +350,7 @@ if [ "$protocol" = sftp ]; then
 else
     echo "$files files of $size bytes, $changed changed, median of $repeats; pyftpdlib on $server_ip:$port in netns $ns, passive"
 fi
-echo "tarnwick: $program${connections:+ (connections=$connections)}"
+echo "tarnwick: $program${connections:+ (connections=$connections)}${before:+; before: $before}"
 for rtt in $rtts; do
     "$netlab/wire.sh" rtt "$rtt"
     sleep 0.2
@@ -368,11 +371,19 @@ for rtt in $rtts; do
             verify lftp lftp
             continue
         fi
-        row "$rtt" "first upload" tarnwick "$files" tarnwick_first
-        verify tarnwick tarnwick
-        change_files
-        row "$rtt" "$changed changed" tarnwick "$changed" tarnwick_run
-        verify tarnwick tarnwick
+        tools=(tarnwick)
+        [ -z "$before" ] || tools+=(before)
+        for tool in "${tools[@]}"; do
+            under_test=$program
+            [ "$tool" = tarnwick ] || program=$before
+            row "$rtt" "first upload" "$tool" "$files" tarnwick_first
+            verify tarnwick "$tool"
+            change_files
+            row "$rtt" "$changed changed" "$tool" "$changed" tarnwick_run
+            verify tarnwick "$tool"
+            row "$rtt" "nothing changed" "$tool" 0 tarnwick_run
+            program=$under_test
+        done
 
         row "$rtt" "first upload" lftp-P4 "$files" lftp_first --parallel=4
         verify lftp lftp
@@ -407,14 +418,17 @@ if [ "$rebuild" = 1 ]; then
 fi
 echo "$files files of $size bytes over $protocol; seconds (wall clock, median of $repeats), commands per file sent,"
 echo "ratio = tarnwick / lftp -P4 seconds (above 1: tarnwick is slower)"
-printf '%6s  %-16s %10s %9s %10s %9s %7s %10s\n' "rtt" "scenario" "tarnwick" "cmd/file" "lftp -P4" "cmd/file" "ratio" "lftp -P1"
+printf '%6s  %-16s %10s %9s %10s %9s %7s %10s %10s\n' "rtt" "scenario" "tarnwick" "cmd/file" "lftp -P4" "cmd/file" \
+    "ratio" "lftp -P1" "before"
 for rtt in $rtts; do
-    for scenario in "first upload" "$changed changed"; do
+    for scenario in "first upload" "$changed changed" "nothing changed"; do
         tw=$(pick "$rtt" "$scenario" tarnwick 4)
         lf=$(pick "$rtt" "$scenario" lftp-P4 4)
         p1=$(pick "$rtt" "$scenario" lftp-P1 4)
-        printf '%3s ms  %-16s %10.3f %9.2f %10.3f %9.2f %7.2f %10s\n' "$rtt" "$scenario" \
-            "$tw" "$(pick "$rtt" "$scenario" tarnwick 5)" "$lf" "$(pick "$rtt" "$scenario" lftp-P4 5)" \
-            "$(awk -v a="$tw" -v b="$lf" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')" "${p1:--}"
+        bf=$(pick "$rtt" "$scenario" before 4)
+        printf '%3s ms  %-16s %10.3f %9.2f %10s %9s %7s %10s %10s\n' "$rtt" "$scenario" \
+            "$tw" "$(pick "$rtt" "$scenario" tarnwick 5)" "${lf:--}" "$(pick "$rtt" "$scenario" lftp-P4 5)" \
+            "$([ -z "$lf" ] || awk -v a="$tw" -v b="$lf" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')" "${p1:--}" \
+            "${bf:+$bf ($(pick "$rtt" "$scenario" before 5))}"
     done
 done

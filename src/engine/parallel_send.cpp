@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 // One stretch of files of a site over several connections: the run's own and as many more as
 // the site allows. Everything below is guarded by run.mutex once the threads start.
@@ -101,13 +102,17 @@ void WebProject::ParallelSend::makeFolders(RemoteSession& connection, BlockSink&
 void WebProject::ParallelSend::serveFiles(RemoteSession& connection, BlockSink& block)
 {
     makeFolders(connection, block);
+    // Taken one file early where the session can start it while the current one ends.
+    std::optional<size_t> ahead;
     for (;;) {
         std::optional<size_t> index;
         {
             std::unique_lock lock(run.mutex);
             if (usable(connection))
-                index = take();
+                index = ahead ? std::exchange(ahead, std::nullopt) : take();
             if (!index) {
+                if (ahead)
+                    handedBack.push_back(*ahead);
                 --serving;
                 return;
             }
@@ -116,7 +121,11 @@ void WebProject::ParallelSend::serveFiles(RemoteSession& connection, BlockSink& 
             if (const int folder = files[*index].folder; folder >= 0)
                 folderMade.wait(lock, [&] { return folderDone[static_cast<size_t>(folder)] || thrown; });
             fileTried[*index] = 1;
+            if (connection.startsUploadsEarly())
+                ahead = take();
         }
+        if (ahead)
+            project.expectFile(connection, run, files[*ahead]);
         const ClientResult result = project.sendFile(connection, run, files[*index]);
         std::lock_guard lock(run.mutex);
         const bool lost = result.failure == Failure::Reconnect && !project.cancelRequested;
@@ -125,6 +134,8 @@ void WebProject::ParallelSend::serveFiles(RemoteSession& connection, BlockSink& 
         if (lost && serving > 1 && !triedTwice[*index]) {
             triedTwice[*index] = 1;
             handedBack.push_back(*index);
+            if (ahead)
+                handedBack.push_back(*ahead);
             block.discard();
             --serving;
             return;

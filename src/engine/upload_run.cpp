@@ -291,6 +291,16 @@ ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const Fil
     return result;
 }
 
+void WebProject::expectFile(RemoteSession& client, SiteRun& run, const FileUnit& file)
+{
+    if (!client.startsUploadsEarly())
+        return;
+    // Its part may be on the server from now on, and a run cut short must find it.
+    if (run.site.atomic)
+        run.record.noteBegun(run.siteNumber, file.put->localPath);
+    client.expectUpload(serverPathAt(run.site.startdir, file.put->remotePath), file.put->localPath);
+}
+
 void WebProject::sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file)
 {
     ClientResult result = notTried();
@@ -374,10 +384,14 @@ void WebProject::sendFiles(RemoteSession& client, SiteRun& run, const std::vecto
     } else {
         for (const PendingCommand* folder : folders)
             runLine(client, run, *folder);
-        for (const FileUnit& file : files)
-            sendInTurn(client, run, file);
+        for (size_t index = 0; index < files.size(); ++index) {
+            if (index + 1 < files.size())
+                expectFile(client, run, files[index + 1]);
+            sendInTurn(client, run, files[index]);
+        }
     }
     client.setPassiveAhead(false);
+    client.expectUpload({}, {});
 }
 
 std::string WebProject::trustStorePath() const

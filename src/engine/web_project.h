@@ -294,6 +294,8 @@ private:
     void writeTranscript(SiteRun& run, const FileUnit& file);
     // One file on one connection: its transcript lines, the upload, the outcome settled.
     void sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file);
+    // Tells the session which file it sends after the current one.
+    void expectFile(RemoteSession& client, SiteRun& run, const FileUnit& file);
     // Uploads one file (after its archive move); true when the server confirmed it.
     ClientResult sendFile(RemoteSession& client, SiteRun& run, const FileUnit& file);
     // Records the outcome for the file `localPath` sends (none when empty): the journal and

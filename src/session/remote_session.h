@@ -96,6 +96,12 @@ public:
     // More uploads follow on this session: a protocol that can prepare the next one early
     // may do so. Off unless set.
     virtual void setPassiveAhead(bool /*on*/) { }
+    // The upload most likely asked for after the current one, so that a protocol that can
+    // start it early may do so; nothing reaches the live name before that upload is asked
+    // for. Empty names withdraw it; an upload of anything else drops what was started.
+    virtual void expectUpload(const std::string& /*remoteName*/, const std::string& /*localName*/) { }
+    // Whether expectUpload() saves anything on this session.
+    [[nodiscard]] virtual bool startsUploadsEarly() const { return false; }
 
     // Local names are relative to localDirectory() unless absolute. A download never
     // overwrites an existing local file and removes what it wrote when it fails.

@@ -7,6 +7,7 @@
 #include "session/server_address.h"
 #include "session/trusted_certificates.h"
 #include "session/upload_names.h"
+#include "sftp/sftp_batch.h"
 
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
@@ -83,6 +84,11 @@ bool isFolderAttributes(sftp_attributes attributes)
         || ((attributes->flags & SSH_FILEXFER_ATTR_PERMISSIONS) != 0 && S_ISDIR(attributes->permissions));
 }
 
+SftpBatch::Times timesOf(const struct stat& status)
+{
+    return { static_cast<int64_t>(status.st_atime), static_cast<int64_t>(status.st_mtime) };
+}
+
 } // namespace
 
 // Arms the watchdog for the span of one or more library calls; nested spans share the
@@ -115,6 +121,7 @@ SftpSession::SftpSession(std::chrono::milliseconds budget)
 
 SftpSession::~SftpSession()
 {
+    dropAhead();
     close();
 }
 
@@ -130,6 +137,8 @@ void SftpSession::setLink(Link link)
 
 void SftpSession::close()
 {
+    ahead_.reset();
+    expected_.reset();
     if (ssh_ == nullptr)
         return;
     // A broken connection may have a peer that reads nothing: the polite goodbye would wait
@@ -174,7 +183,7 @@ ClientResult SftpSession::usable()
     return ClientResult::success();
 }
 
-ClientResult SftpSession::serverFailure(const char* what, const std::string& path)
+ClientResult SftpSession::serverFailure(const char* what, const std::string& path, int answered)
 {
     const SftpWatchdog::Verdict verdict = watchdog_.verdict();
     if (verdict == SftpWatchdog::Verdict::Stopped || stopped()) {
@@ -196,7 +205,7 @@ ClientResult SftpSession::serverFailure(const char* what, const std::string& pat
             ssh_ != nullptr ? ssh_get_error(ssh_) : "no session");
         return remember(ClientResult::failed(Failure::Reconnect));
     }
-    const int status = sftp_ != nullptr ? sftp_get_error(sftp_) : SSH_FX_FAILURE;
+    const int status = answered != kAskLibrary ? answered : sftp_ != nullptr ? sftp_get_error(sftp_) : SSH_FX_FAILURE;
     sink_->message("Error sftp.%s %s: %s\n", what, path.c_str(), statusText(status));
     return remember(ClientResult::failed(Failure::RetryItem, 0, 0, statusText(status)));
 }
@@ -428,6 +437,7 @@ ClientResult SftpSession::openSftp()
 
 void SftpSession::quit()
 {
+    dropAhead();
     if (ssh_ != nullptr)
         transcript("bye", "");
     close();
@@ -542,69 +552,22 @@ ClientResult SftpSession::renameFile(const std::string& from, const std::string&
     return remember(renameOnServer(source->full, destination->full, source->relative, missing));
 }
 
-bool SftpSession::readChannel(char* data, size_t size)
-{
-    while (size > 0) {
-        int count = ssh_channel_read(sftp_->channel, data, static_cast<uint32_t>(size), 0);
-        // 0 is libssh's own timeout; the watchdog ends a wait that lasts.
-        if (count < 0 || (count == 0 && (ssh_channel_is_eof(sftp_->channel) || !ssh_is_connected(ssh_))))
-            return false;
-        data += count;
-        size -= static_cast<size_t>(count);
-    }
-    return true;
-}
-
 int SftpSession::posixRename(const std::string& from, const std::string& to)
 {
-    // libssh 0.10 has no call for this extension. Nothing else is outstanding on the channel
-    // between two calls, so the request goes out by hand and the next packet is its answer.
-    constexpr unsigned char kExtended = 200;
-    constexpr unsigned char kStatus = 101;
-    constexpr uint32_t kMaxReply = 64 * 1024;
-    const auto number = [](std::string& out, uint32_t value) {
-        for (int shift = 24; shift >= 0; shift -= 8)
-            out += static_cast<char>((value >> shift) & 0xff);
-    };
-    const auto text = [&number](std::string& out, std::string_view value) {
-        number(out, static_cast<uint32_t>(value.size()));
-        out += value;
-    };
-    const uint32_t id = ++sftp_->id_counter;
-    std::string body(1, static_cast<char>(kExtended));
-    number(body, id);
-    text(body, "posix-rename@openssh.com");
-    text(body, from);
-    text(body, to);
-    std::string packet;
-    number(packet, static_cast<uint32_t>(body.size()));
-    packet += body;
-    for (size_t written = 0; written < packet.size();) {
-        int count = ssh_channel_write(
-            sftp_->channel, packet.data() + written, static_cast<uint32_t>(packet.size() - written));
-        if (count <= 0)
-            return -1;
-        written += static_cast<size_t>(count);
-    }
-    char header[13];
-    if (!readChannel(header, sizeof header))
+    SftpBatch batch(sftp_);
+    const size_t renamed = batch.posixRename(from, to);
+    if (!exchange(batch))
         return -1;
-    const auto at = [&header](size_t offset) {
-        uint32_t value = 0;
-        for (size_t i = 0; i < 4; ++i)
-            value = (value << 8) | static_cast<unsigned char>(header[offset + i]);
-        return value;
-    };
-    const uint32_t length = at(0);
-    if (static_cast<unsigned char>(header[4]) != kStatus || at(5) != id || length < 9 || length > kMaxReply) {
-        // The channel is out of step with libssh's idea of it: nothing more can be trusted.
-        setLink(Link::Broken);
-        return -1;
-    }
-    std::string rest(length - 9, '\0');
-    if (!rest.empty() && !readChannel(rest.data(), rest.size()))
-        return -1;
-    return static_cast<int>(at(9));
+    return batch.answer(renamed).status;
+}
+
+bool SftpSession::exchange(SftpBatch& batch)
+{
+    if (batch.exchange([this] { watchdog_.progress(); }))
+        return true;
+    // The channel is out of step with libssh's idea of it: nothing more can be trusted.
+    setLink(Link::Broken);
+    return false;
 }
 
 ClientResult SftpSession::renameOnServer(
@@ -760,9 +723,7 @@ SftpSession::Written SftpSession::writeFile(sftp_file remote, int descriptor, co
         if (count == 0)
             return written;
         if (count < 0) {
-            const int error = errno;
-            sink_->message("File Error %x\n", static_cast<unsigned>(error));
-            written.failure = ClientResult::failed(Failure::RetryItem, 0, error);
+            written.failure = localFailure(errno);
             return written;
         }
         if (sftp_write(remote, block.data(), static_cast<size_t>(count)) != count) {
@@ -773,6 +734,179 @@ SftpSession::Written SftpSession::writeFile(sftp_file remote, int descriptor, co
         written.bytes += count;
         sink_->onBytes(count);
     }
+}
+
+SftpSession::Written SftpSession::sendInChunks(
+    const std::string& target, const std::string& relative, int descriptor, const std::string& shown)
+{
+    sftp_file remote = openForWriting(target, relative);
+    if (remote == nullptr)
+        return { serverFailure("put", shown), 0 };
+    Written written = writeFile(remote, descriptor, shown);
+    const bool closed = sftp_close(remote) == SSH_OK;
+    if (!written.failure && !closed)
+        written.failure = serverFailure("put", shown);
+    return written;
+}
+
+ClientResult SftpSession::localFailure(int error)
+{
+    sink_->message("File Error %x\n", static_cast<unsigned>(error));
+    return ClientResult::failed(Failure::RetryItem, 0, error);
+}
+
+std::optional<std::string> SftpSession::openPart(
+    const std::string& target, const std::string& relative, const std::string& shown)
+{
+    for (bool folderMade = false;; folderMade = true) {
+        SftpBatch batch(sftp_);
+        const size_t opened = batch.openForWriting(target, 0644);
+        if (!exchange(batch)) {
+            note(serverFailure("put", shown));
+            return std::nullopt;
+        }
+        const SftpBatch::Answer& answer = batch.answer(opened);
+        if (answer.status == SSH_FX_OK && !answer.handle.empty())
+            return answer.handle;
+        const std::string folder = relative.substr(0, relative.rfind('/'));
+        if (folderMade || answer.status != SSH_FX_NO_SUCH_FILE || folder.empty() || !makeFolders(folder)) {
+            note(serverFailure("put", shown, answer.status == SSH_FX_OK ? SSH_FX_FAILURE : answer.status));
+            return std::nullopt;
+        }
+    }
+}
+
+SftpSession::Written SftpSession::sendWhole(const std::string& target, const std::string& relative, int descriptor,
+    const struct stat& status, std::optional<std::string> handle, const std::string& shown)
+{
+    // One byte more than the size tells a file that grew since it was opened.
+    std::string data(static_cast<size_t>(status.st_size) + 1, '\0');
+    size_t have = 0;
+    while (have < data.size()) {
+        const ssize_t count = read(descriptor, data.data() + have, data.size() - have);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return { localFailure(errno), 0 };
+        if (count == 0)
+            break;
+        have += static_cast<size_t>(count);
+    }
+    data.resize(have);
+    if (stopped())
+        return { serverFailure("put", shown), 0 };
+    if (!handle)
+        handle = openPart(target, relative, shown);
+    if (!handle)
+        return { lastResult_, 0 };
+
+    // The write, the times and the close travel together; the server answers them in order,
+    // and the part is published only once all of them are confirmed.
+    SftpBatch batch(sftp_);
+    const std::optional<size_t> wrote
+        = data.empty() ? std::nullopt : std::optional<size_t>(batch.write(*handle, 0, data));
+    const std::optional<size_t> timed
+        = serverTimes_ ? std::optional<size_t>(batch.setTimes(*handle, timesOf(status))) : std::nullopt;
+    const size_t closed = batch.close(*handle);
+    if (!exchange(batch))
+        return { serverFailure("put", shown), 0 };
+    noteTimesAnswer(batch, timed);
+    for (const size_t index : { wrote.value_or(closed), closed }) {
+        if (const int answer = batch.answer(index).status; answer != SSH_FX_OK)
+            return { serverFailure("put", shown, answer), 0 };
+    }
+    sink_->onBytes(static_cast<int64_t>(data.size()));
+    return { std::nullopt, static_cast<int64_t>(data.size()) };
+}
+
+void SftpSession::noteTimesAnswer(const SftpBatch& batch, std::optional<size_t> index)
+{
+    // A server that will not set times is left alone for the rest of the session; the file
+    // itself arrived all the same.
+    if (index && batch.answer(*index).status != SSH_FX_OK)
+        serverTimes_ = false;
+}
+
+void SftpSession::expectUpload(const std::string& remoteName, const std::string& localName)
+{
+    if (remoteName.empty() || localName.empty()) {
+        expected_.reset();
+        dropAhead();
+        return;
+    }
+    expected_ = Expected { remoteName, localPath(localName) };
+}
+
+std::optional<std::string> SftpSession::takeAhead(const std::string& relative, const std::string& localPath)
+{
+    if (!ahead_)
+        return std::nullopt;
+    if (ahead_->relative == relative && ahead_->localPath == localPath && atomicUploads())
+        return std::exchange(ahead_, std::nullopt)->handle;
+    dropAhead();
+    return std::nullopt;
+}
+
+void SftpSession::dropAhead()
+{
+    const std::optional<Ahead> ahead = std::exchange(ahead_, std::nullopt);
+    if (!ahead || link_ != Link::Ready || stopped() || !ssh_is_connected(ssh_))
+        return;
+    Call call(*this);
+    SftpBatch batch(sftp_);
+    (void)batch.close(ahead->handle);
+    (void)batch.remove(serverPathOf(loginFolder_, uploadPartName(ahead->relative)));
+    (void)exchange(batch);
+}
+
+void SftpSession::openExpected(SftpBatch& batch, const std::string& current, std::optional<size_t>& opened)
+{
+    std::optional<Expected> expected = std::exchange(expected_, std::nullopt);
+    if (!expected)
+        return;
+    const std::optional<std::string> relative = loginRelativePath(currentDirectory_, expected->remoteName);
+    struct stat status { };
+    // Only what sendWhole sends can use a part opened early.
+    if (!relative || *relative == "/" || *relative == current || ::stat(expected->localPath.c_str(), &status) != 0
+        || !S_ISREG(status.st_mode) || static_cast<size_t>(status.st_size) > chunkSize_)
+        return;
+    opened = batch.openForWriting(serverPathOf(loginFolder_, uploadPartName(*relative)), 0644);
+    ahead_ = Ahead { *relative, expected->localPath, {} };
+}
+
+ClientResult SftpSession::publish(const std::string& partRelative, const std::string& relative,
+    std::optional<SftpBatch::Times> times, const std::function<void()>& beforeReplace)
+{
+    if (beforeReplace)
+        beforeReplace();
+    if (!usable())
+        return serverFailure("rename", partRelative);
+    // The part's times, its rename and the opening of the next file's part go out together:
+    // none waits for another, and none is sent before the part is whole.
+    SftpBatch batch(sftp_);
+    const std::string part = serverPathOf(loginFolder_, partRelative);
+    const std::optional<size_t> timed
+        = times && serverTimes_ ? std::optional<size_t>(batch.setTimesOfPath(part, *times)) : std::nullopt;
+    std::optional<size_t> renamed;
+    std::optional<size_t> opened;
+    if (replacingRename_) {
+        renamed = batch.posixRename(part, serverPathOf(loginFolder_, relative));
+        openExpected(batch, relative, opened);
+    }
+    if (!batch.empty() && !exchange(batch)) {
+        ahead_.reset();
+        return serverFailure("rename", partRelative);
+    }
+    noteTimesAnswer(batch, timed);
+    if (opened) {
+        if (const SftpBatch::Answer& answer = batch.answer(*opened);
+            answer.status == SSH_FX_OK && !answer.handle.empty())
+            ahead_->handle = answer.handle;
+        else
+            ahead_.reset();
+    }
+    return moveIntoPlace(
+        partRelative, relative, renamed ? std::optional<int>(batch.answer(*renamed).status) : std::nullopt);
 }
 
 ClientResult SftpSession::put(const std::string& remotePath, const std::string& localPath, int64_t expectedSize)
@@ -793,15 +927,13 @@ ClientResult SftpSession::put(const std::string& remotePath, const std::string& 
     }
     struct stat status { };
     FileDescriptor file = openRegularFile(localPath, status);
-    if (file.get() < 0) {
-        const int error = errno;
-        sink_->message("File Error %x\n", static_cast<unsigned>(error));
-        return failed(ClientResult::failed(Failure::RetryItem, 0, error));
-    }
+    if (file.get() < 0)
+        return failed(localFailure(errno));
 
     const bool atomic = atomicUploads();
     const std::string partRelative = atomic ? uploadPartName(relative) : relative;
     const std::string target = serverPathOf(loginFolder_, partRelative);
+    std::optional<std::string> handle = takeAhead(relative, localPath);
     if (!atomic && beforeReplace)
         beforeReplace();
     transcript("put", partRelative);
@@ -811,16 +943,17 @@ ClientResult SftpSession::put(const std::string& remotePath, const std::string& 
             (void)sftp_unlink(sftp_, target.c_str());
     };
 
-    sftp_file remote = openForWriting(target, relative);
-    if (remote == nullptr)
-        return failed(serverFailure("put", partRelative));
-
     sink_->onUploadBegins(localPath, expectedSize);
     sink_->onFileSize(static_cast<int64_t>(status.st_size));
-    Written written = writeFile(remote, file.get(), partRelative);
-    const bool closed = sftp_close(remote) == SSH_OK;
-    if (!written.failure && !closed)
-        written.failure = serverFailure("put", partRelative);
+    const bool whole = static_cast<size_t>(status.st_size) <= chunkSize_;
+    if (handle && !whole) {
+        // The file grew past one write since its part was opened: the handle is of no use.
+        ahead_ = Ahead { relative, localPath, *handle };
+        dropAhead();
+        handle.reset();
+    }
+    Written written = whole ? sendWhole(target, relative, file.get(), status, std::move(handle), partRelative)
+                            : sendInChunks(target, relative, file.get(), partRelative);
     if (written.failure) {
         discardPart();
         return failed(*written.failure);
@@ -836,11 +969,17 @@ ClientResult SftpSession::put(const std::string& remotePath, const std::string& 
         discardPart();
         return failed(ClientResult::failed(Failure::RetryItem, 0, EAGAIN));
     }
+    // A file sent in one write had its times set before its close.
+    const std::optional<SftpBatch::Times> times = whole ? std::nullopt : std::optional(timesOf(status));
     if (atomic) {
-        if (beforeReplace)
-            beforeReplace();
-        if (ClientResult placed = moveIntoPlace(partRelative, relative); !placed)
+        if (ClientResult placed = publish(partRelative, relative, times, beforeReplace); !placed)
             return failed(placed);
+    } else if (times && serverTimes_) {
+        SftpBatch batch(sftp_);
+        const size_t timed = batch.setTimesOfPath(target, *times);
+        if (!exchange(batch))
+            return failed(serverFailure("put", partRelative));
+        noteTimesAnswer(batch, timed);
     }
     return remember(ClientResult::success());
 }
@@ -854,7 +993,8 @@ bool SftpSession::refuseFolderAt(const std::string& live, const std::string& liv
     return true;
 }
 
-ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const std::string& liveRelative)
+ClientResult SftpSession::moveIntoPlace(
+    const std::string& partRelative, const std::string& liveRelative, std::optional<int> renamed)
 {
     const std::string part = serverPathOf(loginFolder_, partRelative);
     const std::string live = serverPathOf(loginFolder_, liveRelative);
@@ -871,7 +1011,7 @@ ClientResult SftpSession::moveIntoPlace(const std::string& partRelative, const s
         return result;
     };
     if (replacingRename_) {
-        int status = posixRename(part, live);
+        const int status = renamed ? *renamed : posixRename(part, live);
         if (status == SSH_FX_OK)
             return ClientResult::success();
         if (status < 0 || !alive())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/remote_session.h"
+#include "sftp/sftp_batch.h"
 #include "sftp/sftp_watchdog.h"
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <vector>
 
 struct ssh_session_struct;
+struct stat;
 struct sftp_file_struct;
 struct sftp_session_struct;
 
@@ -76,6 +78,10 @@ public:
     // Replaces an existing `to` where the server can do so in one step.
     ClientResult renameFile(
         const std::string& from, const std::string& to, MissingSource missing = MissingSource::IsAnError) override;
+    // With atomic uploads and the server's replacing rename, the expected file's part is opened
+    // while the current file's rename travels, when one write takes all of it.
+    void expectUpload(const std::string& remoteName, const std::string& localName) override;
+    [[nodiscard]] bool startsUploadsEarly() const override { return true; }
     // nullopt when it cannot be told (lastResult() says why) or `path` is no regular file.
     [[nodiscard]] std::optional<int64_t> remoteSize(const std::string& path);
     // Whether anything is at `path`; nullopt when the server cannot tell.
@@ -105,7 +111,7 @@ public:
 private:
     class Call;
 
-    // `localPath` is absolute.
+    // `localPath` is absolute. An uploaded file keeps its local times where the server lets it.
     [[nodiscard]] ClientResult put(const std::string& remotePath, const std::string& localPath, int64_t expectedSize);
     [[nodiscard]] ClientResult get(const std::string& remotePath, const std::string& localPath);
     // Opens `target` for writing, making the missing folders of `relative` once; nullptr
@@ -117,9 +123,37 @@ private:
     };
     // Copies the open local file at `descriptor` into `remote`; `shown` names it in messages.
     [[nodiscard]] Written writeFile(sftp_file_struct* remote, int descriptor, const std::string& shown);
+    // The file at `descriptor` in one write, its times and the close in one round trip, into
+    // `handle` or a part opened now. For files up to chunkSize().
+    [[nodiscard]] Written sendWhole(const std::string& target, const std::string& relative, int descriptor,
+        const struct stat& status, std::optional<std::string> handle, const std::string& shown);
+    // Larger files, one confirmed write after another.
+    [[nodiscard]] Written sendInChunks(
+        const std::string& target, const std::string& relative, int descriptor, const std::string& shown);
+    // The handle of `target` opened for writing, making the missing folders of `relative` once;
+    // nullopt (lastResult() says why) when that fails.
+    [[nodiscard]] std::optional<std::string> openPart(
+        const std::string& target, const std::string& relative, const std::string& shown);
+    // Sets the part's times where `times` asks, then runs `beforeReplace` and puts the part in
+    // place, opening the expected next part on the way.
+    [[nodiscard]] ClientResult publish(const std::string& partRelative, const std::string& relative,
+        std::optional<SftpBatch::Times> times, const std::function<void()>& beforeReplace);
+    // Adds the opening of the expected upload's part to `batch` (its answer's index in
+    // `opened`) when that upload can use it.
+    void openExpected(SftpBatch& batch, const std::string& current, std::optional<size_t>& opened);
+    // The handle opened early for this upload, or nullopt; a part opened for another is
+    // closed and removed.
+    [[nodiscard]] std::optional<std::string> takeAhead(const std::string& relative, const std::string& localPath);
+    void dropAhead();
+    void noteTimesAnswer(const SftpBatch& batch, std::optional<size_t> index);
+    // Sends `batch` and waits for its answers; false (the session broken) when that failed.
+    [[nodiscard]] bool exchange(SftpBatch& batch);
+    [[nodiscard]] ClientResult localFailure(int error);
 
-    // Why the last server call failed, as a result (the session broken when it is lost).
-    [[nodiscard]] ClientResult serverFailure(const char* what, const std::string& path);
+    static constexpr int kAskLibrary = -1;
+    // Why the last server call failed, as a result (the session broken when it is lost);
+    // `answered` is the status the server gave a request sent by hand.
+    [[nodiscard]] ClientResult serverFailure(const char* what, const std::string& path, int answered = kAskLibrary);
     // Success, or why no call can be made now.
     [[nodiscard]] ClientResult usable();
     struct Target {
@@ -140,7 +174,9 @@ private:
     // Tells and answers true when `live` is a folder, which no file may replace.
     [[nodiscard]] bool refuseFolderAt(const std::string& live, const std::string& liveRelative);
     // Puts a complete part in place of `live` (see FtpClient::moveIntoPlace).
-    [[nodiscard]] ClientResult moveIntoPlace(const std::string& part, const std::string& live);
+    // `renamed`: what the server answered a replacing rename already sent.
+    [[nodiscard]] ClientResult moveIntoPlace(
+        const std::string& part, const std::string& live, std::optional<int> renamed = std::nullopt);
     [[nodiscard]] ClientResult makeFolders(const std::string& relative);
     // Renames onto an existing name in one step where the server can; `shown` names the
     // file in messages.
@@ -149,7 +185,6 @@ private:
     // posix-rename@openssh.com; the status code the server answered, or -1 (the session is
     // then broken).
     [[nodiscard]] int posixRename(const std::string& from, const std::string& to);
-    [[nodiscard]] bool readChannel(char* data, size_t size);
     [[nodiscard]] bool isFolder(const std::string& serverPath);
     void transcript(const char* verb, const std::string& argument, const std::string& second = {});
     void setLink(Link link);
@@ -176,6 +211,19 @@ private:
     // The server renames onto an existing name in one step (posix-rename@openssh.com).
     bool replacingRename_ = false;
     size_t chunkSize_ = 32 * 1024;
+    // Whether the server sets the times it is given; off after its first refusal.
+    bool serverTimes_ = true;
+    struct Expected {
+        std::string remoteName;
+        std::string localPath;
+    };
+    std::optional<Expected> expected_; // see expectUpload
+    struct Ahead {
+        std::string relative; // the live name, login-relative
+        std::string localPath;
+        std::string handle; // of its part, open for writing
+    };
+    std::optional<Ahead> ahead_;
     ClientResult lastResult_;
     int callDepth_ = 0; // see Call
 };

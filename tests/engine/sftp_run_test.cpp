@@ -2,17 +2,25 @@
 // SFTP, so what arrives, what is archived and what is recorded must be as over FTP.
 
 #include "session/trusted_certificates.h"
+#include "session/upload_names.h"
 #include "support/required_server.h"
 #include "support/run_project.h"
 #include "support/ssh_server.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+int64_t seconds(fs::file_time_type time)
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(fs::file_time_type::clock::to_sys(time).time_since_epoch())
+        .count();
+}
 
 class SftpRun : public ::testing::Test {
 protected:
@@ -54,6 +62,16 @@ TEST_F(SftpRun, ReplacesArchivesAndDeletesAsOverFtp)
         EXPECT_EQ(site.sink.count("Error "), 0u) << testing::PrintToString(site.sink.lines) << server.log();
         EXPECT_EQ(compareTrees(site.tree.root(), live()), std::vector<std::string>());
         EXPECT_TRUE(fs::is_directory(server.pathOf("before run")));
+        // Every file keeps its local time on the server, and no part is left beside it.
+        for (const auto& entry : fs::recursive_directory_iterator(site.tree.root())) {
+            if (!entry.is_regular_file())
+                continue;
+            const std::string relative = fs::relative(entry.path(), site.tree.root()).string();
+            EXPECT_EQ(seconds(fs::last_write_time(server.pathOf("www/" + relative))), seconds(entry.last_write_time()))
+                << relative;
+        }
+        for (const auto& entry : fs::recursive_directory_iterator(live()))
+            EXPECT_FALSE(isUploadLeftover(entry.path().string())) << entry.path();
 
         site.tree.add("index.html", "v2", TestTree::kDefaultTime + 60 * connections);
         fs::remove_all(site.tree.path("sub"));

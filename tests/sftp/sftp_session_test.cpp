@@ -222,6 +222,130 @@ TEST_F(SftpSessionTest, AtomicUploadReplacesTheLiveFileAfterTheBeforeReplaceStep
     }
 }
 
+// Names of the part and old files anywhere below `root`.
+std::vector<std::string> leftovers(const std::string& root)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (isUploadLeftover(entry.path().string()))
+            found.push_back(entry.path().string());
+    return found;
+}
+
+TEST_F(SftpSessionTest, UploadsKeepTheLocalModificationTimeWhereTheServerAllows)
+{
+    constexpr int64_t kLocalTime = 1000000000; // 2001, far from now
+    struct Row {
+        const char* name;
+        std::string deniedRequests;
+        bool atomic;
+        size_t size;
+        bool timeKept;
+    };
+    const std::vector<Row> rows = {
+        { "one write, part renamed", "", true, 100, true },
+        { "several writes, part renamed", "", true, 600 * 1024, true },
+        // OpenSSH's limit per write, taken by the session: the largest file sent in one write.
+        { "exactly one full write", "", true, 255 * 1024, true },
+        { "empty file", "", true, 0, true },
+        { "one write, straight to the live name", "", false, 100, true },
+        { "several writes, straight to the live name", "", false, 600 * 1024, true },
+        { "server refuses setting times", "setstat,fsetstat", true, 100, false },
+        { "server refuses setting times, several writes", "setstat,fsetstat", true, 600 * 1024, false },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SshServer target(row.deniedRequests);
+        ASSERT_TRUE(target.start()) << target.error();
+        ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(target.hostAndPort(), target.hostKeyFingerprint()));
+        sink.lines.clear();
+        auto client = session();
+        ASSERT_TRUE(client->login(target.host(), target.port(), target.user(), "", target.keyFile()).ok());
+        client->setAtomicUploads(row.atomic);
+        const std::string content = patternBytes(row.size);
+        for (const char* name : { "a.bin", "b.bin" }) {
+            const std::string source = local.writeFile(name, content);
+            fs::last_write_time(source,
+                fs::file_time_type::clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(kLocalTime))));
+            ASSERT_TRUE(client->upload(std::string("/www/") + name, source).ok()) << sink.transcript();
+            const std::string arrived = target.pathOf(std::string("www/") + name);
+            EXPECT_TRUE(readFile(arrived) == content);
+            const auto serverTime = std::chrono::duration_cast<std::chrono::seconds>(
+                fs::file_time_type::clock::to_sys(fs::last_write_time(arrived)).time_since_epoch())
+                                        .count();
+            EXPECT_EQ(serverTime == kLocalTime, row.timeKept) << name;
+        }
+        EXPECT_EQ(sink.count("Error"), 0) << sink.transcript();
+    }
+}
+
+// The next file's part is opened while the current one is put in place; whatever follows,
+// nothing opened early is left on the server.
+TEST_F(SftpSessionTest, APartOpenedEarlyIsUsedOrRemoved)
+{
+    enum class Then { ExpectedFollows, AnotherFollows, Withdrawn, SessionEnds, ExpectedGrew, AtomicOff };
+    struct Row {
+        const char* name;
+        std::string expected; // remote name of the file announced
+        Then then;
+    };
+    const std::vector<Row> rows = {
+        { "the expected file follows", "/www/b.html", Then::ExpectedFollows },
+        { "the expected file follows into a missing folder", "/www/new/b.html", Then::ExpectedFollows },
+        { "another file follows", "/www/b.html", Then::AnotherFollows },
+        { "the expectation is withdrawn", "/www/b.html", Then::Withdrawn },
+        { "the session ends", "/www/b.html", Then::SessionEnds },
+        { "the expected file grew past one write", "/www/b.html", Then::ExpectedGrew },
+        { "the expected file follows without a part", "/www/b.html", Then::AtomicOff },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SshServer target;
+        ASSERT_TRUE(target.start()) << target.error();
+        target.putFile("www/b.html", "old b");
+        ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(target.hostAndPort(), target.hostKeyFingerprint()));
+        sink.lines.clear();
+        auto client = session();
+        ASSERT_TRUE(client->login(target.host(), target.port(), target.user(), "", target.keyFile()).ok());
+        client->setAtomicUploads(true);
+        const std::string a = local.writeFile("a.html", "page a");
+        const std::string b = local.writeFile("b.html", "page b");
+        const std::string bOnServer = target.pathOf(row.expected.substr(1));
+        client->expectUpload(row.expected, b);
+        ASSERT_TRUE(client->upload("/www/a.html", a).ok()) << sink.transcript();
+        const bool folderThere = fs::is_directory(fs::path(bOnServer).parent_path());
+        EXPECT_EQ(leftovers(target.pathOf("www")).size(), folderThere ? 1u : 0u) << "opened early";
+
+        std::string expectedB = folderThere ? "old b" : "";
+        switch (row.then) {
+        case Then::ExpectedFollows:
+            ASSERT_TRUE(client->upload(row.expected, b).ok()) << sink.transcript();
+            expectedB = "page b";
+            break;
+        case Then::AnotherFollows:
+            ASSERT_TRUE(client->upload("/www/c.html", a).ok()) << sink.transcript();
+            EXPECT_EQ(readFile(target.pathOf("www/c.html")), "page a");
+            break;
+        case Then::Withdrawn: client->expectUpload({}, {}); break;
+        case Then::SessionEnds: client->quit(); break;
+        case Then::ExpectedGrew:
+            expectedB = patternBytes(client->chunkSize() + 1000);
+            (void)local.writeFile("b.html", expectedB);
+            ASSERT_TRUE(client->upload(row.expected, b).ok()) << sink.transcript();
+            break;
+        case Then::AtomicOff:
+            client->setAtomicUploads(false);
+            ASSERT_TRUE(client->upload(row.expected, b).ok()) << sink.transcript();
+            expectedB = "page b";
+            break;
+        }
+        EXPECT_EQ(readFile(target.pathOf("www/a.html")), "page a");
+        EXPECT_TRUE(readFile(bOnServer) == expectedB);
+        EXPECT_EQ(leftovers(target.pathOf("www")), std::vector<std::string>());
+        EXPECT_EQ(sink.count("Error"), 0) << sink.transcript();
+    }
+}
+
 TEST_F(SftpSessionTest, FoldersWithBlanksAndUmlautsListRenameAndDelete)
 {
     auto client = loggedIn();
