@@ -191,7 +191,7 @@ TEST_F(WindowlessRun, EachLevelOfOutputOfAFirstUpload)
         Home home;
         TestTree site;
         site.add("a.html", "a");
-        // A name the command lines of scripts cannot quote goes up all the same.
+        // A name holding the quote character of command lines goes up all the same.
         site.add("quo\"te.html", "b");
         site.add("sub/c.html", "c");
         home.addProject("demo", site.root(), server.url(), server.user(), server.password());
