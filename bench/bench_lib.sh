@@ -85,3 +85,15 @@ CONF
     SERVER_PID=$!
     wait_for_port "$PORT"
 }
+
+# Starts bench/pyftpd_server.py (the account bench / bench-password) serving $WORK/server on a
+# port of its own choosing. Sets PORT and SERVER_PID.
+start_pyftpd() {
+    mkdir -p "$WORK/server"
+    "$PYTHON" "$(dirname "${BASH_SOURCE[0]}")/pyftpd_server.py" "$WORK/server" 127.0.0.1 "$WORK/port" \
+        >"$WORK/server.log" 2>&1 &
+    SERVER_PID=$!
+    for _ in $(seq 200); do [ -s "$WORK/port" ] && break; sleep 0.05; done
+    [ -s "$WORK/port" ] || { cat "$WORK/server.log"; echo "bench: the FTP server did not start" >&2; exit 1; }
+    PORT=$(cat "$WORK/port")
+}

@@ -1,9 +1,13 @@
-# What `cmake --install` puts in place and what `cpack -G DEB` packs: the program, its desktop
-# entry, its icon in the hicolor theme and its manual page in English and German. The texts
-# of the windows travel inside the program.
+# What `cmake --install` puts in place and what `cpack -G DEB` packs: the program and the
+# desktop program it starts for a window, its desktop entry, its icon in the hicolor theme and
+# its manual page in English and German. The texts of the windows travel inside the program.
 include(GNUInstallDirs)
 
 install(TARGETS tarnwick RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+if(TARNWICK_UI)
+  # Found by `tarnwick` at ../libexec/tarnwick/ from its own folder, whatever the prefix.
+  install(TARGETS tarnwick-desktop RUNTIME DESTINATION "${CMAKE_INSTALL_LIBEXECDIR}/tarnwick")
+endif()
 install(FILES "${TARNWICK_RESOURCES_DIR}/desktop/tarnwick.desktop"
   DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 install(DIRECTORY "${TARNWICK_RESOURCES_DIR}/icons/hicolor"

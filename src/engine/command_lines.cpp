@@ -13,7 +13,11 @@ std::string quotedArgument(std::string_view text)
     std::string result;
     result.reserve(text.size() + 2);
     result += '"';
-    result += text;
+    for (char c : text) {
+        if (c == '"')
+            result += '"';
+        result += c;
+    }
     result += '"';
     return result;
 }

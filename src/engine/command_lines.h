@@ -7,11 +7,12 @@
 #include <string>
 #include <string_view>
 
-// The command lines the upload engine queues for the script interpreter. Paths are inserted
-// as they are: the token rule knows no escapes, so a path holding a double quote cannot be
-// expressed (the scan refuses to queue such files).
+// The command lines the upload engine queues, as the transcript and the log show them. The
+// run carries out their typed parts; the text is for reading (and for the interpreter, whose
+// token rule reads it back to the same paths).
 
-// `text` between double quotes: one argument for the interpreter, blanks and commas included.
+// `text` between double quotes, each double quote in it written twice: one argument for the
+// interpreter, blanks and commas included.
 [[nodiscard]] std::string quotedArgument(std::string_view text);
 // mkdir "<serverDir>", or cd "/" for the root with an empty server path.
 [[nodiscard]] std::string enterFolderLine(std::string_view serverDir);

@@ -333,6 +333,9 @@ std::string failureText(const ClientResult& result, bool stopped)
     case EAGAIN: return "changed while it was being sent; the next run sends it";
     default: return "cannot be read: " + errorWords(result.systemError);
     }
+    // The codes FTP gives a full disk (452) and an exhausted quota (552).
+    if (const int refused = result.refusalCode(); refused == 452 || refused == 552)
+        return "the server has no room for it" + server;
     if (!server.empty())
         return "the server refused it" + server;
     if (result.code == RemoteSession::kTransferNotCarriedOut)

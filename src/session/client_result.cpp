@@ -10,3 +10,17 @@ const char* failureName(Failure failure)
     }
     return "unknown";
 }
+
+int ClientResult::refusalCode() const
+{
+    if (serverText.size() < 3)
+        return 0;
+    int code = 0;
+    for (size_t index = 0; index < 3; ++index) {
+        const char digit = serverText[index];
+        if (digit < '0' || digit > '9')
+            return 0;
+        code = code * 10 + (digit - '0');
+    }
+    return code;
+}

@@ -30,6 +30,9 @@ struct [[nodiscard]] ClientResult {
     std::string serverText;
 
     [[nodiscard]] bool ok() const { return failure == Failure::None; }
+    // The reply code `serverText` begins with, or 0: `code` holds the call's own verdict,
+    // which for a transfer the server refused before any data is not the server's code.
+    [[nodiscard]] int refusalCode() const;
     explicit operator bool() const { return ok(); }
 
     static ClientResult success(int code = 0) { return { code, Failure::None, 0, {} }; }

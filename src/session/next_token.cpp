@@ -20,13 +20,20 @@ std::string nextToken(std::string_view text, size_t& position)
     skipSeparators(text, position);
     std::string token;
     if (position < text.size() && text[position] == '"') {
-        size_t close = text.find('"', position + 1);
-        if (close == std::string_view::npos) {
-            token = text.substr(position + 1);
-            position = text.size();
-        } else {
-            token = text.substr(position + 1, close - position - 1);
+        ++position;
+        for (;;) {
+            size_t close = text.find('"', position);
+            if (close == std::string_view::npos) {
+                token += text.substr(position);
+                position = text.size();
+                break;
+            }
+            token += text.substr(position, close - position);
             position = close + 1;
+            if (position >= text.size() || text[position] != '"')
+                break;
+            token += '"';
+            ++position;
         }
     } else {
         size_t start = position;

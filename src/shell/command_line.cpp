@@ -134,6 +134,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
         }
     }
 
+    // The project search has always skipped blanks before the name (the desktop hands its
+    // command line over with them), so a quoted " demo" names the project demo.
+    name.erase(0, name.find_first_not_of(" \t"));
     const int targets = (all ? 1 : 0) + (service ? 1 : 0) + (name.empty() ? 0 : 1);
     if (targets > 1)
         return usageError("name one project, or -all, or -service");
@@ -196,7 +199,7 @@ std::string usageText()
            "Projects live in $XDG_DATA_HOME/Tarnwick (default ~/.local/share/Tarnwick).\n"
            "\n"
            "Exit status: 0 every file went up, 1 something failed (the next run retries it),\n"
-           "2 the arguments were not understood.\n";
+           "2 the arguments were not understood, 127 the desktop application could not be started.\n";
 }
 
 std::string versionText()

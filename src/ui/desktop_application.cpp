@@ -2,6 +2,7 @@
 
 #include "platform/file_utils.h"
 #include "shell/application.h"
+#include "shell/desktop_program.h"
 #include "shell/service_registration.h"
 #include "ui/c_dlg_main.h"
 #include "uikit/ui_strings.h"
@@ -35,7 +36,10 @@ int runDesktopApplication(int argc, char** argv)
     DesktopEnvironment environment;
     environment.optionsFile = optionsFilePath();
     environment.unitDirectory = ServiceRegistration::defaultUnitDirectory();
-    environment.programPath = ServiceRegistration::currentProgramPath();
+    // The unit starts the command program: a service needs no window-system library.
+    const std::string self = ServiceRegistration::currentProgramPath();
+    const std::string command = commandProgramFor(self, isExecutableFile);
+    environment.programPath = command.empty() ? self : command;
     environment.systemctl = ServiceRegistration::findSystemctl();
 
     CDlgMain window(state, strings, environment);

@@ -537,8 +537,8 @@ TEST_F(ChangeDetection, AuthorMetadataOnlyForChangedFilesWhenOptionOn)
     EXPECT_EQ(project.items[0].author, "alice");
 }
 
-// The command language cannot quote a double quote, but the put goes out from its typed
-// parts: the file is queued like any other, with its exact names.
+// The put goes out from its typed parts, never from its line: a name with double quotes is
+// queued like any other, with its exact names.
 TEST_F(ChangeDetection, NameWithDoubleQuoteIsQueuedByItsTypedParts)
 {
     tree.add("say \"hi\".html");

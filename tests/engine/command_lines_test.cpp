@@ -1,6 +1,7 @@
 #include "engine/command_lines.h"
 
 #include "engine/web_project.h"
+#include "session/next_token.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +102,37 @@ TEST(CommandLines, LineForms)
     EXPECT_EQ(archiveMoveLine("www", "/sub", "x.html", "/_archiv_", "_sub_x.html"),
         "mv \"/www/sub/x.html\" \"/_archiv_/_sub_x.html\"");
     EXPECT_EQ(archiveMoveLine("", "", "x.html", "/_archiv_", "x.html"), "mv \"/x.html\" \"/_archiv_/x.html\"");
+}
+
+// A transcript line shows each path whole and reads back to the same paths, whatever the
+// name holds; lines written before quotes were doubled read as they always did.
+TEST(CommandLines, PathsReadBackFromTheirLine)
+{
+    struct Row {
+        const char* name;
+        std::string line;
+        std::vector<std::string> tokens;
+    };
+    const Row rows[] = {
+        { "quote in the name", putLine("/w/quo\"te.html", "/quo\"te.html"),
+            { "put", "/w/quo\"te.html", "/quo\"te.html" } },
+        { "quotes at both ends", deleteLine("/w", "\"x\""), { "dele", "/w/\"x\"" } },
+        { "two quotes in a row", moveLine("/a\"\"b", "/c, d"), { "mv", "/a\"\"b", "/c, d" } },
+        { "only a quote", enterFolderLine("\""), { "mkdir", "\"" } },
+        { "older line with an empty path", "put \"\" \"/x\"", { "put", "", "/x" } },
+        { "older line with an unclosed quote", "put \"/a b", { "put", "/a b" } },
+        { "older line with a backslash before a quote", "cd \"\\web\\\" x", { "cd", "\\web\\", "x" } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> tokens;
+        for (size_t position = 0; position < row.line.size();)
+            tokens.push_back(nextToken(row.line, position));
+        EXPECT_EQ(tokens, row.tokens) << row.line;
+    }
+    EXPECT_EQ(putLine("/w/quo\"te.html", "/quo\"te.html"), "put \"/w/quo\"\"te.html\" \"/quo\"\"te.html\"");
+    EXPECT_EQ(applyStartDirectory(putLine("/w/\"a\".html", "/\"a\".html"), "www"),
+        putLine("/w/\"a\".html", "/www/\"a\".html"));
 }
 
 TEST(CommandLines, StartDirectoryRewrite)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what a desktop and man(1) will read:
 # the desktop entry validates, both manual pages render without a warning, the icon is there
-# in every size, and the installed program answers --version.
+# in every size, the installed program answers --version and starts the desktop program.
 #     check_install.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -17,6 +17,16 @@ cmake --install "$build" --prefix "$prefix" >"$prefix.log" 2>&1 || { cat "$prefi
 rm -f "$prefix.log"
 
 "$prefix/bin/tarnwick" --version | grep -q '^tarnwick ' || fail "installed program does not answer --version"
+# The command program stays free of Qt; a window request reaches the desktop program through
+# the installed layout (it keeps running; a missing one ends at once with 127).
+readelf -d "$prefix/bin/tarnwick" | grep NEEDED | grep -q libQt && fail "the installed tarnwick links Qt"
+if [ -e "$build/src/app/tarnwick-desktop" ]; then
+    [ -x "$prefix/libexec/tarnwick/tarnwick-desktop" ] || fail "no desktop program in libexec/tarnwick"
+    status=0
+    env -i PATH=/usr/bin:/bin HOME="$prefix/home" XDG_DATA_HOME="$prefix/home/data" XDG_RUNTIME_DIR="$prefix" \
+        DISPLAY=:99 QT_QPA_PLATFORM=offscreen timeout 3 "$prefix/bin/tarnwick" >"$prefix/desktop.log" 2>&1 || status=$?
+    [ $status -eq 124 ] || fail "the installed desktop application ended with $status: $(cat "$prefix/desktop.log")"
+fi
 
 desktop="$prefix/share/applications/tarnwick.desktop"
 if [ -f "$desktop" ]; then

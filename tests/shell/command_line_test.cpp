@@ -29,6 +29,8 @@ const Row kRows[] = {
     { "nothing", {}, CommandKind::Desktop, "", false, N, "" },
     { "project", { "mysite" }, CommandKind::Run, "mysite", false, N, "" },
     { "name with blanks is joined", { "my", "site" }, CommandKind::Run, "my site", false, N, "" },
+    { "leading blank of a name is skipped", { " \tmy", "site" }, CommandKind::Run, "my site", false, N, "" },
+    { "a blank alone names nothing", { " " }, CommandKind::Desktop, "", false, N, "" },
     { "all", { "-all" }, CommandKind::Run, "-all", false, N, "" },
     { "service", { "-service" }, CommandKind::Service, "", false, N, "" },
     { "dry run short", { "-n", "mysite" }, CommandKind::Run, "mysite", true, N, "" },
@@ -122,7 +124,7 @@ TEST(Arguments, ManualPagesNameWhatHelpNames)
             SCOPED_TRACE(option);
             EXPECT_NE(page.find(option), std::string::npos);
         }
-        for (const char* code : { ".B 0\n", ".B 1\n", ".B 2\n" })
+        for (const char* code : { ".B 0\n", ".B 1\n", ".B 2\n", ".B 127\n" })
             EXPECT_NE(page.find(code), std::string::npos) << code;
     }
 }

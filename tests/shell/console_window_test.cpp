@@ -2,12 +2,17 @@
 // lines: the wording of each kind of failure, and the file lines with their site headers.
 
 #include "connect/session_factory.h"
+#include "session/trusted_certificates.h"
+#include "sftp/sftp_session.h"
 #include "shell/console_window.h"
 #include "shell/project_list.h"
 #include "shell/run_controller.h"
 #include "shell/windowless_runner.h"
+#include "support/fake_ftp_server.h"
 #include "support/run_project.h"
 #include "support/scripted_session.h"
+#include "support/ssh_server.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -69,50 +74,99 @@ TEST(ConsoleWindow, EachFailureIsOneLineInWords)
     const MachineOptions options;
     ScriptedServer scripted;
     scripted.localError = [](const std::string& file) { return file.ends_with("secret.html") ? EACCES : 0; };
+    // Real servers fill no disk on demand; the scripted one answers a STOR as a full one does.
+    const auto fullDisk = [](FakeFtpServer::Answer stor) {
+        auto fake = std::make_unique<FakeFtpServer>();
+        fake->greet({ "220 Ready\r\n" });
+        fake->on("USER", "331 Password please\r\n");
+        fake->on("PASS", "230 Logged in\r\n");
+        fake->on("STOR", std::move(stor));
+        return fake;
+    };
+    const bool sshRuns = SshServer::unavailableReason().empty();
+    SshServer ssh;
+    if (sshRuns) {
+        ASSERT_TRUE(ssh.start()) << ssh.error();
+    }
+    TempDir trust;
+    const std::string hostKeys = trust.path() + "/hostkeys";
+    ASSERT_TRUE(!sshRuns || TrustedCertificates(hostKeys).trust(ssh.hostAndPort(), ssh.hostKeyFingerprint()));
 
+    enum class Serves : char { Given, Scripted, FullDisk, Sftp };
     struct Row {
         const char* name;
-        std::string url;
+        std::string url; // for FullDisk and Sftp the server's own
         std::string password;
         const char* file; // the one file of the site
         bool vanishes; // removed once the scan has seen it
-        bool useScripted;
-        std::string expected; // "@" stands for the project and site the line names
+        Serves serves;
+        std::string expected; // "@" stands for the project and site the line names, "%" for the user
+        FakeFtpServer::Answer stor = {};
     };
     const Row rows[] = {
-        { "connection refused", deadUrl, server.password(), "a.html", false, false,
+        { "connection refused", deadUrl, server.password(), "a.html", false, Serves::Given,
             "tarnwick: @: cannot connect to " + deadUrl + ": connection refused\n" },
-        { "unknown host", "nowhere.invalid:2121", server.password(), "a.html", false, false,
+        { "unknown host", "nowhere.invalid:2121", server.password(), "a.html", false, Serves::Given,
             "tarnwick: @: cannot connect to nowhere.invalid:2121: no such host is known\n" },
-        { "login refused", server.url(), "not-the-password", "a.html", false, false,
-            "tarnwick: @: server refused the login for user " + server.user() + ": 530 Authentication failed.\n" },
-        { "TLS refused", "ftpes://" + server.url(), server.password(), "a.html", false, false,
+        { "login refused", server.url(), "not-the-password", "a.html", false, Serves::Given,
+            "tarnwick: @: server refused the login for user %: 530 Authentication failed.\n" },
+        { "TLS refused", "ftpes://" + server.url(), server.password(), "a.html", false, Serves::Given,
             "tarnwick: @: server refused TLS (AUTH TLS), so no password was sent: 500 Command \"AUTH\" not "
             "understood.\n" },
-        { "file vanished", server.url(), server.password(), "gone.html", true, false,
+        { "file vanished", server.url(), server.password(), "gone.html", true, Serves::Given,
             "failed gone.html: vanished before it was sent\n" },
-        { "permission denied on the server", server.url(), server.password(), "locked/page.html", false, false,
+        { "permission denied on the server", server.url(), server.password(), "locked/page.html", false, Serves::Given,
             "failed locked/page.html: the server refused it: 550 Not enough privileges.\n" },
-        { "permission denied locally", "scripted", "", "secret.html", false, true,
+        { "permission denied locally", "", "", "secret.html", false, Serves::Scripted,
             "failed secret.html: cannot be read: permission denied\n" },
+        { "disk full", "", "", "big.html", false, Serves::FullDisk,
+            "failed big.html: the server has no room for it: 452 Insufficient storage space.\n",
+            FakeFtpServer::Answer::replies({ "452 Insufficient storage space.\r\n" }) },
+        { "quota used up while sending", "", "", "big.html", false, Serves::FullDisk,
+            "failed big.html: the server has no room for it: 552 Exceeded storage allocation.\n",
+            FakeFtpServer::Answer::receiving("150 Go ahead\r\n", "552 Exceeded storage allocation.\r\n") },
+        { "SFTP login refused", "", "not-the-password", "a.html", false, Serves::Sftp,
+            "tarnwick: @: server refused the login for user %\n" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        if (row.serves == Serves::Sftp && !sshRuns) {
+            std::printf("skipped \"%s\": %s\n", row.name, SshServer::unavailableReason().c_str());
+            continue;
+        }
+        std::unique_ptr<FakeFtpServer> fake;
+        std::string url = row.url;
+        std::string user = server.user();
+        if (row.serves == Serves::FullDisk) {
+            fake = fullDisk(row.stor);
+            ASSERT_TRUE(fake->start());
+            url = fake->url();
+        } else if (row.serves == Serves::Sftp) {
+            url = "sftp://" + ssh.hostAndPort();
+            user = ssh.user();
+        }
         Project site;
         site.tree.add(row.file, "text");
-        site.addSite(row.url, server.user(), row.password);
+        site.addSite(url, user, row.password).connections = 1;
         SessionFactory factory(options, std::chrono::milliseconds(5000));
-        site.project.sessionMaker = [&](const std::string& url) -> std::unique_ptr<RemoteSession> {
+        site.project.sessionMaker = [&](const std::string& sessionUrl) -> std::unique_ptr<RemoteSession> {
             if (row.vanishes)
                 fs::remove(site.tree.path(row.file));
-            return row.useScripted ? scripted.make(url) : factory.make(url);
+            if (row.serves == Serves::Scripted)
+                return scripted.make(sessionUrl);
+            std::unique_ptr<RemoteSession> session = factory.make(sessionUrl);
+            if (auto* sftp = dynamic_cast<SftpSession*>(session.get()))
+                sftp->setTrustedHostKeysPath(hostKeys);
+            return session;
         };
         Console console(Verbosity::Quiet);
         const std::string output = console.run(site.project);
         std::string expected = row.expected;
         if (size_t at = expected.find('@'); at != std::string::npos)
-            expected.replace(at, 1, "site.ftp, site 1 \"site1\" (" + row.url + ")");
-        EXPECT_EQ(output, expected);
+            expected.replace(at, 1, "site.ftp, site 1 \"site1\" (" + url + ")");
+        if (size_t at = expected.find('%'); at != std::string::npos)
+            expected.replace(at, 1, user);
+        EXPECT_EQ(output, expected) << (fake ? testing::PrintToString(fake->commands()) : std::string());
         ASSERT_EQ(site.project.items.size(), 1u);
         EXPECT_TRUE(site.project.items.front().failed);
     }

@@ -67,7 +67,8 @@ public:
 
     // Starts the program; its standard output goes to output().
     pid_t start(const std::string& argument) { return start(std::vector<std::string> { argument }); }
-    pid_t start(std::vector<std::string> arguments)
+    pid_t start(std::vector<std::string> arguments, const std::vector<std::string>& moreEnvironment = {},
+        std::string program = kProgram)
     {
         std::vector<std::string> environment = {
             "HOME=" + folder.path(),
@@ -75,11 +76,11 @@ public:
             "XDG_CONFIG_HOME=" + folder.path() + "/config",
             "PATH=/usr/bin:/bin",
         };
+        environment.insert(environment.end(), moreEnvironment.begin(), moreEnvironment.end());
         std::vector<char*> envp;
         for (std::string& entry : environment)
             envp.push_back(entry.data());
         envp.push_back(nullptr);
-        std::string program = kProgram;
         std::vector<char*> argv { program.data() };
         for (std::string& argument : arguments)
             argv.push_back(argument.data());
@@ -190,7 +191,7 @@ TEST_F(WindowlessRun, EachLevelOfOutputOfAFirstUpload)
         Home home;
         TestTree site;
         site.add("a.html", "a");
-        // A name the command lines of scripts cannot quote goes up all the same.
+        // A name holding the quote character of command lines goes up all the same.
         site.add("quo\"te.html", "b");
         site.add("sub/c.html", "c");
         home.addProject("demo", site.root(), server.url(), server.user(), server.password());
@@ -684,6 +685,23 @@ size_t occurrences(const std::string& text, const std::string& part)
 // Watch mode as someone editing a live site meets it: a save is online within moments, a
 // build's burst arrives as one run, a file still being written waits until it is closed,
 // a new folder is picked up, and SIGTERM ends the watch at once with the record written.
+namespace {
+
+// Ends a program a test started and did not wait for: a failed assertion must not leave it
+// running after the test.
+struct Reaper {
+    pid_t child;
+    ~Reaper()
+    {
+        if (::waitpid(child, nullptr, WNOHANG) == 0) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+    }
+};
+
+} // namespace
+
 TEST_F(WindowlessRun, WatchUploadsWhatIsSavedUntilSigterm)
 {
     FtpServer server;
@@ -693,17 +711,7 @@ TEST_F(WindowlessRun, WatchUploadsWhatIsSavedUntilSigterm)
     site.add("index.html", "home");
     home.addProject("demo", site.root(), server.url(), server.user(), server.password());
     const pid_t child = home.start(std::vector<std::string> { "--watch", "demo" });
-    // A failed assertion must not leave the watch running after the test.
-    struct Reaper {
-        pid_t child;
-        ~Reaper()
-        {
-            if (::waitpid(child, nullptr, WNOHANG) == 0) {
-                ::kill(child, SIGKILL);
-                ::waitpid(child, nullptr, 0);
-            }
-        }
-    } reaper { child };
+    const Reaper reaper { child };
     const auto onServer = [&](const std::string& path, const std::string& text) {
         return
             [&server, path, text] { return fs::exists(server.pathOf(path)) && readText(server.pathOf(path)) == text; };
@@ -760,4 +768,77 @@ TEST_F(WindowlessRun, WatchUploadsWhatIsSavedUntilSigterm)
     // Sent once: told of as often as the page saved once.
     EXPECT_EQ(occurrences(home.standardOutput(), "held.html"), occurrences(home.standardOutput(), "saved.html"))
         << home.output();
+}
+
+namespace {
+
+// The Qt libraries a running process has mapped, one line each.
+std::string qtMappings(pid_t child)
+{
+    std::string found;
+    for (const std::string& line : linesOf(readText("/proc/" + std::to_string(child) + "/maps")))
+        if (line.find("libQt") != std::string::npos)
+            found += line + "\n";
+    return found;
+}
+
+std::string executableOf(pid_t child)
+{
+    std::error_code error;
+    return fs::read_symlink("/proc/" + std::to_string(child) + "/exe", error).string();
+}
+
+} // namespace
+
+// A run without a window maps no Qt library, even with a display at hand; a window request
+// replaces the program by the desktop program, which has them.
+TEST_F(WindowlessRun, OnlyTheDesktopMapsQt)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.start()) << server.error();
+    Home home;
+    TestTree site;
+    site.add("index.html", "home");
+    home.addProject("demo", site.root(), server.url(), server.user(), server.password());
+    const std::vector<std::string> display { "DISPLAY=:99", "QT_QPA_PLATFORM=offscreen",
+        "XDG_RUNTIME_DIR=" + home.folder.path() };
+
+    const pid_t watching = home.start({ "--watch", "-q", "demo" }, display);
+    const Reaper watchReaper { watching };
+    ASSERT_TRUE(waitFor([&] { return fs::exists(server.pathOf("index.html")); })) << home.output();
+    EXPECT_EQ(qtMappings(watching), "");
+    EXPECT_EQ(executableOf(watching), kProgram);
+    ::kill(watching, SIGTERM);
+    EXPECT_EQ(home.wait(watching), 0) << home.output();
+
+    if (!fs::exists(TARNWICK_BINARY_DIR "/src/app/tarnwick-desktop"))
+        GTEST_SKIP() << "built without the desktop application";
+    const pid_t desktop = home.start(std::vector<std::string> {}, display);
+    const Reaper desktopReaper { desktop };
+    EXPECT_TRUE(waitFor([&] { return executableOf(desktop).ends_with("/tarnwick-desktop"); })) << executableOf(
+        desktop) << "\n" << home.output();
+    EXPECT_TRUE(waitFor([&] { return !qtMappings(desktop).empty(); })) << home.output();
+}
+
+// Without its desktop program the command program still runs without a window, and a window
+// request ends at once with a message that says where it looked.
+TEST_F(WindowlessRun, WithoutTheDesktopProgramAWindowRequestSaysWhy)
+{
+    Home home;
+    TestTree site;
+    site.add("index.html", "home");
+    home.addProject("demo", site.root(), "127.0.0.1:1", "nobody", "nothing");
+    const std::string alone = home.folder.path() + "/alone/bin/tarnwick";
+    fs::create_directories(fs::path(alone).parent_path());
+    fs::copy_file(kProgram, alone);
+    const std::vector<std::string> display { "DISPLAY=:99" };
+
+    EXPECT_EQ(home.wait(home.start({ "-n", "demo" }, display, alone)), 0) << home.output();
+    EXPECT_NE(home.standardOutput().find("1 to upload"), std::string::npos) << home.output();
+
+    EXPECT_EQ(home.wait(home.start({}, display, alone)), 127) << home.output();
+    EXPECT_EQ(home.standardError(),
+        "tarnwick: cannot start the desktop application: tarnwick-desktop is neither in " + home.folder.path()
+            + "/alone/bin nor in " + home.folder.path()
+            + "/alone/libexec/tarnwick (a run without a window needs a project name or -all)\n");
 }
