@@ -69,6 +69,7 @@ int main(int argc, char** argv)
     options.verbosity = command.verbosity;
     options.allowDeleteAll = command.allowDeleteAll;
     options.watch = command.watch;
+    options.uploadRateLimit = command.uploadRateLimit;
     options.progressLine = command.verbosity != Verbosity::Quiet && ::isatty(STDOUT_FILENO) == 1;
     WindowlessRunner runner(application, stdout, options);
     return runner.run(command.kind == CommandKind::Service ? std::string("-service") : command.target);
