@@ -1,10 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // One FTP or SFTP account. Project files store name, url, user, pass, startdir, atomic,
-// connections, keyfile and the scripts; the sites book stores name, url, user, pass, startdir
+// connections, keyfile, bwlimit and the scripts; the sites book stores name, url, user, pass, startdir
 // and localDirectory.
 struct FtpSite {
     std::string name;
@@ -28,6 +29,9 @@ struct FtpSite {
     // SFTP: a private key to log in with when the password is empty, after the SSH agent and
     // the default keys. Empty: none.
     std::string keyfile;
+    // Bytes per second all of the site's connections together may upload; 0: no cap. For
+    // links that others share (the office line, a hosting plan that throttles bursts).
+    int64_t uploadRateLimit = 0;
 
     bool operator==(const FtpSite&) const = default;
 };

@@ -2,6 +2,7 @@
 
 #include "config/ascii_case.h"
 #include "config/line_piece_reader.h"
+#include "config/transfer_rate.h"
 #include "platform/file_utils.h"
 
 #include <algorithm>
@@ -30,6 +31,13 @@ int decimalValue(std::string_view text)
     if (negative)
         return static_cast<int>(-value);
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+std::string_view trimmedBlanks(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(" \t\r");
+    return first == std::string_view::npos ? std::string_view()
+                                           : text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
 int clampedConnections(int value)
@@ -141,6 +149,9 @@ void setSiteValue(FtpSite& site, const KeyLine& line)
         site.connections = connectionsValue(value);
     else if (equalsIgnoringCase(key, "keyfile"))
         site.keyfile = std::string(value);
+    else if (equalsIgnoringCase(key, "bwlimit"))
+        // A cap that cannot be read is no cap: guessing one could make a run crawl.
+        site.uploadRateLimit = parseTransferRate(trimmedBlanks(value)).value_or(0);
 }
 
 // Script lines before the first "[site]" have no site to belong to and are dropped.
@@ -285,6 +296,8 @@ std::string ProjectSettings::serialize() const
         appendLine(out, "connections", clampedConnections(site.connections));
         if (!site.keyfile.empty())
             appendLine(out, "keyfile", site.keyfile);
+        if (site.uploadRateLimit > 0)
+            appendLine(out, "bwlimit", transferRateText(site.uploadRateLimit));
         appendList(out, "[pre]", site.preScript);
         appendList(out, "[post]", site.postScript);
     }

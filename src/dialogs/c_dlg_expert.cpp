@@ -1,6 +1,7 @@
 #include "dialogs/c_dlg_expert.h"
 
 #include "config/project_settings.h"
+#include "config/transfer_rate.h"
 #include "dialogs/c_dlg_dir_rules.h"
 #include "dialogs/c_dlg_edit_text.h"
 #include "dialogs/dialog_text.h"
@@ -40,6 +41,7 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     , atomic_(new QCheckBox(strings("expert.atomic"), this))
     , connections_(new QSpinBox(this))
     , keyFile_(new QLineEdit(this))
+    , rateLimit_(new QLineEdit(this))
     , strategy_(new StrategyBox(strings, this))
     , hint_(new QLabel(strings("hints.initial"), this))
 {
@@ -75,6 +77,8 @@ CDlgExpert::CDlgExpert(const UiStrings& strings, ProjectSettings& project, QWidg
     atomic_->setChecked(project.sites.front().atomic);
     connections_->setValue(project.sites.front().connections);
     keyFile_->setText(toQt(project.sites.front().keyfile));
+    if (const int64_t limit = project.sites.front().uploadRateLimit; limit > 0)
+        rateLimit_->setText(toQt(transferRateText(limit)));
     strategy_->showStrategy(project.strategy);
     resize(720, 560);
 }
@@ -126,6 +130,11 @@ CDlgExpert::RowLabels CDlgExpert::addSkipAndConnectionRows(QGridLayout& layout)
     keyFileLabel->setBuddy(keyFile_);
     connectionsRow->addWidget(keyFileLabel);
     connectionsRow->addWidget(keyFile_, 2);
+    auto* rateLimitLabel = new QLabel(strings_("expert.bwlimit"), this);
+    rateLimitLabel->setBuddy(rateLimit_);
+    rateLimit_->setMaximumWidth(80);
+    connectionsRow->addWidget(rateLimitLabel);
+    connectionsRow->addWidget(rateLimit_);
     layout.addLayout(connectionsRow, 2, 1);
     auto* strategyRow = new QHBoxLayout();
     auto* strategyLabel = new QLabel(strings_("web.strategy"), this);
@@ -134,7 +143,7 @@ CDlgExpert::RowLabels CDlgExpert::addSkipAndConnectionRows(QGridLayout& layout)
     strategyRow->addWidget(strategy_, 1);
     layout.addLayout(strategyRow, 3, 0, 1, 2);
     connect(modify, &QPushButton::clicked, this, &CDlgExpert::editDirectoryRules);
-    return { connectionsLabel, keyFileLabel, strategyLabel };
+    return { connectionsLabel, keyFileLabel, strategyLabel, rateLimitLabel };
 }
 
 void CDlgExpert::addHintBox(QGridLayout& layout)
@@ -193,12 +202,23 @@ void CDlgExpert::watchHints(const RowLabels& labels)
     filter->watch(connections_, 1074);
     filter->watch(labels.keyFile, 1075);
     filter->watch(keyFile_, 1075);
+    filter->watch(labels.rateLimit, 1077);
+    filter->watch(rateLimit_, 1077);
     filter->watch(labels.strategy, 1026);
     filter->watch(strategy_, 1026);
 }
 
 void CDlgExpert::accept()
 {
+    const QString rateText = rateLimit_->text().trimmed();
+    const std::optional<int64_t> rateLimit = rateText.isEmpty() ? 0 : parseTransferRate(fromQt(rateText));
+    if (!rateLimit) {
+        // Saving a guess could leave a site crawling or uncapped without a word.
+        hint_->setText(strings_("expert.bwlimitbad"));
+        rateLimit_->setFocus();
+        return;
+    }
+    project_.sites.front().uploadRateLimit = *rateLimit;
     project_.htmlreport = fromQt(report_->text());
     project_.archivdir = fromQt(archive_->text());
     project_.archmax = dialog_text::readLeadingInt(maximum_->text());

@@ -18,7 +18,7 @@ class StrategyBox;
 class UiStrings;
 
 // The less common settings of one project: report, archive, skip lists, and the scripts,
-// atomic replacement and connection count of its first site. Changes go into the project
+// atomic replacement, connection count and upload limit of its first site. Changes go into the project
 // object; the project editor writes the file.
 class CDlgExpert final : public QDialog {
     Q_OBJECT
@@ -46,6 +46,7 @@ public:
     [[nodiscard]] QCheckBox* atomicBox() const { return atomic_; }
     [[nodiscard]] QSpinBox* connectionsBox() const { return connections_; }
     [[nodiscard]] QLineEdit* keyFileField() const { return keyFile_; }
+    [[nodiscard]] QLineEdit* rateLimitField() const { return rateLimit_; }
     [[nodiscard]] StrategyBox* strategyBox() const { return strategy_; }
     [[nodiscard]] QLabel* hintLabel() const { return hint_; }
 
@@ -54,6 +55,7 @@ private:
         QLabel* connections;
         QLabel* keyFile;
         QLabel* strategy;
+        QLabel* rateLimit;
     };
 
     void addReportBox(QGridLayout& layout);
@@ -76,6 +78,7 @@ private:
     QCheckBox* atomic_;
     QSpinBox* connections_;
     QLineEdit* keyFile_;
+    QLineEdit* rateLimit_;
     StrategyBox* strategy_;
     QLabel* hint_;
 };

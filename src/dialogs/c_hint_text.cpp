@@ -21,6 +21,7 @@ const std::vector<HintKey>& CHintText::projectKeys()
         { 1074, "IDC_SPIN_CONNECTIONS" },
         { 1075, "IDC_EDIT_KEYFILE" },
         { 1076, "IDC_CHECK_WATCH" },
+        { 1077, "IDC_EDIT_BWLIMIT" },
     };
     return keys;
 }

@@ -47,12 +47,25 @@ bool splitSite(std::string_view text, int& site, std::string_view& rest)
     return site >= 1 && !rest.empty();
 }
 
+// A record as recordBegun writes it: time with its fraction and a size, nothing less; text
+// that merely looks like one is part of a path.
+std::optional<RecordedFile> parseBegunRecord(std::string_view text)
+{
+    if (text.empty() || text.front() < '0' || text.front() > '9')
+        return std::nullopt;
+    std::optional<RecordedFile> record = parseRecordedFile(text);
+    if (record && (record->nanoseconds < 0 || record->size < 0))
+        return std::nullopt;
+    return record;
+}
+
 // One run's confirmations, per file the set of sites that confirmed it.
 struct Segment {
     int sites = 0;
     std::map<std::string, std::pair<RecordedFile, std::vector<bool>>> uploads;
     std::map<std::string, std::vector<bool>> deletions;
     std::set<std::pair<int, std::string>> begun;
+    std::map<std::pair<int, std::string>, RecordedFile> begunAs;
 
     void fold(RunJournal::Confirmed& into) const
     {
@@ -60,7 +73,15 @@ struct Segment {
             for (size_t site = 0; site < upload.second.size(); ++site)
                 if (upload.second[site])
                     into.unfinished.erase({ static_cast<int>(site + 1), path });
-        into.unfinished.insert(begun.begin(), begun.end());
+        for (const auto& key : begun) {
+            into.unfinished.insert(key);
+            // A later begin without a record (an older version) says nothing of the file.
+            if (const auto record = begunAs.find(key); record != begunAs.end())
+                into.begunAs[key] = record->second;
+            else
+                into.begunAs.erase(key);
+        }
+        std::erase_if(into.begunAs, [&into](const auto& entry) { return !into.unfinished.contains(entry.first); });
         const auto everySite = [](const std::vector<bool>& seen) {
             for (bool one : seen)
                 if (!one)
@@ -137,9 +158,9 @@ void RunJournal::recordDeletion(int site, const std::string& path)
     append("d " + std::to_string(site) + ' ' + path + '\n');
 }
 
-void RunJournal::recordBegun(int site, const std::string& path)
+void RunJournal::recordBegun(int site, const std::string& path, const RecordedFile* asBegun)
 {
-    append("b " + std::to_string(site) + ' ' + path + '\n');
+    append("b " + std::to_string(site) + ' ' + (asBegun != nullptr ? recordText(path, *asBegun) : path) + '\n');
 }
 
 void RunJournal::append(const std::string& line)
@@ -195,7 +216,7 @@ std::optional<RunJournal::Confirmed> RunJournal::read(const std::string& path)
             for (char c : count)
                 sites = c >= '0' && c <= '9' && sites >= 0 ? sites * 10 + (c - '0') : -1;
             if (sites >= 1)
-                segment = Segment { sites, {}, {}, {} };
+                segment = Segment { sites, {}, {}, {}, {} };
             continue;
         }
         // Lines before any readable header belong to no run whose sites are known.
@@ -220,7 +241,17 @@ std::optional<RunJournal::Confirmed> RunJournal::read(const std::string& path)
             entry.second[index] = true;
             segment->begun.erase({ site, std::string(body.substr(0, equals)) });
         } else if (line[0] == 'b') {
-            segment->begun.insert({ site, std::string(body) });
+            // A path may hold "=": only a readable record after the last one makes it a record.
+            const size_t equals = body.rfind('=');
+            std::optional<RecordedFile> record = equals == std::string_view::npos || equals == 0
+                ? std::nullopt
+                : parseBegunRecord(body.substr(equals + 1));
+            const std::pair<int, std::string> key { site, std::string(record ? body.substr(0, equals) : body) };
+            segment->begun.insert(key);
+            if (record)
+                segment->begunAs[key] = *record;
+            else
+                segment->begunAs.erase(key);
         } else if (line[0] == 'd') {
             auto& seen = segment->deletions[std::string(body)];
             if (seen.empty())

@@ -19,9 +19,11 @@
 //     tarnwick journal 1 sites=2
 //     u 1 /home/u/web/a.html=1165500000.123456789 4096
 //     d 2 /home/u/web/old.html
-//     b 1 /home/u/web/big.pdf
+//     b 1 /home/u/web/big.pdf=1165500000.123456789 734003200 inode:1234
 // "b" marks an upload begun under a part name: unless the same site confirmed it since, its
-// part file may still lie on that server.
+// part file may still lie on that server. The local file as it was when the upload began
+// tells a later run whether the part may be continued; journals of older versions name the
+// path alone.
 // A file counts as confirmed only when every site of its segment confirmed it. A line cut
 // short by a crash (no line end) is ignored.
 //
@@ -40,7 +42,8 @@ public:
     // `site` is 1-based.
     void recordUpload(int site, const std::string& path, const RecordedFile& record);
     void recordDeletion(int site, const std::string& path);
-    void recordBegun(int site, const std::string& path);
+    // `asBegun` (may be nullptr): the local file when the upload began.
+    void recordBegun(int site, const std::string& path, const RecordedFile* asBegun);
     // Forces what was written to the disk and closes the file.
     void close();
 
@@ -50,6 +53,8 @@ public:
         std::set<std::string> deletions;
         // (site, local path) of uploads begun and not confirmed by that site since.
         std::set<std::pair<int, std::string>> unfinished;
+        // The local file as the last of those uploads began, where the journal says.
+        std::map<std::pair<int, std::string>, RecordedFile> begunAs;
         [[nodiscard]] bool empty() const { return uploads.empty() && deletions.empty(); }
     };
     // nullopt when there is no journal (or it cannot be read).

@@ -50,6 +50,7 @@ void RunRecord::load(const std::string& fileList, const std::string& journal)
     journalUploads_.clear();
     marksToClear_.clear();
     unfinished_.clear();
+    begunAs_.clear();
     readRecords(fileList, timeMap);
     // A run killed before its end left the list as it was before that run; what the servers
     // had confirmed by then is in the journal.
@@ -62,6 +63,7 @@ void RunRecord::load(const std::string& fileList, const std::string& journal)
         timeMap.erase(file);
     journalUploads_ = std::move(confirmed->uploads);
     unfinished_ = std::move(confirmed->unfinished);
+    begunAs_ = std::move(confirmed->begunAs);
 }
 
 bool RunRecord::confirmedAsFound(const std::string& path, const RecordedFile& found)
@@ -85,19 +87,32 @@ void RunRecord::confirmUpload(int site, const std::string& path, const RecordedF
     journal_.recordUpload(site, path, record);
     std::lock_guard lock(unfinishedMutex_);
     unfinished_.erase({ site, path });
+    begunAs_.erase({ site, path });
 }
 
-void RunRecord::noteBegun(int site, const std::string& path)
+void RunRecord::noteBegun(int site, const std::string& path, const RecordedFile* asBegun)
 {
-    journal_.recordBegun(site, path);
+    journal_.recordBegun(site, path, asBegun);
     std::lock_guard lock(unfinishedMutex_);
     unfinished_.insert({ site, path });
+    if (asBegun != nullptr)
+        begunAs_[{ site, path }] = *asBegun;
+    else
+        begunAs_.erase({ site, path });
+}
+
+std::optional<RecordedFile> RunRecord::begunAs(int site, const std::string& path)
+{
+    std::lock_guard lock(unfinishedMutex_);
+    const auto found = begunAs_.find({ site, path });
+    return found == begunAs_.end() ? std::nullopt : std::optional<RecordedFile>(found->second);
 }
 
 void RunRecord::confirmPartRemoved(int site, const std::string& path)
 {
     std::lock_guard lock(unfinishedMutex_);
     unfinished_.erase({ site, path });
+    begunAs_.erase({ site, path });
 }
 
 bool RunRecord::keepOnlyUnfinished(const std::string& journal)
@@ -113,8 +128,10 @@ bool RunRecord::keepOnlyUnfinished(const std::string& journal)
     (void)::unlink(fresh.c_str());
     if (!kept.open(fresh, sites))
         return false;
-    for (const auto& [site, path] : unfinished_)
-        kept.recordBegun(site, path);
+    for (const auto& key : unfinished_) {
+        const auto asBegun = begunAs_.find(key);
+        kept.recordBegun(key.first, key.second, asBegun != begunAs_.end() ? &asBegun->second : nullptr);
+    }
     kept.close();
     return ::rename(fresh.c_str(), journal.c_str()) == 0;
 }

@@ -40,7 +40,10 @@ public:
     void confirmDeletion(int site, const std::string& path);
     // An upload of `path` to `site` is about to put a part file there: until it is
     // confirmed, a later run knows to remove that part (see unfinishedUploads).
-    void noteBegun(int site, const std::string& path);
+    // `asBegun` (may be nullptr): the local file as the upload begins, for resumeFrom().
+    void noteBegun(int site, const std::string& path, const RecordedFile* asBegun);
+    // The local file as the unfinished upload of `path` to `site` began, when that is known.
+    [[nodiscard]] std::optional<RecordedFile> begunAs(int site, const std::string& path);
     // The part file of an upload an earlier run left unfinished is gone from `site`.
     void confirmPartRemoved(int site, const std::string& path);
     // (site, local path) of uploads that earlier runs began and no run finished since.
@@ -62,6 +65,7 @@ private:
     // Shared by the connections of a run.
     std::mutex unfinishedMutex_;
     std::set<std::pair<int, std::string>> unfinished_;
+    std::map<std::pair<int, std::string>, RecordedFile> begunAs_;
     int sites_ = 1;
     // Uploads the unfinished run's journal confirmed (see confirmedAsFound).
     std::map<std::string, RecordedFile> journalUploads_;

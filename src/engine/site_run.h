@@ -6,6 +6,7 @@
 #include "engine/run_record.h"
 #include "engine/upload_script.h"
 #include "engine/web_project.h"
+#include "session/rate_limiter.h"
 #include "session/remote_session.h"
 
 #include <atomic>
@@ -33,6 +34,8 @@ struct WebProject::SiteRun {
     // Held for the transcript, the items, the outcome and the event sink while several
     // connections serve the site.
     std::mutex mutex {};
+    // The site's upload cap, shared by its connections; nullptr: none.
+    std::shared_ptr<RateLimiter> rateLimiter {};
 };
 
 // Whether `client` may still be given work: no stop, no lost connection, no used-up budget.

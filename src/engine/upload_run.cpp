@@ -4,6 +4,7 @@
 #include "engine/command_lines.h"
 #include "engine/content_digest.h"
 #include "engine/site_run.h"
+#include "engine/upload_resume.h"
 #include "engine/upload_script.h"
 #include "platform/ascii_case.h"
 #include "platform/file_attributes.h"
@@ -283,9 +284,9 @@ ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const Fil
         });
     const std::string remote = serverPathAt(run.site.startdir, file.put->remotePath);
     client.eventSink().message("--------------- %s\n", putLine(file.put->localPath, remote).c_str());
-    if (run.site.atomic)
-        run.record.noteBegun(run.siteNumber, file.put->localPath);
-    const ClientResult result = client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
+    const bool resume = run.site.atomic && beginUpload(run, file.put->localPath);
+    const ClientResult result = resume ? client.resumeUpload(remote, file.put->localPath)
+                                       : client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
     // Only this put may take that move.
     client.setBeforeReplace({});
     return result;
@@ -295,10 +296,21 @@ void WebProject::expectFile(RemoteSession& client, SiteRun& run, const FileUnit&
 {
     if (!client.startsUploadsEarly())
         return;
-    // Its part may be on the server from now on, and a run cut short must find it.
-    if (run.site.atomic)
-        run.record.noteBegun(run.siteNumber, file.put->localPath);
+    // Its part may be on the server from now on, and a run cut short must find it. What an
+    // earlier run noted of its own begin stays: it tells whether that part can be continued.
+    if (run.site.atomic && !run.record.begunAs(run.siteNumber, file.put->localPath))
+        run.record.noteBegun(run.siteNumber, file.put->localPath, nullptr);
     client.expectUpload(serverPathAt(run.site.startdir, file.put->remotePath), file.put->localPath);
+}
+
+bool WebProject::beginUpload(SiteRun& run, const std::string& localPath)
+{
+    // Decided before this begin is noted: the note replaces what the last one recorded.
+    const std::optional<FileStamp> stamp = stampOfFile(localPath);
+    const bool resume = stamp && mayResume(run.record.begunAs(run.siteNumber, localPath), *stamp);
+    const std::optional<RecordedFile> asBegun = stamp ? std::optional(begunRecordOf(*stamp)) : std::nullopt;
+    run.record.noteBegun(run.siteNumber, localPath, asBegun ? &*asBegun : nullptr);
+    return resume;
 }
 
 void WebProject::sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file)
@@ -483,6 +495,7 @@ void WebProject::RunUpload()
         SiteRun run { makeSession, site, siteNumber, transcript, archive, record, itemsByPath,
             siteOutcomes[static_cast<size_t>(siteNumber - 1)],
             std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) };
+        run.rateLimiter = rateLimiterFor(site);
         serveSite(run);
         transcript.finish();
     }
@@ -495,7 +508,14 @@ std::unique_ptr<RemoteSession> WebProject::newSession(SiteRun& run, FtpEventSink
 {
     std::unique_ptr<RemoteSession> session = run.makeSession(run.site.url);
     prepareSession(*session, run.site, sink);
+    session->setRateLimiter(run.rateLimiter);
     return session;
+}
+
+std::shared_ptr<RateLimiter> WebProject::rateLimiterFor(const FtpSite& site) const
+{
+    const int64_t limit = uploadRateLimitOverride.value_or(site.uploadRateLimit);
+    return limit > 0 ? std::make_shared<RateLimiter>(limit) : nullptr;
 }
 
 void WebProject::prepareSession(RemoteSession& session, const FtpSite& site, FtpEventSink& sink)
@@ -594,7 +614,10 @@ std::vector<WebProject::StepOutcome> WebProject::carryOut(RemoteSession& client,
     const int connections
         = makeSession ? std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) : 1;
     SiteRun run { makeSession, site, 1, noTranscript, archive, record, itemsByPath, outcome, connections };
+    run.rateLimiter = rateLimiterFor(site);
+    client.setRateLimiter(run.rateLimiter);
     executePlan(client, run, plan);
+    client.setRateLimiter(nullptr);
     return stepOutcomes;
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 class FileAttributes;
+class RateLimiter;
 class RemoteSession;
 
 // One web project: its stored settings plus the state and operations of its upload engine.
@@ -82,6 +83,9 @@ public:
     // Asked for one run ("--allow-delete-all"): an empty local folder and any share of
     // deletions are taken as meant.
     bool allowDeleteAll = false;
+    // Asked for one run ("--bwlimit"): the upload cap of every site in bytes per second, 0 for
+    // none, in place of the sites' own.
+    std::optional<int64_t> uploadRateLimitOverride;
 
     // --- Detection (change_detection.cpp, file_list.cpp, command_lines.cpp) ---
     void ClearItems();
@@ -256,6 +260,11 @@ private:
     // A session for the run's site reporting to `sink`, with the run's stop, trust store and
     // the site's key file and atomic uploads; not connected yet.
     [[nodiscard]] std::unique_ptr<RemoteSession> newSession(SiteRun& run, FtpEventSink& sink);
+    // The cap this run puts on uploads to `site`; nullptr: none.
+    [[nodiscard]] std::shared_ptr<RateLimiter> rateLimiterFor(const FtpSite& site) const;
+    // Notes in the record that an upload of `localPath` begins under a part name; true when
+    // it may continue the part an earlier one left (see mayResume).
+    [[nodiscard]] bool beginUpload(SiteRun& run, const std::string& localPath);
     // One site's turn of RunUpload: connect, folders, pre-script, the queued commands,
     // deletions, post-script, report, pruning, quit.
     void serveSite(SiteRun& run);

@@ -124,6 +124,9 @@ public:
     // the part and rename it only once it agrees.
     ClientResult uploadWithRetry(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1) override;
+    // REST and STOR from the size the part has, or APPE where the server refuses REST for
+    // uploads; a server that refuses both gets the whole file.
+    ClientResult resumeUpload(const std::string& remoteName, const std::string& localName) override;
     [[nodiscard]] bool sameSizeOnServer(const std::string& remoteName, const std::string& localName) override;
     // LIST with `argument` unchanged (may be empty); the text stays in lastListing().
     ClientResult list(const std::string& argument);
@@ -186,6 +189,19 @@ private:
     // Copies the open file at `descriptor` onto a data stream, telling the sink of each block
     // when `tellBytes`.
     [[nodiscard]] Streamed streamFile(int descriptor, ByteStream& stream, bool tellBytes);
+    struct Continued {
+        enum class Outcome {
+            Done, // the server confirmed the rest of the file
+            Refused, // the server continues no upload: a whole send may still work
+            Failed, // lost, stopped or unreadable: whatever reached the part stays for next time
+        };
+        Outcome outcome = Outcome::Failed;
+        int systemError = 0;
+    };
+    // Sends the local file from `offset` on to the end of `part`.
+    [[nodiscard]] Continued continueOnce(const std::string& part, const std::string& localName, int64_t offset);
+    // The size SIZE gives for `part`; nullopt when the server cannot say.
+    [[nodiscard]] std::optional<int64_t> partSize(const std::string& part);
     struct DownloadAttempt {
         ClientResult result;
         bool failed = false; // for the sink's onTransferFailed

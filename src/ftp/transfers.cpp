@@ -326,7 +326,7 @@ FtpClient::UploadAttempt FtpClient::uploadOnce(
 FtpClient::Streamed FtpClient::streamFile(int descriptor, ByteStream& stream, bool tellBytes)
 {
     Streamed streamed;
-    std::vector<char> block(kTransferBlock);
+    std::vector<char> block(uploadBlock(kTransferBlock));
     for (;;) {
         const ssize_t count = read(descriptor, block.data(), block.size());
         if (count < 0 && errno == EINTR)
@@ -340,6 +340,8 @@ FtpClient::Streamed FtpClient::streamFile(int descriptor, ByteStream& stream, bo
             sink_->message("File Error %x\n", static_cast<unsigned>(streamed.localError));
             return streamed;
         }
+        if (!paceUpload(static_cast<size_t>(count)))
+            return streamed;
         const IoResult sent = stream.sendAll(block.data(), static_cast<size_t>(count));
         if (!sent.ok()) {
             if (sent.status == IoResult::Status::TimedOut)

@@ -2,6 +2,7 @@
 
 #include "platform/stop_signal.h"
 #include "session/next_token.h"
+#include "session/rate_limiter.h"
 
 #include <climits>
 #include <filesystem>
@@ -30,6 +31,16 @@ const PeerCertificate& RemoteSession::serverCertificate() const
 bool RemoteSession::stopped() const
 {
     return stopSignal_ != nullptr && stopSignal_->raised();
+}
+
+bool RemoteSession::paceUpload(size_t bytes) const
+{
+    return rateLimiter_ == nullptr || rateLimiter_->take(bytes, stopSignal_);
+}
+
+size_t RemoteSession::uploadBlock(size_t largest) const
+{
+    return rateLimiter_ == nullptr ? largest : rateLimiter_->blockSize(largest);
 }
 
 FtpEventSink* RemoteSession::setEventSink(FtpEventSink* sink)

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@
 #include <vector>
 
 class FtpClient;
+class RateLimiter;
 class StopSignal;
 
 // The TYPE an FTP transfer asks for; other protocols always move the bytes unchanged.
@@ -103,6 +105,10 @@ public:
     // Whether expectUpload() saves anything on this session.
     [[nodiscard]] virtual bool startsUploadsEarly() const { return false; }
 
+    // The site's upload rate cap, shared with its other connections; nullptr (the default)
+    // sends as fast as the link allows.
+    void setRateLimiter(std::shared_ptr<RateLimiter> limiter) { rateLimiter_ = std::move(limiter); }
+
     // Local names are relative to localDirectory() unless absolute. A download never
     // overwrites an existing local file and removes what it wrote when it fails.
     virtual ClientResult download(
@@ -117,6 +123,15 @@ public:
     virtual ClientResult uploadWithRetry(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1)
         = 0;
+    // As uploadWithRetry() with atomic uploads, for a file whose part an earlier upload left on
+    // the server while the local file stayed as it was: the part keeps what it holds and gets
+    // only the rest. A part that cannot be continued (missing, larger than the file, or a
+    // server that refuses to append) is replaced by a whole send. The part replaces the live
+    // file only once its size agrees with the local file's.
+    virtual ClientResult resumeUpload(const std::string& remoteName, const std::string& localName)
+    {
+        return uploadWithRetry(remoteName, localName);
+    }
     // True when the sizes agree or cannot be compared.
     [[nodiscard]] virtual bool sameSizeOnServer(const std::string& remoteName, const std::string& localName) = 0;
     struct Listing {
@@ -164,6 +179,11 @@ protected:
     [[nodiscard]] const std::string& keyFile() const { return keyFile_; }
     [[nodiscard]] const StopSignal* stopSignal() const { return stopSignal_; }
     [[nodiscard]] bool hasOwnSink() const { return sink_ != &defaultSink_; }
+    // Waits until `bytes` more may go out under the rate cap (at once without one); false
+    // when the session was stopped meanwhile.
+    [[nodiscard]] bool paceUpload(size_t bytes) const;
+    // How many bytes to send at a time, at most `largest`: less under a low cap.
+    [[nodiscard]] size_t uploadBlock(size_t largest) const;
 
     FtpEventSink* sink_;
 
@@ -172,6 +192,7 @@ private:
     const StopSignal* stopSignal_ = nullptr;
     bool atomicUploads_ = false;
     std::function<void()> beforeReplace_;
+    std::shared_ptr<RateLimiter> rateLimiter_;
     std::string trustedCertificatesPath_; // empty: the data directory's
     std::string keyFile_;
     std::string localDirectory_;

@@ -711,7 +711,7 @@ sftp_file SftpSession::openForWriting(const std::string& target, const std::stri
 SftpSession::Written SftpSession::writeFile(sftp_file remote, int descriptor, const std::string& shown)
 {
     Written written;
-    std::vector<char> block(chunkSize_);
+    std::vector<char> block(uploadBlock(chunkSize_));
     for (;;) {
         if (stopped()) {
             written.failure = serverFailure("put", shown);
@@ -726,6 +726,8 @@ SftpSession::Written SftpSession::writeFile(sftp_file remote, int descriptor, co
             written.failure = localFailure(errno);
             return written;
         }
+        if (!paceUpload(static_cast<size_t>(count)))
+            continue; // the stop is handled above
         if (sftp_write(remote, block.data(), static_cast<size_t>(count)) != count) {
             written.failure = serverFailure("put", shown);
             return written;
@@ -1156,5 +1158,74 @@ ClientResult SftpSession::get(const std::string& remotePath, const std::string& 
         return discard(ClientResult::failed(Failure::RetryItem, 0, error));
     }
     sink_->message("Received %lld Bytes\n", static_cast<long long>(total));
+    return remember(ClientResult::success());
+}
+
+ClientResult SftpSession::resumeUpload(const std::string& remoteName, const std::string& localName)
+{
+    const std::string local = localPath(localName);
+    const auto whole = [&] { return put(remoteName, local, -1); };
+    std::optional<Target> live = atomicUploads() ? target(remoteName) : std::nullopt;
+    if (!live || live->relative == "/")
+        return whole();
+    const std::string partRelative = uploadPartName(live->relative);
+    const std::string part = serverPathOf(loginFolder_, partRelative);
+    struct stat status { };
+    FileDescriptor file = openRegularFile(local, status);
+    if (file.get() < 0)
+        return whole();
+    const std::optional<int64_t> held = remoteSize(uploadPartName(remoteName));
+    // A part larger than the file is no beginning of it.
+    if (!held || *held <= 0 || *held > static_cast<int64_t>(status.st_size) || !usable())
+        return whole();
+    const auto failed = [&](ClientResult result) {
+        // The part keeps what arrived: the next run continues from there.
+        sink_->onTransferFailed(local);
+        return remember(result);
+    };
+    transcript("put", partRelative);
+    Call call(*this);
+    if (*held < static_cast<int64_t>(status.st_size)) {
+        // Without O_TRUNC the part keeps its bytes; a server that will not open it so gets the
+        // whole file.
+        sftp_file remote = sftp_open(sftp_, part.c_str(), O_WRONLY, 0);
+        if (remote == nullptr) {
+            if (link_ != Link::Ready || !ssh_is_connected(ssh_))
+                return failed(serverFailure("put", partRelative));
+            sink_->message(
+                "%s %s: sending it whole\n", "the server does not continue uploads of", partRelative.c_str());
+            return whole();
+        }
+        if (sftp_seek64(remote, static_cast<uint64_t>(*held)) != 0
+            || ::lseek(file.get(), static_cast<off_t>(*held), SEEK_SET) != static_cast<off_t>(*held)) {
+            (void)sftp_close(remote);
+            return whole();
+        }
+        sink_->onUploadBegins(local, -1);
+        sink_->onFileSize(static_cast<int64_t>(status.st_size) - *held);
+        Written written = writeFile(remote, file.get(), partRelative);
+        const bool closed = sftp_close(remote) == SSH_OK;
+        if (!written.failure && !closed)
+            written.failure = serverFailure("put", partRelative);
+        if (written.failure)
+            return failed(*written.failure);
+        if (*held + written.bytes != static_cast<int64_t>(status.st_size) || changedSinceOpened(file.get(), status)) {
+            sink_->message(
+                "Error %s changed while it was being sent: not published, the next run sends it\n", local.c_str());
+            (void)sftp_unlink(sftp_, part.c_str());
+            return failed(ClientResult::failed(Failure::RetryItem, 0, EAGAIN));
+        }
+    }
+    // Two pieces make a whole only when the server's count says so.
+    if (remoteSize(uploadPartName(remoteName)) != static_cast<int64_t>(status.st_size)) {
+        if (!usable())
+            return failed(lastResult_);
+        sink_->message("%s %s: sending it whole\n", "the continued upload does not add up for", partRelative.c_str());
+        return whole();
+    }
+    if (const std::function<void()> beforeReplace = takeBeforeReplace())
+        beforeReplace();
+    if (ClientResult placed = moveIntoPlace(partRelative, live->relative); !placed)
+        return failed(placed);
     return remember(ClientResult::success());
 }

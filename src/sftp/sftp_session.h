@@ -63,6 +63,8 @@ public:
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1) override;
     ClientResult uploadWithRetry(const std::string& remoteName, const std::string& localName,
         TransferMode mode = TransferMode::Image, int64_t expectedSize = -1) override;
+    // An offset write into the part from the size it has.
+    ClientResult resumeUpload(const std::string& remoteName, const std::string& localName) override;
     ClientResult download(
         const std::string& remoteName, const std::string& localName, TransferMode mode = TransferMode::Image) override;
     [[nodiscard]] bool sameSizeOnServer(const std::string& remoteName, const std::string& localName) override;

@@ -1,5 +1,6 @@
 #include "shell/command_line.h"
 
+#include "config/transfer_rate.h"
 #include "shell/app_info.h"
 
 #include <string_view>
@@ -56,7 +57,9 @@ const char* runOnlyOption(const CommandLine& result, const OutputFlags& output)
         return "--dry-run";
     if (output.quiet)
         return "--quiet";
-    return output.verbose > 0 ? "--verbose" : nullptr;
+    if (output.verbose > 0)
+        return "--verbose";
+    return result.uploadRateLimit ? "--bwlimit" : nullptr;
 }
 
 // Two options that ask for different things at once; empty when there are none.
@@ -70,6 +73,8 @@ std::string conflictingOptions(const CommandLine& result, const OutputFlags& out
         return checkOption + " and --dry-run exclude each other";
     if (result.watch && (result.dryRun || checking))
         return "--watch and " + (result.dryRun ? std::string("--dry-run") : checkOption) + " exclude each other";
+    if (result.uploadRateLimit && checking)
+        return "--bwlimit and " + checkOption + " exclude each other";
     if (result.allowDeleteAll && checking)
         return "--allow-delete-all and " + checkOption + " exclude each other";
     return {};
@@ -119,6 +124,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             if (result.check != CommandLine::Check::None && result.check != check)
                 return usageError("--compare and --repair exclude each other");
             result.check = check;
+        } else if (word == "--bwlimit" || word.starts_with("--bwlimit=")) {
+            const bool joined = word.size() > 9;
+            if (!joined && index + 1 == arguments.size())
+                return usageError("--bwlimit needs a rate: bytes per second, or with k, M or G (4M, 500k)");
+            const std::string rate = joined ? word.substr(10) : arguments[++index];
+            result.uploadRateLimit = parseTransferRate(rate);
+            if (!result.uploadRateLimit)
+                return usageError("--bwlimit \"" + rate
+                    + "\" is no rate: bytes per second of at least 1024, or with k, M or G (4M, 500k); 0 for no cap");
         } else if (word == "-all") {
             all = true;
         } else if (word == "-service") {
@@ -182,6 +196,9 @@ std::string usageText()
            "                           a moment of its saving, until SIGTERM or Ctrl-C\n"
            "      --allow-delete-all   let this run delete on the server whatever is gone locally, even\n"
            "                           every file (beyond the project's maxdelete share)\n"
+           "      --bwlimit RATE       upload at most RATE bytes per second to each site, shared by its\n"
+           "                           connections; k, M and G multiply by 1024 (4M, 500k); 0: no cap.\n"
+           "                           In place of the sites' own cap, for this run\n"
            "      --compare            list what differs between each site and the local folder;\n"
            "                           change nothing (exit 0: all in step, 1: not)\n"
            "      --repair             bring each site in line with the local folder: send what\n"

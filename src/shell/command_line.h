@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,9 @@ struct CommandLine {
     bool allowDeleteAll = false;
     // For Run: after the run, upload what changes in the local folders until stopped.
     bool watch = false;
+    // For Run: --bwlimit RATE, the upload cap of this run for every site in bytes per second
+    // (0: none), in place of the sites' own.
+    std::optional<int64_t> uploadRateLimit;
     std::vector<std::string> trustArguments; // HOST:PORT and FINGERPRINT
     std::string error;
 };

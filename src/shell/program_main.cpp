@@ -44,9 +44,11 @@ int runProgram(int argc, char** argv, DesktopStart startDesktop)
     }
 
     // A dry run, a check, and a run asked for less or more output report on the terminal
-    // even where a desktop is at hand.
+    // even where a desktop is at hand; so does a run given options only this run knows, which
+    // the desktop would not honour.
     const bool windowless = command.kind == CommandKind::Service || command.dryRun
         || command.verbosity != Verbosity::Normal || command.check != CommandLine::Check::None
+        || command.allowDeleteAll || command.uploadRateLimit.has_value()
         || (command.kind == CommandKind::Run && !hasDisplay());
     if (!windowless && hasDisplay() && startDesktop != nullptr)
         return startDesktop(argc, argv);
@@ -65,6 +67,7 @@ int runProgram(int argc, char** argv, DesktopStart startDesktop)
     options.verbosity = command.verbosity;
     options.allowDeleteAll = command.allowDeleteAll;
     options.watch = command.watch;
+    options.uploadRateLimit = command.uploadRateLimit;
     options.progressLine = command.verbosity != Verbosity::Quiet && ::isatty(STDOUT_FILENO) == 1;
     WindowlessRunner runner(application, stdout, options);
     return runner.run(command.kind == CommandKind::Service ? std::string("-service") : command.target);

@@ -293,6 +293,9 @@ int WindowlessRunner::run(const std::string& argument)
     if (options_.allowDeleteAll)
         for (WebProject* project : chosenProjects(application_.projects(), argument))
             project->allowDeleteAll = true;
+    if (options_.uploadRateLimit)
+        for (WebProject* project : chosenProjects(application_.projects(), argument))
+            project->uploadRateLimitOverride = options_.uploadRateLimit;
     if (options_.dryRun)
         return dryRun(argument);
     if (options_.watch || argument == "-service") {

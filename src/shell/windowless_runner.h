@@ -2,7 +2,9 @@
 
 #include "shell/command_line.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ struct WindowlessOptions {
     Verbosity verbosity = Verbosity::Normal;
     bool progressLine = false; // the output is a terminal: show the uploads' progress in place
     bool allowDeleteAll = false; // the run may delete whatever is gone locally
+    std::optional<int64_t> uploadRateLimit; // --bwlimit: in place of every site's own cap
     bool watch = false; // after a first run, upload what changes in the local folders until SIGTERM
 };
 

@@ -51,6 +51,7 @@ ProjectSettings richProject(const std::string& path)
     second.pass = "ü€";
     second.atomic = false;
     second.connections = 16;
+    second.uploadRateLimit = 1536 * 1024;
     project.sites = { first, second };
     project.forbiddenDirectories = { "*/_vti_cnf", "*/.git" };
     project.forbiddenFiles = { "*.bak", "*~" };
@@ -263,6 +264,15 @@ TEST(ProjectSettings, ReaderEdgeCases)
                 for (const FtpSite& site : p.sites)
                     counts.push_back(site.connections);
                 EXPECT_EQ(counts, (std::vector<int> { 1, 16, 4, 4, 7, 1, 4, 12 }));
+            } },
+        { "bwlimit reads rates as written; one that cannot be read is no cap",
+            "[site]\nbwlimit=4M\n[site]\nBWLIMIT= 500k \n[site]\nbwlimit=2048\n[site]\nbwlimit=fast\n[site]\n"
+            "[site]\nbwlimit=-4M\n[site]\nbwlimit=100\n",
+            [](const ProjectSettings& p) {
+                std::vector<int64_t> limits;
+                for (const FtpSite& site : p.sites)
+                    limits.push_back(site.uploadRateLimit);
+                EXPECT_EQ(limits, (std::vector<int64_t> { 4 << 20, 500 << 10, 2048, 0, 0, 0, 0 }));
             } },
         { "a lone CR stays part of the value", "[site]\nname=a\rb\r\r\n",
             [](const ProjectSettings& p) {

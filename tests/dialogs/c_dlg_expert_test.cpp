@@ -149,6 +149,38 @@ TEST(CDlgExpert, ConnectionsLoadsTheSiteCountWithinRangeAndHasItsHint)
     }
 }
 
+TEST(CDlgExpert, UploadLimitIsReadAsARateAndAnUnreadableOneIsNotSaved)
+{
+    qtTestApplication();
+    struct Row {
+        const char* typed;
+        std::optional<int64_t> saved; // nullopt: refused, the site keeps its limit
+    };
+    const Row rows[] = { { "4M", 4 << 20 }, { " 500k ", 500 << 10 }, { "", 0 }, { "0", 0 }, { "fast", std::nullopt },
+        { "10", std::nullopt } };
+    for (UiLanguage language : { UiLanguage::English, UiLanguage::German }) {
+        const UiStrings strings(language);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.typed);
+            ProjectSettings settings = project();
+            settings.sites.front().uploadRateLimit = 3 << 20;
+            CDlgExpert dialog(strings, settings);
+            EXPECT_EQ(dialog.rateLimitField()->text(), "3M");
+            QEvent enter(QEvent::Enter);
+            QCoreApplication::sendEvent(dialog.rateLimitField(), &enter);
+            EXPECT_TRUE(dialog.hintLabel()->text().contains("--bwlimit")) << dialog.hintLabel()->text().toStdString();
+            dialog.rateLimitField()->setText(row.typed);
+            dialog.accept();
+            EXPECT_EQ(dialog.result(), row.saved ? QDialog::Accepted : QDialog::Rejected);
+            EXPECT_EQ(settings.sites.front().uploadRateLimit, row.saved.value_or(3 << 20));
+            if (!row.saved) {
+                EXPECT_TRUE(dialog.hintLabel()->text().contains("4M, 500k"))
+                    << dialog.hintLabel()->text().toStdString();
+            }
+        }
+    }
+}
+
 // Each entry stores its own value; one no entry names (written by hand) survives a visit.
 TEST(CDlgExpert, StrategyBoxOffersEveryStrategyAndKeepsAnUnknownOne)
 {

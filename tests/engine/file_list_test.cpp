@@ -1,6 +1,7 @@
 #include "engine/web_project.h"
 
 #include "engine/run_journal.h"
+#include "engine/run_record.h"
 
 #include "platform/file_utils.h"
 #include "support/temp_dir.h"
@@ -243,6 +244,71 @@ TEST_F(FileList, JournalOfUnfinishedRunsCountsWhatEverySiteConfirmed)
         readFrom("/w/a=1\n/w/b=2\n");
         EXPECT_EQ(project.timeMap, row.expected);
     }
+}
+
+// Which uploads a part may be left of, and what the local file was as each began: journals of
+// older versions name the path alone, and a path may hold "=" and digits of its own.
+TEST_F(FileList, JournalTellsWhatUnfinishedUploadsBeganAs)
+{
+    using Key = std::pair<int, std::string>;
+    struct Row {
+        const char* name;
+        std::string journal;
+        std::set<Key> unfinished;
+        std::map<Key, RecordedFile> begunAs;
+    };
+    const std::string one = "tarnwick journal 1 sites=1\n";
+    const std::string two = "tarnwick journal 1 sites=2\n";
+    RecordedFile withInode(5, 7, 9000000);
+    withInode.inode = 42;
+    const Row rows[] = {
+        { "older journal: path alone", one + "b 1 /w/big.mp4\n", { { 1, "/w/big.mp4" } }, {} },
+        { "with the file as begun", one + "b 1 /w/big.mp4=5.000000007 9000000 inode:42\n", { { 1, "/w/big.mp4" } },
+            { { { 1, "/w/big.mp4" }, withInode } } },
+        { "equals and digits in an older path", one + "b 1 /w/v=2 3\n", { { 1, "/w/v=2 3" } }, {} },
+        { "equals in a path with a record", one + "b 1 /w/a=b.bin=5.000000007 9\n", { { 1, "/w/a=b.bin" } },
+            { { { 1, "/w/a=b.bin" }, { 5, 7, 9 } } } },
+        { "confirmed since", one + "b 1 /w/big.mp4=5.000000007 9\nu 1 /w/big.mp4=5.000000007 9\n", {}, {} },
+        { "confirmed by the other site only", two + "b 1 /w/x=5.000000007 9\nb 2 /w/x=5.000000007 9\nu 2 /w/x=5\n",
+            { { 1, "/w/x" } }, { { { 1, "/w/x" }, { 5, 7, 9 } } } },
+        { "begun again by a later run", one + "b 1 /w/x=5.000000007 9\n" + one + "b 1 /w/x=6.000000000 10\n",
+            { { 1, "/w/x" } }, { { { 1, "/w/x" }, { 6, 0, 10 } } } },
+        { "begun again by an older version", one + "b 1 /w/x=5.000000007 9\n" + one + "b 1 /w/x\n", { { 1, "/w/x" } },
+            {} },
+        { "line cut short", one + "b 1 /w/x=5.000000007 9", {}, {} },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        dir.writeFile("site.ftp.txt.journal", row.journal);
+        std::optional<RunJournal::Confirmed> confirmed = RunJournal::read(project.journalPath());
+        ASSERT_TRUE(confirmed);
+        EXPECT_EQ(confirmed->unfinished, row.unfinished);
+        EXPECT_EQ(confirmed->begunAs, row.begunAs);
+    }
+}
+
+// The journal a finished run leaves for the next one keeps what each unfinished upload
+// began as, or that part could never be continued.
+TEST_F(FileList, FinishedRunKeepsWhatUnfinishedUploadsBeganAs)
+{
+    RunRecord record;
+    record.load(project.filelist, project.journalPath());
+    ASSERT_TRUE(record.beginRun(project.journalPath(), 2));
+    const RecordedFile big(5, 7, 9000000);
+    record.noteBegun(1, "/w/big.mp4", &big);
+    record.noteBegun(2, "/w/old.bin", nullptr);
+    record.noteBegun(1, "/w/done.bin", &big);
+    record.confirmUpload(1, "/w/done.bin", big);
+    record.endRun();
+    ASSERT_TRUE(record.commit(project.filelist, project.journalPath(), {}, nullptr));
+
+    RunRecord next;
+    next.load(project.filelist, project.journalPath());
+    EXPECT_EQ(
+        next.unfinishedUploads(), (std::set<std::pair<int, std::string>> { { 1, "/w/big.mp4" }, { 2, "/w/old.bin" } }));
+    EXPECT_EQ(next.begunAs(1, "/w/big.mp4"), big);
+    EXPECT_EQ(next.begunAs(2, "/w/old.bin"), std::nullopt);
+    EXPECT_EQ(next.begunAs(1, "/w/done.bin"), std::nullopt);
 }
 
 TEST_F(FileList, WritingTheListRetiresTheJournal)

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -357,6 +358,29 @@ TEST(UploadRunCommands, OneSmallFileSendsOnlyWhatItNeeds)
                       [](const std::string& line) { return line.rfind("MKD /sub", 0) == 0; }),
             0);
     }
+}
+
+// The site's cap holds for all its connections together: 20 MiB at 4 MiB/s over four
+// connections cannot arrive in much under five seconds. The upper bound only keeps a stalled
+// run from passing.
+TEST(UploadRunRateCap, ConnectionsShareTheSiteCap)
+{
+    FtpServer server;
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server);
+    site.project.sites[0].connections = 4;
+    site.project.sites[0].uploadRateLimit = 4 << 20;
+    for (int i = 0; i < 20; ++i)
+        site.tree.add("media/clip" + std::to_string(i) + ".bin", std::string(1 << 20, static_cast<char>('a' + i)));
+    const auto started = std::chrono::steady_clock::now();
+    site.run();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(site.sink.count("OK "), 20u);
+    EXPECT_EQ(site.sink.bytes.load(), 20 << 20);
+    EXPECT_GE(seconds, 4.5);
+    EXPECT_LE(seconds, 6.0);
+    EXPECT_EQ(compareTrees(site.tree.root(), server.root()), std::vector<std::string>());
 }
 
 TEST(UploadRun, ArchivesReplacedAndDeletedFilesAndPrunesTheArchive)

@@ -692,3 +692,82 @@ TEST(ScriptedOutcomes, FailureSaysWhatTheCallerShouldDoNext)
         server.join();
     }
 }
+
+// Continuing a part: REST and STOR where the server takes them, APPE where it refuses REST,
+// and a whole send where the part cannot be continued. Only a part whose size then agrees
+// is renamed into place.
+TEST_F(ScriptedTransfers, ResumedUploadContinuesThePartOrSendsTheWholeFile)
+{
+    const std::string part = uploadPartName("big.bin");
+    struct Row {
+        const char* name;
+        std::vector<std::pair<std::string, std::vector<Answer>>> answers;
+        std::vector<std::string> commands; // after TYPE I and the first SIZE of the part
+        std::vector<std::string> received;
+    };
+    const Answer stored = Answer::receiving("150 Ok\r\n", "226 Done\r\n");
+    const auto replies = [](const char* reply) { return Answer::replies({ reply }); };
+    const auto then = [&part](std::vector<std::string> commands) {
+        for (const std::string& placed :
+            { "SIZE " + part, "RNFR " + part, std::string("RNTO big.bin"), std::string("bye") })
+            commands.push_back(placed);
+        return commands;
+    };
+    const Row rows[] = {
+        { "rest and stor", { { "SIZE", { replies("213 4\r\n"), replies("213 10\r\n") } }, { "STOR", { stored } } },
+            then({ "PORT", "REST 4", "STOR " + part }), { "456789" } },
+        { "rest refused: append",
+            { { "SIZE", { replies("213 4\r\n"), replies("213 10\r\n") } }, { "REST", { replies("502 No\r\n") } },
+                { "APPE", { stored } } },
+            then({ "PORT", "REST 4", "APPE " + part }), { "456789" } },
+        { "both refused: whole",
+            { { "SIZE", { replies("213 4\r\n"), replies("213 10\r\n") } },
+                { "STOR", { replies("550 Restart not permitted\r\n"), stored } },
+                { "APPE", { replies("550 No\r\n") } } },
+            then({ "PORT", "REST 4", "STOR " + part, "REST 0", "APPE " + part, "PORT", "STOR " + part }),
+            { "0123456789" } },
+        { "no part left",
+            { { "SIZE", { replies("550 No such file\r\n"), replies("213 10\r\n") } }, { "STOR", { stored } } },
+            then({ "PORT", "STOR " + part }), { "0123456789" } },
+        { "part larger than the file",
+            { { "SIZE", { replies("213 20\r\n"), replies("213 10\r\n") } }, { "STOR", { stored } } },
+            then({ "PORT", "STOR " + part }), { "0123456789" } },
+        { "continued part does not add up",
+            { { "SIZE", { replies("213 4\r\n"), replies("213 9\r\n"), replies("213 10\r\n") } },
+                { "STOR", { stored } } },
+            then({ "PORT", "REST 4", "STOR " + part, "SIZE " + part, "PORT", "STOR " + part }),
+            { "456789", "0123456789" } },
+    };
+    local.writeFile("big.bin", "0123456789");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeFtpServer scripted;
+        scripted.on("USER", "230 Logged in\r\n");
+        scripted.on("FEAT", "211-Features:\r\n SIZE\r\n211 End\r\n");
+        scripted.on("RNFR", "350 Ready\r\n");
+        scripted.on("RNTO", "250 Renamed\r\n");
+        for (const auto& [verb, answers] : row.answers)
+            for (const Answer& answer : answers)
+                scripted.on(verb, answer);
+        if (std::none_of(
+                row.answers.begin(), row.answers.end(), [](const auto& answer) { return answer.first == "REST"; }))
+            scripted.on("REST", "350 Restarting\r\n");
+        ASSERT_TRUE(scripted.start());
+        FtpClient resuming { options };
+        resuming.setEventSink(&sink);
+        resuming.setAtomicUploads(true);
+        ASSERT_TRUE(resuming.connect(scripted.url(), "u", ""));
+        ASSERT_TRUE(resuming.setLocalDirectory(local.path()));
+        EXPECT_EQ(resuming.resumeUpload("big.bin", "big.bin").code, 226);
+        resuming.quit();
+        scripted.join();
+        std::vector<std::string> commands;
+        for (const std::string& command : scripted.commands())
+            if (command != "FEAT" && command != "USER u" && command.rfind("OPTS", 0) != 0)
+                commands.push_back(command.rfind("PORT ", 0) == 0 ? "PORT" : command);
+        std::vector<std::string> expected = { "TYPE I", "SIZE " + part };
+        expected.insert(expected.end(), row.commands.begin(), row.commands.end());
+        EXPECT_EQ(commands, expected);
+        EXPECT_EQ(scripted.received(), row.received);
+    }
+}

@@ -94,12 +94,51 @@ TEST(Arguments, TrustCertKeepsItsTwoWords)
     EXPECT_EQ(parsed.trustArguments, (std::vector<std::string> { "host:990", "AB:CD" }));
 }
 
+struct RateRow {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::optional<int64_t> rate; // nullopt: a usage error naming errorPart
+    const char* errorPart;
+};
+
+const RateRow kRateRows[] = {
+    { "megabytes", { "--bwlimit", "4M", "mysite" }, 4 << 20, "" },
+    { "kilobytes after the name", { "mysite", "--bwlimit", "500k" }, 500 << 10, "" },
+    { "plain bytes, joined", { "--bwlimit=100000", "-all" }, 100000, "" },
+    { "zero lifts the sites' caps", { "--bwlimit", "0", "mysite" }, 0, "" },
+    { "with dry run and quiet", { "-nq", "--bwlimit", "1G", "mysite" }, int64_t { 1 } << 30, "" },
+    { "no rate follows", { "mysite", "--bwlimit" }, std::nullopt, "--bwlimit needs a rate" },
+    { "empty joined rate", { "--bwlimit=", "mysite" }, std::nullopt, "\"\" is no rate" },
+    { "unknown unit", { "--bwlimit", "4X", "mysite" }, std::nullopt, "\"4X\" is no rate" },
+    { "negative", { "--bwlimit", "-1", "mysite" }, std::nullopt, "\"-1\" is no rate" },
+    { "too slow to keep a connection", { "--bwlimit", "10", "mysite" }, std::nullopt, "at least 1024" },
+    { "the project name is not a rate", { "--bwlimit", "mysite" }, std::nullopt, "\"mysite\" is no rate" },
+    { "without a project", { "--bwlimit", "4M" }, std::nullopt, "--bwlimit needs a project name" },
+    { "with the scheduler", { "-service", "--bwlimit", "4M" }, std::nullopt, "-service takes no other option" },
+    { "with repair", { "--repair", "--bwlimit", "4M", "mysite" }, std::nullopt, "exclude each other" },
+};
+
+TEST(Arguments, RateLimitRowsReadAsExpected)
+{
+    for (const RateRow& row : kRateRows) {
+        SCOPED_TRACE(row.name);
+        CommandLine parsed = parseCommandLine(row.arguments);
+        if (!row.rate) {
+            EXPECT_EQ(parsed.kind, CommandKind::UsageError);
+            EXPECT_NE(parsed.error.find(row.errorPart), std::string::npos) << parsed.error;
+            continue;
+        }
+        EXPECT_EQ(parsed.kind, CommandKind::Run) << parsed.error;
+        EXPECT_EQ(parsed.uploadRateLimit, row.rate);
+    }
+}
+
 // Every option the parser knows appears in --help, on a line of its own, and so do the exit codes.
 TEST(Arguments, HelpNamesEveryOptionAndTheExitCodes)
 {
     const std::string help = usageText();
     for (const char* option : { "-all", "-service", "-n, --dry-run", "-q, --quiet", "-v, --verbose", "--trust-cert",
-             "-h, --help", "-V, --version" }) {
+             "--bwlimit RATE", "-h, --help", "-V, --version" }) {
         SCOPED_TRACE(option);
         EXPECT_NE(help.find("  " + std::string(option)), std::string::npos);
     }
@@ -120,7 +159,7 @@ TEST(Arguments, ManualPagesNameWhatHelpNames)
         const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         ASSERT_FALSE(page.empty());
         for (const char* option : { "\\-all", "\\-service", "\\-\\-dry\\-run", "\\-\\-quiet", "\\-\\-verbose", "\\-vv",
-                 "\\-\\-trust\\-cert", "\\-\\-help", "\\-\\-version" }) {
+                 "\\-\\-trust\\-cert", "\\-\\-bwlimit", "\\-\\-help", "\\-\\-version" }) {
             SCOPED_TRACE(option);
             EXPECT_NE(page.find(option), std::string::npos);
         }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -24,6 +25,9 @@ public:
     std::vector<std::string> results;
     std::vector<std::string> lines;
     std::function<void(size_t)> afterUploadBegins;
+    // Bytes the client reported sent in this run, and a hook after each report with the total.
+    std::atomic<int64_t> bytes { 0 };
+    std::function<void(int64_t)> afterBytes;
 
     void onUploadBegins(const std::string& text, int64_t) override
     {
@@ -36,12 +40,19 @@ public:
             afterUploadBegins(uploads.size());
     }
     void onLine(const std::string& text) override { lines.push_back(text); }
+    void onBytes(int64_t count) override
+    {
+        const int64_t total = bytes += count;
+        if (afterBytes)
+            afterBytes(total);
+    }
 
     void reset()
     {
         uploads.clear();
         results.clear();
         lines.clear();
+        bytes = 0;
     }
     [[nodiscard]] size_t count(const std::string& prefix) const
     {
