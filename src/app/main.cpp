@@ -1,5 +1,6 @@
 #include "shell/application.h"
 #include "shell/command_line.h"
+#include "shell/password_move.h"
 #include "shell/site_check_command.h"
 #include "shell/trust_command.h"
 #include "shell/windowless_runner.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv)
     case CommandKind::TrustCert:
         return runTrustCommand(
             command.trustArguments[0], command.trustArguments[1], TrustStores::defaults(), stdout, stderr);
+    case CommandKind::MovePasswords: return runMovePasswordsCommand(stdout, stderr);
     case CommandKind::Desktop:
     case CommandKind::Run:
     case CommandKind::Service: break;

@@ -28,6 +28,19 @@ struct FtpSite {
     // SFTP: a private key to log in with when the password is empty, after the SSH agent and
     // the default keys. Empty: none.
     std::string keyfile;
+    // Keyring: the password lives in the desktop keyring and `pass` is empty; the files say so
+    // with "passwordstore=keyring" and hold no "pass" value.
+    enum class PasswordPlace : char { File, Keyring };
+    PasswordPlace passwordPlace = PasswordPlace::File;
+    static constexpr const char* kPasswordStoreKey = "passwordstore";
+    static constexpr const char* kKeyringMarker = "keyring";
+
+    // A password written back into a file by hand is used as it stands.
+    void settlePasswordPlace()
+    {
+        if (!pass.empty())
+            passwordPlace = PasswordPlace::File;
+    }
 
     bool operator==(const FtpSite&) const = default;
 };
