@@ -40,7 +40,8 @@ if(TARNWICK_UI)
 endif()
 # FTPS checks server certificates against the system store, which a minimal system lacks.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, network-manager")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd")
+# A Secret Service keeps the passwords out of the project files; without one they stay there.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd, gnome-keyring")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR "DEB")
 include(CPack)

@@ -33,5 +33,19 @@ struct FtpSite {
     // links that others share (the office line, a hosting plan that throttles bursts).
     int64_t uploadRateLimit = 0;
 
+    // Keyring: the password lives in the desktop keyring and `pass` is empty; the files say so
+    // with "passwordstore=keyring" and hold no "pass" value.
+    enum class PasswordPlace : char { File, Keyring };
+    PasswordPlace passwordPlace = PasswordPlace::File;
+    static constexpr const char* kPasswordStoreKey = "passwordstore";
+    static constexpr const char* kKeyringMarker = "keyring";
+
+    // A password written back into a file by hand is used as it stands.
+    void settlePasswordPlace()
+    {
+        if (!pass.empty())
+            passwordPlace = PasswordPlace::File;
+    }
+
     bool operator==(const FtpSite&) const = default;
 };

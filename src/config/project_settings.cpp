@@ -152,6 +152,9 @@ void setSiteValue(FtpSite& site, const KeyLine& line)
     else if (equalsIgnoringCase(key, "bwlimit"))
         // A cap that cannot be read is no cap: guessing one could make a run crawl.
         site.uploadRateLimit = parseTransferRate(trimmedBlanks(value)).value_or(0);
+    else if (equalsIgnoringCase(key, FtpSite::kPasswordStoreKey))
+        site.passwordPlace = equalsIgnoringCase(value, FtpSite::kKeyringMarker) ? FtpSite::PasswordPlace::Keyring
+                                                                                : FtpSite::PasswordPlace::File;
 }
 
 // Script lines before the first "[site]" have no site to belong to and are dropped.
@@ -260,6 +263,9 @@ void ProjectSettings::LoadProject(const std::string& path)
         addSectionLine(*this, section, site, line, keyLine);
     }
 
+    for (FtpSite& loaded : sites)
+        loaded.settlePasswordPlace();
+
     size_t slash = path.rfind('/');
     temp = slash == std::string::npos ? path : path.substr(0, slash);
     filelist = path + ".txt";
@@ -291,6 +297,8 @@ std::string ProjectSettings::serialize() const
         appendLine(out, "url", site.url);
         appendLine(out, "user", site.user);
         appendLine(out, "pass", site.pass);
+        if (site.passwordPlace == FtpSite::PasswordPlace::Keyring && site.pass.empty())
+            appendLine(out, FtpSite::kPasswordStoreKey, FtpSite::kKeyringMarker);
         appendLine(out, "startdir", site.startdir);
         appendLine(out, "atomic", site.atomic ? 1 : 0);
         appendLine(out, "connections", clampedConnections(site.connections));
@@ -306,12 +314,37 @@ std::string ProjectSettings::serialize() const
     return out;
 }
 
+std::optional<std::string> ProjectSettings::backupText() const
+{
+    std::optional<std::string> previous = readWholeFile(projectPath);
+    if (!previous || std::none_of(sites.begin(), sites.end(), [](const FtpSite& site) {
+            return site.passwordPlace == FtpSite::PasswordPlace::Keyring;
+        }))
+        return previous;
+    // A password that went to the keyring must not stay behind in the clear in the copy.
+    ProjectSettings old;
+    old.LoadProject(projectPath);
+    bool scrubbed = false;
+    for (FtpSite& site : old.sites) {
+        const bool movedAway = std::any_of(sites.begin(), sites.end(), [&site](const FtpSite& now) {
+            return now.passwordPlace == FtpSite::PasswordPlace::Keyring && now.name == site.name
+                && now.user == site.user;
+        });
+        if (movedAway && !site.pass.empty()) {
+            site.pass.clear();
+            site.passwordPlace = FtpSite::PasswordPlace::Keyring;
+            scrubbed = true;
+        }
+    }
+    return scrubbed ? old.serialize() : previous;
+}
+
 bool ProjectSettings::SaveProject() const
 {
     if (projectPath.empty())
         return false;
     // The previous version is kept whatever happens next; a missing file simply has none.
-    if (std::optional<std::string> previous = readWholeFile(projectPath))
+    if (std::optional<std::string> previous = backupText())
         (void)writeFileAtomically(projectPath + ".bak", *previous, 0600);
     return writeFileAtomically(projectPath, serialize(), 0600);
 }

@@ -3,6 +3,7 @@
 #include "config/ftp_site.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,8 @@ public:
     [[nodiscard]] std::string serialize() const;
 
 private:
+    // The previous file as its ".bak" copy keeps it; nullopt when there is none.
+    [[nodiscard]] std::optional<std::string> backupText() const;
     // Applies a line "key=value" when `key` names a stored setting (any letter case).
     bool setFromKeyLine(std::string_view key, std::string_view value);
 };

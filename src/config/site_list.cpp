@@ -52,7 +52,12 @@ bool SiteList::readSites(const std::string& path)
             site->startdir = std::move(value);
         else if (key == "localdir")
             site->localDirectory = std::move(value);
+        else if (key == FtpSite::kPasswordStoreKey)
+            site->passwordPlace
+                = value == FtpSite::kKeyringMarker ? FtpSite::PasswordPlace::Keyring : FtpSite::PasswordPlace::File;
     }
+    for (FtpSite& loaded : sites)
+        loaded.settlePasswordPlace();
     return true;
 }
 
@@ -65,6 +70,8 @@ std::string SiteList::serialize() const
         appendLine(out, "url", site.url);
         appendLine(out, "username", site.user);
         appendLine(out, "password", site.pass);
+        if (site.passwordPlace == FtpSite::PasswordPlace::Keyring && site.pass.empty())
+            appendLine(out, FtpSite::kPasswordStoreKey, FtpSite::kKeyringMarker);
         appendLine(out, "startdir", site.startdir);
         appendLine(out, "localdir", site.localDirectory);
     }

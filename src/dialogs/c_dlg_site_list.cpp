@@ -47,7 +47,8 @@ CDlgSiteList::CDlgSiteList(const UiStrings& strings, SiteList& sites, std::strin
     connect(list_, &QTreeWidget::itemDoubleClicked, this, &CDlgSiteList::editProperties);
     resize(760, 320);
 
-    editSite_ = [this](FtpSite& site) { return CDlgSites(strings_, site, this).exec() == QDialog::Accepted; };
+    editSite_
+        = [this](FtpSite& site) { return CDlgSites(strings_, site, this, passwords_).exec() == QDialog::Accepted; };
     fillList();
 }
 

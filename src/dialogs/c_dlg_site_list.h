@@ -6,6 +6,7 @@
 #include <string>
 
 struct FtpSite;
+class PasswordStore;
 class QTreeWidget;
 class SiteList;
 class UiStrings;
@@ -25,6 +26,8 @@ public:
     void addSite();
     void deleteSite();
     void setSiteEditor(SiteEditor editor) { editSite_ = std::move(editor); }
+    // Where the site editor keeps passwords; nullptr (the default): in the sites file.
+    void setPasswordStore(PasswordStore* passwords) { passwords_ = passwords; }
 
     [[nodiscard]] QTreeWidget* list() const { return list_; }
 
@@ -38,4 +41,5 @@ private:
     std::string fallbackPath_;
     QTreeWidget* list_;
     SiteEditor editSite_;
+    PasswordStore* passwords_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "dialogs/c_dlg_sites.h"
 
 #include "config/ftp_site.h"
+#include "connect/site_password.h"
 #include "dialogs/dialog_text.h"
 #include "dialogs/ok_cancel_buttons.h"
 #include "dialogs/password_field.h"
@@ -17,9 +18,11 @@
 using dialog_text::fromQt;
 using dialog_text::toQt;
 
-CDlgSites::CDlgSites(const UiStrings& strings, FtpSite& site, QWidget* parent)
+CDlgSites::CDlgSites(const UiStrings& strings, FtpSite& site, QWidget* parent, PasswordStore* passwords)
     : QDialog(parent)
     , site_(site)
+    // The sites book belongs to no project.
+    , passwordEdit_(std::make_unique<PasswordEdit>(site, std::string(), passwords))
     , name_(new QLineEdit(this))
     , url_(new QLineEdit(this))
     , user_(new QLineEdit(this))
@@ -57,12 +60,14 @@ CDlgSites::CDlgSites(const UiStrings& strings, FtpSite& site, QWidget* parent)
     name_->setText(toQt(site.name));
     url_->setText(toQt(site.url));
     user_->setText(toQt(site.user));
-    password_->setText(toQt(site.pass));
+    password_->setText(toQt(passwordEdit_->shown()));
     directory_->setText(toQt(site.startdir));
     localDirectory_->setText(toQt(site.localDirectory));
     filling_ = false;
     setMinimumWidth(420);
 }
+
+CDlgSites::~CDlgSites() = default;
 
 void CDlgSites::accept()
 {
@@ -70,9 +75,9 @@ void CDlgSites::accept()
         site_.name = fromQt(name_->text());
         site_.url = fromQt(url_->text());
         site_.user = fromQt(user_->text());
-        site_.pass = fromQt(password_->text());
         site_.localDirectory = fromQt(localDirectory_->text());
         site_.startdir = fromQt(directory_->text());
+        passwordEdit_->apply(site_, fromQt(password_->text()));
     }
     QDialog::accept();
 }

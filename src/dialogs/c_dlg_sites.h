@@ -2,7 +2,11 @@
 
 #include <QDialog>
 
+#include <memory>
+
 struct FtpSite;
+class PasswordEdit;
+class PasswordStore;
 class QCheckBox;
 class QLineEdit;
 class UiStrings;
@@ -11,7 +15,9 @@ class UiStrings;
 class CDlgSites final : public QDialog {
     Q_OBJECT
 public:
-    CDlgSites(const UiStrings& strings, FtpSite& site, QWidget* parent = nullptr);
+    // `passwords`: the keyring the password is kept in when it takes it; nullptr: the file.
+    CDlgSites(const UiStrings& strings, FtpSite& site, QWidget* parent = nullptr, PasswordStore* passwords = nullptr);
+    ~CDlgSites() override;
 
     void accept() override;
 
@@ -26,6 +32,7 @@ public:
 
 private:
     FtpSite& site_;
+    std::unique_ptr<PasswordEdit> passwordEdit_;
     QLineEdit* name_;
     QLineEdit* url_;
     QLineEdit* user_;

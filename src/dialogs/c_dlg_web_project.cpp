@@ -1,6 +1,7 @@
 #include "dialogs/c_dlg_web_project.h"
 
 #include "config/machine_options.h"
+#include "connect/site_password.h"
 #include "dialogs/c_dlg_edit.h"
 #include "dialogs/c_dlg_expert.h"
 #include "dialogs/dialog_text.h"
@@ -230,7 +231,8 @@ void CDlgWebProject::fillFields()
     const FtpSite& site = currentSite();
     server_->setText(toQt(site.url));
     user_->setText(toQt(site.user));
-    password_->setText(toQt(site.pass));
+    passwordEdit_ = std::make_unique<PasswordEdit>(site, passwordProjectName(current_->projectPath), passwords_);
+    password_->setText(toQt(passwordEdit_->shown()));
     startDirectory_->setText(toQt(site.startdir));
 }
 
@@ -241,7 +243,8 @@ void CDlgWebProject::storeFields()
     FtpSite& site = currentSite();
     site.url = fromQt(server_->text());
     site.user = fromQt(user_->text());
-    site.pass = fromQt(password_->text());
+    if (passwordEdit_)
+        passwordEdit_->apply(site, fromQt(password_->text()));
     site.startdir = fromQt(startDirectory_->text());
     if (!site.startdir.empty() && (site.startdir.front() == '/' || site.startdir.front() == '\\'))
         site.startdir.erase(0, 1);
@@ -252,6 +255,13 @@ void CDlgWebProject::storeFields()
     current_->watch = watch_->isChecked() ? 1 : 0;
     current_->strategy = strategy_->strategy();
     (void)current_->SaveProject();
+}
+
+void CDlgWebProject::setPasswordStore(PasswordStore* passwords)
+{
+    passwords_ = passwords;
+    if (current_ != nullptr)
+        fillFields();
 }
 
 void CDlgWebProject::selectEntry(int index)

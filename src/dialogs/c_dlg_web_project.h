@@ -13,6 +13,8 @@
 
 struct FtpSite;
 struct MachineOptions;
+class PasswordEdit;
+class PasswordStore;
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
@@ -46,6 +48,9 @@ public:
     ~CDlgWebProject() override;
 
     void setPrompts(Prompts prompts) { prompts_ = std::move(prompts); }
+    // Where typed passwords are kept when it takes them; nullptr (the default): the project
+    // file. Set before the first project is shown.
+    void setPasswordStore(PasswordStore* passwords);
 
     void selectEntry(int index);
     void newProject();
@@ -92,6 +97,8 @@ private:
     std::vector<Project> projects_;
     ProjectSettings* current_ = nullptr;
     Prompts prompts_;
+    PasswordStore* passwords_ = nullptr;
+    std::unique_ptr<PasswordEdit> passwordEdit_;
     CHintText hints_;
 
     QComboBox* configuration_;

@@ -180,7 +180,7 @@ std::vector<std::unique_ptr<WebProject::ParallelSend::Connection>> WebProject::P
 void WebProject::ParallelSend::serveFromExtraConnection(Connection& connection)
 {
     RemoteSession& client = *connection.client;
-    const bool connected = client.connect(run.site.url, run.site.user, run.site.pass).ok();
+    const bool connected = client.connect(run.site.url, run.site.user, run.password).ok();
     {
         std::lock_guard lock(run.mutex);
         // A server at its limit answers 421 or closes: no error of the run.

@@ -1,6 +1,7 @@
 #include "engine/site_compare.h"
 
 #include "connect/session_factory.h"
+#include "connect/site_password.h"
 #include "engine/command_lines.h"
 #include "platform/file_utils.h"
 #include "session/remote_session.h"
@@ -76,9 +77,14 @@ std::vector<SiteComparison> compareSites(WebProject& project, CompareMode mode)
             = [&project, &factory](const std::string& url) {
                   return project.sessionMaker ? project.sessionMaker(url) : factory.make(url);
               };
+        const SitePassword password = project.passwordFor(site);
+        if (!password.problem.empty()) {
+            result.failure = password.problem;
+            continue;
+        }
         std::unique_ptr<RemoteSession> client = makeSession(site.url);
         project.prepareSession(*client, site, *project.eventSink);
-        if (const ClientResult login = client->connect(site.url, site.user, site.pass); !login.ok()) {
+        if (const ClientResult login = client->connect(site.url, site.user, password.password.text()); !login.ok()) {
             result.failure = connectFailure(site, login);
             continue;
         }

@@ -21,6 +21,8 @@ struct WebProject::SiteRun {
     // New sessions for the site's url (its connections).
     const std::function<std::unique_ptr<RemoteSession>(const std::string&)>& makeSession;
     const FtpSite& site;
+    // What every connection of the site logs in with; lives as long as the site's run.
+    const std::string& password;
     int siteNumber;
     UploadScript& transcript;
     ArchiveFolder& archive;

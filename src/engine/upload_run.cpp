@@ -1,6 +1,7 @@
 #include "engine/web_project.h"
 
 #include "connect/session_factory.h"
+#include "connect/site_password.h"
 #include "engine/command_lines.h"
 #include "engine/content_digest.h"
 #include "engine/site_run.h"
@@ -492,7 +493,14 @@ void WebProject::RunUpload()
         }
         UploadScript transcript(temp, siteNumber);
         ArchiveFolder archive;
-        SiteRun run { makeSession, site, siteNumber, transcript, archive, record, itemsByPath,
+        const SitePassword password = passwordFor(site);
+        if (!password.problem.empty()) {
+            failSiteWithoutLogin(
+                site, siteOutcomes[static_cast<size_t>(siteNumber - 1)], itemsByPath.size(), password.problem);
+            transcript.finish();
+            continue;
+        }
+        SiteRun run { makeSession, site, password.password.text(), siteNumber, transcript, archive, record, itemsByPath,
             siteOutcomes[static_cast<size_t>(siteNumber - 1)],
             std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) };
         run.rateLimiter = rateLimiterFor(site);
@@ -530,7 +538,7 @@ void WebProject::prepareSession(RemoteSession& session, const FtpSite& site, Ftp
 void WebProject::serveSite(SiteRun& run)
 {
     std::unique_ptr<RemoteSession> client = newSession(run, *eventSink);
-    if (!client->connect(run.site.url, run.site.user, run.site.pass).ok()) {
+    if (!client->connect(run.site.url, run.site.user, run.password).ok()) {
         ++unreachableSites;
         MarkAllFailed();
         run.outcome.failed = static_cast<int>(run.itemsByPath.size());
@@ -540,6 +548,24 @@ void WebProject::serveSite(SiteRun& run)
         return;
     }
     serveConnectedSite(*client, run, planSite(run.site));
+}
+
+SitePassword WebProject::passwordFor(const FtpSite& site)
+{
+    return sitePassword(site, passwordProjectName(projectPath), projectPath, passwordStore);
+}
+
+void WebProject::failSiteWithoutLogin(
+    const FtpSite& site, SiteOutcome& outcome, size_t files, const std::string& problem)
+{
+    ++unreachableSites;
+    MarkAllFailed();
+    outcome.failed = static_cast<int>(files);
+    FtpEventSink& sink = eventSink ? *eventSink : *this;
+    sink.onProblem(problem);
+    sink.message("Error %s\n", problem.c_str());
+    if (!htmlreport.empty())
+        (void)ReportHTML(site.startdir);
 }
 
 void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const SitePlan& plan)
@@ -613,7 +639,10 @@ std::vector<WebProject::StepOutcome> WebProject::carryOut(RemoteSession& client,
     // whose login is known.
     const int connections
         = makeSession ? std::clamp(site.connections, FtpSite::kMinConnections, FtpSite::kMaxConnections) : 1;
-    SiteRun run { makeSession, site, 1, noTranscript, archive, record, itemsByPath, outcome, connections };
+    // Without its password no further connection could log in; the caller's one serves alone.
+    const SitePassword password = passwordFor(site);
+    SiteRun run { makeSession, site, password.password.text(), 1, noTranscript, archive, record, itemsByPath, outcome,
+        password.problem.empty() ? connections : 1 };
     run.rateLimiter = rateLimiterFor(site);
     client.setRateLimiter(run.rateLimiter);
     executePlan(client, run, plan);

@@ -23,7 +23,9 @@
 
 class FileAttributes;
 class RateLimiter;
+class PasswordStore;
 class RemoteSession;
+struct SitePassword;
 
 // One web project: its stored settings plus the state and operations of its upload engine.
 // Until an owner installs another sink, the project reports to itself, doing nothing.
@@ -246,9 +248,13 @@ public:
     // Collaborators the owner may replace (tests substitute their own).
     FileAttributes* fileAttributes = nullptr; // archive marks; nullptr: every file counts as changed
     const MachineOptions* machineOptions = nullptr; // nullptr: defaults
+    PasswordStore* passwordStore = nullptr; // nullptr: the desktop keyring, never prompting
     // A new, unconnected session for a site's url; empty: the protocol the url names.
     std::function<std::unique_ptr<RemoteSession>(const std::string& url)> sessionMaker;
     std::function<int64_t()> clock = [] { return static_cast<int64_t>(std::time(nullptr)); };
+
+    // The password `site` logs in with, looked up in the keyring when the file holds none.
+    [[nodiscard]] SitePassword passwordFor(const FtpSite& site);
 
 private:
     struct ScanContext;
@@ -268,6 +274,8 @@ private:
     // One site's turn of RunUpload: connect, folders, pre-script, the queued commands,
     // deletions, post-script, report, pruning, quit.
     void serveSite(SiteRun& run);
+    // A site whose password cannot be had: every file fails, and `problem` says how to mend it.
+    void failSiteWithoutLogin(const FtpSite& site, SiteOutcome& outcome, size_t files, const std::string& problem);
     void serveConnectedSite(RemoteSession& client, SiteRun& run, const SitePlan& plan);
     // The plan's steps in their order: folders, before script, queued commands, deletions,
     // after script, report, pruning. The connection stays open.

@@ -143,6 +143,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments)
             result.kind = CommandKind::TrustCert;
             result.trustArguments = { arguments[index + 1], arguments[index + 2] };
             return result;
+        } else if (word == "--move-passwords-to-keyring") {
+            if (arguments.size() != 1)
+                return usageError("--move-passwords-to-keyring takes no other argument");
+            result.kind = CommandKind::MovePasswords;
+            return result;
         } else if (!readShortFlags(word, result, output)) {
             return usageError("unknown option \"" + word + "\"");
         }
@@ -206,6 +211,9 @@ std::string usageText()
            "      --trust-cert HOST:PORT FINGERPRINT\n"
            "                           trust a server certificate by its SHA-256 fingerprint;\n"
            "                           the same with sftp://HOST:PORT trusts an SFTP server's host key\n"
+           "      --move-passwords-to-keyring\n"
+           "                           move the passwords the project files and the sites book hold\n"
+           "                           in the clear into the desktop keyring (Secret Service)\n"
            "  -h, --help               show this text and end\n"
            "  -V, --version            show the version and end\n"
            "      --                   end of options: a project name beginning with \"-\" follows\n"

@@ -11,6 +11,7 @@ enum class CommandKind {
     Run, // a project name or "-all": one run, then the program ends
     Service, // "-service": the scheduler without a window
     TrustCert, // "--trust-cert HOST:PORT FINGERPRINT"
+    MovePasswords, // "--move-passwords-to-keyring"
     Help,
     Version,
     UsageError, // `error` says what is wrong; the program ends with kExitUsage

@@ -1,6 +1,7 @@
 #include "shell/ftp_browser.h"
 
 #include "config/project_settings.h"
+#include "connect/site_password.h"
 #include "engine/full_compare.h"
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
@@ -294,7 +295,14 @@ bool FtpBrowser::connect(const ServerEntry& entry)
     session_->quit();
     session_ = std::move(session);
     session_->setKeyFile(entry.site.keyfile);
-    if (!session_->connect(entry.site.url, entry.site.user, entry.site.pass).ok())
+    const std::string filePath = entry.project != nullptr ? entry.project->projectPath : std::string("sites.inf");
+    const SitePassword password = sitePassword(entry.site,
+        entry.project != nullptr ? passwordProjectName(entry.project->projectPath) : std::string(), filePath, nullptr);
+    if (!password.problem.empty()) {
+        session_->eventSink().onProblem(password.problem);
+        return false;
+    }
+    if (!session_->connect(entry.site.url, entry.site.user, password.password.text()).ok())
         return false;
     relist();
     if (!entry.site.localDirectory.empty())

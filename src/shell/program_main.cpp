@@ -2,6 +2,7 @@
 
 #include "shell/application.h"
 #include "shell/command_line.h"
+#include "shell/password_move.h"
 #include "shell/site_check_command.h"
 #include "shell/trust_command.h"
 #include "shell/windowless_runner.h"
@@ -38,6 +39,7 @@ int runProgram(int argc, char** argv, DesktopStart startDesktop)
     case CommandKind::TrustCert:
         return runTrustCommand(
             command.trustArguments[0], command.trustArguments[1], TrustStores::defaults(), stdout, stderr);
+    case CommandKind::MovePasswords: return runMovePasswordsCommand(stdout, stderr);
     case CommandKind::Desktop:
     case CommandKind::Run:
     case CommandKind::Service: break;
@@ -47,9 +49,8 @@ int runProgram(int argc, char** argv, DesktopStart startDesktop)
     // even where a desktop is at hand; so does a run given options only this run knows, which
     // the desktop would not honour.
     const bool windowless = command.kind == CommandKind::Service || command.dryRun
-        || command.verbosity != Verbosity::Normal || command.check != CommandLine::Check::None
-        || command.allowDeleteAll || command.uploadRateLimit.has_value()
-        || (command.kind == CommandKind::Run && !hasDisplay());
+        || command.verbosity != Verbosity::Normal || command.check != CommandLine::Check::None || command.allowDeleteAll
+        || command.uploadRateLimit.has_value() || (command.kind == CommandKind::Run && !hasDisplay());
     if (!windowless && hasDisplay() && startDesktop != nullptr)
         return startDesktop(argc, argv);
     if (command.kind == CommandKind::Desktop) {

@@ -10,6 +10,7 @@
 #include "report/activity_log.h"
 #include "shell/app_info.h"
 #include "shell/application.h"
+#include "shell/password_move.h"
 #include "shell/service_registration.h"
 #include "ui/file_list_model.h"
 #include "ui/help_page.h"
@@ -208,6 +209,7 @@ QVBoxLayout* CDlgMain::makeButtons(QWidget* central)
 void CDlgMain::startController()
 {
     controller_ = std::make_unique<RunController>(*this);
+    keyring_ = std::make_unique<SecretServiceKeyring>(SecretServiceKeyring::Prompting::Allowed);
     controller_->setDiagnosticLog(&application_.log());
     controller_->setArchiveMarks(&application_.archiveMarks());
     controller_->setOptionsSource([this] { return application_.optionsSnapshot(); });
@@ -258,6 +260,7 @@ void CDlgMain::buildMenus()
     QMenu* setup = menuBar()->addMenu(strings_("menu.setup"));
     setup->addAction(strings_("menu.setup.sites"), this, &CDlgMain::openSites);
     setup->addAction(strings_("menu.setup.projects"), this, &CDlgMain::openProjectEditor);
+    setup->addAction(strings_("menu.setup.keyring"), this, &CDlgMain::movePasswordsToKeyring);
     optionsAction_ = setup->addAction(strings_("menu.setup.options"), this, &CDlgMain::openOptions);
 
     QMenu* help = menuBar()->addMenu(strings_("menu.help"));
@@ -524,6 +527,7 @@ void CDlgMain::openEditor(bool startWithNewProject)
     }
     {
         CDlgWebProject editor(strings_, application_.options(), application_.dataDirectory(), std::move(entries), this);
+        editor.setPasswordStore(keyring_.get());
         if (startWithNewProject)
             QTimer::singleShot(0, &editor, &CDlgWebProject::newProject);
         editor.exec();
@@ -537,7 +541,36 @@ void CDlgMain::openEditor(bool startWithNewProject)
 void CDlgMain::openSites()
 {
     CDlgSiteList dialog(strings_, application_.sites(), application_.dataDirectory() + "sites.inf", this);
+    dialog.setPasswordStore(keyring_.get());
     dialog.exec();
+}
+
+void CDlgMain::movePasswordsToKeyring()
+{
+    // The files are rewritten; a run must not be reading them, nor write its copy back.
+    if (controller_->isRunning() || m_bReloadPending)
+        return;
+    const PasswordMoveReport report = ::movePasswordsToKeyring(application_.dataDirectory(), *keyring_);
+    int moved = 0;
+    for (const PasswordMoveReport::Row& row : report.rows)
+        moved += row.state == KeyringState::Found ? 1 : 0;
+    QString summary;
+    if (!report.keyringReachable)
+        summary = strings_("keyring.unreachable");
+    else if (report.rows.empty())
+        summary = strings_("keyring.nothing");
+    else
+        summary = strings_("keyring.moved").arg(moved).arg(static_cast<int>(report.rows.size()) - moved);
+    QMessageBox box(report.complete() ? QMessageBox::Information : QMessageBox::Warning, strings_("app.title"), summary,
+        QMessageBox::Ok, this);
+    box.setDetailedText(fromBytes(report.text()));
+    box.exec();
+    // The sites book in memory still holds what was moved; written back, it would undo the move.
+    application_.sites().sites.clear();
+    (void)application_.sites().readSites(application_.dataDirectory() + "sites.inf");
+    m_bReloadPending = true;
+    updateRunControls();
+    controller_->reloadProjects();
 }
 
 void CDlgMain::openOptions()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keyring/secret_service_keyring.h"
 #include "shell/main_window_view.h"
 #include "shell/project_watches.h"
 #include "shell/run_controller.h"
@@ -76,6 +77,8 @@ public:
     // The button of the first launch: the project editor, opened on a new project.
     void createFirstProject();
     void openSites();
+    // Moves the passwords the files hold in the clear into the keyring and says what moved.
+    void movePasswordsToKeyring();
     void openOptions();
     void openHelp();
     void uploadAll();
@@ -161,4 +164,6 @@ private:
 
     // Declared last: destroyed first, while everything it calls still exists.
     std::unique_ptr<RunController> controller_;
+    // The editors keep passwords here; it may ask to be unlocked, the user being at hand.
+    std::unique_ptr<SecretServiceKeyring> keyring_;
 };

@@ -188,6 +188,23 @@ TEST(ProjectSettings, ReaderEdgeCases)
                 EXPECT_EQ(p.sites[0].pass, "a=b==c");
                 EXPECT_EQ(p.sites[0].user, "");
             } },
+        { "password in the keyring: marked, nothing in pass", "[site]\npass=\nPasswordStore=Keyring\n",
+            [](const ProjectSettings& p) {
+                ASSERT_EQ(p.sites.size(), 1u);
+                EXPECT_EQ(p.sites[0].passwordPlace, FtpSite::PasswordPlace::Keyring);
+                EXPECT_EQ(p.sites[0].pass, "");
+            } },
+        { "a password written back by hand beats the marker", "[site]\npasswordstore=keyring\npass=typed\n",
+            [](const ProjectSettings& p) {
+                ASSERT_EQ(p.sites.size(), 1u);
+                EXPECT_EQ(p.sites[0].passwordPlace, FtpSite::PasswordPlace::File);
+                EXPECT_EQ(p.sites[0].pass, "typed");
+            } },
+        { "an unknown password store is the file", "[site]\npasswordstore=vault\n",
+            [](const ProjectSettings& p) {
+                ASSERT_EQ(p.sites.size(), 1u);
+                EXPECT_EQ(p.sites[0].passwordPlace, FtpSite::PasswordPlace::File);
+            } },
         { "[post] before any [site] drops its lines", "[post]\nbye\n[site]\n[post]\nquit\n",
             [](const ProjectSettings& p) {
                 ASSERT_EQ(p.sites.size(), 1u);
@@ -383,6 +400,38 @@ TEST(ProjectSettings, SaveKeepsOnePreviousVersionPrivately)
     ASSERT_EQ(::unlink(path.c_str()), 0);
     ASSERT_EQ(::unlink((path + ".bak").c_str()), 0);
     EXPECT_EQ(::rmdir(dir.path().c_str()), 0);
+}
+
+TEST(ProjectSettings, TheCopyKeepsNoPasswordThatWentToTheKeyring)
+{
+    TempDir dir;
+    ProjectSettings project;
+    project.projectPath = dir.file("Shop.ftp");
+    for (const char* name : { "moved", "renamed", "other" }) {
+        FtpSite site;
+        site.name = name;
+        site.user = "web";
+        site.pass = std::string("secret-") + name;
+        project.sites.push_back(site);
+    }
+    ASSERT_TRUE(project.SaveProject());
+    for (FtpSite& site : project.sites) {
+        if (site.name == "other")
+            continue;
+        site.pass.clear();
+        site.passwordPlace = FtpSite::PasswordPlace::Keyring;
+    }
+    // Filed in the keyring under another name: the copy still names the old one.
+    project.sites[1].name = "new name";
+    ASSERT_TRUE(project.SaveProject());
+
+    ProjectSettings copy;
+    copy.LoadProject(dir.file("Shop.ftp.bak"));
+    ASSERT_EQ(copy.sites.size(), 3u);
+    EXPECT_EQ(copy.sites[0].pass, "");
+    EXPECT_EQ(copy.sites[0].passwordPlace, FtpSite::PasswordPlace::Keyring);
+    EXPECT_EQ(copy.sites[1].pass, "secret-renamed");
+    EXPECT_EQ(copy.sites[2].pass, "secret-other");
 }
 
 TEST(ProjectSettings, SaveFailsCleanlyWithoutAWritableTarget)

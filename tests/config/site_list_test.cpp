@@ -23,7 +23,9 @@ TEST(SiteList, RoundTrip)
 {
     TempDir dir;
     SiteList saved;
-    saved.sites = { site("One", "a=b", ""), site("", "", ""), site("Three", "ü €", "/home/u/site") };
+    saved.sites
+        = { site("One", "a=b", ""), site("", "", ""), site("Three", "ü €", "/home/u/site"), site("Four", "", "") };
+    saved.sites.back().passwordPlace = FtpSite::PasswordPlace::Keyring;
     std::string path = dir.file("sites.inf");
     ASSERT_TRUE(saved.writeSites(path));
     struct stat info { };
@@ -83,6 +85,10 @@ TEST(SiteList, ReaderEdgeCases)
             only([&](FtpSite& s) { s.pass = long300; }) },
         { "the tail of a long line never sets a key", "[*]\n" + std::string(254, 'x') + "name=tail\n",
             only([](FtpSite&) {}) },
+        { "password in the keyring", "[*]\npassword=\npasswordstore=keyring\n",
+            only([](FtpSite& s) { s.passwordPlace = FtpSite::PasswordPlace::Keyring; }) },
+        { "a clear password beats the marker", "[*]\npasswordstore=keyring\npassword=p\n",
+            only([](FtpSite& s) { s.pass = "p"; }) },
         { "a long password keeps its tail", "[*]\npassword=" + std::string(254 - 9, 'p') + "url=evil\n",
             only([](FtpSite& s) { s.pass = std::string(254 - 9, 'p') + "url=evil"; }) },
     };

@@ -69,6 +69,9 @@ const Row kRows[] = {
         "--trust-cert needs" },
     { "trust cert after a name", { "x", "--trust-cert", "h:21", "ab" }, CommandKind::UsageError, "", false, N,
         "--trust-cert needs" },
+    { "move passwords", { "--move-passwords-to-keyring" }, CommandKind::MovePasswords, "", false, N, "" },
+    { "move passwords with a project", { "--move-passwords-to-keyring", "x" }, CommandKind::UsageError, "", false, N,
+        "takes no other argument" },
 };
 
 TEST(Arguments, EachRowReadsAsExpected)
