@@ -11,6 +11,7 @@
 #include "session/upload_names.h"
 
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <strings.h>
@@ -40,6 +41,21 @@ bool sendsThroughPart(std::string_view remoteName)
     size_t slash = remoteName.rfind('/');
     std::string_view name = slash == std::string_view::npos ? remoteName : remoteName.substr(slash + 1);
     return !name.empty() && name != "." && name != "..";
+}
+
+// The number of a 213 reply to SIZE; nullopt for any other reply.
+std::optional<int64_t> listedSize(std::string_view reply)
+{
+    if (replyCode(reply) != 213)
+        return std::nullopt;
+    std::string_view number = reply.substr(std::min<size_t>(4, reply.size()));
+    int64_t listed = 0;
+    size_t digits = 0;
+    while (digits < number.size() && digits < 18 && number[digits] >= '0' && number[digits] <= '9')
+        listed = listed * 10 + (number[digits++] - '0');
+    if (digits == 0)
+        return std::nullopt;
+    return listed;
 }
 
 } // namespace
@@ -180,7 +196,7 @@ ClientResult FtpClient::upload(
     const std::function<void()> beforeReplace = takeBeforeReplace();
     if (!atomic && beforeReplace)
         beforeReplace();
-    UploadAttempt attempt = uploadOnce(target, localName, mode, expectedSize);
+    UploadAttempt attempt = uploadOnce(target, localName, mode, expectedSize, false);
     int code = attempt.code;
     if (atomic) {
         if (code / 100 == 2 && !moveIntoPlace(target, remoteName, beforeReplace))
@@ -216,22 +232,15 @@ FtpClient::RenameReplies FtpClient::renameTogether(const std::string& from, cons
     // Both lines in one go: the rename costs one round trip instead of two. A refused RNFR
     // gets its RNTO answered with 503, which changes nothing.
     if (!renameApartOnly_) {
-        const bool passiveAhead
-            = passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && passivePortAhead_ == 0;
-        (void)sendRaw("RNFR " + from + "\r\n", ReplyWait::DontWait);
-        (void)sendRaw("RNTO " + to + "\r\n", ReplyWait::DontWait);
+        const bool passiveAhead = passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && !dataAhead_;
+        std::vector<std::string> lines = { "RNFR " + from + "\r\n", "RNTO " + to + "\r\n" };
         if (passiveAhead)
-            (void)sendRaw("EPSV\r\n", ReplyWait::DontWait);
+            lines.emplace_back("EPSV\r\n");
+        (void)sendTogether(lines);
         RenameReplies replies { readReplyCode(), 0 };
         replies.to = replies.from != 0 ? readReplyCode() : 0;
-        if (passiveAhead && replies.to != 0) {
-            std::string reply = readReply();
-            std::optional<PassiveReply> target
-                = replyCode(reply) == 229 ? PassiveReply::parseEpsv(reply) : std::nullopt;
-            passivePortAhead_ = target ? target->port : 0;
-            if (replyCode(reply) / 100 == 5)
-                epsvRefused_ = true;
-        }
+        if (passiveAhead && replies.to != 0)
+            connectAhead(readReply());
         // A server that lost the RNTO it received too early is asked once more, one line at a
         // time, and from then on.
         if (replies.from != 350 || replies.to != 503)
@@ -317,10 +326,90 @@ bool FtpClient::moveIntoPlace(
     return failed();
 }
 
-FtpClient::UploadAttempt FtpClient::uploadOnce(
-    const std::string& remoteName, const std::string& localName, TransferMode /*mode*/, int64_t expectedSize)
+FtpClient::UploadAttempt FtpClient::uploadOnce(const std::string& remoteName, const std::string& localName,
+    TransferMode /*mode*/, int64_t expectedSize, bool askSize)
 {
-    return onceMoreIfResumptionRequired([&] { return storeOnce(remoteName, localName, expectedSize); });
+    return onceMoreIfResumptionRequired([&] { return storeOnce(remoteName, localName, expectedSize, askSize); });
+}
+
+void FtpClient::connectAhead(const std::string& reply)
+{
+    const int code = replyCode(reply);
+    if (code / 100 == 5)
+        epsvRefused_ = true;
+    const std::optional<PassiveReply> target = code == 229 ? PassiveReply::parseEpsv(reply) : std::nullopt;
+    const std::optional<SocketAddress> peer = control_ ? control_->peerAddress() : std::nullopt;
+    if (!target || !peer)
+        return;
+    // A failure here is met again, and told, when the connection is wanted.
+    TcpStream::Connected started = TcpStream::startConnect(*peer, target->port, budget_, stopDescriptor());
+    dataAhead_ = std::move(started.stream);
+}
+
+FtpClient::Trailer FtpClient::sendTrailer(const std::string& target, std::time_t modified, bool askSize)
+{
+    Trailer trailer;
+    std::vector<std::string> lines;
+    // SIZE counts bytes as sent only in binary type; without it the check asks on its own.
+    if (askSize && features_.size && typeInEffect_ == 'I') {
+        trailer.size = true;
+        lines.push_back("SIZE " + target + "\r\n");
+    }
+    struct tm parts { };
+    char stamp[32] = {};
+    if (features_.mfmt && modified > 0 && gmtime_r(&modified, &parts)
+        && strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &parts) == 14) {
+        // Set on the part: a rename keeps it, so the live name never shows the upload's time.
+        trailer.time = true;
+        lines.push_back(std::string("MFMT ") + stamp + " " + target + "\r\n");
+    }
+    if (passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && !dataAhead_) {
+        trailer.passive = true;
+        lines.emplace_back("EPSV\r\n");
+    }
+    if (lines.empty() || !sendTogether(lines))
+        return {};
+    return trailer;
+}
+
+bool FtpClient::readTrailer(const Trailer& trailer, int64_t sentBytes, int& transferCode, UploadAttempt& attempt)
+{
+    if (trailer.count() == 0)
+        return true;
+    // A server that reads commands while it still receives (pyftpdlib does) answers the
+    // trailer before the transfer, and may set the time before the last bytes land. Then
+    // nothing is proven by position, and the transfer's reply is the one that no trailer
+    // command gives.
+    if (transferCode == 213 || transferCode == 229) {
+        trailerAfterTransfer_ = true;
+        int found = 0;
+        for (int left = trailer.count(); left > 0 && state_ != State::Disconnected; --left) {
+            const int code = readReplyCode();
+            if (found == 0 && code != 213 && code != 229)
+                found = code;
+        }
+        transferCode = found;
+        return false;
+    }
+    if (trailer.size && state_ != State::Disconnected) {
+        const std::string reply = readReply();
+        const int code = replyCode(reply);
+        if (code == 213) {
+            const std::optional<int64_t> listed = listedSize(reply);
+            attempt.sizeAgrees = listed && *listed == sentBytes;
+        } else if (code == 550) {
+            attempt.sizeAgrees = false;
+        }
+    }
+    if (trailer.time && state_ != State::Disconnected) {
+        // A server that lists MFMT but does not know it after all is not asked again.
+        const int code = readReplyCode();
+        if (code == 500 || code == 502)
+            features_.mfmt = false;
+    }
+    if (trailer.passive && state_ != State::Disconnected)
+        connectAhead(readReply());
+    return true;
 }
 
 FtpClient::Streamed FtpClient::streamFile(int descriptor, ByteStream& stream, bool tellBytes)
@@ -353,7 +442,7 @@ FtpClient::Streamed FtpClient::streamFile(int descriptor, ByteStream& stream, bo
 }
 
 FtpClient::UploadAttempt FtpClient::storeOnce(
-    const std::string& remoteName, const std::string& localName, int64_t expectedSize)
+    const std::string& remoteName, const std::string& localName, int64_t expectedSize, bool askSize)
 {
     if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty()) {
         sink_->message("Error %s %d\n", "send.name refused unsafe file name", EINVAL);
@@ -413,26 +502,38 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
         localError = EAGAIN;
     }
     file.closeNow();
+    // Only a whole file is worth a size check or its time. Sent before the transfer's reply
+    // is in, the trailer costs no round trip of its own where the server answers in order.
+    const bool early = complete && !trailerAfterTransfer_;
+    const Trailer trailer = early ? sendTrailer(remoteName, status.st_mtime, askSize) : Trailer {};
 
+    int reply = transferReply();
     if (ahead) {
         // Only now is it known whether the server took the file at all.
-        int code = transferReply();
-        if (code / 100 == 2 && complete)
-            return { code, false, true };
-        if (code / 100 == 2)
-            return { kTransferNotCarriedOut, localError != 0, true, localError };
-        if (code / 100 != 1)
-            return { kTransferNotCarriedOut, false, false };
-        begins();
-        if (sentAhead > 0)
-            sink_->onBytes(sentAhead);
+        if (reply / 100 == 1) {
+            begins();
+            if (sentAhead > 0)
+                sink_->onBytes(sentAhead);
+            reply = transferReply();
+        } else if (reply / 100 != 2 && reply != 213 && reply != 229) {
+            UploadAttempt refused { kTransferNotCarriedOut, false, false };
+            (void)readTrailer(trailer, streamed.bytes, reply, refused);
+            refused.sizeAgrees.reset();
+            return refused;
+        }
     }
-    int reply = transferReply();
+    UploadAttempt attempt { reply, false, true };
+    const bool inOrder = readTrailer(trailer, streamed.bytes, reply, attempt);
+    if (complete && reply / 100 == 2 && (!early || !inOrder)) {
+        attempt.sizeAgrees.reset();
+        (void)readTrailer(sendTrailer(remoteName, status.st_mtime, askSize), streamed.bytes, reply, attempt);
+    }
+    attempt.code = reply;
     // The server cannot tell a cut-off stream from the end of the file, so its 226 proves
     // nothing here.
     if (!complete)
         return { kTransferNotCarriedOut, localError != 0, true, localError };
-    return { reply, false, true };
+    return attempt;
 }
 
 ClientResult FtpClient::uploadWithRetry(
@@ -465,14 +566,15 @@ int FtpClient::uploadCode(const std::string& remoteName, const std::string& loca
         return kTransferNotCarriedOut;
     };
     for (int attempt = 1;; ++attempt) {
-        UploadAttempt result = uploadOnce(target, localName, mode, expectedSize);
+        const bool askSize = options_.checkFileSize && mode != TransferMode::Ascii;
+        UploadAttempt result = uploadOnce(target, localName, mode, expectedSize, askSize);
         systemError = result.systemError;
         partMayExist = partMayExist || (atomic && result.stored);
         if (result.code == kTransferNotCarriedOut && !result.localFailure && !isBroken()) {
             std::string folder = directoryPart(remoteName);
             if (!folder.empty())
                 (void)makeDirectory(folder);
-            result = uploadOnce(target, localName, mode, expectedSize);
+            result = uploadOnce(target, localName, mode, expectedSize, askSize);
             partMayExist = partMayExist || (atomic && result.stored);
         }
         if (result.code == kTransferNotCarriedOut)
@@ -483,7 +585,8 @@ int FtpClient::uploadCode(const std::string& remoteName, const std::string& loca
             sink_->onTransferFailed(localName);
             return result.code;
         }
-        if (!options_.checkFileSize || mode == TransferMode::Ascii || sameSizeOnServer(target, localName)) {
+        // A size the SIZE sent with the transfer proved needs no question of its own.
+        if (!askSize || (result.sizeAgrees ? *result.sizeAgrees : sameSizeOnServer(target, localName))) {
             if (!atomic)
                 return result.code;
             // The server's reply to the transfer stands for the whole upload.
@@ -512,12 +615,8 @@ bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::strin
         std::string reply = sendRaw("SIZE " + remoteName + "\r\n");
         int code = replyCode(reply);
         if (code == 213) {
-            std::string_view number = std::string_view(reply).substr(std::min<size_t>(4, reply.size()));
-            int64_t listed = 0;
-            size_t digits = 0;
-            while (digits < number.size() && digits < 18 && number[digits] >= '0' && number[digits] <= '9')
-                listed = listed * 10 + (number[digits++] - '0');
-            return digits > 0 && listed == localSize;
+            const std::optional<int64_t> listed = listedSize(reply);
+            return listed && *listed == localSize;
         }
         if (code == 550)
             return false;
