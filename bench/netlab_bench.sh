@@ -296,7 +296,9 @@ tarnwick_run() {
         "$program" bench >"$work/tarnwick.log" 2>&1 || { tail -20 "$work/tarnwick.log" >&2; echo "bench: tarnwick failed" >&2; exit 1; }
 }
 rclone_first() {
+    # pyftpdlib answers a listing of a missing folder with 501, which rclone takes as fatal.
     rm -rf "$work/server/rclone"
+    mkdir -p "$work/server/rclone"
     rclone copy --transfers 4 --ftp-host "$server_ip" --ftp-port "$port" --ftp-user bench \
         --ftp-pass "$(rclone obscure bench-password)" "$work/site" :ftp:/rclone >"$work/rclone.log" 2>&1 ||
         { tail -20 "$work/rclone.log" >&2; echo "bench: rclone failed" >&2; exit 1; }

@@ -71,7 +71,7 @@ void FtpClient::setState(State state)
     if (state == State::Disconnected) {
         epsvRefused_ = false;
         renameApartOnly_ = false;
-        trailerAfterTransfer_ = false;
+        trailerTiming_ = TrailerTiming::Unknown;
         dataAhead_.reset();
     }
     state_ = state;

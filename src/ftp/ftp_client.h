@@ -201,10 +201,14 @@ private:
         bool size = false;
         bool time = false;
         bool passive = false;
+        bool sent = false; // the write went out (with its lead line)
         [[nodiscard]] int count() const { return int(size) + int(time) + int(passive); }
     };
     // `modified`: the local file's time, for MFMT.
-    [[nodiscard]] Trailer sendTrailer(const std::string& target, std::time_t modified, bool askSize);
+    // `lead` (a command with its CR LF, or empty) goes first in the same write; an empty
+    // `target` asks neither size nor time. `passive`: the next EPSV may go along.
+    [[nodiscard]] Trailer sendTrailer(
+        const std::string& lead, const std::string& target, std::time_t modified, bool askSize, bool passive);
     // Reads the trailer's replies behind `transferCode` (the transfer's final reply) into
     // `attempt`. False when the server answered the trailer before the transfer: its answers
     // then prove nothing, `transferCode` is corrected, and the trailer waits for the
@@ -341,9 +345,12 @@ private:
     std::unique_ptr<TcpStream> dataAhead_;
     // The server answered an RNTO sent right behind its RNFR as if the RNFR were missing.
     bool renameApartOnly_ = false;
-    // The server answers commands while a transfer still runs: the trailer goes out only
-    // once the transfer's reply is in.
-    bool trailerAfterTransfer_ = false;
+    // When the trailer may go out. A server that answers commands while a transfer still runs
+    // gets it only once the transfer's reply is in: there an early EPSV would even cut the
+    // transfer short. Until a small upload showed the server answering in order, an early
+    // trailer carries no EPSV.
+    enum class TrailerTiming { Unknown, Early, Late };
+    TrailerTiming trailerTiming_ = TrailerTiming::Unknown;
     ServerFeatures features_;
     std::shared_ptr<TlsContext> tlsContext_;
     TlsStream* controlTls_ = nullptr; // control_ itself when it is encrypted

@@ -346,10 +346,13 @@ void FtpClient::connectAhead(const std::string& reply)
     dataAhead_ = std::move(started.stream);
 }
 
-FtpClient::Trailer FtpClient::sendTrailer(const std::string& target, std::time_t modified, bool askSize)
+FtpClient::Trailer FtpClient::sendTrailer(
+    const std::string& lead, const std::string& target, std::time_t modified, bool askSize, bool passive)
 {
     Trailer trailer;
     std::vector<std::string> lines;
+    if (!lead.empty())
+        lines.push_back(lead);
     // SIZE counts bytes as sent only in binary type; without it the check asks on its own.
     if (askSize && features_.size && typeInEffect_ == 'I') {
         trailer.size = true;
@@ -357,18 +360,19 @@ FtpClient::Trailer FtpClient::sendTrailer(const std::string& target, std::time_t
     }
     struct tm parts { };
     char stamp[32] = {};
-    if (features_.mfmt && modified > 0 && gmtime_r(&modified, &parts)
+    if (features_.mfmt && !target.empty() && modified > 0 && gmtime_r(&modified, &parts)
         && strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &parts) == 14) {
         // Set on the part: a rename keeps it, so the live name never shows the upload's time.
         trailer.time = true;
         lines.push_back(std::string("MFMT ") + stamp + " " + target + "\r\n");
     }
-    if (passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && !dataAhead_) {
+    if (passive && passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && !dataAhead_) {
         trailer.passive = true;
         lines.emplace_back("EPSV\r\n");
     }
     if (lines.empty() || !sendTogether(lines))
         return {};
+    trailer.sent = true;
     return trailer;
 }
 
@@ -381,7 +385,7 @@ bool FtpClient::readTrailer(const Trailer& trailer, int64_t sentBytes, int& tran
     // nothing is proven by position, and the transfer's reply is the one that no trailer
     // command gives.
     if (transferCode == 213 || transferCode == 229) {
-        trailerAfterTransfer_ = true;
+        trailerTiming_ = TrailerTiming::Late;
         int found = 0;
         for (int left = trailer.count(); left > 0 && state_ != State::Disconnected; --left) {
             const int code = readReplyCode();
@@ -466,9 +470,14 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
     // STOR instead of one round trip later, after the 150: it fits the socket buffers even
     // when the server refuses the STOR and never reads it.
     const bool ahead = options_.passive && !protectData_ && status.st_size <= kBytesAhead;
+    // The trailer travels in the STOR's own write, ahead of the bytes: a server that answers
+    // it only after the transfer's reply evidently takes one command at a time.
+    Trailer trailer;
     if (ahead) {
-        (void)sendRaw("STOR " + remoteName + "\r\n", ReplyWait::DontWait);
-        if (state_ == State::Disconnected)
+        const bool early = trailerTiming_ != TrailerTiming::Late;
+        trailer = sendTrailer("STOR " + remoteName + "\r\n", early ? remoteName : std::string(), status.st_mtime,
+            early && askSize, trailerTiming_ == TrailerTiming::Early);
+        if (!trailer.sent)
             return { kTransferNotCarriedOut, false };
     } else if (command("STOR %s", remoteName.c_str()) / 100 != 1) {
         return { kTransferNotCarriedOut, false };
@@ -502,10 +511,10 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
         localError = EAGAIN;
     }
     file.closeNow();
-    // Only a whole file is worth a size check or its time. Sent before the transfer's reply
-    // is in, the trailer costs no round trip of its own where the server answers in order.
-    const bool early = complete && !trailerAfterTransfer_;
-    const Trailer trailer = early ? sendTrailer(remoteName, status.st_mtime, askSize) : Trailer {};
+    // Sent before the transfer's reply is in, the trailer costs no round trip of its own
+    // where the server answers in order.
+    if (!ahead && complete && trailerTiming_ != TrailerTiming::Late)
+        trailer = sendTrailer({}, remoteName, status.st_mtime, askSize, trailerTiming_ == TrailerTiming::Early);
 
     int reply = transferReply();
     if (ahead) {
@@ -524,9 +533,12 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
     }
     UploadAttempt attempt { reply, false, true };
     const bool inOrder = readTrailer(trailer, streamed.bytes, reply, attempt);
-    if (complete && reply / 100 == 2 && (!early || !inOrder)) {
+    if (ahead && inOrder && trailer.count() > 0 && trailerTiming_ == TrailerTiming::Unknown)
+        trailerTiming_ = TrailerTiming::Early;
+    // Only a whole file is worth a size check or its time.
+    if (complete && reply / 100 == 2 && (trailer.count() == 0 || !inOrder)) {
         attempt.sizeAgrees.reset();
-        (void)readTrailer(sendTrailer(remoteName, status.st_mtime, askSize), streamed.bytes, reply, attempt);
+        (void)readTrailer(sendTrailer({}, remoteName, status.st_mtime, askSize, true), streamed.bytes, reply, attempt);
     }
     attempt.code = reply;
     // The server cannot tell a cut-off stream from the end of the file, so its 226 proves

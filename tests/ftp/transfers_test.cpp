@@ -604,15 +604,16 @@ TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
     }
 }
 
-// SIZE, MFMT and the next EPSV go out with the end of a small upload; their replies come
-// behind the transfer's. A part is renamed only once a size that agrees was read in its own
-// place: a disagreeing size, or a server that answers the SIZE before the transfer, never
-// gets an unproven part published.
-TEST(ScriptedAtomicUploads, TheSizeSentWithTheTransferEndDecidesTheRename)
+// SIZE and MFMT go out in the STOR's own write, ahead of the bytes, and once the server has
+// shown that it answers them only after the transfer, the next EPSV goes along too. A part is
+// renamed only once a size that agrees was read in its own place: a disagreeing size, or a
+// server that answers the trailer before the transfer, never gets an unproven part published.
+TEST(ScriptedAtomicUploads, TheSizeSentWithTheTransferDecidesTheRename)
 {
     const std::string part = "sub/.x.html.tarnwick-part";
     const std::string stamp = "MFMT 20240102030405 " + part;
-    const std::vector<std::string> send = { "STOR " + part, "SIZE " + part, stamp, "EPSV" };
+    const std::vector<std::string> first = { "STOR " + part, "SIZE " + part, stamp };
+    const std::vector<std::string> early = { "STOR " + part, "SIZE " + part, stamp, "EPSV" };
     const auto sequence = [&](std::vector<std::vector<std::string>> pieces) {
         std::vector<std::string> all = { "USER u", "FEAT", "TYPE I", "EPSV" };
         for (const auto& piece : pieces)
@@ -621,6 +622,7 @@ TEST(ScriptedAtomicUploads, TheSizeSentWithTheTransferEndDecidesTheRename)
         return all;
     };
     const std::vector<std::string> rename = { "RNFR " + part, "RNTO sub/x.html" };
+    const std::vector<std::string> passive = { "EPSV" };
     struct Row {
         const char* name;
         std::vector<Answer> stor;
@@ -632,21 +634,23 @@ TEST(ScriptedAtomicUploads, TheSizeSentWithTheTransferEndDecidesTheRename)
     const Answer stored = Answer::receiving("150 Ok\r\n", "226 Done\r\n");
     const Row rows[] = {
         { "a size that agrees costs no question of its own", { stored }, { "213 2\r\n" }, "213 Modify=x\r\n", 226,
-            sequence({ send, rename }) },
+            sequence({ first, rename, passive }) },
         { "a size that disagrees sends again before anything is renamed", { stored }, { "213 9\r\n", "213 2\r\n" },
-            "213 Modify=x\r\n", 226, sequence({ send, send, rename }) },
+            "213 Modify=x\r\n", 226, sequence({ first, passive, early, rename }) },
         { "a missing part sends again", { stored }, { "550 No such file\r\n", "213 2\r\n" }, "213 Modify=x\r\n", 226,
-            sequence({ send, send, rename }) },
+            sequence({ first, passive, early, rename }) },
         { "a size that never agrees fails and removes the part", { stored }, { "213 9\r\n" }, "213 Modify=x\r\n",
-            FtpClient::kTransferNotCarriedOut, sequence({ send, send, send, send, send, { "DELE " + part } }) },
+            FtpClient::kTransferNotCarriedOut,
+            sequence({ first, passive, early, early, early, early, { "DELE " + part } }) },
         { "a trailer answered before the transfer's end goes again behind its reply",
             { Answer::receiving("150 Ok\r\n", "213 2\r\n") }, { "226 Done\r\n", "213 2\r\n" }, "200 Ok\r\n", 226,
-            sequence({ send, { send.begin() + 1, send.end() }, rename }) },
+            sequence({ first, { "SIZE " + part, stamp, "EPSV" }, rename }) },
         { "a STOR refused for a missing folder keeps the replies in step",
             { Answer::replies({ "550 No such folder\r\n" }), stored }, { "213 2\r\n" }, "213 Modify=x\r\n", 226,
-            sequence({ send, { "MKD sub" }, send, rename }) },
+            sequence({ first, { "MKD sub" }, passive, first, rename, passive }) },
         { "a server that does not know MFMT after all is not asked again", { stored }, { "213 9\r\n", "213 2\r\n" },
-            "500 Unknown command\r\n", 226, sequence({ send, { "STOR " + part, "SIZE " + part, "EPSV" }, rename }) },
+            "500 Unknown command\r\n", 226,
+            sequence({ first, passive, { "STOR " + part, "SIZE " + part, "EPSV" }, rename }) },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
