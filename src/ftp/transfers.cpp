@@ -366,7 +366,9 @@ FtpClient::Trailer FtpClient::sendTrailer(
         trailer.time = true;
         lines.push_back(std::string("MFMT ") + stamp + " " + target + "\r\n");
     }
-    if (passive && passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && !dataAhead_) {
+    // Alone, the EPSV would cost a round trip that the rename carries for nothing.
+    const bool worthAWrite = !lead.empty() || trailer.size || trailer.time;
+    if (worthAWrite && passive && passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && !dataAhead_) {
         trailer.passive = true;
         lines.emplace_back("EPSV\r\n");
     }
@@ -485,6 +487,10 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
     std::unique_ptr<ByteStream> stream = establishData(*connection, "receive.accept");
     connection.reset();
     if (!stream) {
+        // The trailer's answers follow the STOR's refusal; left unread, they would be taken
+        // for the replies to the next commands.
+        for (int left = trailer.count(); left > 0 && state_ != State::Disconnected; --left)
+            (void)readReplyCode();
         return { kTransferNotCarriedOut, false, true };
     }
 
