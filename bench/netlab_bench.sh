@@ -3,7 +3,12 @@
 # over FTP (pyftpdlib) or SFTP (the system's OpenSSH server):
 #   first upload of the whole site     - tarnwick NAME  vs  lftp mirror -R --parallel=4
 #   CHANGED files rewritten since then - tarnwick NAME  vs  lftp mirror -R --only-newer --parallel=4
+#   nothing changed                    - tarnwick NAME (and BEFORE)
 #   FULL=1 adds lftp mirror -R over one connection (slow at a real round trip).
+#   BEFORE=path/to/tarnwick adds an older build, run interleaved with the current one, so
+#   that before and after come from one sitting on a shared machine.
+#   RCLONE=1 adds rclone copy --transfers 4 for the first upload (FTP only; rclone is not a
+#   dependency of the project: apt-get install rclone).
 #   REBUILD=1 instead: a site generator writes every file again (new times), CHANGED of them
 #   with new bytes - tarnwick comparing contents (strategy 3) and times (strategy 2) against
 #   lftp mirror -R --only-newer --parallel=4, each after a first upload of its own.
@@ -36,6 +41,7 @@ program=${TARNWICK:-$repo/build/src/app/tarnwick}
 before=${BEFORE:-}
 connections=${CONNECTIONS:-}
 full=${FULL:-0}
+with_rclone=${RCLONE:-0}
 rebuild=${REBUILD:-0}
 strategy=2
 keep=${KEEP:-0}
@@ -51,6 +57,8 @@ python=/usr/bin/python3
 [ -x "$program" ] || { echo "bench: no tarnwick at $program (build it, or set TARNWICK)" >&2; exit 1; }
 [ -z "$before" ] || [ -x "$before" ] || { echo "bench: no tarnwick at $before (BEFORE)" >&2; exit 1; }
 command -v lftp >/dev/null || { echo "bench: lftp is not installed (apt-get install lftp)" >&2; exit 1; }
+[ "$with_rclone" = 0 ] || command -v rclone >/dev/null ||
+    { echo "bench: rclone is not installed (apt-get install rclone)" >&2; exit 1; }
 case $protocol in
 ftp) command -v curl >/dev/null || { echo "bench: curl is needed to check the wire" >&2; exit 1; } ;;
 sftp)
@@ -288,6 +296,14 @@ tarnwick_run() {
     env -u DISPLAY -u WAYLAND_DISPLAY XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
         "$program" bench >"$work/tarnwick.log" 2>&1 || { tail -20 "$work/tarnwick.log" >&2; echo "bench: tarnwick failed" >&2; exit 1; }
 }
+rclone_first() {
+    # pyftpdlib answers a listing of a missing folder with 501, which rclone takes as fatal.
+    rm -rf "$work/server/rclone"
+    mkdir -p "$work/server/rclone"
+    rclone copy --transfers 4 --ftp-host "$server_ip" --ftp-port "$port" --ftp-user bench \
+        --ftp-pass "$(rclone obscure bench-password)" "$work/site" :ftp:/rclone >"$work/rclone.log" 2>&1 ||
+        { tail -20 "$work/rclone.log" >&2; echo "bench: rclone failed" >&2; exit 1; }
+}
 lftp_mirror() { # mirror options...
     if [ "$protocol" = sftp ]; then
         # The login starts in the server folder; sshd refuses anything but the key.
@@ -371,10 +387,9 @@ for rtt in $rtts; do
             verify lftp lftp
             continue
         fi
-        tools=(tarnwick)
-        [ -z "$before" ] || tools+=(before)
-        for tool in "${tools[@]}"; do
-            under_test=$program
+        # The older build first and the current one next, each from an empty server folder.
+        for tool in ${before:+before} tarnwick; do
+            saved=$program
             [ "$tool" = tarnwick ] || program=$before
             row "$rtt" "first upload" "$tool" "$files" tarnwick_first
             verify tarnwick "$tool"
@@ -382,8 +397,12 @@ for rtt in $rtts; do
             row "$rtt" "$changed changed" "$tool" "$changed" tarnwick_run
             verify tarnwick "$tool"
             row "$rtt" "nothing changed" "$tool" 0 tarnwick_run
-            program=$under_test
+            program=$saved
         done
+        if [ "$with_rclone" = 1 ] && [ "$protocol" = ftp ]; then
+            row "$rtt" "first upload" rclone-T4 "$files" rclone_first
+            verify rclone rclone
+        fi
 
         row "$rtt" "first upload" lftp-P4 "$files" lftp_first --parallel=4
         verify lftp lftp
@@ -418,17 +437,19 @@ if [ "$rebuild" = 1 ]; then
 fi
 echo "$files files of $size bytes over $protocol; seconds (wall clock, median of $repeats), commands per file sent,"
 echo "ratio = tarnwick / lftp -P4 seconds (above 1: tarnwick is slower)"
-printf '%6s  %-16s %10s %9s %10s %9s %7s %10s %10s\n' "rtt" "scenario" "tarnwick" "cmd/file" "lftp -P4" "cmd/file" \
-    "ratio" "lftp -P1" "before"
+printf '%6s  %-16s %10s %9s %10s %9s %10s %9s %7s %10s %10s\n' "rtt" "scenario" "before" "cmd/file" "tarnwick" \
+    "cmd/file" "lftp -P4" "cmd/file" "ratio" "lftp -P1" "rclone -T4"
 for rtt in $rtts; do
     for scenario in "first upload" "$changed changed" "nothing changed"; do
         tw=$(pick "$rtt" "$scenario" tarnwick 4)
         lf=$(pick "$rtt" "$scenario" lftp-P4 4)
-        p1=$(pick "$rtt" "$scenario" lftp-P1 4)
         bf=$(pick "$rtt" "$scenario" before 4)
-        printf '%3s ms  %-16s %10.3f %9.2f %10s %9s %7s %10s %10s\n' "$rtt" "$scenario" \
-            "$tw" "$(pick "$rtt" "$scenario" tarnwick 5)" "${lf:--}" "$(pick "$rtt" "$scenario" lftp-P4 5)" \
-            "$([ -z "$lf" ] || awk -v a="$tw" -v b="$lf" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')" "${p1:--}" \
-            "${bf:+$bf ($(pick "$rtt" "$scenario" before 5))}"
+        p1=$(pick "$rtt" "$scenario" lftp-P1 4)
+        rc=$(pick "$rtt" "$scenario" rclone-T4 4)
+        printf '%3s ms  %-16s %10s %9s %10.3f %9.2f %10s %9s %7s %10s %10s\n' "$rtt" "$scenario" "${bf:--}" \
+            "$(pick "$rtt" "$scenario" before 5)" "$tw" "$(pick "$rtt" "$scenario" tarnwick 5)" "${lf:--}" \
+            "$(pick "$rtt" "$scenario" lftp-P4 5)" \
+            "$(awk -v a="$tw" -v b="$lf" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }')" "${p1:--}" \
+            "${rc:--}"
     done
 done

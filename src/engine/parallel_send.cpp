@@ -197,9 +197,18 @@ void WebProject::ParallelSend::serveFromExtraConnection(Connection& connection)
     connection.sink.discard();
 }
 
+int connectionsWorthOpening(int limit, size_t files)
+{
+    // A login costs about as many round trips as three small files: a connection that
+    // would get fewer than that only makes the run wait for its login and its goodbye.
+    constexpr size_t kFilesPerExtraConnection = 3;
+    const size_t useful = 1 + files / kFilesPerExtraConnection;
+    return static_cast<int>(std::clamp<size_t>(std::min(useful, files), 1, static_cast<size_t>(std::max(limit, 1))));
+}
+
 void WebProject::ParallelSend::execute(RemoteSession& client)
 {
-    const int wanted = static_cast<int>(std::min(static_cast<size_t>(run.connectionLimit), files.size()));
+    const int wanted = connectionsWorthOpening(run.connectionLimit, files.size());
     std::vector<std::unique_ptr<Connection>> connections = prepareConnections(client, wanted);
     {
         std::vector<std::jthread> threads;

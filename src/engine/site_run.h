@@ -49,3 +49,7 @@ inline bool canSend(const RemoteSession& client, const std::atomic<bool>& cancel
 // Makes (or, for the root, enters) the folder of a folder step under the site's start
 // directory, from its typed parts; the line goes to the log as the transcript shows it.
 ClientResult enterFolder(RemoteSession& client, const PendingCommand& folder, const std::string& startdir);
+
+// How many connections (the run's own included) a stretch of `files` small uploads can use
+// within `limit`: never more than there are files, nor more than the time their logins cost.
+[[nodiscard]] int connectionsWorthOpening(int limit, size_t files);

@@ -94,20 +94,21 @@ std::unique_ptr<DataConnection> FtpClient::openPassiveConnection()
         return nullptr;
     }
     std::optional<PassiveReply> target;
-    const int portAhead = std::exchange(passivePortAhead_, 0);
-    if (portAhead != 0) {
-        // Asked for with the last upload's rename; should the server have dropped that port
+    if (std::unique_ptr<TcpStream> ahead = std::move(dataAhead_)) {
+        // Asked for with the last upload's end; should the server have dropped that port
         // meanwhile, the usual request follows.
-        TcpStream::Connected connected = TcpStream::connect(*peer, portAhead, budget_, stopDescriptor());
-        if (connected.stream) {
-            sink_->onDetail("data connection to " + endpointText(*peer, portAhead) + " (passive, asked for ahead)");
-            return std::make_unique<PassiveDataConnection>(std::move(connected.stream));
+        const int error = ahead->finishConnect();
+        if (error == 0) {
+            const std::optional<SocketAddress> to = ahead->peerAddress();
+            sink_->onDetail("data connection to " + (to ? endpointText(*to, portOf(*to)) : std::string("server"))
+                + " (passive, asked for ahead)");
+            return std::make_unique<PassiveDataConnection>(std::move(ahead));
         }
-        if (stopped() || connected.error == ETIMEDOUT) {
-            if (connected.error == ETIMEDOUT)
+        if (stopped() || error == ETIMEDOUT) {
+            if (error == ETIMEDOUT)
                 noteTimeout();
             addFailure();
-            sink_->message("Error %s %d\n", "open.connect data connection", connected.error);
+            sink_->message("Error %s %d\n", "open.connect data connection", error);
             return nullptr;
         }
     }

@@ -71,7 +71,8 @@ void FtpClient::setState(State state)
     if (state == State::Disconnected) {
         epsvRefused_ = false;
         renameApartOnly_ = false;
-        passivePortAhead_ = 0;
+        trailerTiming_ = TrailerTiming::Unknown;
+        dataAhead_.reset();
     }
     state_ = state;
 }
@@ -366,6 +367,8 @@ void FtpClient::askFeatures()
             features_.size = true;
         else if (word == "MLST")
             features_.mlst = true;
+        else if (word == "MFMT")
+            features_.mfmt = true;
     }
 }
 
@@ -394,39 +397,48 @@ int FtpClient::command(const char* format, ...)
 
 std::string FtpClient::sendRaw(const std::string& text, ReplyWait wait)
 {
-    lastCommand_ = startsWithWord(text, "PASS") ? std::string("PASS ****\r\n") : text;
-    lastRefusal_.clear();
-    if (startsWithWord(text, "TYPE"))
-        typeInEffect_ = 0;
-    // A script's own passive or port request replaces the port asked for ahead.
-    for (const char* verb : { "EPSV", "PASV", "PORT", "EPRT", "REIN", "USER" })
-        if (startsWithWord(text, verb))
-            passivePortAhead_ = 0;
-    // Names in commands may come from a server's listing; the line end stays as it is.
-    std::string_view body(lastCommand_);
-    size_t lineEnd = body.size();
-    while (lineEnd > 0 && (body[lineEnd - 1] == '\r' || body[lineEnd - 1] == '\n'))
-        --lineEnd;
-    if (endSessionIfStopped())
+    if (!sendTogether({ text }) || wait == ReplyWait::DontWait)
         return {};
-    sink_->onLine(printableServerText(body.substr(0, lineEnd)) + std::string(body.substr(lineEnd)));
+    return readReply();
+}
+
+bool FtpClient::sendTogether(const std::vector<std::string>& lines)
+{
+    std::string together;
+    for (const std::string& text : lines) {
+        lastCommand_ = startsWithWord(text, "PASS") ? std::string("PASS ****\r\n") : text;
+        lastRefusal_.clear();
+        if (startsWithWord(text, "TYPE"))
+            typeInEffect_ = 0;
+        // A script's own passive or port request replaces the connection made ahead.
+        for (const char* verb : { "EPSV", "PASV", "PORT", "EPRT", "REIN", "USER" })
+            if (startsWithWord(text, verb))
+                dataAhead_.reset();
+        // Names in commands may come from a server's listing; the line end stays as it is.
+        std::string_view body(lastCommand_);
+        size_t lineEnd = body.size();
+        while (lineEnd > 0 && (body[lineEnd - 1] == '\r' || body[lineEnd - 1] == '\n'))
+            --lineEnd;
+        if (endSessionIfStopped())
+            return false;
+        sink_->onLine(printableServerText(body.substr(0, lineEnd)) + std::string(body.substr(lineEnd)));
+        together += text;
+    }
     if (!control_ || !control_->isOpen()) {
         reportLoss("SendCommand.send: %d (%s)\n", IoResult { IoResult::Status::Failed, 0, ENOTCONN });
-        return {};
+        return false;
     }
-    IoResult sent = control_->sendAll(text.data(), text.size());
+    IoResult sent = control_->sendAll(together.data(), together.size());
     if (!sent.ok() && endSessionIfStopped())
-        return {};
+        return false;
     if (!sent.ok()) {
         if (sent.status == IoResult::Status::TimedOut)
             noteTimeout();
         reportLoss("SendCommand.send: %d (%s)\n", sent);
         setState(State::Disconnected);
-        return {};
+        return false;
     }
-    if (wait == ReplyWait::DontWait)
-        return {};
-    return readReply();
+    return true;
 }
 
 std::string FtpClient::readReply(std::vector<std::string>* lines)

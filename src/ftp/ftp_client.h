@@ -1,11 +1,13 @@
 #pragma once
 
 #include "config/machine_options.h"
+#include "ftp/tcp_stream.h"
 #include "ftp/tls_stream.h"
 #include "session/remote_session.h"
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +23,7 @@ class ReplyReader;
 struct ServerFeatures {
     bool size = false; // SIZE: the size check needs no data connection
     bool mlst = false; // MLST/MLSD: listings in a fixed, machine-readable format
+    bool mfmt = false; // MFMT: an upload can keep the local file's modification time
 
     bool operator==(const ServerFeatures&) const = default;
 };
@@ -72,6 +75,9 @@ public:
     // Sends `text` unchanged (the caller supplies CR LF) and answers the final reply line,
     // or empty text when nothing was read.
     std::string sendRaw(const std::string& text, ReplyWait wait = ReplyWait::Read);
+    // Sends each of `lines` (with their CR LF) in one write, telling the sink of each, and
+    // waits for no reply: the caller reads one per line. False when nothing could be sent.
+    bool sendTogether(const std::vector<std::string>& lines);
     // Says goodbye without waiting for an answer.
     void quit() override;
 
@@ -105,8 +111,9 @@ public:
     // Whether this server refused a TLS 1.3 data connection that resumed no session; kept
     // across connects to the same server.
     [[nodiscard]] TlsResumption dataResumption() const { return dataResumption_; }
-    // The passive request for the next upload goes out with the rename that ends an upload,
-    // saving a round trip per file. Plain passive connections only.
+    // The passive request for the next upload goes out with the end of this one, and its
+    // data connection is made while the rename travels, saving two round trips per file.
+    // Plain passive connections only.
     void setPassiveAhead(bool on) override { passiveAhead_ = on; }
 
     ClientResult download(
@@ -158,10 +165,20 @@ public:
 
 private:
     struct UploadAttempt {
+        UploadAttempt(int replyCode = 0, bool failedLocally = false, bool wasStored = false, int error = 0)
+            : code(replyCode)
+            , localFailure(failedLocally)
+            , stored(wasStored)
+            , systemError(error)
+        {
+        }
         int code = 0;
         bool localFailure = false; // the local file could not be read: no point in retrying
         bool stored = false; // STOR was accepted: the server may hold (part of) a file
         int systemError = 0; // why the local file could not be read
+        // What the SIZE sent with the transfer's end proved; nullopt: not asked or no answer
+        // that tells.
+        std::optional<bool> sizeAgrees;
     };
     // What `code` means for the caller, given the state the connection is left in.
     [[nodiscard]] ClientResult outcome(int code, int systemError = 0) const;
@@ -177,10 +194,32 @@ private:
     // One send without telling the sink of a failure: the caller decides whether it was the last.
     // A send the server refused for want of session resumption goes once more (see
     // repeatForResumption).
-    [[nodiscard]] UploadAttempt uploadOnce(
-        const std::string& remoteName, const std::string& localName, TransferMode mode, int64_t expectedSize);
+    // With `askSize`, the size on the server is asked together with the transfer's end.
+    [[nodiscard]] UploadAttempt uploadOnce(const std::string& remoteName, const std::string& localName,
+        TransferMode mode, int64_t expectedSize, bool askSize);
     [[nodiscard]] UploadAttempt storeOnce(
-        const std::string& remoteName, const std::string& localName, int64_t expectedSize);
+        const std::string& remoteName, const std::string& localName, int64_t expectedSize, bool askSize);
+    // Commands sent right behind a transfer's end, answered after its final reply.
+    struct Trailer {
+        bool size = false;
+        bool time = false;
+        bool passive = false;
+        bool sent = false; // the write went out (with its lead line)
+        [[nodiscard]] int count() const { return int(size) + int(time) + int(passive); }
+    };
+    // `modified`: the local file's time, for MFMT.
+    // `lead` (a command with its CR LF, or empty) goes first in the same write; an empty
+    // `target` asks neither size nor time. `passive`: the next EPSV may go along.
+    [[nodiscard]] Trailer sendTrailer(
+        const std::string& lead, const std::string& target, std::time_t modified, bool askSize, bool passive);
+    // Reads the trailer's replies behind `transferCode` (the transfer's final reply) into
+    // `attempt`. False when the server answered the trailer before the transfer: its answers
+    // then prove nothing, `transferCode` is corrected, and the trailer waits for the
+    // transfer's reply from then on.
+    [[nodiscard]] bool readTrailer(
+        const Trailer& trailer, int64_t sentBytes, int& transferCode, UploadAttempt& attempt);
+    // Starts the data connection for `reply` (a 229) so that its handshake overlaps what follows.
+    void connectAhead(const std::string& reply);
     struct Streamed {
         bool complete = false; // the end of the file was read and every byte went out
         int localError = 0; // why the file could not be read
@@ -317,10 +356,17 @@ private:
     // The server refused EPSV in this session: PASV from then on.
     bool epsvRefused_ = false;
     bool passiveAhead_ = false;
-    // The port of an EPSV sent ahead (see setPassiveAhead), not yet used.
-    int passivePortAhead_ = 0;
+    // A data connection to the port of an EPSV sent ahead (see setPassiveAhead), its handshake
+    // possibly still under way; not yet used.
+    std::unique_ptr<TcpStream> dataAhead_;
     // The server answered an RNTO sent right behind its RNFR as if the RNFR were missing.
     bool renameApartOnly_ = false;
+    // When the trailer may go out. A server that answers commands while a transfer still runs
+    // gets it only once the transfer's reply is in: there an early EPSV would even cut the
+    // transfer short. Until a small upload showed the server answering in order, an early
+    // trailer carries no EPSV.
+    enum class TrailerTiming { Unknown, Early, Late };
+    TrailerTiming trailerTiming_ = TrailerTiming::Unknown;
     ServerFeatures features_;
     std::shared_ptr<TlsContext> tlsContext_;
     TlsStream* controlTls_ = nullptr; // control_ itself when it is encrypted

@@ -5,10 +5,12 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <poll.h>
 #include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -28,14 +30,18 @@ bool setNonBlocking(int socket)
     return flags >= 0 && fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-// Connects one resolved address within the budget; answers the socket or -1 with `error`.
-int connectWithin(const addrinfo& address, std::chrono::milliseconds budget, int stopDescriptor, int& error)
+// Starts connecting one resolved address; answers the socket (`inProgress` when the
+// handshake is still under way) or -1 with `error`.
+int beginConnect(const addrinfo& address, int& error, bool& inProgress)
 {
+    inProgress = false;
     int socket = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, address.ai_protocol);
     if (socket < 0) {
         error = errno;
         return -1;
     }
+    int on = 1;
+    (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (::connect(socket, address.ai_addr, address.ai_addrlen) == 0)
         return socket;
     if (errno != EINPROGRESS && errno != EINTR) {
@@ -43,20 +49,53 @@ int connectWithin(const addrinfo& address, std::chrono::milliseconds budget, int
         ::close(socket);
         return -1;
     }
-    if (waitForSocket(socket, POLLOUT, Clock::now() + budget, stopDescriptor, error) != SocketWait::Ready) {
-        ::close(socket);
-        return -1;
-    }
+    inProgress = true;
+    return socket;
+}
+
+// Waits for a handshake begun by beginConnect: 0, or the errno of its failure.
+int awaitConnect(int socket, Clock::time_point deadline, int stopDescriptor)
+{
+    int error = 0;
+    if (waitForSocket(socket, POLLOUT, deadline, stopDescriptor, error) != SocketWait::Ready)
+        return error;
     int pending = 0;
     socklen_t length = sizeof pending;
     if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &pending, &length) != 0)
         pending = errno;
-    if (pending != 0) {
-        error = pending;
+    return pending;
+}
+
+// Connects one resolved address within the budget; answers the socket or -1 with `error`.
+int connectWithin(const addrinfo& address, std::chrono::milliseconds budget, int stopDescriptor, int& error)
+{
+    bool inProgress = false;
+    int socket = beginConnect(address, error, inProgress);
+    if (socket < 0 || !inProgress)
+        return socket;
+    error = awaitConnect(socket, Clock::now() + budget, stopDescriptor);
+    if (error != 0) {
         ::close(socket);
         return -1;
     }
     return socket;
+}
+
+// `address` with its port replaced by `port`, as getaddrinfo would give it.
+std::optional<addrinfo> withPort(SocketAddress& target, int port)
+{
+    if (target.family() == AF_INET)
+        reinterpret_cast<sockaddr_in&>(target.storage).sin_port = htons(static_cast<uint16_t>(port));
+    else if (target.family() == AF_INET6)
+        reinterpret_cast<sockaddr_in6&>(target.storage).sin6_port = htons(static_cast<uint16_t>(port));
+    else
+        return std::nullopt;
+    addrinfo one {};
+    one.ai_family = target.family();
+    one.ai_socktype = SOCK_STREAM;
+    one.ai_addr = reinterpret_cast<sockaddr*>(&target.storage);
+    one.ai_addrlen = target.length;
+    return one;
 }
 
 } // namespace
@@ -133,8 +172,6 @@ TcpStream::Connected TcpStream::connect(
     for (addrinfo* address = found; address; address = address->ai_next) {
         int socket = connectWithin(*address, budget, stopDescriptor, result.error);
         if (socket >= 0) {
-            int on = 1;
-            (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             result.stream = std::make_unique<TcpStream>(socket, budget, stopDescriptor);
             result.error = 0;
             break;
@@ -150,25 +187,43 @@ TcpStream::Connected TcpStream::connect(
     const SocketAddress& address, int port, std::chrono::milliseconds budget, int stopDescriptor)
 {
     SocketAddress target = address;
-    if (target.family() == AF_INET)
-        reinterpret_cast<sockaddr_in&>(target.storage).sin_port = htons(static_cast<uint16_t>(port));
-    else if (target.family() == AF_INET6)
-        reinterpret_cast<sockaddr_in6&>(target.storage).sin6_port = htons(static_cast<uint16_t>(port));
-    else
+    const std::optional<addrinfo> one = withPort(target, port);
+    if (!one)
         return { nullptr, EAFNOSUPPORT, false };
-    addrinfo one {};
-    one.ai_family = target.family();
-    one.ai_socktype = SOCK_STREAM;
-    one.ai_addr = reinterpret_cast<sockaddr*>(&target.storage);
-    one.ai_addrlen = target.length;
     Connected result { nullptr, 0, false };
-    int socket = connectWithin(one, budget, stopDescriptor, result.error);
-    if (socket >= 0) {
-        int on = 1;
-        (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    int socket = connectWithin(*one, budget, stopDescriptor, result.error);
+    if (socket >= 0)
         result.stream = std::make_unique<TcpStream>(socket, budget, stopDescriptor);
+    return result;
+}
+
+TcpStream::Connected TcpStream::startConnect(
+    const SocketAddress& address, int port, std::chrono::milliseconds budget, int stopDescriptor)
+{
+    SocketAddress target = address;
+    const std::optional<addrinfo> one = withPort(target, port);
+    if (!one)
+        return { nullptr, EAFNOSUPPORT, false };
+    Connected result { nullptr, 0, false };
+    bool inProgress = false;
+    int socket = beginConnect(*one, result.error, inProgress);
+    if (socket >= 0) {
+        result.stream = std::make_unique<TcpStream>(socket, budget, stopDescriptor);
+        result.stream->connecting_ = inProgress;
     }
     return result;
+}
+
+int TcpStream::finishConnect()
+{
+    if (socket_ < 0)
+        return ENOTCONN;
+    if (!std::exchange(connecting_, false))
+        return 0;
+    const int error = awaitConnect(socket_, Clock::now() + budget_, stopDescriptor_);
+    if (error != 0)
+        close();
+    return error;
 }
 
 SocketWait TcpStream::waitFor(short events, int& error)

@@ -37,6 +37,14 @@ public:
     [[nodiscard]] static Connected connect(
         const SocketAddress& address, int port, std::chrono::milliseconds budget, int stopDescriptor = -1);
 
+    // Like connect, but returns once the handshake is under way, so that its round trip
+    // overlaps other work; finishConnect completes it.
+    [[nodiscard]] static Connected startConnect(
+        const SocketAddress& address, int port, std::chrono::milliseconds budget, int stopDescriptor = -1);
+    // Waits within the budget for the handshake startConnect began: 0, or the errno of its
+    // failure (the stream is then closed). Immediate for a stream already connected.
+    [[nodiscard]] int finishConnect();
+
     [[nodiscard]] IoResult receive(char* buffer, size_t capacity) override;
     [[nodiscard]] IoResult sendAll(const char* data, size_t size) override;
     void close() override;
@@ -54,4 +62,5 @@ private:
     int socket_ = -1;
     std::chrono::milliseconds budget_;
     int stopDescriptor_ = -1;
+    bool connecting_ = false;
 };

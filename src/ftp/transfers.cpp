@@ -11,6 +11,7 @@
 #include "session/upload_names.h"
 
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <strings.h>
@@ -40,6 +41,21 @@ bool sendsThroughPart(std::string_view remoteName)
     size_t slash = remoteName.rfind('/');
     std::string_view name = slash == std::string_view::npos ? remoteName : remoteName.substr(slash + 1);
     return !name.empty() && name != "." && name != "..";
+}
+
+// The number of a 213 reply to SIZE; nullopt for any other reply.
+std::optional<int64_t> listedSize(std::string_view reply)
+{
+    if (replyCode(reply) != 213)
+        return std::nullopt;
+    std::string_view number = reply.substr(std::min<size_t>(4, reply.size()));
+    int64_t listed = 0;
+    size_t digits = 0;
+    while (digits < number.size() && digits < 18 && number[digits] >= '0' && number[digits] <= '9')
+        listed = listed * 10 + (number[digits++] - '0');
+    if (digits == 0)
+        return std::nullopt;
+    return listed;
 }
 
 } // namespace
@@ -180,7 +196,7 @@ ClientResult FtpClient::upload(
     const std::function<void()> beforeReplace = takeBeforeReplace();
     if (!atomic && beforeReplace)
         beforeReplace();
-    UploadAttempt attempt = uploadOnce(target, localName, mode, expectedSize);
+    UploadAttempt attempt = uploadOnce(target, localName, mode, expectedSize, false);
     int code = attempt.code;
     if (atomic) {
         if (code / 100 == 2 && !moveIntoPlace(target, remoteName, beforeReplace))
@@ -216,22 +232,15 @@ FtpClient::RenameReplies FtpClient::renameTogether(const std::string& from, cons
     // Both lines in one go: the rename costs one round trip instead of two. A refused RNFR
     // gets its RNTO answered with 503, which changes nothing.
     if (!renameApartOnly_) {
-        const bool passiveAhead
-            = passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && passivePortAhead_ == 0;
-        (void)sendRaw("RNFR " + from + "\r\n", ReplyWait::DontWait);
-        (void)sendRaw("RNTO " + to + "\r\n", ReplyWait::DontWait);
+        const bool passiveAhead = passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && !dataAhead_;
+        std::vector<std::string> lines = { "RNFR " + from + "\r\n", "RNTO " + to + "\r\n" };
         if (passiveAhead)
-            (void)sendRaw("EPSV\r\n", ReplyWait::DontWait);
+            lines.emplace_back("EPSV\r\n");
+        (void)sendTogether(lines);
         RenameReplies replies { readReplyCode(), 0 };
         replies.to = replies.from != 0 ? readReplyCode() : 0;
-        if (passiveAhead && replies.to != 0) {
-            std::string reply = readReply();
-            std::optional<PassiveReply> target
-                = replyCode(reply) == 229 ? PassiveReply::parseEpsv(reply) : std::nullopt;
-            passivePortAhead_ = target ? target->port : 0;
-            if (replyCode(reply) / 100 == 5)
-                epsvRefused_ = true;
-        }
+        if (passiveAhead && replies.to != 0)
+            connectAhead(readReply());
         // A server that lost the RNTO it received too early is asked once more, one line at a
         // time, and from then on.
         if (replies.from != 350 || replies.to != 503)
@@ -317,10 +326,96 @@ bool FtpClient::moveIntoPlace(
     return failed();
 }
 
-FtpClient::UploadAttempt FtpClient::uploadOnce(
-    const std::string& remoteName, const std::string& localName, TransferMode /*mode*/, int64_t expectedSize)
+FtpClient::UploadAttempt FtpClient::uploadOnce(const std::string& remoteName, const std::string& localName,
+    TransferMode /*mode*/, int64_t expectedSize, bool askSize)
 {
-    return onceMoreIfResumptionRequired([&] { return storeOnce(remoteName, localName, expectedSize); });
+    return onceMoreIfResumptionRequired([&] { return storeOnce(remoteName, localName, expectedSize, askSize); });
+}
+
+void FtpClient::connectAhead(const std::string& reply)
+{
+    const int code = replyCode(reply);
+    if (code / 100 == 5)
+        epsvRefused_ = true;
+    const std::optional<PassiveReply> target = code == 229 ? PassiveReply::parseEpsv(reply) : std::nullopt;
+    const std::optional<SocketAddress> peer = control_ ? control_->peerAddress() : std::nullopt;
+    if (!target || !peer)
+        return;
+    // A failure here is met again, and told, when the connection is wanted.
+    TcpStream::Connected started = TcpStream::startConnect(*peer, target->port, budget_, stopDescriptor());
+    dataAhead_ = std::move(started.stream);
+}
+
+FtpClient::Trailer FtpClient::sendTrailer(
+    const std::string& lead, const std::string& target, std::time_t modified, bool askSize, bool passive)
+{
+    Trailer trailer;
+    std::vector<std::string> lines;
+    if (!lead.empty())
+        lines.push_back(lead);
+    // SIZE counts bytes as sent only in binary type; without it the check asks on its own.
+    if (askSize && features_.size && typeInEffect_ == 'I') {
+        trailer.size = true;
+        lines.push_back("SIZE " + target + "\r\n");
+    }
+    struct tm parts { };
+    char stamp[32] = {};
+    if (features_.mfmt && !target.empty() && modified > 0 && gmtime_r(&modified, &parts)
+        && strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &parts) == 14) {
+        // Set on the part: a rename keeps it, so the live name never shows the upload's time.
+        trailer.time = true;
+        lines.push_back(std::string("MFMT ") + stamp + " " + target + "\r\n");
+    }
+    // Alone, the EPSV would cost a round trip that the rename carries for nothing.
+    const bool worthAWrite = !lead.empty() || trailer.size || trailer.time;
+    if (worthAWrite && passive && passiveAhead_ && options_.passive && !protectData_ && !epsvRefused_ && !dataAhead_) {
+        trailer.passive = true;
+        lines.emplace_back("EPSV\r\n");
+    }
+    if (lines.empty() || !sendTogether(lines))
+        return {};
+    trailer.sent = true;
+    return trailer;
+}
+
+bool FtpClient::readTrailer(const Trailer& trailer, int64_t sentBytes, int& transferCode, UploadAttempt& attempt)
+{
+    if (trailer.count() == 0)
+        return true;
+    // A server that reads commands while it still receives (pyftpdlib does) answers the
+    // trailer before the transfer, and may set the time before the last bytes land. Then
+    // nothing is proven by position, and the transfer's reply is the one that no trailer
+    // command gives.
+    if (transferCode == 213 || transferCode == 229) {
+        trailerTiming_ = TrailerTiming::Late;
+        int found = 0;
+        for (int left = trailer.count(); left > 0 && state_ != State::Disconnected; --left) {
+            const int code = readReplyCode();
+            if (found == 0 && code != 213 && code != 229)
+                found = code;
+        }
+        transferCode = found;
+        return false;
+    }
+    if (trailer.size && state_ != State::Disconnected) {
+        const std::string reply = readReply();
+        const int code = replyCode(reply);
+        if (code == 213) {
+            const std::optional<int64_t> listed = listedSize(reply);
+            attempt.sizeAgrees = listed && *listed == sentBytes;
+        } else if (code == 550) {
+            attempt.sizeAgrees = false;
+        }
+    }
+    if (trailer.time && state_ != State::Disconnected) {
+        // A server that lists MFMT but does not know it after all is not asked again.
+        const int code = readReplyCode();
+        if (code == 500 || code == 502)
+            features_.mfmt = false;
+    }
+    if (trailer.passive && state_ != State::Disconnected)
+        connectAhead(readReply());
+    return true;
 }
 
 FtpClient::Streamed FtpClient::streamFile(int descriptor, ByteStream& stream, bool tellBytes)
@@ -355,7 +450,7 @@ FtpClient::Streamed FtpClient::streamFile(int descriptor, ByteStream& stream, bo
 }
 
 FtpClient::UploadAttempt FtpClient::storeOnce(
-    const std::string& remoteName, const std::string& localName, int64_t expectedSize)
+    const std::string& remoteName, const std::string& localName, int64_t expectedSize, bool askSize)
 {
     if (holdsUnsafeByte(remoteName) || holdsUnsafeByte(localName) || localName.empty()) {
         sink_->message("Error %s %d\n", "send.name refused unsafe file name", EINVAL);
@@ -379,9 +474,14 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
     // STOR instead of one round trip later, after the 150: it fits the socket buffers even
     // when the server refuses the STOR and never reads it.
     const bool ahead = options_.passive && !protectData_ && status.st_size <= kBytesAhead;
+    // The trailer travels in the STOR's own write, ahead of the bytes: a server that answers
+    // it only after the transfer's reply evidently takes one command at a time.
+    Trailer trailer;
     if (ahead) {
-        (void)sendRaw("STOR " + remoteName + "\r\n", ReplyWait::DontWait);
-        if (state_ == State::Disconnected)
+        const bool early = trailerTiming_ != TrailerTiming::Late;
+        trailer = sendTrailer("STOR " + remoteName + "\r\n", early ? remoteName : std::string(), status.st_mtime,
+            early && askSize, trailerTiming_ == TrailerTiming::Early);
+        if (!trailer.sent)
             return { kTransferNotCarriedOut, false };
     } else if (command("STOR %s", remoteName.c_str()) / 100 != 1) {
         return { kTransferNotCarriedOut, false };
@@ -389,6 +489,10 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
     std::unique_ptr<ByteStream> stream = establishData(*connection, "receive.accept");
     connection.reset();
     if (!stream) {
+        // The trailer's answers follow the STOR's refusal; left unread, they would be taken
+        // for the replies to the next commands.
+        for (int left = trailer.count(); left > 0 && state_ != State::Disconnected; --left)
+            (void)readReplyCode();
         return { kTransferNotCarriedOut, false, true };
     }
 
@@ -415,26 +519,41 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
         localError = EAGAIN;
     }
     file.closeNow();
+    // Sent before the transfer's reply is in, the trailer costs no round trip of its own
+    // where the server answers in order.
+    if (!ahead && complete && trailerTiming_ != TrailerTiming::Late)
+        trailer = sendTrailer({}, remoteName, status.st_mtime, askSize, trailerTiming_ == TrailerTiming::Early);
 
+    int reply = transferReply();
     if (ahead) {
         // Only now is it known whether the server took the file at all.
-        int code = transferReply();
-        if (code / 100 == 2 && complete)
-            return { code, false, true };
-        if (code / 100 == 2)
-            return { kTransferNotCarriedOut, localError != 0, true, localError };
-        if (code / 100 != 1)
-            return { kTransferNotCarriedOut, false, false };
-        begins();
-        if (sentAhead > 0)
-            sink_->onBytes(sentAhead);
+        if (reply / 100 == 1) {
+            begins();
+            if (sentAhead > 0)
+                sink_->onBytes(sentAhead);
+            reply = transferReply();
+        } else if (reply / 100 != 2 && reply != 213 && reply != 229) {
+            UploadAttempt refused { kTransferNotCarriedOut, false, false };
+            (void)readTrailer(trailer, streamed.bytes, reply, refused);
+            refused.sizeAgrees.reset();
+            return refused;
+        }
     }
-    int reply = transferReply();
+    UploadAttempt attempt { reply, false, true };
+    const bool inOrder = readTrailer(trailer, streamed.bytes, reply, attempt);
+    if (ahead && inOrder && trailer.count() > 0 && trailerTiming_ == TrailerTiming::Unknown)
+        trailerTiming_ = TrailerTiming::Early;
+    // Only a whole file is worth a size check or its time.
+    if (complete && reply / 100 == 2 && (trailer.count() == 0 || !inOrder)) {
+        attempt.sizeAgrees.reset();
+        (void)readTrailer(sendTrailer({}, remoteName, status.st_mtime, askSize, true), streamed.bytes, reply, attempt);
+    }
+    attempt.code = reply;
     // The server cannot tell a cut-off stream from the end of the file, so its 226 proves
     // nothing here.
     if (!complete)
         return { kTransferNotCarriedOut, localError != 0, true, localError };
-    return { reply, false, true };
+    return attempt;
 }
 
 ClientResult FtpClient::uploadWithRetry(
@@ -467,14 +586,15 @@ int FtpClient::uploadCode(const std::string& remoteName, const std::string& loca
         return kTransferNotCarriedOut;
     };
     for (int attempt = 1;; ++attempt) {
-        UploadAttempt result = uploadOnce(target, localName, mode, expectedSize);
+        const bool askSize = options_.checkFileSize && mode != TransferMode::Ascii;
+        UploadAttempt result = uploadOnce(target, localName, mode, expectedSize, askSize);
         systemError = result.systemError;
         partMayExist = partMayExist || (atomic && result.stored);
         if (result.code == kTransferNotCarriedOut && !result.localFailure && !isBroken()) {
             std::string folder = directoryPart(remoteName);
             if (!folder.empty())
                 (void)makeDirectory(folder);
-            result = uploadOnce(target, localName, mode, expectedSize);
+            result = uploadOnce(target, localName, mode, expectedSize, askSize);
             partMayExist = partMayExist || (atomic && result.stored);
         }
         if (result.code == kTransferNotCarriedOut)
@@ -485,7 +605,8 @@ int FtpClient::uploadCode(const std::string& remoteName, const std::string& loca
             sink_->onTransferFailed(localName);
             return result.code;
         }
-        if (!options_.checkFileSize || mode == TransferMode::Ascii || sameSizeOnServer(target, localName)) {
+        // A size the SIZE sent with the transfer proved needs no question of its own.
+        if (!askSize || (result.sizeAgrees ? *result.sizeAgrees : sameSizeOnServer(target, localName))) {
             if (!atomic)
                 return result.code;
             // The server's reply to the transfer stands for the whole upload.
@@ -514,12 +635,8 @@ bool FtpClient::sameSizeOnServer(const std::string& remoteName, const std::strin
         std::string reply = sendRaw("SIZE " + remoteName + "\r\n");
         int code = replyCode(reply);
         if (code == 213) {
-            std::string_view number = std::string_view(reply).substr(std::min<size_t>(4, reply.size()));
-            int64_t listed = 0;
-            size_t digits = 0;
-            while (digits < number.size() && digits < 18 && number[digits] >= '0' && number[digits] <= '9')
-                listed = listed * 10 + (number[digits++] - '0');
-            return digits > 0 && listed == localSize;
+            const std::optional<int64_t> listed = listedSize(reply);
+            return listed && *listed == localSize;
         }
         if (code == 550)
             return false;

@@ -2,6 +2,7 @@
 // what the file list records, and what survives a dying server or a cancel.
 
 #include "engine/dry_run.h"
+#include "engine/site_run.h"
 #include "engine/web_project.h"
 #include "ftp/ftp_client.h"
 #include "platform/archive_mark_store.h"
@@ -177,6 +178,46 @@ TEST_P(UploadRunServers, ReplacesFilesThroughAPartUnlessTheSiteTurnsItOff)
     EXPECT_EQ(compareTrees(site.tree.root(), server.pathOf("www")), std::vector<std::string>()) << server.log();
 }
 
+// After a run over several connections, the server copies carry the local times where the
+// server can set them (pyftpdlib, proftpd); vsftpd cannot, and the run goes on without.
+TEST_P(UploadRunServers, ServerTimesFollowTheLocalFiles)
+{
+    SKIP_UNLESS_SERVER_RUNS(skipReason(GetParam()));
+    FtpServer server(GetParam());
+    ASSERT_TRUE(startServer(server));
+    Project site;
+    site.addSite(server, "www");
+    const std::vector<std::string> files = generateSite(site.tree, 40);
+    for (size_t index = 0; index < files.size(); ++index)
+        site.tree.setTime(files[index], TestTree::kDefaultTime + static_cast<int64_t>(index) * 3600);
+    site.run();
+    ASSERT_EQ(site.sink.count("OK "), files.size()) << testing::PrintToString(site.sink.lines);
+    const bool settable = GetParam() != FtpServer::Kind::Vsftpd;
+    for (size_t index = 0; index < files.size(); ++index) {
+        struct stat status { };
+        ASSERT_EQ(stat(server.pathOf("www/" + files[index]).c_str(), &status), 0) << files[index];
+        const int64_t local = TestTree::kDefaultTime + static_cast<int64_t>(index) * 3600;
+        if (settable) {
+            EXPECT_EQ(status.st_mtime, local) << files[index];
+        } else {
+            EXPECT_NE(status.st_mtime, local) << files[index];
+        }
+    }
+}
+
+// Each extra connection must be worth its login: a handful of files goes over fewer.
+TEST(UploadRunConnections, FewFilesOpenOnlyTheConnectionsTheyCanUse)
+{
+    const struct {
+        int limit;
+        size_t files;
+        int connections;
+    } rows[] = { { 4, 1, 1 }, { 4, 2, 1 }, { 4, 3, 2 }, { 4, 6, 3 }, { 4, 9, 4 }, { 4, 1000, 4 }, { 2, 1000, 2 },
+        { 0, 10, 1 }, { 8, 10, 4 } };
+    for (const auto& row : rows)
+        EXPECT_EQ(connectionsWorthOpening(row.limit, row.files), row.connections) << row.limit << " " << row.files;
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, UploadRunServers,
     testing::Values(FtpServer::Kind::Pyftpdlib, FtpServer::Kind::Vsftpd, FtpServer::Kind::Proftpd),
     [](const testing::TestParamInfo<FtpServer::Kind>& info) { return FtpServer::nameOf(info.param); });
@@ -307,7 +348,9 @@ TEST(UploadRunParallelTls, MoreConnectionsOverTlsSendEverythingWithoutFreshLogin
     }
 }
 
-// What one small file costs on the wire, command by command, in a project with an archive:
+// What one small file costs on the wire, command by command, in a project with an archive.
+// SIZE and MFMT ride in the STOR's write; pyftpdlib answers them before the transfer ends,
+// so the connection's first file asks them again behind the 226 (and later ones only there).
 // a folder holding recorded files gets no MKD, a file the list does not know gets no archive
 // move, and only a replaced file pays for moving its previous version.
 TEST(UploadRunCommands, OneSmallFileSendsOnlyWhatItNeeds)
@@ -330,10 +373,11 @@ TEST(UploadRunCommands, OneSmallFileSendsOnlyWhatItNeeds)
     const std::string newPart = "/sub/.new.html.tarnwick-part";
     const Row rows[] = {
         { "a replaced file: its old version goes to the archive just before the part replaces it", "sub/page.html",
-            { "EPSV", "STOR " + part, "SIZE " + part, "RNFR /sub/page.html", "RNTO {ARCHIVE}", "RNFR " + part,
-                "RNTO /sub/page.html" } },
+            { "EPSV", "STOR " + part, "SIZE " + part, "MFMT {TIME} " + part, "SIZE " + part, "MFMT {TIME} " + part,
+                "RNFR /sub/page.html", "RNTO {ARCHIVE}", "RNFR " + part, "RNTO /sub/page.html" } },
         { "a new file in a known folder: no MKD, no archive move", "sub/new.html",
-            { "EPSV", "STOR " + newPart, "SIZE " + newPart, "RNFR " + newPart, "RNTO /sub/new.html" } },
+            { "EPSV", "STOR " + newPart, "SIZE " + newPart, "MFMT {TIME} " + newPart, "SIZE " + newPart,
+                "MFMT {TIME} " + newPart, "RNFR " + newPart, "RNTO /sub/new.html" } },
     };
     int64_t time = TestTree::kDefaultTime;
     for (const Row& row : rows) {
@@ -348,8 +392,10 @@ TEST(UploadRunCommands, OneSmallFileSendsOnlyWhatItNeeds)
             if (line.rfind("--------------- put ", 0) == 0)
                 inPut = true;
             else if (inPut && line.ends_with("\r\n") && line.rfind("TYPE", 0) != 0)
-                sent.push_back(std::regex_replace(line.substr(0, line.size() - 2),
-                    std::regex("^RNTO /_archiv_/_sub_page\\d{12}\\.html$"), "RNTO {ARCHIVE}"));
+                sent.push_back(
+                    std::regex_replace(std::regex_replace(line.substr(0, line.size() - 2),
+                                           std::regex("^RNTO /_archiv_/_sub_page\\d{12}\\.html$"), "RNTO {ARCHIVE}"),
+                        std::regex("^MFMT \\d{14} "), "MFMT {TIME} "));
             if (inPut && line == "RNTO /" + std::string(row.file) + "\r\n")
                 break;
         }

@@ -10,11 +10,13 @@
 #include "support/upload_site.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -74,20 +76,24 @@ TEST_P(RealServerTransfers, FilesTravelBothWaysByteForByte)
     EXPECT_TRUE(sink.failedTransfers.empty());
 }
 
-TEST_P(RealServerTransfers, SizeCheckResendsAFileTruncatedBehindTheClientsBack)
+// The size is asked together with the transfer's end, so the server's copy is replaced
+// once the server has opened it: what it stores then never reaches the name.
+TEST_P(RealServerTransfers, SizeCheckResendsAFileLostBehindTheClientsBack)
 {
     std::string bytes = patternBytes(100000);
     local.writeFile("page.bin", bytes);
-    bool truncated = false;
+    bool removed = false;
     sink.lineHook = [&](const std::string& line) {
-        if (!truncated && line.rfind("226", 0) == 0 && sink.count("STOR") == 1) {
-            truncated = true;
-            ASSERT_EQ(truncate(server.pathOf("page.bin").c_str(), 10), 0);
+        if (!removed && (line.rfind("150", 0) == 0 || line.rfind("125", 0) == 0) && sink.count("STOR") == 1) {
+            removed = true;
+            ASSERT_EQ(unlink(server.pathOf("page.bin").c_str()), 0);
+            std::ofstream(server.pathOf("page.bin")) << "another";
+            std::filesystem::permissions(server.pathOf("page.bin"), std::filesystem::perms::all);
         }
     };
     options.checkFileSize = true;
-    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin").code, 226);
-    EXPECT_TRUE(truncated);
+    EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin").code, 226) << testing::PrintToString(sink.lines);
+    EXPECT_TRUE(removed);
     EXPECT_EQ(sink.count("STOR"), 2);
     EXPECT_TRUE(contentOf(server.pathOf("page.bin")) == bytes);
 
@@ -95,6 +101,33 @@ TEST_P(RealServerTransfers, SizeCheckResendsAFileTruncatedBehindTheClientsBack)
     int listsBefore = sink.count("LIST");
     EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin").code, 226);
     EXPECT_EQ(sink.count("LIST"), listsBefore);
+}
+
+// Where the server can set it, the server copy keeps the local time through the part's
+// rename; elsewhere the upload goes on without it.
+TEST_P(RealServerTransfers, UploadsKeepTheLocalModificationTime)
+{
+    const auto kind = std::get<0>(GetParam());
+    EXPECT_EQ(client.features().mfmt, kind != FtpServer::Kind::Vsftpd) << FtpServer::nameOf(kind);
+    client.setAtomicUploads(true);
+    options.checkFileSize = true;
+    const time_t stamps[] = { 1704164645, 946684800 }; // a new file, then one replaced
+    for (const time_t stamp : stamps) {
+        SCOPED_TRACE(stamp);
+        local.writeFile("dated.html", "<p>" + std::to_string(stamp) + "</p>");
+        struct timespec times[2] {};
+        times[0].tv_sec = times[1].tv_sec = stamp;
+        ASSERT_EQ(::utimensat(AT_FDCWD, local.file("dated.html").c_str(), times, 0), 0);
+        ASSERT_EQ(client.uploadWithRetry("dated.html", "dated.html").code, 226);
+        struct stat status { };
+        ASSERT_EQ(stat(server.pathOf("dated.html").c_str(), &status), 0);
+        if (client.features().mfmt) {
+            EXPECT_EQ(status.st_mtime, stamp) << testing::PrintToString(sink.lines);
+        } else {
+            EXPECT_GT(status.st_mtime, stamp);
+        }
+    }
+    EXPECT_TRUE(sink.failedTransfers.empty());
 }
 
 TEST_P(RealServerTransfers, UploadCreatesTheMissingFolderAndRetries)
@@ -164,17 +197,19 @@ TEST_P(RealServerTransfers, AtomicUploadsReplaceThroughAHiddenPart)
     local.writeFile("page.bin", bytes);
     client.setAtomicUploads(true);
     options.checkFileSize = true;
-    bool truncated = false;
+    bool removed = false;
     sink.lineHook = [&](const std::string& line) {
-        if (!truncated && line.rfind("226", 0) == 0 && sink.count("STOR") == 1) {
-            truncated = true;
+        if (!removed && (line.rfind("150", 0) == 0 || line.rfind("125", 0) == 0) && sink.count("STOR") == 1) {
+            removed = true;
             EXPECT_EQ(contentOf(server.pathOf("page.bin")), "old version");
-            ASSERT_EQ(truncate(server.pathOf(".page.bin.tarnwick-part").c_str(), 10), 0);
+            ASSERT_EQ(unlink(server.pathOf(".page.bin.tarnwick-part").c_str()), 0);
+            std::ofstream(server.pathOf(".page.bin.tarnwick-part")) << "another";
+            std::filesystem::permissions(server.pathOf(".page.bin.tarnwick-part"), std::filesystem::perms::all);
         }
     };
     EXPECT_EQ(client.uploadWithRetry("page.bin", "page.bin").code, 226);
     sink.lineHook = nullptr;
-    EXPECT_TRUE(truncated);
+    EXPECT_TRUE(removed);
     EXPECT_EQ(sink.count("STOR .page.bin.tarnwick-part"), 2);
     EXPECT_EQ(sink.count("RNTO page.bin"), 1);
     EXPECT_TRUE(contentOf(server.pathOf("page.bin")) == bytes);
@@ -566,6 +601,91 @@ TEST(ScriptedAtomicUploads, RenameRefusalsNeverLeaveAPartUnderTheLiveName)
                 return line.find(row.message) != std::string::npos;
             })) << testing::PrintToString(sink.lines);
         }
+    }
+}
+
+// SIZE and MFMT go out in the STOR's own write, ahead of the bytes, and once the server has
+// shown that it answers them only after the transfer, the next EPSV goes along too. A part is
+// renamed only once a size that agrees was read in its own place: a disagreeing size, or a
+// server that answers the trailer before the transfer, never gets an unproven part published.
+TEST(ScriptedAtomicUploads, TheSizeSentWithTheTransferDecidesTheRename)
+{
+    const std::string part = "sub/.x.html.tarnwick-part";
+    const std::string stamp = "MFMT 20240102030405 " + part;
+    const std::vector<std::string> first = { "STOR " + part, "SIZE " + part, stamp };
+    const std::vector<std::string> early = { "STOR " + part, "SIZE " + part, stamp, "EPSV" };
+    const auto sequence = [&](std::vector<std::vector<std::string>> pieces) {
+        std::vector<std::string> all = { "USER u", "FEAT", "TYPE I", "EPSV" };
+        for (const auto& piece : pieces)
+            all.insert(all.end(), piece.begin(), piece.end());
+        all.emplace_back("bye");
+        return all;
+    };
+    const std::vector<std::string> rename = { "RNFR " + part, "RNTO sub/x.html" };
+    const std::vector<std::string> passive = { "EPSV" };
+    struct Row {
+        const char* name;
+        std::vector<Answer> stor;
+        std::vector<std::string> size; // replies to SIZE, in order
+        std::string mfmt;
+        int code;
+        std::vector<std::string> commands;
+    };
+    const Answer stored = Answer::receiving("150 Ok\r\n", "226 Done\r\n");
+    const Row rows[] = {
+        { "a size that agrees costs no question of its own", { stored }, { "213 2\r\n" }, "213 Modify=x\r\n", 226,
+            sequence({ first, rename, passive }) },
+        { "a size that disagrees sends again before anything is renamed", { stored }, { "213 9\r\n", "213 2\r\n" },
+            "213 Modify=x\r\n", 226, sequence({ first, passive, early, rename }) },
+        { "a missing part sends again", { stored }, { "550 No such file\r\n", "213 2\r\n" }, "213 Modify=x\r\n", 226,
+            sequence({ first, passive, early, rename }) },
+        { "a size that never agrees fails and removes the part", { stored }, { "213 9\r\n" }, "213 Modify=x\r\n",
+            FtpClient::kTransferNotCarriedOut,
+            sequence({ first, passive, early, early, early, early, { "DELE " + part } }) },
+        { "a trailer answered before the transfer's end goes again behind its reply",
+            { Answer::receiving("150 Ok\r\n", "213 2\r\n") }, { "226 Done\r\n", "213 2\r\n" }, "200 Ok\r\n", 226,
+            sequence({ first, { "SIZE " + part, stamp, "EPSV" }, rename }) },
+        { "a STOR refused for a missing folder keeps the replies in step",
+            { Answer::replies({ "550 No such folder\r\n" }), stored }, { "213 2\r\n" }, "213 Modify=x\r\n", 226,
+            sequence({ first, { "MKD sub" }, passive, first, rename, passive }) },
+        { "a server that does not know MFMT after all is not asked again", { stored }, { "213 9\r\n", "213 2\r\n" },
+            "500 Unknown command\r\n", 226,
+            sequence({ first, passive, { "STOR " + part, "SIZE " + part, "EPSV" }, rename }) },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeFtpServer server;
+        server.on("USER", "230 Logged in\r\n");
+        server.on("FEAT", "211-Features:\r\n SIZE\r\n MFMT\r\n211 End\r\n");
+        for (const Answer& answer : row.stor)
+            server.on("STOR", answer);
+        for (const std::string& reply : row.size)
+            server.on("SIZE", reply);
+        server.on("MFMT", row.mfmt);
+        server.on("RNFR", "350 Ready\r\n");
+        server.on("MKD", "257 Made\r\n");
+        MachineOptions options;
+        options.checkFileSize = true;
+        FtpClient client(options);
+        FtpRecordingSink sink;
+        TempDir local;
+        local.writeFile("x.html", "xy");
+        struct timespec times[2] {};
+        times[0].tv_sec = times[1].tv_sec = 1704164645;
+        ASSERT_EQ(::utimensat(AT_FDCWD, local.file("x.html").c_str(), times, 0), 0);
+        ASSERT_TRUE(server.start());
+        client.setEventSink(&sink);
+        client.setAtomicUploads(true);
+        client.setPassiveAhead(true);
+        ASSERT_TRUE(client.connect(server.url(), "u", ""));
+        ASSERT_TRUE(client.setLocalDirectory(local.path()));
+        EXPECT_EQ(client.uploadWithRetry("sub/x.html", "x.html").code, row.code) << testing::PrintToString(sink.lines);
+        client.quit();
+        server.join();
+        EXPECT_EQ(server.commands(), row.commands);
+        // Every file byte went out over a data connection of its own, none to the control one.
+        for (const std::string& received : server.received())
+            EXPECT_EQ(received, "xy");
     }
 }
 
