@@ -795,7 +795,8 @@ SftpSession::Written SftpSession::sendWhole(const std::string& target, const std
         have += static_cast<size_t>(count);
     }
     data.resize(have);
-    if (stopped())
+    // Paced like any other block, so a site of small files keeps to its cap too.
+    if (!paceUpload(data.size()) || stopped())
         return { serverFailure("put", shown), 0 };
     if (!handle)
         handle = openPart(target, relative, shown);
