@@ -39,7 +39,8 @@ if(TARNWICK_UI)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 endif()
 # FTPS checks server certificates against the system store, which a minimal system lacks.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, network-manager")
+# libsecret is opened only when a password is kept in the desktop keyring.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, network-manager, libsecret-1-0")
 # A Secret Service keeps the passwords out of the project files; without one they stay there.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd, gnome-keyring")
 set(CPACK_STRIP_FILES ON)
