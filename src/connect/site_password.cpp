@@ -50,8 +50,8 @@ SitePassword sitePassword(
     case KeyringState::Unreachable: why = "cannot be reached (no Secret Service on the session bus)"; break;
     case KeyringState::Locked: why = "is locked or refused access"; break;
     }
-    result.problem = "site " + site.name + ": the password of user " + site.user
-        + " is kept in the desktop keyring, which " + why
+    // Whoever shows it names the site already.
+    result.problem = "the password of user " + site.user + " is kept in the desktop keyring, which " + why
         + "; no login was tried. Unlock the keyring or run tarnwick from the desktop session, or put the "
           "password back into "
         + std::string(filePath) + " as pass=... in place of " + FtpSite::kPasswordStoreKey + "="

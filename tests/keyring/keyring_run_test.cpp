@@ -145,8 +145,9 @@ TEST_F(KeyringRun, PasswordTypedInTheEditorLogsInAWindowlessRunAndNeverTheFileHo
     ASSERT_TRUE(writeFileAtomically(home.local + "/news.html", "<p>news", 0644));
     const ProgramRun cron = home.run({ "Shop" }, Keyring::Gone);
     EXPECT_EQ(cron.exitCode, 1) << cron.output;
-    for (const char* part : { "site default: the password of user", "desktop keyring, which cannot be reached",
-             "no login was tried", "Unlock the keyring or run tarnwick from the desktop session" })
+    for (const char* part :
+        { "\"default\" (127.0.0.1:", "): the password of user", "desktop keyring, which cannot be reached",
+            "no login was tried", "Unlock the keyring or run tarnwick from the desktop session" })
         EXPECT_NE(cron.output.find(part), std::string::npos) << part << " in:\n" << cron.output;
     EXPECT_EQ(count(server.log(), "session opened"), connectionsBefore) << server.log();
     EXPECT_FALSE(fs::exists(server.pathOf("news.html")));
