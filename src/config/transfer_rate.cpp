@@ -33,8 +33,11 @@ std::optional<int64_t> parseTransferRate(std::string_view text)
         if (value > kMaxTransferRate)
             return std::nullopt;
     }
+    // Asked before multiplying: a rate past the limit must not overflow on its way there.
+    if (value > kMaxTransferRate / unit)
+        return std::nullopt;
     value *= unit;
-    if (value > kMaxTransferRate || (value != 0 && value < kMinTransferRate))
+    if (value != 0 && value < kMinTransferRate)
         return std::nullopt;
     return value;
 }
