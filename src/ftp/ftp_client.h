@@ -228,6 +228,10 @@ private:
     // Copies the open file at `descriptor` onto a data stream, telling the sink of each block
     // when `tellBytes`.
     [[nodiscard]] Streamed streamFile(int descriptor, ByteStream& stream, bool tellBytes);
+    // A file changed while it was sent would leave the server holding the start of one version
+    // and the end of another: the copy is marked incomplete, not to be published, and the next
+    // run sends the file as it then is.
+    void refuseIfChanged(Streamed& streamed, int descriptor, const struct stat& opened, const std::string& localName);
     struct Continued {
         enum class Outcome {
             Done, // the server confirmed the rest of the file

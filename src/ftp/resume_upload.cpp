@@ -102,16 +102,11 @@ FtpClient::Continued FtpClient::continueOnce(const std::string& part, const std:
     sink_->onUploadBegins(localName, -1);
     sink_->onFileSize(static_cast<int64_t>(status.st_size) - offset);
     sink_->onDetail(FtpEventSink::format("continuing %s from byte %lld", part.c_str(), static_cast<long long>(offset)));
-    const Streamed streamed = streamFile(file.get(), *stream, true);
+    Streamed streamed = streamFile(file.get(), *stream, true);
     stream.reset();
-    int localError = streamed.localError;
-    bool complete = streamed.complete;
-    if (complete && changedSinceOpened(file.get(), status)) {
-        sink_->message(
-            "Error %s changed while it was being sent: not published, the next run sends it\n", localName.c_str());
-        complete = false;
-        localError = EAGAIN;
-    }
+    refuseIfChanged(streamed, file.get(), status, localName);
+    const int localError = streamed.localError;
+    const bool complete = streamed.complete;
     file.closeNow();
     const int reply = transferReply();
     if (!complete || reply / 100 != 2)

@@ -418,6 +418,17 @@ bool FtpClient::readTrailer(const Trailer& trailer, int64_t sentBytes, int& tran
     return true;
 }
 
+void FtpClient::refuseIfChanged(
+    Streamed& streamed, int descriptor, const struct stat& opened, const std::string& localName)
+{
+    if (!streamed.complete || !changedSinceOpened(descriptor, opened))
+        return;
+    sink_->message(
+        "Error %s changed while it was being sent: not published, the next run sends it\n", localName.c_str());
+    streamed.complete = false;
+    streamed.localError = EAGAIN;
+}
+
 FtpClient::Streamed FtpClient::streamFile(int descriptor, ByteStream& stream, bool tellBytes)
 {
     Streamed streamed;
@@ -503,21 +514,14 @@ FtpClient::UploadAttempt FtpClient::storeOnce(
     if (!ahead)
         begins();
     // Sent ahead, the bytes are told only once the server has taken the STOR.
-    const Streamed streamed = streamFile(file.get(), *stream, !ahead);
+    Streamed streamed = streamFile(file.get(), *stream, !ahead);
     stream.reset();
     sink_->onDetail(FtpEventSink::format("data connection closed after %lld of %lld bytes",
         static_cast<long long>(streamed.bytes), static_cast<long long>(status.st_size)));
-    bool complete = streamed.complete;
-    int localError = streamed.localError;
+    refuseIfChanged(streamed, file.get(), status, localName);
+    const bool complete = streamed.complete;
+    const int localError = streamed.localError;
     const int64_t sentAhead = ahead ? streamed.bytes : 0;
-    if (complete && changedSinceOpened(file.get(), status)) {
-        // The server would hold the start of one version and the end of another: the part
-        // must not be renamed into place, and the next run sends the file as it then is.
-        sink_->message(
-            "Error %s changed while it was being sent: not published, the next run sends it\n", localName.c_str());
-        complete = false;
-        localError = EAGAIN;
-    }
     file.closeNow();
     // Sent before the transfer's reply is in, the trailer costs no round trip of its own
     // where the server answers in order.

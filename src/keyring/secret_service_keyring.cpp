@@ -153,8 +153,9 @@ KeyringAnswer failure(const Error& error)
 }
 
 // Null, with `problem` saying why, when the library or the service cannot be had.
-Service connectService(Error& error, std::string& problem)
+Service connectService(std::string& problem)
 {
+    Error error;
     if (!secretLibrary().loaded) {
         problem = secretLibrary().problem;
         return nullptr;
@@ -187,18 +188,17 @@ SecretServiceKeyring::SecretServiceKeyring(Prompting prompting)
 
 bool SecretServiceKeyring::reachable()
 {
-    Error error;
     std::string problem;
-    return connectService(error, problem) != nullptr;
+    return connectService(problem) != nullptr;
 }
 
 KeyringAnswer SecretServiceKeyring::lookup(const PasswordKey& key)
 {
-    Error error;
     std::string problem;
-    Service service = connectService(error, problem);
+    Service service = connectService(problem);
     if (!service)
         return answer(KeyringState::Unreachable, problem);
+    Error error;
     Attributes attributes = attributesOf(key);
     GError* raw = nullptr;
     ItemList items(secretLibrary().secret_service_search_sync(service.get(), passwordSchema(), attributes.get(),
@@ -226,11 +226,11 @@ KeyringAnswer SecretServiceKeyring::lookup(const PasswordKey& key)
 
 KeyringAnswer SecretServiceKeyring::store(const PasswordKey& key, std::string_view label, std::string_view password)
 {
-    Error error;
     std::string problem;
-    Service service = connectService(error, problem);
+    Service service = connectService(problem);
     if (!service)
         return answer(KeyringState::Unreachable, problem);
+    Error error;
     if (prompting_ == Prompting::Never) {
         // Storing into a locked or missing default collection would open an unlock or
         // create dialog and wait for it.
@@ -260,11 +260,11 @@ KeyringAnswer SecretServiceKeyring::store(const PasswordKey& key, std::string_vi
 
 KeyringAnswer SecretServiceKeyring::remove(const PasswordKey& key)
 {
-    Error error;
     std::string problem;
-    Service service = connectService(error, problem);
+    Service service = connectService(problem);
     if (!service)
         return answer(KeyringState::Unreachable, problem);
+    Error error;
     Attributes attributes = attributesOf(key);
     GError* raw = nullptr;
     const gboolean removed
