@@ -10,6 +10,7 @@
 #include "session/login_path.h"
 #include "session/upload_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -382,19 +383,24 @@ bool FtpClient::readTrailer(const Trailer& trailer, int64_t sentBytes, int& tran
 {
     if (trailer.count() == 0)
         return true;
-    // A server that reads commands while it still receives (pyftpdlib does) answers the
-    // trailer before the transfer, and may set the time before the last bytes land. Then
-    // nothing is proven by position, and the transfer's reply is the one that no trailer
-    // command gives.
-    if (transferCode == 213 || transferCode == 229) {
-        trailerTiming_ = TrailerTiming::Late;
-        int found = 0;
-        for (int left = trailer.count(); left > 0 && state_ != State::Disconnected; --left) {
-            const int code = readReplyCode();
-            if (found == 0 && code != 213 && code != 229)
-                found = code;
+    // A server that reads commands while it still receives (pyftpdlib always, proftpd when
+    // busy) answers the trailer before the transfer, and may set the time before the last
+    // bytes land. Then nothing is proven by position: the transfer's reply is the completion
+    // no trailer command gives, and a refused MFMT ahead of it is no refused transfer.
+    const auto trailerAnswer = [](int code) { return code == 213 || code == 229; };
+    if (transferCode / 100 != 2 || trailerAnswer(transferCode)) {
+        std::vector<int> codes { transferCode };
+        for (int left = trailer.count(); left > 0 && state_ != State::Disconnected; --left)
+            codes.push_back(readReplyCode());
+        const auto completion
+            = std::find_if(codes.begin(), codes.end(), [](int code) { return code == 226 || code == 250; });
+        if (completion != codes.end()) {
+            trailerTiming_ = TrailerTiming::Late;
+            transferCode = *completion;
+        } else if (trailerAnswer(transferCode)) {
+            const auto failure = std::find_if_not(codes.begin(), codes.end(), trailerAnswer);
+            transferCode = failure != codes.end() ? *failure : 0;
         }
-        transferCode = found;
         return false;
     }
     if (trailer.size && state_ != State::Disconnected) {
