@@ -73,8 +73,9 @@ std::string conflictingOptions(const CommandLine& result, const OutputFlags& out
         return checkOption + " and --dry-run exclude each other";
     if (result.watch && (result.dryRun || checking))
         return "--watch and " + (result.dryRun ? std::string("--dry-run") : checkOption) + " exclude each other";
-    if (result.uploadRateLimit && checking)
-        return "--bwlimit and " + checkOption + " exclude each other";
+    // A compare sends nothing; a repair uploads and keeps to the cap.
+    if (result.uploadRateLimit && result.check == CommandLine::Check::Compare)
+        return "--bwlimit and --compare exclude each other";
     if (result.allowDeleteAll && checking)
         return "--allow-delete-all and " + checkOption + " exclude each other";
     return {};

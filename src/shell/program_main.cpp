@@ -62,7 +62,8 @@ int runProgram(int argc, char** argv, DesktopStart startDesktop)
     application.startUp();
     if (command.check != CommandLine::Check::None)
         return runSiteCheck(application, command.target,
-            command.check == CommandLine::Check::Compare ? CompareMode::Report : CompareMode::Repair, stdout, stderr);
+            command.check == CommandLine::Check::Compare ? CompareMode::Report : CompareMode::Repair, stdout, stderr,
+            command.uploadRateLimit);
     WindowlessOptions options;
     options.dryRun = command.dryRun;
     options.verbosity = command.verbosity;

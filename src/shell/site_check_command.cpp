@@ -70,8 +70,8 @@ std::string differenceLine(const FullCompare::Difference& difference)
     return "left over by a stopped upload: " + difference.serverPath;
 }
 
-int runSiteCheck(
-    Application& application, const std::string& argument, CompareMode mode, std::FILE* out, std::FILE* err)
+int runSiteCheck(Application& application, const std::string& argument, CompareMode mode, std::FILE* out,
+    std::FILE* err, std::optional<int64_t> uploadRateLimit)
 {
     std::vector<WebProject*> chosen = chosenProjects(application.projects(), argument);
     if (chosen.empty()) {
@@ -95,6 +95,8 @@ int runSiteCheck(
                 continue;
             }
         }
+        if (uploadRateLimit)
+            project->uploadRateLimitOverride = uploadRateLimit;
         NullEventSink quiet;
         project->eventSink = &quiet;
         const std::vector<SiteComparison> sites = compareSites(*project, mode);

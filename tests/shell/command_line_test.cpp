@@ -118,7 +118,8 @@ const RateRow kRateRows[] = {
     { "the project name is not a rate", { "--bwlimit", "mysite" }, std::nullopt, "\"mysite\" is no rate" },
     { "without a project", { "--bwlimit", "4M" }, std::nullopt, "--bwlimit needs a project name" },
     { "with the scheduler", { "-service", "--bwlimit", "4M" }, std::nullopt, "-service takes no other option" },
-    { "with repair", { "--repair", "--bwlimit", "4M", "mysite" }, std::nullopt, "exclude each other" },
+    { "with repair", { "--repair", "--bwlimit", "4M", "mysite" }, 4 << 20, "" },
+    { "with compare", { "--compare", "--bwlimit", "4M", "mysite" }, std::nullopt, "exclude each other" },
 };
 
 TEST(Arguments, RateLimitRowsReadAsExpected)

@@ -631,7 +631,7 @@ TEST_F(WindowlessRun, CompareListsAHandEditedServerAndRepairMendsIt)
         EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 7) << output;
         EXPECT_EQ(listFiles(server.root), edited);
 
-        EXPECT_EQ(home.run(Args { "--repair", "demo" }), 0) << home.output();
+        EXPECT_EQ(home.run(Args { "--repair", "--bwlimit", "4M", "demo" }), 0) << home.output();
         output = home.standardOutput();
         EXPECT_NE(output.find("uploaded a.html\n"), std::string::npos) << output;
         EXPECT_NE(output.find("deleted /extra.html\n"), std::string::npos) << output;
