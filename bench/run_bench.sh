@@ -3,12 +3,21 @@
 #   first upload of a 1,000-file site  - tarnwick NAME  vs  lftp mirror -R (one connection)
 #   nothing changed since the last run - tarnwick NAME  vs  lftp mirror -R --only-newer
 # tarnwick decides from local state alone; lftp has to list the server to decide.
-# Each figure is the median of REPEATS runs (default 3). Loopback only.
+# Each figure is the median of REPEATS runs (default 3). Loopback only: the server's own work
+# per command is what shows.
+# Environment: FILES (1000), SIZE (unset: sizes from empty to 300 kB; N: every file N bytes),
+# FOLDERS (0: ten folders with subfolders beneath; N: N flat folders), PARALLEL (1: lftp's
+# connections), PASSIVE (0: lftp in active mode; 1: passive, as tarnwick by default).
+#   FILES=10000 SIZE=2048 FOLDERS=100 PARALLEL=4 PASSIVE=1 bench/run_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 repeats=${REPEATS:-3}
 files=${FILES:-1000}
+size=${SIZE:-}
+folders=${FOLDERS:-0}
+parallel=${PARALLEL:-1}
+passive=${PASSIVE:-0}
 
 command -v lftp >/dev/null || { echo "bench: lftp is not installed (apt-get install lftp)" >&2; exit 1; }
 # TARNWICK names another binary (an older build, to compare in one sitting).
@@ -30,14 +39,20 @@ cleanup() {
 trap cleanup EXIT
 
 # The site: nested folders, sizes from empty to a few hundred kilobytes.
-/usr/bin/python3 - "$work/site" "$files" <<'PY'
+/usr/bin/python3 - "$work/site" "$files" "$size" "$folders" <<'PY'
 import os, random, sys
-root, count = sys.argv[1], int(sys.argv[2])
+root, count, fixed, flat = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
 rng = random.Random(7)
 for i in range(count):
-    folder = os.path.join(root, "s%d" % (i % 10), "p%d" % (i % 7)) if i % 3 else os.path.join(root, "s%d" % (i % 10))
+    if flat:
+        folder = os.path.join(root, "d%03d" % (i % flat))
+    else:
+        folder = os.path.join(root, "s%d" % (i % 10), "p%d" % (i % 7)) if i % 3 else os.path.join(root, "s%d" % (i % 10))
     os.makedirs(folder, exist_ok=True)
-    size = 0 if i % 50 == 0 else (300000 if i % 97 == 0 else rng.randrange(200, 20000))
+    if fixed:
+        size = int(fixed)
+    else:
+        size = 0 if i % 50 == 0 else (300000 if i % 97 == 0 else rng.randrange(200, 20000))
     with open(os.path.join(folder, "f%04d.html" % i), "wb") as out:
         out.write(rng.randbytes(size))
 PY
@@ -65,6 +80,11 @@ now() { date +%s.%N; }
 elapsed() { echo "$2 - $1" | bc; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+lftp_passive=off
+[ "$passive" = 0 ] || lftp_passive=on
+lftp_mode="active mode"
+[ "$passive" = 0 ] || lftp_mode="passive mode"
+
 tarnwick_run() {
     env -u DISPLAY -u WAYLAND_DISPLAY XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
         "$program" bench >"$work/tarnwick.log" 2>&1 || { tail -20 "$work/tarnwick.log"; echo "bench: tarnwick failed" >&2; exit 1; }
@@ -73,7 +93,7 @@ tarnwick_forget() {
     rm -rf "$work/server/tarnwick" "$work/data/Tarnwick/bench.ftp.txt" "$work/data/Tarnwick/archive.marks"
 }
 lftp_mirror() {
-    lftp -u bench,bench-password -p "$port" -e "set ftp:passive-mode off; set net:max-retries 1; mirror -R $1 --parallel=1 $work/site /lftp; quit" \
+    lftp -u bench,bench-password -p "$port" -e "set ftp:passive-mode $lftp_passive; set net:max-retries 1; mirror -R $1 --parallel=$parallel $work/site /lftp; quit" \
         127.0.0.1 >"$work/lftp.log" 2>&1 || { tail -20 "$work/lftp.log"; echo "bench: lftp failed" >&2; exit 1; }
 }
 
@@ -104,7 +124,8 @@ printf '%s\n' "${first_t[@]}" | median >"$work/ft"
 printf '%s\n' "${first_l[@]}" | median >"$work/fl"
 printf '%s\n' "${same_t[@]}" | median >"$work/st"
 printf '%s\n' "${same_l[@]}" | median >"$work/sl"
-echo "$files files, median of $repeats runs, seconds (wall clock), pyftpdlib on 127.0.0.1, active mode"
+echo "$files files, median of $repeats runs, seconds (wall clock), pyftpdlib on 127.0.0.1"
+echo "tarnwick with its defaults (passive mode); lftp in $lftp_mode, --parallel=$parallel"
 printf '%-40s %10s %10s\n' "scenario" "tarnwick" "lftp"
-printf '%-40s %10.3f %10.3f\n' "first upload (lftp: one connection)" "$(cat "$work/ft")" "$(cat "$work/fl")"
+printf '%-40s %10.3f %10.3f\n' "first upload" "$(cat "$work/ft")" "$(cat "$work/fl")"
 printf '%-40s %10.3f %10.3f\n' "nothing changed (--only-newer)" "$(cat "$work/st")" "$(cat "$work/sl")"
