@@ -156,6 +156,12 @@ bool SftpBatch::readChannel(char* data, size_t size)
     return true;
 }
 
+bool SftpBatch::strayAnswer()
+{
+    outOfStep_ = true;
+    return false;
+}
+
 bool SftpBatch::exchange(const std::function<void()>& progress)
 {
     for (size_t written = 0; written < out_.size();) {
@@ -178,21 +184,21 @@ bool SftpBatch::exchange(const std::function<void()>& progress)
         const auto asked = std::find(ids_.begin(), ids_.end(), id);
         if (length < 5 || length > kMaxAnswer || asked == ids_.end()
             || (type != SSH_FXP_STATUS && type != SSH_FXP_HANDLE))
-            return false;
+            return strayAnswer();
         Answer& answer = answers_[static_cast<size_t>(asked - ids_.begin())];
         if (answer.status != Answer::kNoAnswer)
-            return false;
+            return strayAnswer();
         std::string rest(length - 5, '\0');
         if (!rest.empty() && !readChannel(rest.data(), rest.size()))
             return false;
         if (rest.size() < 4)
-            return false;
+            return strayAnswer();
         if (type == SSH_FXP_STATUS) {
             answer.status = static_cast<int>(numberAt(rest.data()));
         } else {
             const uint32_t size = numberAt(rest.data());
             if (size > rest.size() - 4)
-                return false;
+                return strayAnswer();
             answer.handle = rest.substr(4, size);
             answer.status = SSH_FX_OK;
         }

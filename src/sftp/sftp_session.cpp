@@ -197,12 +197,19 @@ ClientResult SftpSession::serverFailure(const char* what, const std::string& pat
             static_cast<long long>(budget_.count()));
         return remember(ClientResult::failed(Failure::Reconnect));
     }
+    if (outOfStep_) {
+        setLink(Link::Broken);
+        sink_->message("Error sftp.%s %s: the server's answer fits no request sent, the connection is given up\n", what,
+            path.c_str());
+        return remember(ClientResult::failed(Failure::Reconnect));
+    }
     const bool lost = link_ == Link::Broken || ssh_ == nullptr || !ssh_is_connected(ssh_)
         || (sftp_ != nullptr && (ssh_channel_is_closed(sftp_->channel) || ssh_channel_is_eof(sftp_->channel)));
     if (lost) {
         setLink(Link::Broken);
+        const char* why = ssh_ != nullptr ? ssh_get_error(ssh_) : "no session";
         sink_->message("Error sftp.%s %s: connection lost (%s)\n", what, path.c_str(),
-            ssh_ != nullptr ? ssh_get_error(ssh_) : "no session");
+            *why != '\0' ? why : "the server closed the channel");
         return remember(ClientResult::failed(Failure::Reconnect));
     }
     const int status = answered != kAskLibrary ? answered : sftp_ != nullptr ? sftp_get_error(sftp_) : SSH_FX_FAILURE;
@@ -233,6 +240,7 @@ ClientResult SftpSession::login(
     close();
     setLink(Link::Disconnected);
     watchdog_.reset();
+    outOfStep_ = false;
     hostKeyFingerprint_.clear();
     currentDirectory_ = "/";
     if (stopped())
@@ -567,6 +575,7 @@ bool SftpSession::exchange(SftpBatch& batch)
         return true;
     // The channel is out of step with libssh's idea of it: nothing more can be trusted.
     setLink(Link::Broken);
+    outOfStep_ = batch.outOfStep();
     return false;
 }
 

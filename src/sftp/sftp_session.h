@@ -204,6 +204,8 @@ private:
     sftp_session_struct* sftp_ = nullptr;
     Link link_ = Link::Disconnected;
     bool timedOut_ = false;
+    // A batch's answers did not fit its requests (see SftpBatch::outOfStep).
+    bool outOfStep_ = false;
     std::string loginFolder_; // absolute on the server
     std::string currentDirectory_ = "/";
     std::string hostKeyFingerprint_;

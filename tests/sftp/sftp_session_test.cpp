@@ -346,6 +346,56 @@ TEST_F(SftpSessionTest, APartOpenedEarlyIsUsedOrRemoved)
     }
 }
 
+// Answers no real server gives to a batch of requests: the upload fails, the session is given
+// up at once (within its budget when nothing comes) and the live file keeps its old version.
+TEST_F(SftpSessionTest, MalformedAnswersToABatchBreakTheSessionAndPublishNothing)
+{
+    enum class Outcome { Published, Broken, TimedOut };
+    struct Row {
+        const char* fault; // as tests/support/scripted_sftp.py names it
+        Outcome outcome;
+        const char* message;
+    };
+    const char* const outOfStep = "the server's answer fits no request sent";
+    const std::vector<Row> rows = {
+        { "", Outcome::Published, "" },
+        { "unknown-id", Outcome::Broken, outOfStep },
+        { "duplicate-id", Outcome::Broken, outOfStep },
+        { "cut-short", Outcome::Broken, "connection lost (the server closed the channel)" },
+        { "huge-length", Outcome::Broken, outOfStep },
+        { "unknown-type", Outcome::Broken, outOfStep },
+        { "garbage", Outcome::Broken, outOfStep },
+        { "long-handle", Outcome::Broken, outOfStep },
+        { "silent", Outcome::TimedOut, "no progress within 2000 ms" },
+    };
+    constexpr auto budget = 2s;
+    const std::string source = local.writeFile("a.html", "new version");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        SshServer target;
+        target.useScriptedSftp(row.fault);
+        ASSERT_TRUE(target.start()) << target.error();
+        target.putFile("a.html", "old version");
+        ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(target.hostAndPort(), target.hostKeyFingerprint()));
+        sink.lines.clear();
+        auto client = session(budget);
+        ASSERT_TRUE(client->login(target.host(), target.port(), target.user(), "", target.keyFile()).ok())
+            << sink.transcript() << target.log();
+        client->setAtomicUploads(true);
+        const auto started = std::chrono::steady_clock::now();
+        const ClientResult result = client->upload("/a.html", source);
+        const auto took = std::chrono::steady_clock::now() - started;
+        const bool published = row.outcome == Outcome::Published;
+        EXPECT_EQ(result.ok(), published) << sink.transcript();
+        EXPECT_EQ(client->isBroken(), !published);
+        EXPECT_EQ(client->timedOut(), row.outcome == Outcome::TimedOut);
+        EXPECT_LT(took, row.outcome == Outcome::TimedOut ? budget + 2s : budget / 2);
+        EXPECT_NE(sink.transcript().find(published ? "rename" : row.message), std::string::npos) << sink.transcript();
+        EXPECT_EQ(sink.transcript().find("Error") == std::string::npos, published);
+        EXPECT_EQ(readFile(target.pathOf("a.html")), published ? "new version" : "old version");
+    }
+}
+
 TEST_F(SftpSessionTest, FoldersWithBlanksAndUmlautsListRenameAndDelete)
 {
     auto client = loggedIn();
