@@ -717,7 +717,8 @@ sftp_file SftpSession::openForWriting(const std::string& target, const std::stri
     return remote;
 }
 
-SftpSession::Written SftpSession::writeFile(sftp_file remote, int descriptor, const std::string& shown)
+SftpSession::Written SftpSession::writeFile(
+    sftp_file remote, int descriptor, const std::string& shown, bool firstMayBeRefused)
 {
     Written written;
     std::vector<char> block(uploadBlock(chunkSize_));
@@ -738,6 +739,10 @@ SftpSession::Written SftpSession::writeFile(sftp_file remote, int descriptor, co
         if (!paceUpload(static_cast<size_t>(count)))
             continue; // the stop is handled above
         if (sftp_write(remote, block.data(), static_cast<size_t>(count)) != count) {
+            if (firstMayBeRefused && written.bytes == 0 && alive()) {
+                written.refused = true;
+                return written;
+            }
             written.failure = serverFailure("put", shown);
             return written;
         }
@@ -1005,6 +1010,12 @@ bool SftpSession::refuseFolderAt(const std::string& live, const std::string& liv
     return true;
 }
 
+bool SftpSession::alive()
+{
+    return link_ == Link::Ready && ssh_is_connected(ssh_) && !stopped()
+        && watchdog_.verdict() == SftpWatchdog::Verdict::None;
+}
+
 ClientResult SftpSession::moveIntoPlace(
     const std::string& partRelative, const std::string& liveRelative, std::optional<int> renamed)
 {
@@ -1012,10 +1023,6 @@ ClientResult SftpSession::moveIntoPlace(
     const std::string live = serverPathOf(loginFolder_, liveRelative);
     transcript("rename", partRelative, liveRelative);
     Call call(*this);
-    const auto alive = [&] {
-        return link_ == Link::Ready && ssh_is_connected(ssh_) && !stopped()
-            && watchdog_.verdict() == SftpWatchdog::Verdict::None;
-    };
     const auto failed = [&](const char* what, const std::string& path) {
         ClientResult result = serverFailure(what, path);
         if (alive())
@@ -1193,6 +1200,10 @@ ClientResult SftpSession::resumeUpload(const std::string& remoteName, const std:
         sink_->onTransferFailed(local);
         return remember(result);
     };
+    const auto wholeAfterRefusal = [&] {
+        sink_->message("%s %s: sending it whole\n", "the server does not continue uploads of", partRelative.c_str());
+        return whole();
+    };
     transcript("put", partRelative);
     Call call(*this);
     if (*held < static_cast<int64_t>(status.st_size)) {
@@ -1202,9 +1213,7 @@ ClientResult SftpSession::resumeUpload(const std::string& remoteName, const std:
         if (remote == nullptr) {
             if (link_ != Link::Ready || !ssh_is_connected(ssh_))
                 return failed(serverFailure("put", partRelative));
-            sink_->message(
-                "%s %s: sending it whole\n", "the server does not continue uploads of", partRelative.c_str());
-            return whole();
+            return wholeAfterRefusal();
         }
         if (sftp_seek64(remote, static_cast<uint64_t>(*held)) != 0
             || ::lseek(file.get(), static_cast<off_t>(*held), SEEK_SET) != static_cast<off_t>(*held)) {
@@ -1213,8 +1222,11 @@ ClientResult SftpSession::resumeUpload(const std::string& remoteName, const std:
         }
         sink_->onUploadBegins(local, -1);
         sink_->onFileSize(static_cast<int64_t>(status.st_size) - *held);
-        Written written = writeFile(remote, file.get(), partRelative);
+        Written written = writeFile(remote, file.get(), partRelative, true);
         const bool closed = sftp_close(remote) == SSH_OK;
+        // Some servers open the part but take no write into what it holds.
+        if (written.refused)
+            return wholeAfterRefusal();
         if (!written.failure && !closed)
             written.failure = serverFailure("put", partRelative);
         if (written.failure)

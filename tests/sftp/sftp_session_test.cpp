@@ -396,6 +396,42 @@ TEST_F(SftpSessionTest, MalformedAnswersToABatchBreakTheSessionAndPublishNothing
     }
 }
 
+// A part left by a broken upload is continued where the server writes into it; a server that
+// will not open it without truncating, or not write into what it holds, gets the whole file.
+TEST_F(SftpSessionTest, AContinuedUploadIsSentWholeWhereTheServerRefusesToContinue)
+{
+    struct Row {
+        const char* fault; // as tests/support/scripted_sftp.py names it
+        bool continued;
+    };
+    const std::vector<Row> rows = {
+        { "", true },
+        { "no-keeping-open", false },
+        { "no-keeping-write", false },
+    };
+    const std::string content = patternBytes(1024 * 1024 + 123);
+    const size_t held = 400 * 1024 + 7;
+    const std::string source = local.writeFile("big.bin", content);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        SshServer target;
+        target.useScriptedSftp(row.fault);
+        ASSERT_TRUE(target.start()) << target.error();
+        target.putFile(uploadPartName("big.bin"), content.substr(0, held));
+        ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(target.hostAndPort(), target.hostKeyFingerprint()));
+        sink.lines.clear();
+        sink.bytes = 0;
+        auto client = session();
+        ASSERT_TRUE(client->login(target.host(), target.port(), target.user(), "", target.keyFile()).ok());
+        client->setAtomicUploads(true);
+        ASSERT_TRUE(client->resumeUpload("/big.bin", source).ok()) << sink.transcript();
+        EXPECT_EQ(sink.bytes, static_cast<int64_t>(row.continued ? content.size() - held : content.size()));
+        EXPECT_TRUE(readFile(target.pathOf("big.bin")) == content);
+        EXPECT_FALSE(fs::exists(target.pathOf(uploadPartName("big.bin"))));
+        EXPECT_EQ(sink.transcript().find("Error"), std::string::npos) << sink.transcript();
+    }
+}
+
 TEST_F(SftpSessionTest, FoldersWithBlanksAndUmlautsListRenameAndDelete)
 {
     auto client = loggedIn();
