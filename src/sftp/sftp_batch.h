@@ -61,6 +61,7 @@ private:
     std::string out_;
     size_t packetStart_ = 0;
     std::vector<uint32_t> ids_;
+    std::vector<bool> handleExpected_; // by request, as ids_
     std::vector<Answer> answers_;
     bool outOfStep_ = false;
 };

@@ -364,6 +364,8 @@ TEST_F(SftpSessionTest, MalformedAnswersToABatchBreakTheSessionAndPublishNothing
         { "cut-short", Outcome::Broken, "connection lost (the server closed the channel)" },
         { "huge-length", Outcome::Broken, outOfStep },
         { "unknown-type", Outcome::Broken, outOfStep },
+        { "short-status", Outcome::Broken, outOfStep },
+        { "handle-for-write", Outcome::Broken, outOfStep },
         { "garbage", Outcome::Broken, outOfStep },
         { "long-handle", Outcome::Broken, outOfStep },
         { "silent", Outcome::TimedOut, "no progress within 2000 ms" },

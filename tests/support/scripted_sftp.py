@@ -9,6 +9,8 @@
 #   cut-short       an answer begun, then the channel closed
 #   huge-length     an answer announcing 4 GiB, then silence
 #   unknown-type    an answer of a type the protocol does not have
+#   short-status    a STATUS without its code
+#   handle-for-write  the WRITE answered with a handle, as if it were an OPEN
 #   garbage         a sound STATUS, then bytes that are no packet, then silence
 #   silent          no answer at all
 #   long-handle     the OPEN answered with a handle longer than its packet
@@ -136,6 +138,10 @@ def misbehave(kind, ident):
         wait_for_the_end()
     elif FAULT == "unknown-type":
         send(packet(250, struct.pack(">II", ident, OK)))
+    elif FAULT == "short-status":
+        send(packet(STATUS, struct.pack(">I", ident)))
+    elif FAULT == "handle-for-write":
+        send(packet(HANDLE, struct.pack(">I", ident) + text(b"h1")))
     elif FAULT == "garbage":
         send(status(ident, OK) + b"this is no SFTP packet at all\n" * 3)
         wait_for_the_end()
