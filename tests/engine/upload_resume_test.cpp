@@ -126,6 +126,7 @@ TEST(UploadResume, BrokenLargeUploadContinuesOnEveryServer)
         { "vsftpd", ftpServer(FtpServer::Kind::Vsftpd) },
         { "proftpd", ftpServer(FtpServer::Kind::Proftpd) },
         { "vsftpd over explicit TLS", ftpServer(FtpServer::Kind::Vsftpd, FtpServer::Tls::Explicit) },
+        { "proftpd over explicit TLS", ftpServer(FtpServer::Kind::Proftpd, FtpServer::Tls::Explicit) },
         { "sshd", sshServer() },
     };
     for (const auto& [name, server] : servers) {
