@@ -25,11 +25,11 @@ import sys
 ROOT = sys.argv[1]
 FAULT = sys.argv[2] if len(sys.argv) > 2 else ""
 
-INIT, VERSION, OPEN, CLOSE, WRITE, LSTAT, FSTAT, SETSTAT, FSETSTAT = 1, 2, 3, 4, 6, 7, 8, 9, 10
-REMOVE, MKDIR, RMDIR, REALPATH, STAT, RENAME, EXTENDED = 13, 14, 15, 16, 17, 18, 200
+INIT, VERSION, OPEN, CLOSE, WRITE, LSTAT, SETSTAT, FSETSTAT = 1, 2, 3, 4, 6, 7, 9, 10
+REMOVE, REALPATH, STAT, EXTENDED = 13, 16, 17, 200
 STATUS, HANDLE, NAME, ATTRS = 101, 102, 104, 105
 OK, NO_SUCH_FILE, PERMISSION_DENIED, FAILURE, UNSUPPORTED = 0, 2, 3, 4, 8
-F_WRITE, F_APPEND, F_CREAT, F_TRUNC, F_EXCL = 2, 4, 8, 0x10, 0x20
+F_WRITE, F_CREAT, F_TRUNC = 2, 8, 0x10
 A_SIZE, A_UIDGID, A_PERMISSIONS, A_ACMODTIME, A_EXTENDED = 1, 2, 4, 8, 0x80000000
 
 source = sys.stdin.buffer
@@ -167,8 +167,6 @@ def answer(kind, ident, request):
             path = request.text()
             info = os.stat(path) if kind == STAT else os.lstat(path)
             send(packet(ATTRS, struct.pack(">I", ident) + attributes_of(info)))
-        elif kind == FSTAT:
-            send(packet(ATTRS, struct.pack(">I", ident) + attributes_of(os.fstat(handles[request.text()][0]))))
         elif kind == OPEN:
             path, flags = request.text(), request.number()
             mode = request.attributes().get("permissions", 0o644) & 0o7777 or 0o644
@@ -178,7 +176,6 @@ def answer(kind, ident, request):
                 return
             system = os.O_WRONLY if flags & F_WRITE else os.O_RDONLY
             system |= (os.O_CREAT if flags & F_CREAT else 0) | (os.O_TRUNC if truncating else 0)
-            system |= (os.O_EXCL if flags & F_EXCL else 0) | (os.O_APPEND if flags & F_APPEND else 0)
             descriptor = os.open(path, system, mode)
             counter[0] += 1
             handle = b"h%d" % counter[0]
@@ -203,19 +200,6 @@ def answer(kind, ident, request):
             send(status(ident, OK))
         elif kind == REMOVE:
             os.unlink(request.text())
-            send(status(ident, OK))
-        elif kind == MKDIR:
-            os.mkdir(request.text())
-            send(status(ident, OK))
-        elif kind == RMDIR:
-            os.rmdir(request.text())
-            send(status(ident, OK))
-        elif kind == RENAME:
-            old, new = request.text(), request.text()
-            if os.path.lexists(new):
-                send(status(ident, FAILURE))
-                return
-            os.rename(old, new)
             send(status(ident, OK))
         elif kind == EXTENDED and request.text() == b"posix-rename@openssh.com":
             os.rename(request.text(), request.text())
