@@ -62,6 +62,8 @@ size_t SftpBatch::begin(unsigned char type)
     const uint32_t id = ++sftp_->id_counter;
     putNumber(out_, id);
     ids_.push_back(id);
+    // Every request may be refused with a status; only an open succeeds with something else.
+    handleExpected_.push_back(type == SSH_FXP_OPEN);
     answers_.emplace_back();
     return answers_.size() - 1;
 }
@@ -156,6 +158,12 @@ bool SftpBatch::readChannel(char* data, size_t size)
     return true;
 }
 
+bool SftpBatch::strayAnswer()
+{
+    outOfStep_ = true;
+    return false;
+}
+
 bool SftpBatch::exchange(const std::function<void()>& progress)
 {
     for (size_t written = 0; written < out_.size();) {
@@ -176,23 +184,25 @@ bool SftpBatch::exchange(const std::function<void()>& progress)
         const auto type = static_cast<unsigned char>(header[4]);
         const uint32_t id = numberAt(header + 5);
         const auto asked = std::find(ids_.begin(), ids_.end(), id);
-        if (length < 5 || length > kMaxAnswer || asked == ids_.end()
-            || (type != SSH_FXP_STATUS && type != SSH_FXP_HANDLE))
-            return false;
-        Answer& answer = answers_[static_cast<size_t>(asked - ids_.begin())];
+        if (length < 5 || length > kMaxAnswer || asked == ids_.end())
+            return strayAnswer();
+        const auto index = static_cast<size_t>(asked - ids_.begin());
+        if (type != SSH_FXP_STATUS && (type != SSH_FXP_HANDLE || !handleExpected_[index]))
+            return strayAnswer();
+        Answer& answer = answers_[index];
         if (answer.status != Answer::kNoAnswer)
-            return false;
+            return strayAnswer();
         std::string rest(length - 5, '\0');
         if (!rest.empty() && !readChannel(rest.data(), rest.size()))
             return false;
         if (rest.size() < 4)
-            return false;
+            return strayAnswer();
         if (type == SSH_FXP_STATUS) {
             answer.status = static_cast<int>(numberAt(rest.data()));
         } else {
             const uint32_t size = numberAt(rest.data());
             if (size > rest.size() - 4)
-                return false;
+                return strayAnswer();
             answer.handle = rest.substr(4, size);
             answer.status = SSH_FX_OK;
         }

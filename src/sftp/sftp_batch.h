@@ -46,16 +46,22 @@ public:
     // when the channel failed or the server answered out of step: nothing more can be trusted
     // on it then, and the answers not yet come stay kNoAnswer.
     [[nodiscard]] bool exchange(const std::function<void()>& progress);
+    // After a failed exchange: the channel worked, but what came back answered nothing asked.
+    [[nodiscard]] bool outOfStep() const { return outOfStep_; }
     [[nodiscard]] const std::vector<Answer>& answers() const { return answers_; }
     [[nodiscard]] const Answer& answer(size_t index) const { return answers_[index]; }
 
 private:
     size_t begin(unsigned char type);
     [[nodiscard]] bool readChannel(char* data, size_t size);
+    // Notes that the answer read fits no request; false.
+    [[nodiscard]] bool strayAnswer();
 
     sftp_session_struct* sftp_;
     std::string out_;
     size_t packetStart_ = 0;
     std::vector<uint32_t> ids_;
+    std::vector<bool> handleExpected_; // by request, as ids_
     std::vector<Answer> answers_;
+    bool outOfStep_ = false;
 };

@@ -197,12 +197,19 @@ ClientResult SftpSession::serverFailure(const char* what, const std::string& pat
             static_cast<long long>(budget_.count()));
         return remember(ClientResult::failed(Failure::Reconnect));
     }
+    if (outOfStep_) {
+        setLink(Link::Broken);
+        sink_->message("Error sftp.%s %s: the server's answer fits no request sent, the connection is given up\n", what,
+            path.c_str());
+        return remember(ClientResult::failed(Failure::Reconnect));
+    }
     const bool lost = link_ == Link::Broken || ssh_ == nullptr || !ssh_is_connected(ssh_)
         || (sftp_ != nullptr && (ssh_channel_is_closed(sftp_->channel) || ssh_channel_is_eof(sftp_->channel)));
     if (lost) {
         setLink(Link::Broken);
+        const char* why = ssh_ != nullptr ? ssh_get_error(ssh_) : "no session";
         sink_->message("Error sftp.%s %s: connection lost (%s)\n", what, path.c_str(),
-            ssh_ != nullptr ? ssh_get_error(ssh_) : "no session");
+            *why != '\0' ? why : "the server closed the channel");
         return remember(ClientResult::failed(Failure::Reconnect));
     }
     const int status = answered != kAskLibrary ? answered : sftp_ != nullptr ? sftp_get_error(sftp_) : SSH_FX_FAILURE;
@@ -233,6 +240,7 @@ ClientResult SftpSession::login(
     close();
     setLink(Link::Disconnected);
     watchdog_.reset();
+    outOfStep_ = false;
     hostKeyFingerprint_.clear();
     currentDirectory_ = "/";
     if (stopped())
@@ -567,6 +575,7 @@ bool SftpSession::exchange(SftpBatch& batch)
         return true;
     // The channel is out of step with libssh's idea of it: nothing more can be trusted.
     setLink(Link::Broken);
+    outOfStep_ = batch.outOfStep();
     return false;
 }
 
@@ -708,7 +717,8 @@ sftp_file SftpSession::openForWriting(const std::string& target, const std::stri
     return remote;
 }
 
-SftpSession::Written SftpSession::writeFile(sftp_file remote, int descriptor, const std::string& shown)
+SftpSession::Written SftpSession::writeFile(
+    sftp_file remote, int descriptor, const std::string& shown, bool firstMayBeRefused)
 {
     Written written;
     std::vector<char> block(uploadBlock(chunkSize_));
@@ -729,6 +739,10 @@ SftpSession::Written SftpSession::writeFile(sftp_file remote, int descriptor, co
         if (!paceUpload(static_cast<size_t>(count)))
             continue; // the stop is handled above
         if (sftp_write(remote, block.data(), static_cast<size_t>(count)) != count) {
+            if (firstMayBeRefused && written.bytes == 0 && alive()) {
+                written.refused = true;
+                return written;
+            }
             written.failure = serverFailure("put", shown);
             return written;
         }
@@ -996,6 +1010,12 @@ bool SftpSession::refuseFolderAt(const std::string& live, const std::string& liv
     return true;
 }
 
+bool SftpSession::alive()
+{
+    return link_ == Link::Ready && ssh_is_connected(ssh_) && !stopped()
+        && watchdog_.verdict() == SftpWatchdog::Verdict::None;
+}
+
 ClientResult SftpSession::moveIntoPlace(
     const std::string& partRelative, const std::string& liveRelative, std::optional<int> renamed)
 {
@@ -1003,10 +1023,6 @@ ClientResult SftpSession::moveIntoPlace(
     const std::string live = serverPathOf(loginFolder_, liveRelative);
     transcript("rename", partRelative, liveRelative);
     Call call(*this);
-    const auto alive = [&] {
-        return link_ == Link::Ready && ssh_is_connected(ssh_) && !stopped()
-            && watchdog_.verdict() == SftpWatchdog::Verdict::None;
-    };
     const auto failed = [&](const char* what, const std::string& path) {
         ClientResult result = serverFailure(what, path);
         if (alive())
@@ -1184,6 +1200,10 @@ ClientResult SftpSession::resumeUpload(const std::string& remoteName, const std:
         sink_->onTransferFailed(local);
         return remember(result);
     };
+    const auto wholeAfterRefusal = [&] {
+        sink_->message("%s %s: sending it whole\n", "the server does not continue uploads of", partRelative.c_str());
+        return whole();
+    };
     transcript("put", partRelative);
     Call call(*this);
     if (*held < static_cast<int64_t>(status.st_size)) {
@@ -1193,9 +1213,7 @@ ClientResult SftpSession::resumeUpload(const std::string& remoteName, const std:
         if (remote == nullptr) {
             if (link_ != Link::Ready || !ssh_is_connected(ssh_))
                 return failed(serverFailure("put", partRelative));
-            sink_->message(
-                "%s %s: sending it whole\n", "the server does not continue uploads of", partRelative.c_str());
-            return whole();
+            return wholeAfterRefusal();
         }
         if (sftp_seek64(remote, static_cast<uint64_t>(*held)) != 0
             || ::lseek(file.get(), static_cast<off_t>(*held), SEEK_SET) != static_cast<off_t>(*held)) {
@@ -1204,8 +1222,11 @@ ClientResult SftpSession::resumeUpload(const std::string& remoteName, const std:
         }
         sink_->onUploadBegins(local, -1);
         sink_->onFileSize(static_cast<int64_t>(status.st_size) - *held);
-        Written written = writeFile(remote, file.get(), partRelative);
+        Written written = writeFile(remote, file.get(), partRelative, true);
         const bool closed = sftp_close(remote) == SSH_OK;
+        // Some servers open the part but take no write into what it holds.
+        if (written.refused)
+            return wholeAfterRefusal();
         if (!written.failure && !closed)
             written.failure = serverFailure("put", partRelative);
         if (written.failure)

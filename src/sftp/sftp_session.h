@@ -122,9 +122,13 @@ private:
     struct Written {
         std::optional<ClientResult> failure;
         int64_t bytes = 0;
+        bool refused = false; // see writeFile
     };
     // Copies the open local file at `descriptor` into `remote`; `shown` names it in messages.
-    [[nodiscard]] Written writeFile(sftp_file_struct* remote, int descriptor, const std::string& shown);
+    // With `firstMayBeRefused`, a refusal of the first write on a working connection answers
+    // `refused`, untold and without a failure.
+    [[nodiscard]] Written writeFile(
+        sftp_file_struct* remote, int descriptor, const std::string& shown, bool firstMayBeRefused = false);
     // The file at `descriptor` in one write, its times and the close in one round trip, into
     // `handle` or a part opened now. For files up to chunkSize().
     [[nodiscard]] Written sendWhole(const std::string& target, const std::string& relative, int descriptor,
@@ -174,6 +178,8 @@ private:
         const std::string& user, const std::string& password, const std::string& keyFile);
     [[nodiscard]] ClientResult openSftp();
     // Tells and answers true when `live` is a folder, which no file may replace.
+    // Connected, neither stopped nor cut by the watchdog.
+    [[nodiscard]] bool alive();
     [[nodiscard]] bool refuseFolderAt(const std::string& live, const std::string& liveRelative);
     // Puts a complete part in place of `live` (see FtpClient::moveIntoPlace).
     // `renamed`: what the server answered a replacing rename already sent.
@@ -204,6 +210,8 @@ private:
     sftp_session_struct* sftp_ = nullptr;
     Link link_ = Link::Disconnected;
     bool timedOut_ = false;
+    // A batch's answers did not fit its requests (see SftpBatch::outOfStep).
+    bool outOfStep_ = false;
     std::string loginFolder_; // absolute on the server
     std::string currentDirectory_ = "/";
     std::string hostKeyFingerprint_;

@@ -2,17 +2,20 @@
 
 #include "engine/upload_resume.h"
 
+#include "ftp/ftp_client.h"
 #include "session/trusted_certificates.h"
 #include "session/upload_names.h"
 #include "support/required_server.h"
 #include "support/run_project.h"
 #include "support/ssh_server.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -59,17 +62,40 @@ struct ServerUnderTest {
     std::function<std::string()> log;
 };
 
-ServerUnderTest ftpServer(FtpServer::Kind kind)
+ServerUnderTest ftpServer(FtpServer::Kind kind, FtpServer::Tls tls = FtpServer::Tls::None)
 {
-    auto server = std::make_shared<std::unique_ptr<FtpServer>>();
+    struct Held {
+        TempDir keys;
+        std::unique_ptr<FtpServer> server;
+    };
+    auto held = std::make_shared<Held>();
     return { FtpServer::unavailableReason(kind),
-        [server, kind] {
-            *server = std::make_unique<FtpServer>(kind);
-            return (*server)->start();
+        [held, kind, tls] {
+            FtpServer::Setup setup;
+            if (tls != FtpServer::Tls::None) {
+                if (!FtpServer::makeCertificate(held->keys.path(), "server.pem", "localhost"))
+                    return false;
+                chmod(held->keys.path().c_str(), 0755);
+                setup.tls = tls;
+                setup.certificate = held->keys.file("server.pem");
+            }
+            held->server = std::make_unique<FtpServer>(kind, setup);
+            return held->server->start();
         },
-        [server] { (*server)->kill(); }, [server] { return (*server)->restart(); },
-        [server](const std::string& relative) { return (*server)->pathOf(relative); },
-        [server](Project& site) { site.addSite(**server); }, [server] { return (*server)->log(); } };
+        [held] { held->server->kill(); }, [held] { return held->server->restart(); },
+        [held](const std::string& relative) { return held->server->pathOf(relative); },
+        [held, tls](Project& site) {
+            site.addSite(*held->server);
+            if (tls == FtpServer::Tls::None)
+                return;
+            // The run trusts what the project's data directory holds.
+            const MachineOptions options;
+            FtpClient probe(options);
+            EXPECT_FALSE(probe.connect(held->server->url(), held->server->user(), held->server->password()));
+            EXPECT_TRUE(TrustedCertificates(site.project.dataDirectory + "trusted-certs.txt")
+                            .trust(held->server->hostAndPort(), probe.serverCertificate().fingerprint));
+        },
+        [held] { return held->server->log(); } };
 }
 
 ServerUnderTest sshServer()
@@ -99,6 +125,8 @@ TEST(UploadResume, BrokenLargeUploadContinuesOnEveryServer)
         { "pyftpdlib", ftpServer(FtpServer::Kind::Pyftpdlib) },
         { "vsftpd", ftpServer(FtpServer::Kind::Vsftpd) },
         { "proftpd", ftpServer(FtpServer::Kind::Proftpd) },
+        { "vsftpd over explicit TLS", ftpServer(FtpServer::Kind::Vsftpd, FtpServer::Tls::Explicit) },
+        { "proftpd over explicit TLS", ftpServer(FtpServer::Kind::Proftpd, FtpServer::Tls::Explicit) },
         { "sshd", sshServer() },
     };
     for (const auto& [name, server] : servers) {

@@ -346,6 +346,94 @@ TEST_F(SftpSessionTest, APartOpenedEarlyIsUsedOrRemoved)
     }
 }
 
+// Answers no real server gives to a batch of requests: the upload fails, the session is given
+// up at once (within its budget when nothing comes) and the live file keeps its old version.
+TEST_F(SftpSessionTest, MalformedAnswersToABatchBreakTheSessionAndPublishNothing)
+{
+    enum class Outcome { Published, Broken, TimedOut };
+    struct Row {
+        const char* fault; // as tests/support/scripted_sftp.py names it
+        Outcome outcome;
+        const char* message;
+    };
+    const char* const outOfStep = "the server's answer fits no request sent";
+    const std::vector<Row> rows = {
+        { "", Outcome::Published, "" },
+        { "unknown-id", Outcome::Broken, outOfStep },
+        { "duplicate-id", Outcome::Broken, outOfStep },
+        { "cut-short", Outcome::Broken, "connection lost (the server closed the channel)" },
+        { "huge-length", Outcome::Broken, outOfStep },
+        { "unknown-type", Outcome::Broken, outOfStep },
+        { "short-status", Outcome::Broken, outOfStep },
+        { "handle-for-write", Outcome::Broken, outOfStep },
+        { "garbage", Outcome::Broken, outOfStep },
+        { "long-handle", Outcome::Broken, outOfStep },
+        { "silent", Outcome::TimedOut, "no progress within 2000 ms" },
+    };
+    constexpr auto budget = 2s;
+    const std::string source = local.writeFile("a.html", "new version");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        SshServer target;
+        target.useScriptedSftp(row.fault);
+        ASSERT_TRUE(target.start()) << target.error();
+        target.putFile("a.html", "old version");
+        ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(target.hostAndPort(), target.hostKeyFingerprint()));
+        sink.lines.clear();
+        auto client = session(budget);
+        ASSERT_TRUE(client->login(target.host(), target.port(), target.user(), "", target.keyFile()).ok())
+            << sink.transcript() << target.log();
+        client->setAtomicUploads(true);
+        const auto started = std::chrono::steady_clock::now();
+        const ClientResult result = client->upload("/a.html", source);
+        const auto took = std::chrono::steady_clock::now() - started;
+        const bool published = row.outcome == Outcome::Published;
+        EXPECT_EQ(result.ok(), published) << sink.transcript();
+        EXPECT_EQ(client->isBroken(), !published);
+        EXPECT_EQ(client->timedOut(), row.outcome == Outcome::TimedOut);
+        EXPECT_LT(took, row.outcome == Outcome::TimedOut ? budget + 2s : budget / 2);
+        EXPECT_NE(sink.transcript().find(published ? "rename" : row.message), std::string::npos) << sink.transcript();
+        EXPECT_EQ(sink.transcript().find("Error") == std::string::npos, published);
+        EXPECT_EQ(readFile(target.pathOf("a.html")), published ? "new version" : "old version");
+    }
+}
+
+// A part left by a broken upload is continued where the server writes into it; a server that
+// will not open it without truncating, or not write into what it holds, gets the whole file.
+TEST_F(SftpSessionTest, AContinuedUploadIsSentWholeWhereTheServerRefusesToContinue)
+{
+    struct Row {
+        const char* fault; // as tests/support/scripted_sftp.py names it
+        bool continued;
+    };
+    const std::vector<Row> rows = {
+        { "", true },
+        { "no-keeping-open", false },
+        { "no-keeping-write", false },
+    };
+    const std::string content = patternBytes(1024 * 1024 + 123);
+    const size_t held = 400 * 1024 + 7;
+    const std::string source = local.writeFile("big.bin", content);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        SshServer target;
+        target.useScriptedSftp(row.fault);
+        ASSERT_TRUE(target.start()) << target.error();
+        target.putFile(uploadPartName("big.bin"), content.substr(0, held));
+        ASSERT_TRUE(TrustedCertificates(trustedKeys).trust(target.hostAndPort(), target.hostKeyFingerprint()));
+        sink.lines.clear();
+        sink.bytes = 0;
+        auto client = session();
+        ASSERT_TRUE(client->login(target.host(), target.port(), target.user(), "", target.keyFile()).ok());
+        client->setAtomicUploads(true);
+        ASSERT_TRUE(client->resumeUpload("/big.bin", source).ok()) << sink.transcript();
+        EXPECT_EQ(sink.bytes, static_cast<int64_t>(row.continued ? content.size() - held : content.size()));
+        EXPECT_TRUE(readFile(target.pathOf("big.bin")) == content);
+        EXPECT_FALSE(fs::exists(target.pathOf(uploadPartName("big.bin"))));
+        EXPECT_EQ(sink.transcript().find("Error"), std::string::npos) << sink.transcript();
+    }
+}
+
 TEST_F(SftpSessionTest, FoldersWithBlanksAndUmlautsListRenameAndDelete)
 {
     auto client = loggedIn();

@@ -274,6 +274,12 @@ bool SshServer::start()
             return false;
         }
     }
+    if (scriptedFault_
+        && !fs::copy_file(
+            TARNWICK_SOURCE_DIR "/tests/support/scripted_sftp.py", folder_ + "/scripted_sftp.py", failure)) {
+        error_ = "cannot copy the scripted SFTP server: " + failure.message();
+        return false;
+    }
     const std::string authorized = folder_ + "/authorized_keys";
     std::ofstream(authorized, std::ios::binary | std::ios::trunc) << readFile(folder_ + "/client_key.pub");
     chmod(authorized.c_str(), 0644);
@@ -298,15 +304,18 @@ bool SshServer::start()
 
 bool SshServer::writeConfig()
 {
+    const std::string sftp = scriptedFault_
+        ? "/usr/bin/python3 " + folder_ + "/scripted_sftp.py " + root_ + " '" + *scriptedFault_ + "'"
+        : "internal-sftp -d " + root_;
     std::ostringstream config;
     config << "ListenAddress " << host_ << "\nPort " << port_ << "\nHostKey " << folder_
            << "/host_key\nPidFile none\nStrictModes no\nUsePAM no\nPasswordAuthentication yes\n"
               "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\nAuthorizedKeysFile "
            << folder_ << "/authorized_keys\nAllowUsers " << user_
            << "\nPermitRootLogin no\nUseDNS no\nLogLevel VERBOSE\nMaxStartups 100\n"
-              "Subsystem sftp internal-sftp -d "
-           << root_ << "\nForceCommand internal-sftp -d " << root_
-           << (deniedRequests_.empty() ? std::string() : " -P " + deniedRequests_) << "\n";
+              "Subsystem sftp "
+           << sftp << "\nForceCommand " << sftp << (deniedRequests_.empty() ? std::string() : " -P " + deniedRequests_)
+           << "\n";
     const std::string path = folder_ + "/sshd_config";
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << config.str();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -20,6 +21,10 @@ public:
     ~SshServer(); // kills the server and removes its folder
     SshServer(const SshServer&) = delete;
     SshServer& operator=(const SshServer&) = delete;
+
+    // Before start(): the SFTP server is tests/support/scripted_sftp.py instead of OpenSSH's,
+    // misbehaving as `fault` names there ("" for none).
+    void useScriptedSftp(std::string fault) { scriptedFault_ = std::move(fault); }
 
     // Empty when the server can run here, else why not (for SKIP_UNLESS_SERVER_RUNS).
     [[nodiscard]] static std::string unavailableReason();
@@ -67,6 +72,7 @@ private:
     void handToUser(const std::string& path) const;
 
     std::string deniedRequests_;
+    std::optional<std::string> scriptedFault_;
     std::string host_ = "127.0.0.1";
     std::string folder_; // keys, configuration, log and root/
     std::string root_;
