@@ -1,4 +1,5 @@
 #include "engine/block_sink.h"
+#include "engine/command_lines.h"
 #include "engine/site_run.h"
 #include "ftp/ftp_client.h"
 
@@ -90,10 +91,11 @@ void WebProject::ParallelSend::makeFolders(RemoteSession& connection, BlockSink&
             go = usable(connection);
             folderTried[index] = go ? 1 : 0;
         }
-        if (go)
-            (void)enterFolder(connection, *folders[index], run.site.startdir);
+        const bool made = go && enterFolder(connection, *folders[index], run.site.startdir).ok();
         std::lock_guard lock(run.mutex);
         folderDone[index] = 1;
+        if (made)
+            run.madeFolders.insert(serverPathAt(run.site.startdir, folders[index]->remotePath));
         block.flushLocked();
         folderMade.notify_all();
     }
@@ -106,6 +108,7 @@ void WebProject::ParallelSend::serveFiles(RemoteSession& connection, BlockSink& 
     std::optional<size_t> ahead;
     for (;;) {
         std::optional<size_t> index;
+        bool intoNewFolder = false;
         {
             std::unique_lock lock(run.mutex);
             if (usable(connection))
@@ -120,13 +123,14 @@ void WebProject::ParallelSend::serveFiles(RemoteSession& connection, BlockSink& 
             // folder done as well, and the upload then makes the folder itself.
             if (const int folder = files[*index].folder; folder >= 0)
                 folderMade.wait(lock, [&] { return folderDone[static_cast<size_t>(folder)] || thrown; });
+            intoNewFolder = intoMadeFolder(run, files[*index]);
             fileTried[*index] = 1;
             if (connection.startsUploadsEarly())
                 ahead = take();
         }
         if (ahead)
             project.expectFile(connection, run, files[*ahead]);
-        const ClientResult result = project.sendFile(connection, run, files[*index]);
+        const ClientResult result = project.sendFile(connection, run, files[*index], intoNewFolder);
         std::lock_guard lock(run.mutex);
         const bool lost = result.failure == Failure::Reconnect && !project.cancelRequested;
         // A connection the server dropped (a host that allows fewer than it accepted, say)

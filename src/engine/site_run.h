@@ -33,6 +33,8 @@ struct WebProject::SiteRun {
     int connectionLimit;
     // Deleted items whose server copy a move of this site renamed: nothing left to delete.
     std::set<std::string> movedAway {};
+    // Server folders this run made: nothing in them was on the server before it.
+    std::set<std::string> madeFolders {};
     // Held for the transcript, the items, the outcome and the event sink while several
     // connections serve the site.
     std::mutex mutex {};

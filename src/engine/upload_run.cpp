@@ -233,7 +233,7 @@ void WebProject::runLine(RemoteSession& client, SiteRun& run, const PendingComma
         return;
     }
     if (pending.kind == PendingCommand::Kind::EnterFolder) {
-        (void)enterFolder(client, pending, run.site.startdir);
+        makeFolder(client, run, pending);
         return;
     }
     const int code = runScriptLine(client, applyStartDirectory(pending.command, run.site.startdir));
@@ -271,8 +271,40 @@ void WebProject::writeTranscript(SiteRun& run, const FileUnit& file)
     run.transcript.writeLine(file.put->command);
 }
 
-ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const FileUnit& file)
+void WebProject::makeFolder(RemoteSession& client, SiteRun& run, const PendingCommand& folder)
 {
+    if (enterFolder(client, folder, run.site.startdir).ok() && !folder.remotePath.empty())
+        run.madeFolders.insert(serverPathAt(run.site.startdir, folder.remotePath));
+}
+
+bool WebProject::intoMadeFolder(const SiteRun& run, const FileUnit& file)
+{
+    return run.madeFolders.contains(directoryPart(serverPathAt(run.site.startdir, file.put->remotePath)));
+}
+
+namespace {
+
+// A file in a folder this run has just made has no live version to protect, nor one to
+// archive: it goes straight to its name, which spares the server the rename's commands. What
+// a broken upload leaves there is a file nobody had before, which the next run replaces
+// through a part; a large file keeps its part all the same, for a broken upload to continue.
+bool goesStraightToItsName(const RemoteSession& client, bool atomic, const std::string& localPath)
+{
+    return atomic && !client.startsUploadsEarly() && fileSize(localPath) < kResumeFromSize;
+}
+
+} // namespace
+
+ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const FileUnit& file, bool intoNewFolder)
+{
+    const std::string remote = serverPathAt(run.site.startdir, file.put->remotePath);
+    client.eventSink().message("--------------- %s\n", putLine(file.put->localPath, remote).c_str());
+    if (intoNewFolder && goesStraightToItsName(client, run.site.atomic, file.put->localPath)) {
+        client.setAtomicUploads(false);
+        const ClientResult result = client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
+        client.setAtomicUploads(true);
+        return result;
+    }
     // Moved only once its replacement is whole on the server: the live name is never empty
     // while the new version travels, and a failed upload leaves the old one in place.
     if (file.move != nullptr)
@@ -283,8 +315,6 @@ ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const Fil
             noteOutcome({ StepOutcome::Kind::Archived, run.siteNumber, file.move->archiveSource,
                 item != run.itemsByPath.end() ? item->second->archivePath : std::string() });
         });
-    const std::string remote = serverPathAt(run.site.startdir, file.put->remotePath);
-    client.eventSink().message("--------------- %s\n", putLine(file.put->localPath, remote).c_str());
     const bool resume = run.site.atomic && beginUpload(run, file.put->localPath);
     const ClientResult result = resume ? client.resumeUpload(remote, file.put->localPath)
                                        : client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
@@ -314,12 +344,12 @@ bool WebProject::beginUpload(SiteRun& run, const std::string& localPath)
     return resume;
 }
 
-void WebProject::sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file)
+void WebProject::sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file, bool intoNewFolder)
 {
     ClientResult result = notTried();
     if (canSend(client, cancelRequested)) {
         writeTranscript(run, file);
-        result = sendFile(client, run, file);
+        result = sendFile(client, run, file, intoNewFolder);
     }
     settleFile(run, file.put->localPath, result);
 }
@@ -403,7 +433,7 @@ void WebProject::sendFiles(RemoteSession& client, SiteRun& run, const std::vecto
         for (size_t index = 0; index < files.size(); ++index) {
             if (index + 1 < files.size())
                 expectFile(client, run, files[index + 1]);
-            sendInTurn(client, run, files[index]);
+            sendInTurn(client, run, files[index], intoMadeFolder(run, files[index]));
         }
     }
     client.setPassiveAhead(false);
@@ -577,7 +607,7 @@ void WebProject::serveConnectedSite(RemoteSession& client, SiteRun& run, const S
 void WebProject::executePlan(RemoteSession& client, SiteRun& run, const SitePlan& plan)
 {
     const FtpSite& site = run.site;
-    prepareSiteFolders(client, plan, run.archive);
+    prepareSiteFolders(client, plan, run);
     if (plan.beforeScript != nullptr)
         runSiteScript(client, *plan.beforeScript);
     if (plan.queued != nullptr)
@@ -650,10 +680,12 @@ std::vector<WebProject::StepOutcome> WebProject::carryOut(RemoteSession& client,
     return stepOutcomes;
 }
 
-void WebProject::prepareSiteFolders(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive)
+void WebProject::prepareSiteFolders(RemoteSession& client, const SitePlan& plan, SiteRun& run)
 {
+    ArchiveFolder& archive = run.archive;
     for (const std::string& folder : plan.folders)
-        (void)client.makeDirectory(folder);
+        if (client.makeDirectory(folder).ok())
+            run.madeFolders.insert(folder);
     if (plan.listArchive) {
         archive.entries = client.listEntries(archivdir);
         for (const RemoteEntry& entry : archive.entries)

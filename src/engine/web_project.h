@@ -290,7 +290,7 @@ private:
     // The server folders of the plan's deletions whose local folders are gone (see SitePlan).
     [[nodiscard]] std::vector<std::string> emptiedFolders(const SitePlan& plan) const;
     // Makes the archive and remote folders; lists the archive when moves will need names.
-    void prepareSiteFolders(RemoteSession& client, const SitePlan& plan, ArchiveFolder& archive);
+    void prepareSiteFolders(RemoteSession& client, const SitePlan& plan, SiteRun& run);
     // A user's before or after script, line by line, until the connection breaks.
     void runSiteScript(RemoteSession& client, const std::vector<std::string>& lines);
     // One file to send: its put and the archive move of its previous version, if any.
@@ -303,6 +303,12 @@ private:
     // two lines that must keep their place, over as many connections as the site allows.
     void runQueuedCommands(RemoteSession& client, SiteRun& run, const std::vector<PendingCommand>& queued);
     void runLine(RemoteSession& client, SiteRun& run, const PendingCommand& pending);
+    // A folder line; a folder the server made just now joins run.madeFolders (under the
+    // run's mutex where several connections serve the site).
+    static void makeFolder(RemoteSession& client, SiteRun& run, const PendingCommand& folder);
+    // Whether the file goes to a folder this run made (under the run's mutex where several
+    // connections serve the site).
+    [[nodiscard]] static bool intoMadeFolder(const SiteRun& run, const FileUnit& file);
     void sendFiles(RemoteSession& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
         const std::vector<FileUnit>& files);
     void sendFilesInParallel(RemoteSession& client, SiteRun& run, const std::vector<const PendingCommand*>& folders,
@@ -310,11 +316,12 @@ private:
     // The file's lines in the transcript: its archive move, if any, and its put.
     void writeTranscript(SiteRun& run, const FileUnit& file);
     // One file on one connection: its transcript lines, the upload, the outcome settled.
-    void sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file);
+    void sendInTurn(RemoteSession& client, SiteRun& run, const FileUnit& file, bool intoNewFolder = false);
     // Tells the session which file it sends after the current one.
     void expectFile(RemoteSession& client, SiteRun& run, const FileUnit& file);
     // Uploads one file (after its archive move); true when the server confirmed it.
-    ClientResult sendFile(RemoteSession& client, SiteRun& run, const FileUnit& file);
+    // `intoNewFolder`: the file's folder is one makeFolder() made in this run.
+    ClientResult sendFile(RemoteSession& client, SiteRun& run, const FileUnit& file, bool intoNewFolder = false);
     // Records the outcome for the file `localPath` sends (none when empty): the journal and
     // the counts hear of it, a failure marks the item. Under the run's mutex when several
     // connections serve the site.

@@ -269,6 +269,12 @@ TEST_P(UploadRunParallel, ManyFilesArriveWholeInBlocksAndAStopKeepsWhatArrived)
         }
     }
     EXPECT_GE(stores, 1000u);
+    // The subfolders were made by this run: nothing in them to protect or archive, no rename.
+    EXPECT_EQ(std::count_if(site.sink.lines.begin(), site.sink.lines.end(),
+                  [](const std::string& line) {
+                      return line.rfind("RNFR ", 0) == 0 && std::count(line.begin(), line.end(), '/') > 2;
+                  }),
+        0);
 
     // Replacements and deletions: each previous version goes to the archive once.
     for (int index = 0; index < 50; ++index)
@@ -352,7 +358,8 @@ TEST(UploadRunParallelTls, MoreConnectionsOverTlsSendEverythingWithoutFreshLogin
 // SIZE and MFMT ride in the STOR's write; pyftpdlib answers them before the transfer ends,
 // so the connection's first file asks them again behind the 226 (and later ones only there).
 // a folder holding recorded files gets no MKD, a file the list does not know gets no archive
-// move, and only a replaced file pays for moving its previous version.
+// move, and only a replaced file pays for moving its previous version; a file in a folder the
+// run has just made has nothing live to protect and goes straight to its name.
 TEST(UploadRunCommands, OneSmallFileSendsOnlyWhatItNeeds)
 {
     FtpServer server;
@@ -378,6 +385,9 @@ TEST(UploadRunCommands, OneSmallFileSendsOnlyWhatItNeeds)
         { "a new file in a known folder: no MKD, no archive move", "sub/new.html",
             { "EPSV", "STOR " + newPart, "SIZE " + newPart, "MFMT {TIME} " + newPart, "SIZE " + newPart,
                 "MFMT {TIME} " + newPart, "RNFR " + newPart, "RNTO /sub/new.html" } },
+        { "a file in a folder made just now: no part, no rename", "made/new.html",
+            { "EPSV", "STOR /made/new.html", "SIZE /made/new.html", "MFMT {TIME} /made/new.html", "SIZE /made/new.html",
+                "MFMT {TIME} /made/new.html", "EPSV", "MLSD /_archiv_", "bye" } },
     };
     int64_t time = TestTree::kDefaultTime;
     for (const Row& row : rows) {
@@ -396,7 +406,7 @@ TEST(UploadRunCommands, OneSmallFileSendsOnlyWhatItNeeds)
                     std::regex_replace(std::regex_replace(line.substr(0, line.size() - 2),
                                            std::regex("^RNTO /_archiv_/_sub_page\\d{12}\\.html$"), "RNTO {ARCHIVE}"),
                         std::regex("^MFMT \\d{14} "), "MFMT {TIME} "));
-            if (inPut && line == "RNTO /" + std::string(row.file) + "\r\n")
+            if (inPut && (line == "RNTO /" + std::string(row.file) + "\r\n" || line == "bye\r\n"))
                 break;
         }
         EXPECT_EQ(sent, row.commands);
