@@ -303,8 +303,8 @@ private:
     // two lines that must keep their place, over as many connections as the site allows.
     void runQueuedCommands(RemoteSession& client, SiteRun& run, const std::vector<PendingCommand>& queued);
     void runLine(RemoteSession& client, SiteRun& run, const PendingCommand& pending);
-    // A folder line; a folder the server made just now joins run.madeFolders (under the
-    // run's mutex where several connections serve the site).
+    // A folder line on the run's own connection; a folder the server made just now joins
+    // run.madeFolders.
     static void makeFolder(RemoteSession& client, SiteRun& run, const PendingCommand& folder);
     // Whether the file goes to a folder this run made (under the run's mutex where several
     // connections serve the site).
@@ -320,7 +320,7 @@ private:
     // Tells the session which file it sends after the current one.
     void expectFile(RemoteSession& client, SiteRun& run, const FileUnit& file);
     // Uploads one file (after its archive move); true when the server confirmed it.
-    // `intoNewFolder`: the file's folder is one makeFolder() made in this run.
+    // `intoNewFolder`: the file's folder is one this run made (see intoMadeFolder()).
     ClientResult sendFile(RemoteSession& client, SiteRun& run, const FileUnit& file, bool intoNewFolder = false);
     // Records the outcome for the file `localPath` sends (none when empty): the journal and
     // the counts hear of it, a failure marks the item. Under the run's mutex when several
