@@ -288,9 +288,9 @@ namespace {
 // archive: it goes straight to its name, which spares the server the rename's commands. What
 // a broken upload leaves there is a file nobody had before, which the next run replaces
 // through a part; a large file keeps its part all the same, for a broken upload to continue.
-bool goesStraightToItsName(const RemoteSession& client, bool atomic, const std::string& localPath)
+bool goesStraightToItsName(const RemoteSession& client, const std::string& localPath)
 {
-    return atomic && !client.startsUploadsEarly() && fileSize(localPath) < kResumeFromSize;
+    return client.atomicUploads() && !client.startsUploadsEarly() && fileSize(localPath) < kResumeFromSize;
 }
 
 } // namespace
@@ -299,10 +299,10 @@ ClientResult WebProject::sendFile(RemoteSession& client, SiteRun& run, const Fil
 {
     const std::string remote = serverPathAt(run.site.startdir, file.put->remotePath);
     client.eventSink().message("--------------- %s\n", putLine(file.put->localPath, remote).c_str());
-    if (intoNewFolder && goesStraightToItsName(client, run.site.atomic, file.put->localPath)) {
+    if (intoNewFolder && goesStraightToItsName(client, file.put->localPath)) {
         client.setAtomicUploads(false);
         const ClientResult result = client.uploadWithRetry(remote, file.put->localPath, TransferMode::Image, -1);
-        client.setAtomicUploads(true);
+        client.setAtomicUploads(true); // as it was: goesStraightToItsName() asked for it
         return result;
     }
     // Moved only once its replacement is whole on the server: the live name is never empty
