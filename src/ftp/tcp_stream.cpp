@@ -186,14 +186,12 @@ TcpStream::Connected TcpStream::connect(
 TcpStream::Connected TcpStream::connect(
     const SocketAddress& address, int port, std::chrono::milliseconds budget, int stopDescriptor)
 {
-    SocketAddress target = address;
-    const std::optional<addrinfo> one = withPort(target, port);
-    if (!one)
-        return { nullptr, EAFNOSUPPORT, false };
-    Connected result { nullptr, 0, false };
-    int socket = connectWithin(*one, budget, stopDescriptor, result.error);
-    if (socket >= 0)
-        result.stream = std::make_unique<TcpStream>(socket, budget, stopDescriptor);
+    Connected result = startConnect(address, port, budget, stopDescriptor);
+    if (result.stream) {
+        result.error = result.stream->finishConnect();
+        if (result.error != 0)
+            result.stream.reset();
+    }
     return result;
 }
 

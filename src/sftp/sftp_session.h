@@ -177,9 +177,9 @@ private:
     [[nodiscard]] ClientResult authenticate(
         const std::string& user, const std::string& password, const std::string& keyFile);
     [[nodiscard]] ClientResult openSftp();
-    // Tells and answers true when `live` is a folder, which no file may replace.
     // Connected, neither stopped nor cut by the watchdog.
     [[nodiscard]] bool alive();
+    // Tells and answers true when `live` is a folder, which no file may replace.
     [[nodiscard]] bool refuseFolderAt(const std::string& live, const std::string& liveRelative);
     // Puts a complete part in place of `live` (see FtpClient::moveIntoPlace).
     // `renamed`: what the server answered a replacing rename already sent.
