@@ -4,11 +4,14 @@
 #   nothing changed since the last run - tarnwick NAME  vs  lftp mirror -R --only-newer
 # tarnwick decides from local state alone; lftp has to list the server to decide.
 # Each figure is the median of REPEATS runs (default 3). Loopback only: the server's own work
-# per command is what shows.
+# per command is what shows, so each measured run gets a server process of its own (one
+# pyftpdlib process slows down run after run) and its processor time is printed beside the wall
+# clock. Files the server writes to disk wait on the disk's writeback, which moves figures by
+# tens of percent from run to run; TMPDIR=/dev/shm keeps the whole sitting in memory.
 # Environment: FILES (1000), SIZE (unset: sizes from empty to 300 kB; N: every file N bytes),
 # FOLDERS (0: ten folders with subfolders beneath; N: N flat folders), PARALLEL (1: lftp's
 # connections), PASSIVE (0: lftp in active mode; 1: passive, as tarnwick by default).
-#   FILES=10000 SIZE=2048 FOLDERS=100 PARALLEL=4 PASSIVE=1 bench/run_bench.sh
+#   TMPDIR=/dev/shm FILES=10000 SIZE=2048 FOLDERS=100 PARALLEL=4 PASSIVE=1 bench/run_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -58,13 +61,16 @@ for i in range(count):
 PY
 
 mkdir -p "$work/server" "$work/data/Tarnwick" "$work/config"
-/usr/bin/python3 "$repo/bench/pyftpd_server.py" "$work/server" 127.0.0.1 "$work/port" >"$work/server.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
-[ -s "$work/port" ] || { cat "$work/server.log"; echo "bench: the FTP server did not start" >&2; exit 1; }
-port=$(cat "$work/port")
-
-cat >"$work/data/Tarnwick/bench.ftp" <<EOF
+port= server_ticks=
+start_server() {
+    rm -f "$work/port"
+    /usr/bin/python3 "$repo/bench/pyftpd_server.py" "$work/server" 127.0.0.1 "$work/port" >"$work/server.log" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
+    [ -s "$work/port" ] || { cat "$work/server.log"; echo "bench: the FTP server did not start" >&2; exit 1; }
+    port=$(cat "$work/port")
+    server_ticks=$(awk '{ print $14 + $15 }' "/proc/$server_pid/stat")
+    cat >"$work/data/Tarnwick/bench.ftp" <<EOF
 strategy=1
 remote=/tarnwick
 local=$work/site
@@ -75,10 +81,19 @@ user=bench
 pass=bench-password
 startdir=
 EOF
+}
+# Prints the processor seconds the server spent since it listened, and stops it.
+stop_server() {
+    local ticks
+    ticks=$(($(awk '{ print $14 + $15 }' "/proc/$server_pid/stat") - server_ticks))
+    kill "$server_pid"
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=
+    echo "$ticks / $(getconf CLK_TCK)" | bc -l
+}
 
 now() { date +%s.%N; }
 elapsed() { echo "$2 - $1" | bc; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 lftp_passive=off
 [ "$passive" = 0 ] || lftp_passive=on
@@ -97,35 +112,40 @@ lftp_mirror() {
         127.0.0.1 >"$work/lftp.log" 2>&1 || { tail -20 "$work/lftp.log"; echo "bench: lftp failed" >&2; exit 1; }
 }
 
-measure() { # command...
+# Appends "wall server" seconds of one run of the command to the named array.
+measure() { # array command...
+    local -n into=$1
+    shift
     local start end
+    start_server
     start=$(now)
     "$@"
     end=$(now)
-    elapsed "$start" "$end"
+    into+=("$(elapsed "$start" "$end") $(stop_server)")
 }
 
 first_t=() first_l=() same_t=() same_l=()
 for round in $(seq "$repeats"); do
     tarnwick_forget
-    first_t+=("$(measure tarnwick_run)")
+    measure first_t tarnwick_run
     grep -c '^uploaded ' "$work/tarnwick.log" | grep -qx "$files" || { echo "bench: tarnwick did not upload every file" >&2; exit 1; }
-    same_t+=("$(measure tarnwick_run)")
+    measure same_t tarnwick_run
     ! grep -q '^uploaded ' "$work/tarnwick.log" || { echo "bench: tarnwick uploaded on the unchanged run" >&2; exit 1; }
 
     rm -rf "$work/server/lftp"
-    first_l+=("$(measure lftp_mirror "")")
-    same_l+=("$(measure lftp_mirror --only-newer)")
+    measure first_l lftp_mirror ""
+    measure same_l lftp_mirror --only-newer
 done
 diff -r "$work/site" "$work/server/tarnwick" >/dev/null || { echo "bench: tarnwick's copy differs" >&2; exit 1; }
 diff -r "$work/site" "$work/server/lftp" >/dev/null || { echo "bench: lftp's copy differs" >&2; exit 1; }
 
-printf '%s\n' "${first_t[@]}" | median >"$work/ft"
-printf '%s\n' "${first_l[@]}" | median >"$work/fl"
-printf '%s\n' "${same_t[@]}" | median >"$work/st"
-printf '%s\n' "${same_l[@]}" | median >"$work/sl"
-echo "$files files, median of $repeats runs, seconds (wall clock), pyftpdlib on 127.0.0.1"
+# The run with the median wall time, with the server time of that same run.
+pick() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $0 } END { print v[int((NR + 1) / 2)] }'; }
+echo "$files files, median of $repeats runs, seconds: wall clock (server processor), pyftpdlib on 127.0.0.1"
 echo "tarnwick with its defaults (passive mode); lftp in $lftp_mode, --parallel=$parallel"
-printf '%-40s %10s %10s\n' "scenario" "tarnwick" "lftp"
-printf '%-40s %10.3f %10.3f\n' "first upload" "$(cat "$work/ft")" "$(cat "$work/fl")"
-printf '%-40s %10.3f %10.3f\n' "nothing changed (--only-newer)" "$(cat "$work/st")" "$(cat "$work/sl")"
+row() { # label tarnwick-pair lftp-pair
+    printf '%-32s %8.3f (%6.3f) %8.3f (%6.3f)\n' "$1" $2 $3
+}
+printf '%-32s %17s %17s\n' "scenario" "tarnwick" "lftp"
+row "first upload" "$(pick "${first_t[@]}")" "$(pick "${first_l[@]}")"
+row "nothing changed (--only-newer)" "$(pick "${same_t[@]}")" "$(pick "${same_l[@]}")"
