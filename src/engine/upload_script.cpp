@@ -1,5 +1,7 @@
 #include "engine/upload_script.h"
 
+#include "session/server_text.h"
+
 UploadScript::UploadScript(const std::string& folder, int sitePosition)
     : path_(pathFor(folder, sitePosition))
 {
@@ -25,7 +27,10 @@ void UploadScript::writeLine(const std::string& line)
 {
     if (!file_)
         return;
-    std::fwrite(line.data(), 1, line.size(), file_.get());
+    // A file name may hold a line break; written as it stands, the rest of the name would
+    // read as a command line of its own.
+    const std::string printable = printableServerText(line);
+    std::fwrite(printable.data(), 1, printable.size(), file_.get());
     std::fputc('\n', file_.get());
 }
 

@@ -8,7 +8,8 @@
 // position, created or truncated when the site's turn begins. It records each pending line
 // as queued (before any start-directory rewrite) just before it is executed, and ends with
 // "quit". A transcript that cannot be created is simply not written; the site is served all
-// the same. Owned by the thread that runs the upload.
+// the same. Control characters in a line are written as "\xHH". Owned by the thread that runs
+// the upload.
 class UploadScript {
 public:
     UploadScript(const std::string& folder, int sitePosition);

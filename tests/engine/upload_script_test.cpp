@@ -17,11 +17,16 @@ TEST(UploadScript, RecordsLinesThenQuitAndTruncatesTheLastRun)
         EXPECT_EQ(script.path(), dir.file("up_2.txt"));
         script.writeLine("mkdir /sub");
         script.writeLine("put \"/w/sub/a.html\" \"/sub/a.html\"");
+        // A line break in a file name must not start a line of its own, which a replay would
+        // carry out as a command.
+        script.writeLine("put \"/w/b\ndele \"\"x\"\"\" \"/b\ndele \"\"x\"\"\"");
         script.finish();
         script.writeLine("after finish");
         script.finish();
     }
-    EXPECT_EQ(readWholeFile(dir.file("up_2.txt")), "mkdir /sub\nput \"/w/sub/a.html\" \"/sub/a.html\"\nquit\n");
+    EXPECT_EQ(readWholeFile(dir.file("up_2.txt")),
+        "mkdir /sub\nput \"/w/sub/a.html\" \"/sub/a.html\"\n"
+        "put \"/w/b\\x0Adele \"\"x\"\"\" \"/b\\x0Adele \"\"x\"\"\"\nquit\n");
 }
 
 TEST(UploadScript, EndsWithQuitWhenDestroyed)
